@@ -1,0 +1,75 @@
+#include "OrvaneCore/Platform/DynamicLibrary.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace Orvane {
+
+namespace {
+
+// dlerror's text, or AFallback when the loader kept none (dlerror is per thread and read-once).
+std::string TakeDlError(const char* AFallback) {
+  const char* LText = dlerror();
+  return LText ? std::string(LText) : std::string(AFallback);
+}
+
+}  // namespace
+
+TDynamicLibrary::~TDynamicLibrary() {
+  Close();
+}
+
+TDynamicLibrary::TDynamicLibrary(TDynamicLibrary&& AOther) noexcept
+    : FHandle(std::exchange(AOther.FHandle, nullptr)),
+      FPath(std::move(AOther.FPath)),
+      FLastErrorText(std::move(AOther.FLastErrorText)) {}
+
+TDynamicLibrary& TDynamicLibrary::operator=(TDynamicLibrary&& AOther) noexcept {
+  if (this != &AOther) {
+    Close();
+    FHandle = std::exchange(AOther.FHandle, nullptr);
+    FPath = std::move(AOther.FPath);
+    FLastErrorText = std::move(AOther.FLastErrorText);
+  }
+  return *this;
+}
+
+TDynamicLibrary TDynamicLibrary::Load(const std::string& APath, int AFlags) {
+  TDynamicLibrary LLibrary;
+  LLibrary.FPath = APath;
+  dlerror();
+  LLibrary.FHandle = dlopen(APath.c_str(), AFlags);
+  if (!LLibrary.FHandle) LLibrary.FLastErrorText = TakeDlError("dlopen failed");
+  return LLibrary;
+}
+
+void* TDynamicLibrary::Symbol(const char* AName) {
+  if (!FHandle) {
+    FLastErrorText = "library not loaded: " + FPath;
+    return nullptr;
+  }
+  if (!AName) {
+    FLastErrorText = "no symbol name given";
+    return nullptr;
+  }
+  dlerror();
+  void* LAddress = dlsym(FHandle, AName);
+  // A symbol may legitimately have the address null; callers have no use for one, so it counts as
+  // missing too.
+  if (!LAddress) FLastErrorText = TakeDlError("symbol has a null address");
+  return LAddress;
+}
+
+void* TDynamicLibrary::Release() {
+  return std::exchange(FHandle, nullptr);
+}
+
+void TDynamicLibrary::Close() {
+  if (FHandle) dlclose(std::exchange(FHandle, nullptr));
+}
+
+int LastOSErrorCode() {
+  return errno;
+}
+
+}  // namespace Orvane

@@ -1,0 +1,140 @@
+#include "OrvaneCore/Threading/OrvaneThread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "OrvaneCore/Logging/OrvaneLogger.h"
+
+namespace Orvane {
+
+namespace {
+
+int NiceOf(TThreadPriority APriority) {
+  switch (APriority) {
+    case TThreadPriority::tpIdle:
+      return 19;
+    case TThreadPriority::tpLowest:
+      return 10;
+    case TThreadPriority::tpLower:
+      return 5;
+    case TThreadPriority::tpNormal:
+      return 0;
+    case TThreadPriority::tpHigher:
+      return -5;
+    case TThreadPriority::tpHighest:
+      return -10;
+    case TThreadPriority::tpTimeCritical:
+      return -20;
+  }
+  return 0;
+}
+
+class TAnonymousThread final : public TOrvaneThread {
+public:
+  explicit TAnonymousThread(std::function<void()> AProc) : FProc(std::move(AProc)) {}
+  ~TAnonymousThread() override { TerminateAndWaitFor(); }
+  std::string ClassName() const override { return "TAnonymousThread"; }
+
+protected:
+  void Execute() override { FProc(); }
+
+private:
+  std::function<void()> FProc;
+};
+
+constexpr int64_t CJoinWarningMs = 30000;
+
+}  // namespace
+
+TOrvaneThread::TOrvaneThread() = default;
+
+TOrvaneThread::~TOrvaneThread() {
+  TerminateAndWaitFor();
+}
+
+void TOrvaneThread::TerminateAndWaitFor() {
+  if (FThread.get_id() == std::this_thread::get_id()) {
+    // Freed by its own thread (free-on-terminate): nothing to wait for.
+    FThread.detach();
+    return;
+  }
+  if (!FThread.joinable()) return;
+  Terminate();
+  while (!WaitFor(CJoinWarningMs))
+    OrvaneLogger()->Warning("Still waiting for thread %s to end", {ClassName()});
+  // Execute has returned; the thread only unwinds now.
+  FThread.join();
+}
+
+void TOrvaneThread::Start() {
+  std::shared_ptr<TClock::TThreadRecord> LRecord = Clock().PrepareThread(ClassName());
+  TMutexLock LLock(FLock);
+  if (FStarted) return;
+  FStarted = true;
+  // Assigned under FLock: the new thread takes FLock once before it runs, so FThread is complete
+  // before a free-on-terminate thread compares it with itself.
+  FThread = std::thread([this, LRecord] {
+    Clock().BindCurrentThread(LRecord);
+    { TMutexLock LStarted(FLock); }
+    ThreadProc();
+  });
+}
+
+bool TOrvaneThread::GetStarted() {
+  TMutexLock LLock(FLock);
+  return FStarted;
+}
+
+bool TOrvaneThread::GetFinished() {
+  TMutexLock LLock(FLock);
+  return FFinished;
+}
+
+bool TOrvaneThread::WaitFor(int64_t ATimeoutMs) {
+  const TMonoTime LDeadline = ATimeoutMs < 0 ? CNoDeadline : Clock().DeadlineInMs(ATimeoutMs);
+  TMutexLock LLock(FLock);
+  return Clock().Wait(FFinishedChanged, LLock, LDeadline, [&] {
+    FLock.AssertHeld();
+    return !FStarted || FFinished;
+  });
+}
+
+void TOrvaneThread::SetPriority(TThreadPriority AValue) {
+  FPriority.store(AValue);
+  ApplyPriority();
+}
+
+void TOrvaneThread::ApplyPriority() {
+  const int LTid = FNativeId.load();
+  if (LTid == 0) return;
+  // Best effort: an unprivileged process may lower its threads' priority but not raise it.
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(LTid), NiceOf(FPriority.load()));
+}
+
+void TOrvaneThread::ThreadProc() {
+  FNativeId.store(static_cast<int>(syscall(SYS_gettid)));
+  if (FPriority.load() != TThreadPriority::tpNormal) ApplyPriority();
+  try {
+    Execute();
+  } catch (const std::exception& E) {
+    OrvaneLogger()->LogException(E, ClassName() + ".Execute");
+  } catch (...) {
+    OrvaneLogger()->Error("Unknown exception in thread %s", {ClassName()});
+  }
+  if (GetFreeOnTerminate()) {
+    delete this;
+    return;
+  }
+  {
+    TMutexLock LLock(FLock);
+    FFinished = true;
+  }
+  FFinishedChanged.NotifyAll();
+}
+
+std::unique_ptr<TOrvaneThread> TOrvaneThread::CreateAnonymousThread(std::function<void()> AProc) {
+  return std::make_unique<TAnonymousThread>(std::move(AProc));
+}
+
+}  // namespace Orvane

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "LoggerFixture.h"
+#include "OrvaneCore/Logging/TextLogSink.h"
+
+namespace Orvane::Testing {
+namespace {
+
+using K = TLogEntryKind;
+using LoggerConcurrencyTest = TLoggerTest;
+
+// Checks one thread's entries: groups nest properly, every entry carries the depth of the groups
+// around it, and the rounds arrive in order.
+void ExpectConsistentThread(const std::vector<TLogEntry>& AEntries, int ARounds) {
+  int LDepth = 0;
+  int LRound = 0;
+  for (const TLogEntry& LEntry : AEntries) {
+    if (LEntry.Kind == K::GroupEnd) --LDepth;
+    ASSERT_EQ(LEntry.Depth, LDepth) << LEntry.Text;
+    if (LEntry.Kind == K::GroupBegin) ++LDepth;
+    if (LEntry.Kind == K::Value) {
+      ASSERT_EQ(LEntry.Value, std::to_string(LDepth));
+    }
+    if (LEntry.Kind == K::Message) {
+      ASSERT_EQ(LEntry.Text, "round " + std::to_string(LRound));
+      ++LRound;
+    }
+  }
+  EXPECT_EQ(LDepth, 0);
+  EXPECT_EQ(LRound, ARounds);
+}
+
+TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
+  constexpr int CLoggers = 4;
+  constexpr int CRounds = 300;
+  constexpr int CSinkChanges = 300;
+  TLoggedJob LJob("Running");
+  std::latch LStart(CLoggers + 1);
+  std::vector<std::thread> LThreads;
+
+  for (int LThread = 0; LThread < CLoggers; ++LThread) {
+    LThreads.emplace_back([&LStart, &LJob] {
+      IOrvaneLogger& LLog = *OrvaneLogger();
+      LStart.arrive_and_wait();
+      for (int LRound = 0; LRound < CRounds; ++LRound) {
+        LLog.BeginGroup("outer");
+        LLog.IntegerValue("depth", 1);
+        LLog.Message("round %d", {LRound});
+        LLog.BeginGroup("inner");
+        LLog.IntegerValue("depth", 2);
+        LLog.MessageObject("job", &LJob);
+        LLog.EndGroup();
+        LLog.EndGroup();
+        LLog.IntegerValue("depth", 0);
+        (void)LLog.IsActive();
+      }
+    });
+  }
+  // Adds and removes sinks, a text sink among them, while the others log.
+  std::vector<std::shared_ptr<TRecordingLogSink>> LVisitors;
+  LThreads.emplace_back([&LStart, &LVisitors] {
+    LStart.arrive_and_wait();
+    for (int LChange = 0; LChange < CSinkChanges; ++LChange) {
+      auto LVisitor = std::make_shared<TRecordingLogSink>();
+      auto LText = std::make_shared<TTextLogSink>(TTextLogSinkOptions{false, "", TLogLevel::Trace});
+      AddLogSink(LVisitor);
+      AddLogSink(LText);
+      RemoveLogSink(LText);
+      if (LChange % 30 == 0) {
+        LVisitors.push_back(LVisitor);
+      } else {
+        RemoveLogSink(LVisitor);
+      }
+    }
+  });
+  for (std::thread& LThread : LThreads) LThread.join();
+
+  std::map<std::thread::id, std::vector<TLogEntry>> LByThread;
+  for (const TLogEntry& LEntry : FRecording->Entries()) LByThread[LEntry.ThreadId].push_back(LEntry);
+  ASSERT_EQ(LByThread.size(), static_cast<size_t>(CLoggers));
+  for (const auto& [LId, LEntries] : LByThread) {
+    EXPECT_EQ(LEntries.size(), static_cast<size_t>(CRounds * 9));
+    ExpectConsistentThread(LEntries, CRounds);
+    for (const TLogEntry& LEntry : LEntries) {
+      if (LEntry.Kind == K::Object) {
+        ASSERT_EQ(LEntry.ObjectText, "<Job State=\"Running\"/>");
+      }
+    }
+  }
+  // A sink that stayed sees each thread's entries from the moment it came, in order; the rounds
+  // then need not start at zero.
+  for (const auto& LVisitor : LVisitors) {
+    std::map<std::thread::id, int> LLastRound;
+    for (const TLogEntry& LEntry : LVisitor->Entries()) {
+      if (LEntry.Kind != K::Message) continue;
+      const int LRound = std::stoi(LEntry.Text.substr(6));
+      auto LFound = LLastRound.find(LEntry.ThreadId);
+      if (LFound != LLastRound.end()) {
+        ASSERT_EQ(LRound, LFound->second + 1);
+      }
+      LLastRound[LEntry.ThreadId] = LRound;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace Orvane::Testing

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/Paths.h"
+
+namespace Orvane {
+namespace {
+
+// Sets (or unsets) an environment variable for one scope and restores it afterwards.
+class TEnvScope {
+public:
+  TEnvScope(const char* AName, const char* AValue) : FName(AName) {
+    if (const char* LOld = std::getenv(AName)) FOld = LOld;
+    if (AValue) {
+      setenv(AName, AValue, 1);
+    } else {
+      unsetenv(AName);
+    }
+  }
+  ~TEnvScope() {
+    if (FOld) {
+      setenv(FName.c_str(), FOld->c_str(), 1);
+    } else {
+      unsetenv(FName.c_str());
+    }
+  }
+
+private:
+  std::string FName;
+  std::optional<std::string> FOld;
+};
+
+class TTempDir {
+public:
+  TTempDir() {
+    std::string LTemplate = (std::filesystem::temp_directory_path() / "orvane-paths-XXXXXX").string();
+    if (mkdtemp(LTemplate.data())) FPath = LTemplate;
+  }
+  ~TTempDir() {
+    std::error_code LIgnored;
+    if (!FPath.empty()) std::filesystem::remove_all(FPath, LIgnored);
+  }
+  const std::string& Path() const { return FPath; }
+
+private:
+  std::string FPath;
+};
+
+mode_t ModeOf(const std::string& APath) {
+  struct stat LInfo {};
+  return stat(APath.c_str(), &LInfo) == 0 ? (LInfo.st_mode & 07777) : 0;
+}
+
+// The message of the EFileError that GetCommonAppDataDir raises, or "" when it raises none.
+std::string RefusalOf(const std::string& APath) {
+  TEnvScope LEnv("ORVANE_COMMON_APPDATA", APath.c_str());
+  try {
+    GetCommonAppDataDir();
+  } catch (const EFileError& AError) {
+    return AError.Message();
+  }
+  return "";
+}
+
+class PathsTest : public ::testing::Test {
+protected:
+  void SetUp() override { ASSERT_FALSE(FTemp.Path().empty()); }
+  TTempDir FTemp;
+};
+
+TEST_F(PathsTest, DataDirFromTheEnvironmentIsCreatedOwnerOnly) {
+  const std::string LDir = FTemp.Path() + "/parent/data";
+  TEnvScope LEnv("ORVANE_COMMON_APPDATA", (LDir + "/").c_str());
+  EXPECT_EQ(GetCommonAppDataDir(), LDir);
+  EXPECT_EQ(ModeOf(LDir), 0700u);
+  EXPECT_EQ(GetCommonAppDataDir(), LDir);  // an existing good one is taken as it is
+
+  // A symlink is judged by its target.
+  const std::string LLink = FTemp.Path() + "/link";
+  ASSERT_EQ(symlink(LDir.c_str(), LLink.c_str()), 0);
+  EXPECT_EQ(RefusalOf(LLink), "");
+  ASSERT_EQ(chmod(LDir.c_str(), 0750), 0);
+  EXPECT_NE(RefusalOf(LLink).find("mode 0750"), std::string::npos);
+}
+
+TEST_F(PathsTest, UnsafeDataDirsAreRefusedByName) {
+  const std::string LLoose = FTemp.Path() + "/loose";
+  ASSERT_EQ(mkdir(LLoose.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(LLoose.c_str(), 0755), 0);
+  EXPECT_EQ(RefusalOf(LLoose),
+            "Data directory " + LLoose + " is accessible by other users (mode 0755); refusing to use it");
+
+  const std::string LFile = FTemp.Path() + "/file";
+  std::ofstream(LFile) << "x";
+  EXPECT_EQ(RefusalOf(LFile), "Data directory " + LFile + " is not a directory; refusing to use it");
+
+  if (geteuid() == 0) {
+    const std::string LForeign = FTemp.Path() + "/foreign";
+    ASSERT_EQ(mkdir(LForeign.c_str(), 0700), 0);
+    ASSERT_EQ(chown(LForeign.c_str(), 65534, 65534), 0);
+    EXPECT_NE(RefusalOf(LForeign).find("is owned by user 65534"), std::string::npos);
+  }
+}
+
+TEST_F(PathsTest, DataDirFallsBackToXdgDataHome) {
+  if (geteuid() == 0) GTEST_SKIP() << "root uses /var/lib/tessra-agent";
+  TEnvScope LOverride("ORVANE_COMMON_APPDATA", "");
+  TEnvScope LXdg("XDG_DATA_HOME", FTemp.Path().c_str());
+  EXPECT_EQ(GetCommonAppDataDir(), FTemp.Path() + "/tessra-agent");
+}
+
+TEST_F(PathsTest, ForceDirectoriesAndExistenceChecks) {
+  const std::string LDeep = FTemp.Path() + "/a//b/c";
+  EXPECT_TRUE(ForceDirectories(LDeep, 0750));
+  EXPECT_EQ(ModeOf(LDeep) & 0700, 0700u);
+  EXPECT_TRUE(DirectoryExists(LDeep));
+  EXPECT_FALSE(FileExists(LDeep));
+  EXPECT_TRUE(ForceDirectories(LDeep + "/"));  // already there
+
+  const std::string LFile = LDeep + "/file";
+  std::ofstream(LFile) << "x";
+  EXPECT_TRUE(FileExists(LFile));
+  EXPECT_FALSE(DirectoryExists(LFile));
+  const bool LMadeBelowFile = ForceDirectories(LFile + "/below");
+  const int LError = errno;
+  EXPECT_FALSE(LMadeBelowFile);
+  EXPECT_EQ(LError, ENOTDIR);
+}
+
+TEST(PathNamesTest, SplitAndJoin) {
+  EXPECT_EQ(ExtractFileDir("/a/b//c.txt"), "/a/b");
+  EXPECT_EQ(ExtractFileDir("/c.txt"), "/");
+  EXPECT_EQ(ExtractFileDir("c.txt"), "");
+  EXPECT_EQ(IncludeTrailingPathDelimiter("/a"), "/a/");
+  EXPECT_EQ(IncludeTrailingPathDelimiter(""), "");
+}
+
+TEST(PathNamesTest, ExecutableDirIsTheTestBinarysDir) {
+  const std::filesystem::path LBinary = std::filesystem::canonical(program_invocation_name);
+  EXPECT_EQ(GetExecutableDir(), LBinary.parent_path().string());
+}
+
+}  // namespace
+}  // namespace Orvane

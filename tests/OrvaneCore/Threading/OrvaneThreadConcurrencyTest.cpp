@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "OrvaneCore/Threading/OrvaneThread.h"
+#include "OrvaneCore/Time/WaitableEvent.h"
+#include "Support/ClockScope.h"
+
+namespace Orvane {
+namespace {
+
+class TRecordingThread : public TOrvaneThread {
+public:
+  TRecordingThread(std::atomic<bool>& ARan, std::atomic<bool>& ADestroyed,
+                   TWaitableEvent* ADestroyedEvent = nullptr)
+      : FRan(ARan), FDestroyed(ADestroyed), FDestroyedEvent(ADestroyedEvent) {}
+  ~TRecordingThread() override {
+    FDestroyed = true;
+    if (FDestroyedEvent) FDestroyedEvent->SetEvent();
+  }
+  std::string ClassName() const override { return "TRecordingThread"; }
+
+protected:
+  void Execute() override { FRan = true; }
+
+private:
+  std::atomic<bool>& FRan;
+  std::atomic<bool>& FDestroyed;
+  TWaitableEvent* FDestroyedEvent;
+};
+
+TEST(OrvaneThreadTest, ThreadFreedWithoutStartRunsNothingAndNeedsNoWait) {
+  Testing::TManualClockScope LScope;  // any wait would hang here: nothing advances the clock
+  std::atomic<bool> LRan{false}, LDestroyed{false};
+  auto LThread = std::make_unique<TRecordingThread>(LRan, LDestroyed);
+  EXPECT_TRUE(LThread->WaitFor(0));  // never started counts as finished
+  LThread.reset();
+  EXPECT_FALSE(LRan);
+  EXPECT_TRUE(LDestroyed);
+}
+
+TEST(OrvaneThreadTest, FreeOnTerminateFreesTheObjectAfterTheProcedure) {
+  std::atomic<bool> LRan{false}, LDestroyed{false};
+  TWaitableEvent LDestroyedEvent(true, false);
+  auto* LThread = new TRecordingThread(LRan, LDestroyed, &LDestroyedEvent);
+  LThread->SetFreeOnTerminate(true);
+  LThread->Start();
+  ASSERT_EQ(LDestroyedEvent.WaitFor(10000), TWaitResult::wrSignaled);
+  EXPECT_TRUE(LRan);
+  EXPECT_TRUE(LDestroyed);
+}
+
+TEST(OrvaneThreadTest, DestroyingARunningThreadAsksItToTerminateAndWaits) {
+  std::atomic<int> LLoops{0};
+  std::atomic<bool> LEnded{false};
+  TOrvaneThread* LRaw = nullptr;
+  auto LThread = TOrvaneThread::CreateAnonymousThread([&] {
+    while (!LRaw->GetTerminated()) {
+      ++LLoops;
+      Clock().SleepMs(1);
+    }
+    LEnded = true;
+  });
+  LRaw = LThread.get();
+  LThread->SetPriority(TThreadPriority::tpLower);
+  LThread->Start();
+  LThread->Start();  // a second start does nothing
+  LThread.reset();
+  EXPECT_TRUE(LEnded);
+}
+
+TEST(OrvaneThreadTest, ExceptionInTheProcedureEndsTheThreadQuietly) {
+  auto LThread = TOrvaneThread::CreateAnonymousThread([] { throw std::runtime_error("boom"); });
+  LThread->Start();
+  EXPECT_TRUE(LThread->WaitFor(-1));
+  EXPECT_TRUE(LThread->GetFinished());
+}
+
+}  // namespace
+}  // namespace Orvane

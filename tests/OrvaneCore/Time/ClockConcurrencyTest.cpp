@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/Mutex.h"
+#include "OrvaneCore/Threading/OrvaneThread.h"
+#include "OrvaneCore/Time/Clock.h"
+#include "Support/ClockScope.h"
+
+namespace Orvane {
+namespace {
+
+using namespace std::chrono_literals;
+using Testing::TManualClockScope;
+using Testing::TScaledClockScope;
+
+double SecondsSince(TMonoTime AStart) {
+  return std::chrono::duration<double>(Clock().Monotonic() - AStart).count();
+}
+
+TEST(ManualClockTest, SleepReturnsOnlyAfterTheTestAdvancedItsWholeDuration) {
+  TManualClockScope LScope;
+  std::atomic<bool> LWoke{false};
+  std::thread LSleeper([&] {
+    Clock().SleepMs(60000);
+    LWoke = true;
+  });
+  Clock().WaitForSleepers(1);
+  Clock().AdvanceMs(59999);
+  EXPECT_FALSE(LWoke);
+  EXPECT_EQ(Clock().SleeperNames().size(), 1u);
+  Clock().AdvanceMs(1);
+  EXPECT_TRUE(LWoke);  // Advance returned only once the woken thread had run to its end
+  LSleeper.join();
+}
+
+TEST(ManualClockTest, SleepersWakeInDeadlineOrderAtTheirOwnDeadlines) {
+  TManualClockScope LScope;
+  const TMonoTime LStart = Clock().Monotonic();
+  TMutex LLock;
+  std::vector<std::pair<int, double>> LWakes;
+  std::vector<std::thread> LThreads;
+  for (int LSeconds : {30, 10, 20}) {
+    LThreads.emplace_back([&, LSeconds] {
+      Clock().SleepMs(LSeconds * 1000);
+      TMutexLock LGuard(LLock);
+      LWakes.emplace_back(LSeconds, SecondsSince(LStart));
+    });
+  }
+  Clock().WaitForSleepers(3);
+  Clock().AdvanceSeconds(60);
+  for (std::thread& LThread : LThreads) LThread.join();
+  TMutexLock LGuard(LLock);
+  ASSERT_EQ(LWakes.size(), 3u);
+  EXPECT_EQ(LWakes[0], std::make_pair(10, 10.0));
+  EXPECT_EQ(LWakes[1], std::make_pair(20, 20.0));
+  EXPECT_EQ(LWakes[2], std::make_pair(30, 30.0));
+  EXPECT_DOUBLE_EQ(SecondsSince(LStart), 60.0);
+}
+
+TEST(ManualClockTest, AdvanceFollowsSleepsThatWokenThreadsStartOnTheWay) {
+  TManualClockScope LScope;
+  std::atomic<int> LTicks{0};
+  std::atomic<bool> LStop{false};
+  std::thread LTicker([&] {
+    while (!LStop) {
+      Clock().SleepMs(10000);
+      ++LTicks;
+    }
+  });
+  Clock().WaitForSleepers(1);
+  Clock().AdvanceSeconds(35);
+  EXPECT_EQ(LTicks, 3);
+  LStop = true;
+  Clock().AdvanceSeconds(10);
+  LTicker.join();
+}
+
+TEST(ManualClockTest, NotificationWakesAWaiterWithoutTimePassing) {
+  TManualClockScope LScope;
+  const TMonoTime LStart = Clock().Monotonic();
+  TMutex LLock;
+  TClockCondition LChanged;
+  bool LReady = false;
+  std::atomic<int> LResult{-1};
+  std::thread LWaiter([&] {
+    TMutexLock LGuard(LLock);
+    LResult = Clock().Wait(LChanged, LGuard, Clock().DeadlineIn(3600), [&] {
+      LLock.AssertHeld();
+      return LReady;
+    });
+  });
+  Clock().WaitForSleepers(1);
+  {
+    TMutexLock LGuard(LLock);
+    LReady = true;
+  }
+  LChanged.NotifyAll();
+  LWaiter.join();
+  EXPECT_EQ(LResult, 1);
+  EXPECT_EQ(Clock().Monotonic(), LStart);
+}
+
+TEST(ManualClockTest, WaitWithoutPredicateChangeEndsAtItsDeadline) {
+  TManualClockScope LScope;
+  TMutex LLock;
+  TClockCondition LChanged;
+  std::atomic<int> LResult{-1};
+  std::thread LWaiter([&] {
+    TMutexLock LGuard(LLock);
+    LResult = Clock().Wait(LChanged, LGuard, Clock().DeadlineIn(5), [] { return false; });
+  });
+  Clock().WaitForSleepers(1);
+  LChanged.NotifyAll();  // a wake-up without a change: the waiter sleeps again
+  Clock().WaitForSleepers(1);
+  EXPECT_EQ(LResult, -1);
+  Clock().AdvanceSeconds(5);
+  LWaiter.join();
+  EXPECT_EQ(LResult, 0);
+}
+
+TEST(ManualClockTest, SteppingTheWallClockDoesNotStretchOrShortenADeadline) {
+  TManualClockScope LScope(EncodeDateTime(2026, 10, 25, 1, 0, 0));
+  const TDateTime LWallBefore = Clock().Now();
+  std::atomic<bool> LWoke{false};
+  std::thread LSleeper([&] {
+    Clock().SleepMs(60000);
+    LWoke = true;
+  });
+  Clock().WaitForSleepers(1);
+  Clock().StepWallClock(-3600);  // the clock set back one hour
+  EXPECT_NEAR(SecondsBetween(LWallBefore, Clock().Now()), -3600, 1e-3);
+  Clock().AdvanceSeconds(30);
+  Clock().StepWallClock(+7200);
+  EXPECT_FALSE(LWoke);
+  Clock().AdvanceSeconds(30);
+  EXPECT_TRUE(LWoke);
+  LSleeper.join();
+  EXPECT_NEAR(SecondsBetween(LWallBefore, Clock().Now()), 3600 + 60, 1e-3);
+}
+
+TEST(ManualClockTest, WaitForSleepersNamesTheThreadThatStaysBusy) {
+  TManualClockScope LScope;
+  std::atomic<bool> LRelease{false};
+  auto LBusy = TOrvaneThread::CreateAnonymousThread([&] {
+    while (!LRelease) std::this_thread::yield();
+  });
+  LBusy->Start();
+  try {
+    Clock().WaitForSleepers(1, 100);
+    ADD_FAILURE() << "WaitForSleepers returned while a thread was busy";
+  } catch (const EClockTimeout& E) {
+    EXPECT_NE(std::string(E.what()).find("TAnonymousThread"), std::string::npos) << E.what();
+  }
+  LRelease = true;
+  EXPECT_TRUE(LBusy->WaitFor(-1));
+}
+
+TEST(ScaledClockTest, SixtySecondsAtFactorThousandTakeAboutSixtyMilliseconds) {
+  TScaledClockScope LScope(1000);
+  const TMonoTime LRealStart = TClock::RealMonotonicForTesting();
+  const TMonoTime LClockStart = Clock().Monotonic();
+  Clock().SleepMs(60000);
+  const auto LReal = TClock::RealMonotonicForTesting() - LRealStart;
+  EXPECT_GE(LReal, 60ms);
+  EXPECT_LT(LReal, 10s);
+  EXPECT_GE(Clock().Monotonic() - LClockStart, 60s);
+}
+
+TEST(ScaledClockTest, WallClockRunsAtTheSameSpeedAsDeadlines) {
+  TScaledClockScope LScope(1000);
+  const TDateTime LWallStart = Clock().Now();
+  Clock().SleepMs(30000);
+  EXPECT_GE(SecondsBetween(LWallStart, Clock().Now()), 30.0 - 0.001);
+}
+
+}  // namespace
+}  // namespace Orvane

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Time/DateTime.h"
+
+namespace Orvane {
+namespace {
+
+// Central European time without tzdata: +1, +2 in summer; changes at the last Sunday of March
+// 02:00 and of October 03:00.
+class TTimeZoneScope {
+public:
+  explicit TTimeZoneScope(const char* AZone) {
+    const char* LOld = std::getenv("TZ");
+    FHadOld = LOld != nullptr;
+    if (FHadOld) FOld = LOld;
+    setenv("TZ", AZone, 1);
+    tzset();
+  }
+  ~TTimeZoneScope() {
+    if (FHadOld)
+      setenv("TZ", FOld.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+private:
+  bool FHadOld = false;
+  std::string FOld;
+};
+
+constexpr const char* CCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+TEST(DateTimeTest, EncodeAndDecodeAgreeAcrossMonthAndYearEnds) {
+  for (const auto& [Y, M, D] : {std::tuple{2026, 1, 31}, std::tuple{2026, 2, 28}, std::tuple{2028, 2, 29},
+                                std::tuple{2026, 12, 31}, std::tuple{1999, 12, 31}}) {
+    const TDateTime LValue = EncodeDateTime(Y, M, D, 23, 59, 59, 999);
+    const TDateTimeParts LParts = DecodeDateTime(LValue);
+    EXPECT_EQ(LParts.Year, Y);
+    EXPECT_EQ(LParts.Month, M);
+    EXPECT_EQ(LParts.Day, D);
+    EXPECT_EQ(LParts.Hour, 23);
+    EXPECT_EQ(LParts.Second, 59);
+    EXPECT_EQ(LParts.MilliSecond, 999);
+    // One millisecond later is the next day.
+    EXPECT_EQ(DecodeDateTime(IncSeconds(LValue, 0.001)).Hour, 0);
+  }
+  EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30), 0.0);
+  EXPECT_DOUBLE_EQ(EncodeDateTime(1970, 1, 1), CUnixEpochDays);
+  EXPECT_EQ(DecodeDateTime(EncodeDateTime(2026, 12, 6)).DayOfWeek, 0);  // a Sunday
+}
+
+TEST(DateTimeTest, TextRoundTripsEveryValueExactly) {
+  for (TDateTime LValue :
+       {46000.123456789012, 0.1, 1.0 / 3.0, EncodeDateTime(2026, 3, 29, 2, 30, 0, 1), -1.0}) {
+    EXPECT_EQ(TextToDateTime(DateTimeToText(LValue)), LValue) << DateTimeToText(LValue);
+  }
+  EXPECT_THROW(TextToDateTime(""), EConvertError);
+  EXPECT_THROW(TextToDateTime("12abc"), EConvertError);
+  EXPECT_THROW(TextToDateTime("nan"), EConvertError);
+}
+
+TEST(DateTimeTest, SameDateTimeToleratesLessThanOneMillisecond) {
+  const TDateTime LBase = EncodeDateTime(2026, 6, 1, 12, 0, 0);
+  EXPECT_TRUE(SameDateTime(LBase, IncSeconds(LBase, 0.0009)));
+  EXPECT_FALSE(SameDateTime(LBase, IncSeconds(LBase, 0.0011)));
+  EXPECT_EQ(CompareDateTime(LBase, IncSeconds(LBase, 0.0005)), 0);
+  EXPECT_EQ(CompareDateTime(LBase, IncSeconds(LBase, 1)), -1);
+  EXPECT_EQ(CompareDateTime(IncSeconds(LBase, 1), LBase), 1);
+  EXPECT_NEAR(SecondsBetween(LBase, IncSeconds(LBase, 90.5)), 90.5, 1e-6);
+}
+
+TEST(DateTimeTest, LocalAndUtcFollowDaylightSavingChanges) {
+  TTimeZoneScope LZone(CCentralEurope);
+  // Winter: UTC+1; summer: UTC+2.
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(EncodeDateTime(2026, 1, 15, 12, 0, 0)),
+                             EncodeDateTime(2026, 1, 15, 11, 0, 0)),
+              0, 1e-3);
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(EncodeDateTime(2026, 7, 15, 12, 0, 0)),
+                             EncodeDateTime(2026, 7, 15, 10, 0, 0)),
+              0, 1e-3);
+  // Around the spring change (2026-03-29 01:00 UTC) one real hour passes between 01:30 and 03:30 local.
+  const TDateTime LBefore = LocalToUtc(EncodeDateTime(2026, 3, 29, 1, 30, 0));
+  const TDateTime LAfter = LocalToUtc(EncodeDateTime(2026, 3, 29, 3, 30, 0));
+  EXPECT_NEAR(SecondsBetween(LBefore, LAfter), 3600, 1e-3);
+  // UtcToLocal inverts LocalToUtc away from the skipped hour, also in the repeated autumn hour's neighbours.
+  for (TDateTime LLocal : {EncodeDateTime(2026, 3, 29, 1, 59, 0), EncodeDateTime(2026, 3, 29, 3, 0, 0),
+                           EncodeDateTime(2026, 10, 25, 1, 0, 0), EncodeDateTime(2026, 10, 25, 3, 30, 0)}) {
+    EXPECT_NEAR(SecondsBetween(UtcToLocal(LocalToUtc(LLocal)), LLocal), 0, 1e-3) << DateTimeToDisplay(LLocal);
+  }
+}
+
+TEST(DateTimeTest, DisplayTextIsReadable) {
+  EXPECT_EQ(DateTimeToDisplay(EncodeDateTime(2026, 12, 6, 16, 5, 7, 42)), "2026-12-06 16:05:07.042");
+  EXPECT_EQ(DateTimeToDisplay(CNoDateTime), "-");
+}
+
+}  // namespace
+}  // namespace Orvane

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "OrvaneCore/Time/WaitableEvent.h"
+#include "Support/ClockScope.h"
+
+namespace Orvane {
+namespace {
+
+using Testing::TManualClockScope;
+
+double SecondsSince(TMonoTime AStart) {
+  return std::chrono::duration<double>(Clock().Monotonic() - AStart).count();
+}
+
+TEST(WaitableEventTest, TimedWaitEndsAtItsDeadlineWhenNothingSignals) {
+  TManualClockScope LScope;
+  TWaitableEvent LEvent(false, false);
+  const TMonoTime LStart = Clock().Monotonic();
+  std::atomic<int> LResult{-1};
+  std::atomic<double> LElapsed{-1};
+  std::thread LWaiter([&] {
+    LResult = static_cast<int>(LEvent.WaitFor(5000));
+    LElapsed = SecondsSince(LStart);
+  });
+  Clock().WaitForSleepers(1);
+  Clock().AdvanceMs(4999);
+  EXPECT_EQ(LResult, -1);
+  Clock().AdvanceMs(1);
+  LWaiter.join();
+  EXPECT_EQ(LResult, static_cast<int>(TWaitResult::wrTimeout));
+  EXPECT_DOUBLE_EQ(LElapsed, 5.0);
+}
+
+TEST(WaitableEventTest, TimedWaitEndsAtTheSignalWhenItComesFirst) {
+  TManualClockScope LScope;
+  TWaitableEvent LEvent(false, false);
+  const TMonoTime LStart = Clock().Monotonic();
+  std::atomic<int> LResult{-1};
+  std::atomic<double> LElapsed{-1};
+  std::thread LWaiter([&] {
+    LResult = static_cast<int>(LEvent.WaitFor(5000));
+    LElapsed = SecondsSince(LStart);
+  });
+  Clock().WaitForSleepers(1);
+  Clock().AdvanceSeconds(2);
+  LEvent.SetEvent();
+  LWaiter.join();
+  EXPECT_EQ(LResult, static_cast<int>(TWaitResult::wrSignaled));
+  EXPECT_DOUBLE_EQ(LElapsed, 2.0);
+  EXPECT_FALSE(LEvent.IsSignaledForTesting());  // auto-reset consumed the signal
+}
+
+TEST(WaitableEventTest, AutoResetLetsOneWaiterThroughAndManualResetLetsAll) {
+  TManualClockScope LScope;
+  for (bool LManualReset : {false, true}) {
+    TWaitableEvent LEvent(LManualReset, false);
+    std::atomic<int> LThrough{0};
+    std::thread LFirst([&] { LThrough += LEvent.WaitFor(1000) == TWaitResult::wrSignaled; });
+    std::thread LSecond([&] { LThrough += LEvent.WaitFor(1000) == TWaitResult::wrSignaled; });
+    Clock().WaitForSleepers(2);
+    LEvent.SetEvent();
+    Clock().AdvanceSeconds(1);
+    LFirst.join();
+    LSecond.join();
+    EXPECT_EQ(LThrough, LManualReset ? 2 : 1) << "manual reset: " << LManualReset;
+  }
+}
+
+TEST(WaitableEventTest, SignalledEventPassesAtOnce) {
+  TWaitableEvent LEvent(true, true);
+  EXPECT_EQ(LEvent.WaitFor(0), TWaitResult::wrSignaled);
+  EXPECT_EQ(LEvent.WaitFor(0), TWaitResult::wrSignaled);
+  LEvent.ResetEvent();
+  EXPECT_EQ(LEvent.WaitFor(0), TWaitResult::wrTimeout);
+}
+
+}  // namespace
+}  // namespace Orvane
