@@ -33,6 +33,7 @@ ORVANE_DECLARE_EXCEPTION(EListError, Exception);
 ORVANE_DECLARE_EXCEPTION(EFileError, Exception);
 ORVANE_DECLARE_EXCEPTION(EConvertError, Exception);
 ORVANE_DECLARE_EXCEPTION(EClockTimeout, Exception);
+ORVANE_DECLARE_EXCEPTION(EClassNotFound, Exception);
 
 // A failure of an operating-system call, with its error code (errno or dlerror's situation).
 class EOSError : public Exception {

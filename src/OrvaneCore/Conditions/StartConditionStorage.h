@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "OrvaneCore/Data/TessraData.h"
+
+namespace Orvane {
+
+// The state a start condition keeps between evaluations and across restarts. One concrete class
+// for every condition kind: its name (unique within its job, stable across restarts) and a small set
+// of typed values that each kind reads and writes as it needs. Times are UTC.
+//
+// The values are atomics: the scheduler reads them, a finished job's thread writes them and the
+// storage file is written from them, on different threads. Name is written only while the storage
+// is not shared (creation, or Assign under the job list's lock).
+class TStartConditionStorage : public TTessraData {
+public:
+  std::string ClassName() const override { return "TStartConditionStorage"; }
+  void DescribeMembers(IMemberVisitor& AVisitor) override;
+
+  // Runs after Assign has copied stored state into a live storage; kinds that derive values from
+  // the stored ones may refresh them here. Nothing to do for the values kept so far.
+  virtual void AfterAssign() {}
+
+  std::string GetName() const { return FName; }
+  void SetName(std::string AValue) { FName = std::move(AValue); }
+
+  // The last run, UTC; -1 for none.
+  TDateTime GetLastRun() const { return FLastRun.load(); }
+  void SetLastRun(TDateTime AValue) { FLastRun.store(AValue); }
+  // The last drop (a due run that did not happen), UTC; -1 for none.
+  TDateTime GetLastDrop() const { return FLastDrop.load(); }
+  void SetLastDrop(TDateTime AValue) { FLastDrop.store(AValue); }
+  // A random offset in seconds drawn once per client and job; -1 until drawn.
+  int32_t GetSplaySeconds() const { return FSplaySeconds.load(); }
+  void SetSplaySeconds(int32_t AValue) { FSplaySeconds.store(AValue); }
+  // A reference moment a kind counts from (first sight of an interval, say), UTC; -1 for none.
+  TDateTime GetAnchor() const { return FAnchor.load(); }
+  void SetAnchor(TDateTime AValue) { FAnchor.store(AValue); }
+
+private:
+  std::string FName;
+  std::atomic<TDateTime> FLastRun{CNoDateTime};
+  std::atomic<TDateTime> FLastDrop{CNoDateTime};
+  std::atomic<int32_t> FSplaySeconds{-1};
+  std::atomic<TDateTime> FAnchor{CNoDateTime};
+};
+
+using TStartConditionStoragePtr = std::shared_ptr<TStartConditionStorage>;
+// The storages of one job: the facade holds the list, and the storage manager refers to the very
+// same list object while the job is registered with it.
+using TStorageList = std::vector<TStartConditionStoragePtr>;
+using TStorageListPtr = std::shared_ptr<TStorageList>;
+
+}  // namespace Orvane

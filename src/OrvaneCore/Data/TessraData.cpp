@@ -1,0 +1,31 @@
+#include "OrvaneCore/Data/TessraData.h"
+
+#include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Data/DataNode.h"
+
+namespace Orvane {
+
+ORVANE_REGISTER_CLASS(TTessraData, );
+
+void TTessraData::DescribeMembers(IMemberVisitor&) {}
+
+void TTessraData::Assign(const TTessraData& ASource) {
+  if (&ASource == this) return;
+  NodeToRecord(RecordToNode(ASource), *this);
+}
+
+std::shared_ptr<TTessraData> TTessraData::Clone() const {
+  std::shared_ptr<TTessraData> LCopy = TClassRegistry::Instance().CreateOrRaise(ClassName());
+  LCopy->Assign(*this);
+  return LCopy;
+}
+
+bool TTessraData::DataEquals(const TTessraData& AOther) const {
+  return ClassName() == AOther.ClassName() && RecordToNode(*this) == RecordToNode(AOther);
+}
+
+bool TTessraData::InheritsFrom(const TClassName& AAncestor) const {
+  return TClassRegistry::Instance().InheritsFrom(ClassName(), AAncestor);
+}
+
+}  // namespace Orvane

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "OrvaneCore/Base/OrvaneObject.h"
+#include "OrvaneCore/Threading/Event.h"
+
+namespace Orvane {
+
+class TJob;
+using TJobPtr = std::shared_ptr<TJob>;
+// IList<TJob>: lists hold jobs by shared reference; "freeing" a job is dropping the reference.
+using TJobList = std::vector<TJobPtr>;
+
+// Events whose sender is a job; they carry the job itself so that it outlives the handler.
+using TJobEvent = TEvent<void(const TJobPtr&)>;
+// Events whose sender is any object (savers, loaders, the run information).
+using TNotifyEvent = TEvent<void(TOrvaneObject*)>;
+
+// The outcome of one run.
+enum class TJobResult : uint8_t { jrNoResult = 0, jrSucceeded = 1, jrFailed = 2 };
+
+// TJob::ExecState values.
+namespace TJobExecState {
+inline constexpr uint8_t Idle = 0;
+inline constexpr uint8_t Running = 1;
+inline constexpr uint8_t Finished = 2;
+inline constexpr uint8_t Queued = 4;
+}  // namespace TJobExecState
+
+// The identity of this managed client.
+struct TClientId {
+  std::string Value;
+  bool operator==(const TClientId&) const = default;
+};
+
+// A set of item kinds the server is asked for, one bit per kind ordinal.
+struct TTessraItemKinds {
+  uint32_t Bits = 0;
+  static constexpr TTessraItemKinds Of(int AKind) { return {1u << AKind}; }
+  constexpr bool Contains(int AKind) const { return (Bits >> AKind) & 1u; }
+  bool operator==(const TTessraItemKinds&) const = default;
+};
+
+// The item kind of agent-task jobs.
+inline constexpr uint8_t CAgentTaskItemKind = 11;
+
+}  // namespace Orvane

@@ -1,0 +1,159 @@
+#include "OrvaneCore/Jobs/Job.h"
+
+#include <gtest/gtest.h>
+
+#include "OrvaneCore/Data/DataNode.h"
+#include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/ClockScope.h"
+#include "Support/TestConditions.h"
+
+namespace Orvane {
+namespace {
+
+using Testing::FixedCondition;
+
+// A job with every member set away from its default, an action with data and three conditions.
+TJobPtr FullJob() {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier("{11111111-2222-3333-4444-555555555555}");
+  LJob->SetDisplayText("File Scanner");
+  LJob->SetCanRunParallel(false);
+  LJob->SetIsManual(true);
+  LJob->SetIsRegularJob(false);
+  LJob->SetOrder(7);
+  LJob->SetQueueIndex(3);
+  LJob->SetNextExecution(46000.123456789012);
+  LJob->SetIsUserVisible(false);
+  LJob->SetExecState(TJobExecState::Queued);
+  LJob->SetItemKind(CAgentTaskItemKind);
+  auto LAction = std::make_shared<TFileScannerJobAction>();
+  LAction->AgentTaskId = "{F21E8F93-BA40-41E7-A9FB-A0771FA3480B}";
+  LAction->ExecutionId = "{EXEC}";
+  LAction->IsPredefined = false;
+  LAction->Paths = {"/etc", "/var/log/syslog"};
+  LJob->SetJobAction(LAction);
+  auto LDelay = std::make_shared<TStartConditionOnDelay>();
+  LDelay->SetDelayValue(5);
+  LJob->GetStartCondition()->AddCondition(LDelay);
+  LJob->GetStartCondition()->AddCondition(FixedCondition(45000.5, ckShutdown));
+  LJob->GetStartCondition()->AddCondition(FixedCondition(CNoDateTime, ckDaily));
+  LJob->GetStartCondition()->GetStorages()->front()->SetLastRun(45999.25);
+  return LJob;
+}
+
+TEST(JobTest, CloneIsAnIndependentDeepCopyOfTheSameClasses) {
+  const TJobPtr LJob = FullJob();
+  const auto LCopy = CloneAs(*LJob);
+  ASSERT_NE(LCopy, nullptr);
+  EXPECT_TRUE(LCopy->DataEquals(*LJob));
+  EXPECT_EQ(RecordToNode(*LCopy), RecordToNode(*LJob));
+
+  // The same classes, new objects.
+  const auto LAction = LCopy->GetJobAction();
+  EXPECT_EQ(LAction->ClassName(), "TFileScannerJobAction");
+  EXPECT_NE(LAction, LJob->GetJobAction());
+  const auto& LConditions = LCopy->GetStartCondition()->GetConditions();
+  ASSERT_EQ(LConditions.size(), 3u);
+  EXPECT_EQ(LConditions[0]->ClassName(), "TStartConditionOnDelay");
+  EXPECT_EQ(LConditions[1]->ClassName(), "TFixedCondition");
+  EXPECT_NE(LConditions[0], LJob->GetStartCondition()->GetConditions()[0]);
+  EXPECT_NE(LCopy->GetStartCondition()->GetStorages(), LJob->GetStartCondition()->GetStorages());
+
+  // Changing the copy leaves the original alone.
+  std::static_pointer_cast<TFileScannerJobAction>(LAction)->Paths.push_back("/home");
+  LCopy->GetStartCondition()->GetStorages()->front()->SetLastRun(1.0);
+  LCopy->SetNextExecution(CNoDateTime);
+  EXPECT_EQ(std::static_pointer_cast<TFileScannerJobAction>(LJob->GetJobAction())->Paths.size(), 2u);
+  EXPECT_EQ(LJob->GetStartCondition()->GetStorages()->front()->GetLastRun(), 45999.25);
+  EXPECT_EQ(LJob->GetNextExecution(), 46000.123456789012);
+  EXPECT_FALSE(LCopy->DataEquals(*LJob));
+}
+
+TEST(JobTest, AssignCopiesEveryMemberAndKeepsTheTargetsStoragesByName) {
+  const TJobPtr LSource = FullJob();
+  auto LTarget = std::make_shared<TJob>();
+  LTarget->GetStartCondition()->AddCondition(std::make_shared<TStartConditionOnDelay>());
+  const TStorageListPtr LLiveList = LTarget->GetStartCondition()->GetStorages();
+  const TStartConditionStoragePtr LLiveStorage = LLiveList->front();
+  LLiveStorage->SetLastRun(12345.0);
+  auto LRunInfo = std::make_shared<TSystemRunInfo>();
+  LSource->SetSystemRunInfo(LRunInfo);
+
+  LTarget->Assign(*LSource);
+
+  EXPECT_EQ(LTarget->GetIdentifier(), LSource->GetIdentifier());
+  EXPECT_EQ(LTarget->GetOrder(), 7);
+  EXPECT_FALSE(LTarget->GetCanRunParallel());
+  EXPECT_EQ(LTarget->GetExecState(), TJobExecState::Queued);
+  EXPECT_EQ(LTarget->GetJobAction()->ClassName(), "TFileScannerJobAction");
+  EXPECT_EQ(LTarget->GetStartCondition()->GetConditions().size(), 3u);
+  EXPECT_EQ(LTarget->GetSystemRunInfo(), LRunInfo);
+  // The schedule survives: the same list object and the same storage object under the same name.
+  EXPECT_EQ(LTarget->GetStartCondition()->GetStorages(), LLiveList);
+  EXPECT_EQ(LLiveList->front(), LLiveStorage);
+  EXPECT_EQ(LLiveStorage->GetLastRun(), 12345.0);
+  EXPECT_EQ(LLiveList->size(), 3u);
+}
+
+TEST(JobTest, JobEqualityIgnoresLetterCaseOfIdentifiersAndDataEqualityDoesNot) {
+  TJob LA, LB;
+  LA.SetIdentifier("{abcdef01-0000-0000-0000-000000000000}");
+  LB.SetIdentifier("{ABCDEF01-0000-0000-0000-000000000000}");
+  EXPECT_TRUE(LA.Equals(LB));
+  EXPECT_FALSE(LA.DataEquals(LB));
+  LB.SetIdentifier("{ABCDEF02-0000-0000-0000-000000000000}");
+  EXPECT_FALSE(LA.Equals(LB));
+}
+
+TEST(JobTest, ContentIdIsTheAgentTaskIdElseTheIdentifier) {
+  TJob LJob;
+  LJob.SetIdentifier("JOB-1");
+  EXPECT_EQ(LJob.GetContentId(), "JOB-1");
+  auto LAction = std::make_shared<TScannerJobAction>();
+  LAction->AgentTaskId = "{072BE601-5372-4618-9A6D-2571D230278E}";
+  LJob.SetJobAction(LAction);
+  EXPECT_EQ(LJob.GetContentId(), "{072BE601-5372-4618-9A6D-2571D230278E}");
+}
+
+TEST(JobTest, ItemOfUnknownClassIsSkippedWithALoggedErrorAndTheRestLoads) {
+  auto LSink = std::make_shared<TRecordingLogSink>();
+  AddLogSink(LSink);
+  TDataNode LNode = RecordToNode(*FullJob());
+  TDataNode* LConditions = nullptr;
+  for (TDataNode& LChild : LNode.Children)
+    if (LChild.Name == "StartCondition")
+      for (TDataNode& LList : LChild.Children)
+        if (LList.Name == "Conditions") LConditions = &LList;
+  ASSERT_NE(LConditions, nullptr);
+  LConditions->Children[0].ClassName = "TConditionFromTheFuture";
+
+  TJob LJob;
+  NodeToRecord(LNode, LJob);
+  RemoveLogSink(LSink);
+  EXPECT_EQ(LJob.GetStartCondition()->GetConditions().size(), 2u);
+  EXPECT_TRUE(LSink->Contains(TLogEntryKind::Error, "TConditionFromTheFuture"));
+}
+
+TEST(StartConditionOnDelayTest, DueExactlyItsDelayAfterCreationAndNotBefore) {
+  Testing::TManualClockScope LClock(EncodeDateTime(2026, 3, 2, 10, 0, 0));
+  auto LJob = std::make_shared<TJob>();
+  auto LDelay = std::make_shared<TStartConditionOnDelay>();
+  LDelay->SetDelayValue(5);
+  LDelay->SetValueUnit(TDelayUnit::duMinutes);
+  LJob->GetStartCondition()->AddCondition(LDelay);
+  const TDateTime LDue = EncodeDateTime(2026, 3, 2, 10, 5, 0);
+
+  Clock().AdvanceSeconds(299);
+  EXPECT_EQ(LJob->GetStartCondition()->CalcNextExecution(Now()), CNoDateTime);
+  Clock().AdvanceSeconds(1);
+  EXPECT_TRUE(SameDateTime(LJob->GetStartCondition()->CalcNextExecution(Now()), LDue));
+  // Overdue: still due since the same moment. A restart (a copy) keeps the creation moment.
+  Clock().AdvanceSeconds(3600);
+  const auto LReloaded = CloneAs(*LJob);
+  EXPECT_TRUE(SameDateTime(LReloaded->GetStartCondition()->CalcNextExecution(Now()), LDue));
+  EXPECT_TRUE(SameDateTime(LReloaded->GetStartCondition()->NextPlannedTime(Now()), LDue));
+}
+
+}  // namespace
+}  // namespace Orvane
