@@ -109,9 +109,9 @@ public:
 
   // ---- Used by TRegistration and the injection traits.
 
-  uint64_t AddRegistration(TRegistrationSpec ASpec) EXCLUDES(FLock);
+  uint64_t AddRegistration(TRegistrationInfo AInfo) EXCLUDES(FLock);
   // Changes a registration that was not built yet; raises once Build has taken it.
-  void EditRegistration(uint64_t AId, const std::function<void(TRegistrationSpec&)>& AEdit) EXCLUDES(FLock);
+  void EditRegistration(uint64_t AId, const std::function<void(TRegistrationInfo&)>& AEdit) EXCLUDES(FLock);
   std::shared_ptr<void> ResolveService(std::string_view AIid, std::string_view AName,
                                        TReadableNameFunc AReadableName) EXCLUDES(FLock);
   // Raises the error of ResolveService when nothing answers to AIid and AName.
@@ -123,12 +123,13 @@ public:
 
 private:
   struct TRecord;
+  struct TServiceRef;
   struct TPlan;
 
   std::shared_ptr<const TPlan> CurrentPlan() EXCLUDES(FLock);
   bool HasService(std::string_view AIid, const std::string_view* AName) EXCLUDES(FLock);
-  std::shared_ptr<void> Instantiate(const TPlan& APlan, std::size_t ARegistration, std::size_t AService);
-  std::shared_ptr<void> Build(const TPlan& APlan, std::size_t ARegistration, std::size_t AService);
+  std::shared_ptr<void> Instantiate(const TPlan& APlan, const TServiceRef& ARef);
+  std::shared_ptr<void> CreateInstance(const TPlan& APlan, const TServiceRef& ARef);
   void NoteSingletonBuilt(const std::shared_ptr<TRecord>& ARecord) EXCLUDES(FLock);
   [[noreturn]] void ThrowNotRegistered(std::string_view AIid, std::string_view AName,
                                        TReadableNameFunc AReadableName, const TPlan& APlan) EXCLUDES(FLock);
@@ -138,7 +139,7 @@ private:
   // What Build made resolvable; replaced whole by each Build, so resolutions read it unlocked.
   std::shared_ptr<const TPlan> FPlan GUARDED_BY(FLock);
   // Registrations made since the last Build, in registration order.
-  std::vector<TRegistrationSpec> FPending GUARDED_BY(FLock);
+  std::vector<TRegistrationInfo> FPending GUARDED_BY(FLock);
   // Singletons in the order they were built, for Teardown.
   std::vector<std::shared_ptr<TRecord>> FBuiltSingletons GUARDED_BY(FLock);
   // Counts teardowns: a singleton finished after a teardown is not kept.
@@ -193,10 +194,14 @@ template <class I>
 struct TInjection<IEnumerable<std::shared_ptr<I>>> {
   using TArgument = IEnumerable<std::shared_ptr<I>>;
   static TParamRequirement Requirement(std::string_view = {}) {
-    return {TParamRequirement::TKind::Sequence, std::string(TServiceIdentity<I>::Iid()), {},
+    return {TParamRequirement::TKind::Sequence,
+            std::string(TServiceIdentity<I>::Iid()),
+            {},
             &TServiceIdentity<I>::ReadableName};
   }
-  static TArgument Resolve(TContainer& AContainer, std::string_view = {}) { return AContainer.ResolveAll<I>(); }
+  static TArgument Resolve(TContainer& AContainer, std::string_view = {}) {
+    return AContainer.ResolveAll<I>();
+  }
 };
 
 template <class I>
@@ -215,7 +220,9 @@ template <class I>
 struct TInjection<Lazy<IEnumerable<std::shared_ptr<I>>>> {
   using TArgument = Lazy<IEnumerable<std::shared_ptr<I>>>;
   static TParamRequirement Requirement(std::string_view = {}) {
-    return {TParamRequirement::TKind::Sequence, std::string(TServiceIdentity<I>::Iid()), {},
+    return {TParamRequirement::TKind::Sequence,
+            std::string(TServiceIdentity<I>::Iid()),
+            {},
             &TServiceIdentity<I>::ReadableName};
   }
   static TArgument Resolve(TContainer& AContainer, std::string_view = {}) {
@@ -227,7 +234,9 @@ template <class T, TFixedString AName>
 struct TInjection<Named<T, AName>> {
   using TArgument = typename TInjection<T>::TArgument;
   static TParamRequirement Requirement() { return TInjection<T>::Requirement(AName.View()); }
-  static TArgument Resolve(TContainer& AContainer) { return TInjection<T>::Resolve(AContainer, AName.View()); }
+  static TArgument Resolve(TContainer& AContainer) {
+    return TInjection<T>::Resolve(AContainer, AName.View());
+  }
 };
 
 template <class TImpl, class TSignature>
@@ -237,17 +246,17 @@ template <class TImpl, class... TArgs>
 struct TConstructorMaker<TImpl, Ctor<TArgs...>> {
   static_assert(std::is_constructible_v<TImpl, typename TInjection<TArgs>::TArgument...>,
                 "the class has no constructor taking these parameters");
-  static TConstructorSpec Make() {
-    TConstructorSpec LSpec;
-    LSpec.Params = {TInjection<TArgs>::Requirement()...};
-    LSpec.Create = [](TContainer& AContainer) -> std::shared_ptr<void> {
+  static TConstructorInfo Make() {
+    TConstructorInfo LInfo;
+    LInfo.Params = {TInjection<TArgs>::Requirement()...};
+    LInfo.Create = [](TContainer& AContainer) -> std::shared_ptr<void> {
       // Braced initialisation resolves the parameters from left to right.
       std::tuple<typename TInjection<TArgs>::TArgument...> LArgs{TInjection<TArgs>::Resolve(AContainer)...};
       return std::apply(
           [](auto&&... AArgs) { return std::make_shared<TImpl>(std::forward<decltype(AArgs)>(AArgs)...); },
           std::move(LArgs));
     };
-    return LSpec;
+    return LInfo;
   }
 };
 
@@ -269,18 +278,18 @@ public:
   template <class I>
   TRegistration& Implements(std::string_view AName = {}) {
     static_assert(std::is_convertible_v<TImpl*, I*>, "the class does not implement the interface");
-    TServiceSpec LService{std::string(TServiceIdentity<I>::Iid()), std::string(AName),
+    TServiceInfo LService{std::string(TServiceIdentity<I>::Iid()), std::string(AName),
                           &TServiceIdentity<I>::ReadableName, &TServiceCast<TImpl, I>::Cast};
-    Edit([&](TRegistrationSpec& ASpec) { ASpec.Services.push_back(std::move(LService)); });
+    Edit([&](TRegistrationInfo& AInfo) { AInfo.Services.push_back(std::move(LService)); });
     return *this;
   }
 
   // Declares constructor signatures: Constructors<Ctor<A, B>, Ctor<A>>().
   template <class... TSignatures>
   TRegistration& Constructors() {
-    std::vector<TConstructorSpec> LSpecs{TConstructorMaker<TImpl, TSignatures>::Make()...};
-    Edit([&](TRegistrationSpec& ASpec) {
-      for (TConstructorSpec& LSpec : LSpecs) ASpec.Constructors.push_back(std::move(LSpec));
+    std::vector<TConstructorInfo> LInfos{TConstructorMaker<TImpl, TSignatures>::Make()...};
+    Edit([&](TRegistrationInfo& AInfo) {
+      for (TConstructorInfo& LInfo : LInfos) AInfo.Constructors.push_back(std::move(LInfo));
     });
     return *this;
   }
@@ -288,7 +297,8 @@ public:
   // Builds instances with ADelegate instead of a constructor (see TContainer::RegisterType).
   template <class TDelegate>
   TRegistration& DelegateTo(TDelegate ADelegate) {
-    TInstanceFactory LFactory = [LDelegate = std::move(ADelegate)](TContainer& AContainer) -> std::shared_ptr<void> {
+    TInstanceFactory LFactory = [LDelegate =
+                                     std::move(ADelegate)](TContainer& AContainer) -> std::shared_ptr<void> {
       std::shared_ptr<TImpl> LInstance;
       if constexpr (std::is_invocable_v<const TDelegate&, TContainer&>)
         LInstance = LDelegate(AContainer);
@@ -296,17 +306,17 @@ public:
         LInstance = LDelegate();
       return LInstance;
     };
-    Edit([&](TRegistrationSpec& ASpec) { ASpec.Delegate = std::move(LFactory); });
+    Edit([&](TRegistrationInfo& AInfo) { AInfo.Delegate = std::move(LFactory); });
     return *this;
   }
 
   TRegistration& AsSingleton() {
-    Edit([](TRegistrationSpec& ASpec) { ASpec.Lifetime = TLifetime::Singleton; });
+    Edit([](TRegistrationInfo& AInfo) { AInfo.Lifetime = TLifetime::Singleton; });
     return *this;
   }
 
   TRegistration& AsPerResolution() {
-    Edit([](TRegistrationSpec& ASpec) { ASpec.Lifetime = TLifetime::PerResolution; });
+    Edit([](TRegistrationInfo& AInfo) { AInfo.Lifetime = TLifetime::PerResolution; });
     return *this;
   }
 
@@ -324,10 +334,11 @@ private:
 
 template <class TImpl>
 TRegistration<TImpl> TContainer::RegisterType() {
-  TRegistrationSpec LSpec;
-  LSpec.ClassName = ReadableTypeName(typeid(TImpl));
-  if constexpr (std::is_default_constructible_v<TImpl>) LSpec.ImplicitConstructor = TConstructorMaker<TImpl, Ctor<>>::Make();
-  return TRegistration<TImpl>(*this, AddRegistration(std::move(LSpec)));
+  TRegistrationInfo LInfo;
+  LInfo.ClassName = ReadableTypeName(typeid(TImpl));
+  if constexpr (std::is_default_constructible_v<TImpl>)
+    LInfo.ImplicitConstructor = TConstructorMaker<TImpl, Ctor<>>::Make();
+  return TRegistration<TImpl>(*this, AddRegistration(std::move(LInfo)));
 }
 
 template <class TImpl, class TDelegate>
@@ -340,9 +351,12 @@ TRegistration<TImpl> TContainer::RegisterType(TDelegate ADelegate) {
 template <class I>
 void TContainer::RegisterInstance(std::shared_ptr<I> AInstance, std::string_view AName) {
   if (!AInstance)
-    throw EContainerError("Cannot register nullptr as the instance of " +
-                          DescribeService(TServiceIdentity<I>::ReadableName(), TServiceIdentity<I>::Iid(), AName));
-  RegisterType<I>([LInstance = std::move(AInstance)] { return LInstance; }).template Implements<I>(AName).AsSingleton();
+    throw EContainerError(
+        "Cannot register nullptr as the instance of " +
+        DescribeService(TServiceIdentity<I>::ReadableName(), TServiceIdentity<I>::Iid(), AName));
+  RegisterType<I>([LInstance = std::move(AInstance)] { return LInstance; })
+      .template Implements<I>(AName)
+      .AsSingleton();
 }
 
 template <class T>
@@ -378,8 +392,9 @@ template <class I>
 IEnumerable<std::shared_ptr<I>> TContainer::ResolveAll() {
   using TSequence = IEnumerable<std::shared_ptr<I>>;
   return TSequence([this]() -> typename TSequence::TEnumerator {
-    return [LNext = EnumerateServices(std::string(TServiceIdentity<I>::Iid()), &TServiceIdentity<I>::ReadableName)]()
-               -> std::optional<std::shared_ptr<I>> {
+    return [LNext = EnumerateServices(
+                std::string(TServiceIdentity<I>::Iid()),
+                &TServiceIdentity<I>::ReadableName)]() -> std::optional<std::shared_ptr<I>> {
       std::optional<std::shared_ptr<void>> LItem = LNext();
       if (!LItem) return std::nullopt;
       return std::static_pointer_cast<I>(*LItem);
@@ -396,7 +411,7 @@ TFunc<I> TContainer::ResolveFunc(std::string_view AName) {
 template <class T>
 Lazy<T> TContainer::ResolveLazy(std::string_view AName) {
   if constexpr (TLazyTraits<T>::IsSequence) {
-    using TElement = typename TLazyTraits<T>::TValue::TEnumerator::result_type::value_type::element_type;
+    using TElement = typename TLazyTraits<T>::TItem::element_type;
     return Lazy<T>([this] { return ResolveAll<TElement>(); },
                    [] { return "Lazy<IEnumerable<" + TServiceIdentity<TElement>::ReadableName() + ">>"; });
   } else {
@@ -404,7 +419,8 @@ Lazy<T> TContainer::ResolveLazy(std::string_view AName) {
     return Lazy<T>([this, LName] { return Resolve<T>(LName); },
                    [LName] {
                      return "Lazy<" +
-                            DescribeService(TServiceIdentity<T>::ReadableName(), TServiceIdentity<T>::Iid(), LName) +
+                            DescribeService(TServiceIdentity<T>::ReadableName(), TServiceIdentity<T>::Iid(),
+                                            LName) +
                             ">";
                    });
   }

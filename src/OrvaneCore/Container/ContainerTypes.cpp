@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
+#include <initializer_list>
 
 namespace Orvane {
 
@@ -11,10 +12,11 @@ std::string ReadableTypeName(const std::type_info& AType) {
   char* LDemangled = abi::__cxa_demangle(AType.name(), nullptr, nullptr, &LStatus);
   std::string LName = (LStatus == 0 && LDemangled) ? LDemangled : AType.name();
   std::free(LDemangled);
-  // Everything of ours lives in one namespace; the prefix only lengthens messages.
-  static constexpr std::string_view CPrefix = "Orvane::";
-  for (std::size_t LPos = LName.find(CPrefix); LPos != std::string::npos; LPos = LName.find(CPrefix, LPos))
-    LName.erase(LPos, CPrefix.size());
+  // Everything of ours lives in one namespace; the prefixes only lengthen messages.
+  for (const std::string_view LPrefix :
+       {std::string_view("Orvane::"), std::string_view("(anonymous namespace)::")})
+    for (std::size_t LPos = LName.find(LPrefix); LPos != std::string::npos; LPos = LName.find(LPrefix, LPos))
+      LName.erase(LPos, LPrefix.size());
   return LName;
 }
 

@@ -37,12 +37,13 @@ concept CHasIid = requires {
 // registration name), never typeid or template statics: those differ between the shared libraries
 // that meet in one container. An interface declares `static constexpr const char* IID` and may
 // declare `static constexpr const char* Name` for messages. A type that cannot carry the members
-// (a plain value type of another unit) gets a specialisation of this template instead.
+// (a plain value type of another unit) is given `template <> struct TServiceIdentity<T>` with the
+// same two functions instead.
 template <class T>
 struct TServiceIdentity {
   static_assert(CHasIid<T>,
-                "a registered type declares static constexpr const char* IID, or TServiceIdentity is "
-                "specialised for it");
+                "a registered type declares static constexpr const char* IID, or has a "
+                "TServiceIdentity<T> of its own");
   static std::string_view Iid() { return T::IID; }
   static std::string ReadableName() {
     if constexpr (requires {
@@ -57,7 +58,8 @@ struct TServiceIdentity {
 // "IJobQueue {GUID}", followed by ` named "AgentTasks"` for a named registration.
 std::string DescribeService(std::string_view AReadableName, std::string_view AIid, std::string_view AName);
 
-// A text usable as a template argument: Named<IJobListProvider<>, "TAgentTaskJobProcessorPool">.
+// A text usable as a template argument: Named<std::shared_ptr<IJobProcessorPool<>>,
+// "TAgentTaskJobProcessorPool">.
 template <std::size_t N>
 struct TFixedString {
   char FText[N]{};
@@ -110,12 +112,12 @@ struct TParamRequirement {
   std::string Describe() const;
 };
 
-struct TConstructorSpec {
+struct TConstructorInfo {
   std::vector<TParamRequirement> Params;
   TInstanceFactory Create;
 };
 
-struct TServiceSpec {
+struct TServiceInfo {
   std::string Iid;
   std::string Name;
   TReadableNameFunc ReadableName = nullptr;
@@ -124,15 +126,15 @@ struct TServiceSpec {
   std::string Describe() const { return DescribeService(ReadableName(), Iid, Name); }
 };
 
-struct TRegistrationSpec {
+struct TRegistrationInfo {
   uint64_t Id = 0;
   std::string ClassName;
-  std::vector<TServiceSpec> Services;
+  std::vector<TServiceInfo> Services;
   TLifetime Lifetime = TLifetime::PerResolution;
-  std::vector<TConstructorSpec> Constructors;
+  std::vector<TConstructorInfo> Constructors;
   // The parameterless constructor of a default-constructible class, used when no signature was
   // declared.
-  std::optional<TConstructorSpec> ImplicitConstructor;
+  std::optional<TConstructorInfo> ImplicitConstructor;
   TInstanceFactory Delegate;
 };
 

@@ -91,8 +91,11 @@ template <class T>
 struct TLazyTraits<IEnumerable<T>> {
   static constexpr bool IsSequence = true;
   using TValue = IEnumerable<T>;
+  using TItem = T;
   static std::shared_ptr<void> Store(TValue AValue) { return std::make_shared<TValue>(std::move(AValue)); }
-  static TValue Load(const std::shared_ptr<void>& AStored) { return *std::static_pointer_cast<TValue>(AStored); }
+  static TValue Load(const std::shared_ptr<void>& AStored) {
+    return *std::static_pointer_cast<TValue>(AStored);
+  }
 };
 
 // A value resolved on first use, once, thread-safely: Lazy<IJobQueue<>> or
@@ -118,11 +121,7 @@ public:
   bool IsValueCreated() const { return FState && FState->Once.IsCreated(); }
 
   // Lazy<I> only: the value's members. The Lazy keeps the value alive.
-  auto operator->() const
-    requires(!TLazyTraits<T>::IsSequence)
-  {
-    return Value().get();
-  }
+  auto operator->() const requires(!TLazyTraits<T>::IsSequence) { return Value().get(); }
 
 private:
   struct TState {

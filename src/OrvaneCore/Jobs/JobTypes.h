@@ -33,6 +33,9 @@ inline constexpr uint8_t Queued = 4;
 
 // The identity of this managed client.
 struct TClientId {
+  // Its identity as a value registered in the container.
+  static constexpr const char* IID = "{7B3E2C1D-5A4F-4E8B-9C6D-1F2A3B4C5D6E}";
+  static constexpr const char* Name = "TClientId";
   std::string Value;
   bool operator==(const TClientId&) const = default;
 };

@@ -1,0 +1,218 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <latch>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OrvaneCore/Container/Container.h"
+#include "OrvaneCore/Time/WaitableEvent.h"
+#include "Support/ClockScope.h"
+
+namespace Orvane {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct IEngine {
+  static constexpr const char* IID = "{7D2F4A90-61C3-4B8E-A5D7-2E9C0B3F4A01}";
+  static constexpr const char* Name = "IEngine";
+  virtual ~IEngine() = default;
+};
+
+struct IEgg;
+
+struct IChicken {
+  static constexpr const char* IID = "{7D2F4A90-61C3-4B8E-A5D7-2E9C0B3F4A02}";
+  virtual ~IChicken() = default;
+  virtual std::shared_ptr<IEgg> Egg() = 0;
+};
+
+struct IEgg {
+  static constexpr const char* IID = "{7D2F4A90-61C3-4B8E-A5D7-2E9C0B3F4A03}";
+  virtual ~IEgg() = default;
+  virtual std::shared_ptr<IChicken> Chicken() = 0;
+};
+
+class TEngine : public IEngine {};
+
+class TChicken : public IChicken {
+public:
+  explicit TChicken(Lazy<IEgg> AEgg) : FEgg(std::move(AEgg)) {}
+  std::shared_ptr<IEgg> Egg() override { return FEgg.Value(); }
+  Lazy<IEgg> FEgg;
+};
+
+class TEgg : public IEgg {
+public:
+  explicit TEgg(Lazy<IChicken> AChicken) : FChicken(std::move(AChicken)) {}
+  std::shared_ptr<IChicken> Chicken() override { return FChicken.Value(); }
+  Lazy<IChicken> FChicken;
+};
+
+// Eight threads ask at once. The first builds and blocks on ARelease; the test lets it go only
+// once the seven others sleep on the clock waiting for its value.
+std::vector<std::shared_ptr<IEngine>> AskFromEightThreads(
+    const std::function<std::shared_ptr<IEngine>()>& AAsk, TWaitableEvent& ARelease) {
+  constexpr int CThreads = 8;
+  std::latch LStart(CThreads);
+  std::vector<std::shared_ptr<IEngine>> LResults(CThreads);
+  std::vector<std::thread> LThreads;
+  for (int LIndex = 0; LIndex < CThreads; ++LIndex)
+    LThreads.emplace_back([&, LIndex] {
+      LStart.arrive_and_wait();
+      LResults[LIndex] = AAsk();
+    });
+  Clock().WaitForSleepers(CThreads);
+  ARelease.SetEvent();
+  for (std::thread& LThread : LThreads) LThread.join();
+  return LResults;
+}
+
+TEST(ContainerConcurrencyTest, LazyAskedFromEightThreadsAtOnceBuildsOneObject) {
+  Testing::TManualClockScope LClock;
+  TWaitableEvent LRelease(true, false);
+  std::atomic<int> LBuilt{0};
+  TContainer LContainer;
+  LContainer
+      .RegisterType<TEngine>([&] {
+        ++LBuilt;
+        LRelease.WaitFor(-1);
+        return std::make_shared<TEngine>();
+      })
+      .Implements<IEngine>();
+  LContainer.Build();
+  const Lazy<IEngine> LLazy = LContainer.ResolveLazy<IEngine>();
+
+  const auto LResults = AskFromEightThreads([&] { return LLazy.Value(); }, LRelease);
+  EXPECT_EQ(LBuilt, 1);
+  for (const auto& LResult : LResults) EXPECT_EQ(LResult, LResults[0]);
+  EXPECT_NE(LResults[0], nullptr);
+}
+
+TEST(ContainerConcurrencyTest, SingletonAskedFromEightThreadsIsBuiltOnceWhileItResolvesAnother) {
+  Testing::TManualClockScope LClock;
+  TWaitableEvent LRelease(true, false);
+  std::atomic<int> LBuilt{0}, LDependencyBuilt{0};
+  TContainer LContainer;
+  LContainer
+      .RegisterType<TEngine>([&] {
+        ++LDependencyBuilt;
+        return std::make_shared<TEngine>();
+      })
+      .Implements<IEngine>("part")
+      .AsSingleton();
+  LContainer
+      .RegisterType<TEngine>([&](TContainer& AContainer) {
+        ++LBuilt;
+        AContainer.Resolve<IEngine>("part");
+        LRelease.WaitFor(-1);
+        return std::make_shared<TEngine>();
+      })
+      .Implements<IEngine>()
+      .AsSingleton();
+  LContainer.Build();
+
+  const auto LResults = AskFromEightThreads([&] { return LContainer.Resolve<IEngine>(); }, LRelease);
+  EXPECT_EQ(LBuilt, 1);
+  EXPECT_EQ(LDependencyBuilt, 1);
+  for (const auto& LResult : LResults) EXPECT_EQ(LResult, LResults[0]);
+}
+
+TEST(ContainerConcurrencyTest, SingletonsInACycleThroughLazyResolveFromTwoThreadsWithoutDeadlock) {
+  for (int LRound = 0; LRound < 20; ++LRound) {
+    TContainer LContainer;
+    LContainer.RegisterType<TChicken>().Implements<IChicken>().Constructors<Ctor<Lazy<IEgg>>>().AsSingleton();
+    LContainer.RegisterType<TEgg>().Implements<IEgg>().Constructors<Ctor<Lazy<IChicken>>>().AsSingleton();
+    LContainer.Build();
+    std::latch LStart(2);
+    std::shared_ptr<IChicken> LChicken;
+    std::shared_ptr<IEgg> LEgg;
+    std::thread LFromChicken([&] {
+      LStart.arrive_and_wait();
+      LChicken = LContainer.Resolve<IChicken>();
+      EXPECT_EQ(LChicken->Egg()->Chicken(), LChicken);
+    });
+    std::thread LFromEgg([&] {
+      LStart.arrive_and_wait();
+      LEgg = LContainer.Resolve<IEgg>();
+      EXPECT_EQ(LEgg->Chicken()->Egg(), LEgg);
+    });
+    LFromChicken.join();
+    LFromEgg.join();
+    EXPECT_EQ(LChicken->Egg(), LEgg);
+    // The two hold each other through their Lazy values; let go so that they are freed.
+    std::dynamic_pointer_cast<TChicken>(LChicken)->FEgg = {};
+    std::dynamic_pointer_cast<TEgg>(LEgg)->FChicken = {};
+  }
+}
+
+TEST(ContainerConcurrencyTest, CycleOfSingletonsAcrossTwoThreadsRaisesInsteadOfDeadlocking) {
+  Testing::TManualClockScope LClock;
+  TWaitableEvent LAStarted(true, false), LBStarted(true, false);
+  TContainer LContainer;
+  // Each waits until the other has started, so that each thread holds one half of the cycle.
+  auto LRegister = [&](const char* AName, const char* AOther, TWaitableEvent& AStarted,
+                       TWaitableEvent& AOtherStarted) {
+    LContainer
+        .RegisterType<TEngine>([=, &AStarted, &AOtherStarted](TContainer& AContainer) {
+          AStarted.SetEvent();
+          AOtherStarted.WaitFor(-1);
+          AContainer.Resolve<IEngine>(AOther);
+          return std::make_shared<TEngine>();
+        })
+        .Implements<IEngine>(AName)
+        .AsSingleton();
+  };
+  LRegister("A", "B", LAStarted, LBStarted);
+  LRegister("B", "A", LBStarted, LAStarted);
+  LContainer.Build();
+
+  auto LResolveExpectingCycle = [&](const char* AName) {
+    try {
+      LContainer.Resolve<IEngine>(AName);
+      ADD_FAILURE() << AName << " was built although it depends on itself";
+    } catch (const EContainerError& AError) {
+      EXPECT_THAT(AError.Message(), HasSubstr("cycle"));
+    }
+  };
+  std::thread LFirst(LResolveExpectingCycle, "A");
+  std::thread LSecond(LResolveExpectingCycle, "B");
+  LFirst.join();
+  LSecond.join();
+}
+
+TEST(ContainerConcurrencyTest, ResolutionsRunWhileAnotherThreadRegistersAndBuilds) {
+  constexpr int CRegistrations = 50;
+  TContainer LContainer;
+  LContainer.RegisterType<TEngine>().Implements<IEngine>().AsSingleton();
+  LContainer.Build();
+  const std::shared_ptr<IEngine> LSingleton = LContainer.Resolve<IEngine>();
+  std::atomic<bool> LDone{false};
+  std::thread LRegistrar([&] {
+    for (int LIndex = 0; LIndex < CRegistrations; ++LIndex) {
+      LContainer.RegisterType<TEngine>().Implements<IEngine>("n" + std::to_string(LIndex));
+      LContainer.Build();
+    }
+    LDone = true;
+  });
+  std::vector<std::thread> LReaders;
+  for (int LReader = 0; LReader < 2; ++LReader)
+    LReaders.emplace_back([&] {
+      while (!LDone) {
+        EXPECT_EQ(LContainer.Resolve<IEngine>(), LSingleton);
+        EXPECT_FALSE(LContainer.ResolveAll<IEngine>().ToVector().empty());
+        std::this_thread::yield();
+      }
+    });
+  LRegistrar.join();
+  for (std::thread& LReader : LReaders) LReader.join();
+  EXPECT_EQ(LContainer.ResolveAll<IEngine>().ToVector().size(), std::size_t{CRegistrations + 1});
+}
+
+}  // namespace
+}  // namespace Orvane
