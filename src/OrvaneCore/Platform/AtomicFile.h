@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Orvane {
+
+// Replaces a file's content so that a crash leaves either the old file or the new one, never a
+// torn one:
+//   1. the bytes go to a temporary file in the same directory, created exclusively
+//      (O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600, a random name), so nobody can plant the file or a
+//      link we would write through;
+//   2. the temporary file is flushed (fsync) and renamed over the target; rename replaces a
+//      symbolic link at the target path instead of following it;
+//   3. the directory is flushed, so the rename itself survives a power loss.
+// New files are owner-only (0600); whoever wants them readable by others changes the mode after
+// the save.
+//
+// A save whose bytes equal the target's current content writes nothing: the target is read only
+// through open(O_NOFOLLOW) and only when it is a regular file, so a link at the path is always
+// replaced.
+//
+// Failures raise EOSError with the errno of the call that failed and a message naming the file;
+// the temporary file is removed then. One object may be used by one thread at a time; separate
+// objects (and SaveFileAtomically) may run on any number of threads.
+class TAtomicFile {
+public:
+  virtual ~TAtomicFile() = default;
+
+  // True when the file was written, false when it already held exactly AContent.
+  bool Save(const std::string& AFileName, std::string_view AContent);
+
+protected:
+  // The name of a new temporary file for AFileName: a random one in the same directory. A name
+  // that is taken is not used; the save asks again.
+  virtual std::string NewTemporaryName(const std::string& AFileName);
+};
+
+// TAtomicFile().Save(AFileName, AContent).
+bool SaveFileAtomically(const std::string& AFileName, std::string_view AContent);
+
+}  // namespace Orvane

@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+
+#include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Data/TessraDataUtils.h"
+
+namespace Orvane {
+namespace {
+
+TJobPtr Job(const std::string& AIdentifier) {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier(AIdentifier);
+  return LJob;
+}
+
+TEST(TessraDataUtilsTest, IndexesJobsByUpperCasedIdentifier) {
+  const TJobList LJobs = {Job("{ab-1}"), nullptr, Job("{CD-2}")};
+  const TJobIndex LIndex = TTessraDataUtils::CreateJobIndex(LJobs);
+  ASSERT_EQ(LIndex.size(), 2u);
+  EXPECT_EQ(LIndex.at("{AB-1}"), LJobs[0]);
+  EXPECT_EQ(LIndex.at("{CD-2}"), LJobs[2]);
+}
+
+TEST(TessraDataUtilsTest, TwoIdentifiersThatDifferOnlyInLetterCaseRaise) {
+  try {
+    TTessraDataUtils::CreateJobIndex({Job("{ab-1}"), Job("{X}"), Job("{AB-1}")});
+    ADD_FAILURE() << "no exception";
+  } catch (const EListError& E) {
+    EXPECT_NE(std::string(E.what()).find("{AB-1}"), std::string::npos) << E.what();
+  }
+}
+
+TEST(TessraDataUtilsTest, AppendsIdentifiersInListOrder) {
+  std::vector<std::string> LIdentifiers = {"{KEPT}"};
+  TTessraDataUtils::AddIdentifiers({Job("{b}"), nullptr, Job("{A}")}, LIdentifiers);
+  EXPECT_EQ(LIdentifiers, (std::vector<std::string>{"{KEPT}", "{b}", "{A}"}));
+}
+
+}  // namespace
+}  // namespace Orvane

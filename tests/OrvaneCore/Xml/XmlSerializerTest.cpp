@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <set>
+
+#include "OrvaneCore/DataTransfer/DataTransfer.h"
+#include "OrvaneCore/Jobs/Job.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "OrvaneCore/Xml/SerializerHelper.h"
+#include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/TempDir.h"
+#include "Support/TestConditions.h"
+
+namespace Orvane {
+namespace {
+
+// Gives every plain member a value unlike its default, so that a member the XML loses shows.
+class TDistinctValues final : public IMemberVisitor {
+public:
+  bool ModifiesTarget() const override { return true; }
+  void String(const char* AName, std::string& AValue) override {
+    AValue = std::string(" text of ") + AName + "\r\n<&>\"";
+  }
+  void Integer(const char*, int32_t& AValue) override { AValue = 3; }
+  void Byte(const char*, uint8_t& AValue) override { AValue = 1; }
+  void Boolean(const char*, bool& AValue) override { AValue = !AValue; }
+  void DateTime(const char*, TDateTime& AValue) override { AValue = 46000.123456789012345; }
+  void Strings(const char*, std::vector<std::string>& AValue) override { AValue = {"one", "", " three "}; }
+  void Object(const char*, const TObjectSlot&) override {}
+  void ObjectList(const char*, const TObjectListSlot&) override {}
+};
+
+void FillDistinct(TTessraData& ARecord) {
+  TDistinctValues LVisitor;
+  ARecord.DescribeMembers(LVisitor);
+}
+
+// Every registered class that can be created and is ABase or descends from it.
+std::vector<std::string> CreatableKindsOf(const std::string& ABase) {
+  std::vector<std::string> LNames;
+  for (const std::string& LName : TClassRegistry::Instance().ClassNames())
+    if (TClassRegistry::Instance().InheritsFrom(LName, ABase) && TClassRegistry::Instance().Create(LName))
+      LNames.push_back(LName);
+  return LNames;
+}
+
+// A job with the given action kind, one condition of every kind and their storages.
+TJobPtr JobWithEveryCondition(const std::string& AActionClass, int ANumber) {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier("{JOB-" + std::to_string(ANumber) + "}");
+  LJob->SetDisplayText("Job " + std::to_string(ANumber));
+  LJob->SetOrder(-ANumber);
+  LJob->SetIsManual(true);
+  LJob->SetCanRunParallel(false);
+  LJob->SetQueueIndex(ANumber);
+  LJob->SetNextExecution(46000.0 + ANumber / 3.0);
+  LJob->SetExecState(TJobExecState::Queued);
+  LJob->SetItemKind(CAgentTaskItemKind);
+  auto LAction = std::dynamic_pointer_cast<TJobAction>(TClassRegistry::Instance().Create(AActionClass));
+  FillDistinct(*LAction);
+  LJob->SetJobAction(LAction);
+  for (const std::string& LKind : CreatableKindsOf("TStartCondition")) {
+    auto LCondition = std::dynamic_pointer_cast<TStartCondition>(TClassRegistry::Instance().Create(LKind));
+    FillDistinct(*LCondition);
+    LCondition->SetStorageName("");  // the facade names each storage
+    LJob->GetStartCondition()->AddCondition(LCondition);
+  }
+  for (const TStartConditionStoragePtr& LStorage : *LJob->GetStartCondition()->GetStorages()) {
+    const std::string LName = LStorage->GetName();
+    FillDistinct(*LStorage);
+    LStorage->SetName(LName);
+    LStorage->SetLastDrop(CNoDateTime);
+  }
+  return LJob;
+}
+
+void WriteJobs(TXmlSerializer& ASerializer, const TJobList& AJobs) {
+  ASerializer.BeginCollection("TJobList");
+  for (const TJobPtr& LJob : AJobs) ASerializer.WriteObject(*LJob);
+  ASerializer.EndCollection("TJobList");
+}
+
+TJobList ReadJobs(TXmlSerializer& ASerializer) {
+  TJobList LJobs;
+  TAbstractSerializerHelper::InternalDeserialize<TJob>(ASerializer, LJobs, "TJobList", "TJob",
+                                                       [] { return std::make_shared<TJob>(); });
+  return LJobs;
+}
+
+TJobList LoadJobs(const std::string& AFileName) {
+  TXmlSerializer LSerializer;
+  LSerializer.LoadFromFile(AFileName);
+  return ReadJobs(LSerializer);
+}
+
+void WriteFile(const std::string& AFileName, const std::string& AContent) {
+  std::ofstream LFile(AFileName, std::ios::binary | std::ios::trunc);
+  LFile << AContent;
+}
+
+class XmlSerializerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(FDir.Path().empty());
+    FFile = FDir.Path() + "/ManualJobsInJobQueue.xml";
+  }
+  Testing::TTempDir FDir;
+  std::string FFile;
+};
+
+TEST_F(XmlSerializerTest, JobsWithEveryConditionKindAndActionKindRoundTripMemberByMember) {
+  const std::vector<std::string> LConditionKinds = CreatableKindsOf("TStartCondition");
+  const std::vector<std::string> LActionKinds = CreatableKindsOf("TJobAction");
+  ASSERT_TRUE(std::count(LConditionKinds.begin(), LConditionKinds.end(), "TStartConditionOnDelay"));
+  ASSERT_TRUE(std::count(LConditionKinds.begin(), LConditionKinds.end(), "TFixedCondition"));
+  ASSERT_TRUE(std::count(LActionKinds.begin(), LActionKinds.end(), "TFileScannerJobAction"));
+  TJobList LJobs;
+  for (const std::string& LAction : LActionKinds)
+    LJobs.push_back(JobWithEveryCondition(LAction, LJobs.size() + 1));
+  // No action, no conditions, and texts that XML handles with care.
+  for (const char* LText : {"", " ", "line\r\nbreak\r", "Zürich ✓ 東京", "\x01 ]]>"}) {
+    LJobs.push_back(std::make_shared<TJob>());
+    LJobs.back()->SetDisplayText(LText);
+  }
+
+  TXmlSerializer LWriter;
+  WriteJobs(LWriter, LJobs);
+  ASSERT_TRUE(LWriter.SaveToFile(FFile));
+  const TJobList LLoaded = LoadJobs(FFile);
+
+  ASSERT_EQ(LLoaded.size(), LJobs.size());
+  for (std::size_t I = 0; I < LJobs.size(); ++I) {
+    SCOPED_TRACE(LJobs[I]->GetIdentifier());
+    EXPECT_TRUE(LLoaded[I]->DataEquals(*LJobs[I])) << ObjectToXml(*LLoaded[I]) << "\n---\n"
+                                                   << ObjectToXml(*LJobs[I]);
+    EXPECT_EQ(LLoaded[I]->GetStartCondition()->GetConditions().size(),
+              LJobs[I]->GetStartCondition()->GetConditions().size());
+  }
+  EXPECT_EQ(LLoaded[0]->GetStartCondition()->GetStorages()->size(), LConditionKinds.size());
+  EXPECT_EQ(LLoaded.back()->GetJobAction(), nullptr);
+}
+
+TEST_F(XmlSerializerTest, DueTimesRoundTripExactly) {
+  const std::vector<TDateTime> LTimes = {CNoDateTime,
+                                         0.0,
+                                         1e-10,
+                                         46000.0 + 1.0 / 3.0,
+                                         std::nextafter(46000.5, 0.0),
+                                         std::nextafter(46000.5, 1e9),
+                                         45678.999999999993,
+                                         2958465.9999999884};
+  TJobList LJobs;
+  for (TDateTime LTime : LTimes) {
+    auto LJob = std::make_shared<TJob>();
+    LJob->SetNextExecution(LTime);
+    LJobs.push_back(LJob);
+  }
+  TXmlSerializer LWriter;
+  WriteJobs(LWriter, LJobs);
+  LWriter.SaveToFile(FFile);
+
+  const TJobList LLoaded = LoadJobs(FFile);
+  ASSERT_EQ(LLoaded.size(), LTimes.size());
+  for (std::size_t I = 0; I < LTimes.size(); ++I) EXPECT_EQ(LLoaded[I]->GetNextExecution(), LTimes[I]) << I;
+}
+
+TEST_F(XmlSerializerTest, UnreadableFilesRaiseXmlReadError) {
+  TXmlSerializer LWriter;
+  WriteJobs(LWriter, {std::make_shared<TJob>(), std::make_shared<TJob>()});
+  const std::string LValid = LWriter.GetXml();
+  const std::vector<std::pair<std::string, std::string>> LCases = {
+      {"empty", ""},
+      {"blank", " \n\n "},
+      {"truncated", LValid.substr(0, LValid.size() / 2)},
+      {"truncated at the last tag", LValid.substr(0, LValid.rfind("</"))},
+      {"not XML", "Manual jobs: none"},
+      {"binary", std::string("\x00\x01\xff\xfe garbage", 13)},
+      {"wrong root",
+       "<?xml version=\"1.0\"?><TStartConditionStorageList><TJob/></TStartConditionStorageList>"},
+      {"two roots", "<TJobList/><TJobList/>"},
+      {"text beside the root", "<TJobList/>trailing"},
+  };
+  for (const auto& [LName, LContent] : LCases) {
+    SCOPED_TRACE(LName);
+    WriteFile(FFile, LContent);
+    try {
+      LoadJobs(FFile);
+      ADD_FAILURE() << "no exception";
+    } catch (const EXmlReadError& E) {
+      const std::string LMessage = E.what();
+      EXPECT_TRUE(LMessage.find(FFile) != std::string::npos ||
+                  LMessage.find("root element") != std::string::npos)
+          << LMessage;
+    }
+  }
+  EXPECT_THROW(LoadJobs(FDir.Path() + "/missing.xml"), EXmlReadError);
+  EXPECT_THROW(LoadJobs(FDir.Path()), EXmlReadError);  // a directory
+}
+
+TEST_F(XmlSerializerTest, CollectionsAndNodesNestAsWrittenAndMisuseRaises) {
+  TXmlSerializer LWriter;
+  LWriter.BeginCollection("Root");
+  LWriter.BeginCollection("NA1");
+  LWriter.BeginCollection("TStartConditionStorageList");
+  TStartConditionStorage LStorage;
+  LStorage.SetName("TStartConditionOnDelay#1");
+  LStorage.SetLastRun(46001.25);
+  LWriter.WriteObject(LStorage);
+  EXPECT_THROW(LWriter.EndCollection("NA1"), EInvalidOperation);
+  LWriter.EndCollection("TStartConditionStorageList");
+  LWriter.EndCollection("NA1");
+  EXPECT_THROW(LWriter.BeginCollection("N A"), EArgumentException);
+  EXPECT_THROW(LWriter.BeginCollection("1A"), EArgumentException);
+  LWriter.EndCollection("Root");
+  EXPECT_THROW(LWriter.BeginCollection("Root"), EInvalidOperation);  // one root element
+  EXPECT_THROW(LWriter.WriteObject(LStorage), EInvalidOperation);
+  EXPECT_THROW(LWriter.LeaveNode(), EInvalidOperation);
+
+  TXmlSerializer LReader;
+  LReader.LoadFromXml(LWriter.GetXml());
+  EXPECT_FALSE(LReader.EnterNode("NA1"));  // below the root only
+  ASSERT_TRUE(LReader.EnterNode("Root"));
+  EXPECT_FALSE(LReader.EnterNode("NB2"));
+  ASSERT_TRUE(LReader.EnterNode("NA1"));
+  TStorageList LStorages;
+  EXPECT_EQ(TAbstractSerializerHelper::InternalDeserialize<TStartConditionStorage>(
+                LReader, LStorages, "TStartConditionStorageList", "TStartConditionStorage",
+                [] { return std::make_shared<TStartConditionStorage>(); }),
+            1);
+  ASSERT_EQ(LStorages.size(), 1u);
+  EXPECT_TRUE(LStorages[0]->DataEquals(LStorage));
+  EXPECT_THROW(TAbstractSerializerHelper::InternalDeserialize<TStartConditionStorage>(
+                   LReader, LStorages, "Missing", "TStartConditionStorage",
+                   [] { return std::make_shared<TStartConditionStorage>(); }),
+               EXmlReadError);
+  LReader.LeaveNode();
+  LReader.LeaveNode();
+  EXPECT_TRUE(LReader.EnterNode("Root"));  // back at the document level
+}
+
+TEST(SmartXmlSerializerTest, LeavesOutDefaultMembersAndReadsBackIntoNewObjects) {
+  TRequest LRequest;
+  LRequest.ClientVersion = "";  // as a new request has it
+  LRequest.ProtocolVersion = "1";
+  TJob LJob;
+  LJob.SetIdentifier("{SMART}");
+  LJob.SetJobAction(std::make_shared<TScannerJobAction>());
+  LJob.GetJobAction()->ExecutionId = "{RUN}";
+  LJob.GetStartCondition()->AddCondition(Testing::FixedCondition(46000.5));
+
+  const std::unique_ptr<TXmlSerializer> LWriter = CreateXmlSerializer("TSmartXmlSerializer");
+  LWriter->BeginCollection("Wire");
+  LWriter->WriteObject(LRequest);
+  LWriter->WriteObject(LJob);
+  LWriter->EndCollection("Wire");
+  const std::string LXml = LWriter->GetXml();
+  EXPECT_EQ(LXml.find("ProtocolVersion"), std::string::npos) << LXml;
+  EXPECT_EQ(LXml.find("ClientVersion"), std::string::npos) << LXml;
+  EXPECT_EQ(LXml.find("QueueIndex"), std::string::npos) << LXml;
+  EXPECT_NE(LXml.find(LRequest.RequestId), std::string::npos) << LXml;
+  EXPECT_EQ(std::count(LXml.begin(), LXml.end(), '\n'), 1) << LXml;  // after the declaration only
+
+  TXmlSerializer LReader;
+  LReader.LoadFromXml(LXml);
+  ASSERT_TRUE(LReader.EnterNode("Wire"));
+  TRequest LReadRequest;
+  TJob LReadJob;
+  ASSERT_TRUE(LReader.ReadObject(LReadRequest));
+  ASSERT_TRUE(LReader.ReadObject(LReadJob));
+  EXPECT_TRUE(LReadRequest.DataEquals(LRequest));
+  EXPECT_TRUE(LReadJob.DataEquals(LJob)) << ObjectToXml(LReadJob);
+  EXPECT_THROW(CreateXmlSerializer("TJsonSerializer"), EClassNotFound);
+}
+
+TEST(XmlLogTextTest, RecordsAttachedToLogEntriesShowTheirXml) {
+  RemoveAllLogSinks();
+  auto LSink = std::make_shared<TRecordingLogSink>();
+  AddLogSink(LSink);
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier("{LOGGED}");
+  OrvaneLogger()->MessageObject("Job to save", LJob.get());
+  TXmlSerializer LNotARecord;
+  OrvaneLogger()->MessageObject("Serializer", &LNotARecord);
+  RemoveAllLogSinks();
+
+  const std::vector<TLogEntry> LEntries = LSink->Entries();
+  ASSERT_EQ(LEntries.size(), 2u);
+  EXPECT_EQ(LEntries[0].ObjectText.rfind("<TJob>", 0), 0u) << LEntries[0].ObjectText;
+  EXPECT_NE(LEntries[0].ObjectText.find("<Identifier>{LOGGED}</Identifier>"), std::string::npos);
+  EXPECT_EQ(LEntries[0].ObjectText, ObjectToXml(*LJob));
+  EXPECT_EQ(LEntries[1].ObjectText, "TXmlSerializer");
+}
+
+}  // namespace
+}  // namespace Orvane
