@@ -1,5 +1,7 @@
 #include "OrvaneCore/Conditions/StartCondition.h"
 
+#include "OrvaneCore/Conditions/StartConditionTime.h"
+
 namespace Orvane {
 
 ORVANE_REGISTER_ABSTRACT_CLASS(TStartCondition, TTessraData);
@@ -23,9 +25,9 @@ bool TStartCondition::GetIsReEvaluationRun() const {
 
 void TStartCondition::SetAlreadyRunFlag(bool AValue, TDateTime ANow, TStartConditionStorage& AStorage) {
   if (AValue)
-    AStorage.SetLastRun(LocalToUtc(ANow));
+    AStorage.SetLastRun(LocalNowToUtc(ANow));
   else
-    AStorage.SetLastDrop(LocalToUtc(ANow));
+    AStorage.SetLastDrop(LocalNowToUtc(ANow));
 }
 
 TDateTime TStartCondition::NextPlannedTime(TDateTime, const TStartConditionStorage&) const { return CNoDateTime; }

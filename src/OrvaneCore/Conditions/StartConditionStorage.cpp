@@ -11,6 +11,7 @@ void TStartConditionStorage::DescribeMembers(IMemberVisitor& AVisitor) {
   DescribeAtomic(AVisitor, FLastDrop, [&](TDateTime& A) { AVisitor.DateTime("LastDrop", A); });
   DescribeAtomic(AVisitor, FSplaySeconds, [&](int32_t& A) { AVisitor.Integer("SplaySeconds", A); });
   DescribeAtomic(AVisitor, FAnchor, [&](TDateTime& A) { AVisitor.DateTime("Anchor", A); });
+  DescribeAtomic(AVisitor, FSkippedUntil, [&](TDateTime& A) { AVisitor.DateTime("SkippedUntil", A); });
 }
 
 }  // namespace Orvane

@@ -37,9 +37,22 @@ public:
   // A random offset in seconds drawn once per client and job; -1 until drawn.
   int32_t GetSplaySeconds() const { return FSplaySeconds.load(); }
   void SetSplaySeconds(int32_t AValue) { FSplaySeconds.store(AValue); }
-  // A reference moment a kind counts from (first sight of an interval, say), UTC; -1 for none.
+  // Stores ADesired only while the value is still AExpected; false when another thread changed it
+  // first (two passes drawing a splay for the same job keep one of the two draws).
+  bool ReplaceSplaySeconds(int32_t AExpected, int32_t ADesired) {
+    return FSplaySeconds.compare_exchange_strong(AExpected, ADesired);
+  }
+  // A reference moment a kind counts from, UTC; -1 for none. Daily and interval conditions keep the
+  // moment they first saw the job; the agent-start condition the pass in which it fell due.
   TDateTime GetAnchor() const { return FAnchor.load(); }
   void SetAnchor(TDateTime AValue) { FAnchor.store(AValue); }
+  bool ReplaceAnchor(TDateTime AExpected, TDateTime ADesired) {
+    return FAnchor.compare_exchange_strong(AExpected, ADesired);
+  }
+  // Due times up to this moment were skipped rather than caught up when the agent started, UTC; -1
+  // for none. Unlike a drop, a skip moves the schedule on to the next regular time.
+  TDateTime GetSkippedUntil() const { return FSkippedUntil.load(); }
+  void SetSkippedUntil(TDateTime AValue) { FSkippedUntil.store(AValue); }
 
 private:
   std::string FName;
@@ -47,6 +60,7 @@ private:
   std::atomic<TDateTime> FLastDrop{CNoDateTime};
   std::atomic<int32_t> FSplaySeconds{-1};
   std::atomic<TDateTime> FAnchor{CNoDateTime};
+  std::atomic<TDateTime> FSkippedUntil{CNoDateTime};
 };
 
 using TStartConditionStoragePtr = std::shared_ptr<TStartConditionStorage>;

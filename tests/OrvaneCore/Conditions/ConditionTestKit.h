@@ -1,0 +1,74 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <memory>
+#include <string>
+
+#include "OrvaneCore/Conditions/StartConditionStorage.h"
+#include "OrvaneCore/Jobs/SystemRunInfo.h"
+#include "Support/ClockScope.h"
+#include "Support/EnvScope.h"
+
+namespace Orvane::Testing {
+
+// Central European time without tzdata: UTC+1, UTC+2 in summer. In 2026 the clock jumps from 02:00
+// to 03:00 on 29 March and falls back from 03:00 to 02:00 on 25 October.
+inline constexpr const char* CCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+// Sets TZ for one test and re-reads it on both ends.
+class TTimeZoneScope {
+public:
+  explicit TTimeZoneScope(const char* AZone) : FEnv("TZ", AZone) { tzset(); }
+
+private:
+  struct TReread {
+    ~TReread() { tzset(); }
+  };
+  TReread FRereadLast;  // destroyed after FEnv has restored the variable
+  TEnvScope FEnv;
+};
+
+// A local wall-clock time, and a UTC moment, as TDateTime.
+inline TDateTime Local(int AYear, int AMonth, int ADay, int AHour, int AMinute = 0, int ASecond = 0) {
+  return EncodeDateTime(AYear, AMonth, ADay, AHour, AMinute, ASecond);
+}
+inline TDateTime Utc(int AYear, int AMonth, int ADay, int AHour, int AMinute = 0, int ASecond = 0) {
+  return EncodeDateTime(AYear, AMonth, ADay, AHour, AMinute, ASecond);
+}
+
+// Moments as text, so that a failing comparison reads as times.
+inline std::string Shown(TDateTime AValue) {
+  return DateTimeToDisplay(AValue);
+}
+#define EXPECT_AT(AActual, AExpected) \
+  EXPECT_EQ(::Orvane::Testing::Shown(AActual), ::Orvane::Testing::Shown(AExpected))
+
+// Conditions are evaluated at fixed instants, without threads. The manual clock sits far from the
+// instants tested; only the resolution of the hour a fall-back repeats looks at it, and the tests of
+// that move it there.
+class TConditionTest : public ::testing::Test {
+protected:
+  // The zone comes first: the manual clock's start is a local time.
+  TTimeZoneScope FZone{CCentralEurope};
+  TManualClockScope FClock{EncodeDateTime(2030, 6, 1, 12)};
+  TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
+  TStartConditionStorage FStorage;
+
+  template <class T>
+  std::shared_ptr<T> Make() {
+    auto LCondition = std::make_shared<T>();
+    LCondition->SetStorageName("Condition");
+    LCondition->SetSystemRunInfo(FRunInfo);
+    return LCondition;
+  }
+
+  // The pass after an agent start, then the ones that follow it.
+  void StartupPass() { FRunInfo->SetIsStartupPass(true); }
+  void NormalPass() { FRunInfo->SetIsStartupPass(false); }
+  // Steps the manual clock's wall time to a UTC moment.
+  void ClockAtUtc(TDateTime AUtc) { Clock().StepWallClock(SecondsBetween(Clock().UtcNow(), AUtc)); }
+};
+
+}  // namespace Orvane::Testing

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include "ConditionTestKit.h"
+#include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"
+
+namespace Orvane {
+namespace {
+
+using namespace Testing;
+
+using TStartConditionOnAgentStartTest = TConditionTest;
+
+const TDateTime CStart = Local(2026, 1, 5, 8, 0);
+
+TEST_F(TStartConditionOnAgentStartTest, DueOnlyInThePassAfterTheAgentStarted) {
+  auto LCondition = Make<TStartConditionOnAgentStart>();
+  NormalPass();
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CNoDateTime);
+  StartupPass();
+  FRunInfo->SetIsStopping(true);
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CNoDateTime);
+  FRunInfo->SetIsStopping(false);
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CStart);
+  EXPECT_AT(LCondition->NextPlannedTime(CStart, FStorage), CNoDateTime);
+
+  // Without run information the start is unknown.
+  auto LUninformed = std::make_shared<TStartConditionOnAgentStart>();
+  TStartConditionStorage LStorage;
+  EXPECT_AT(LUninformed->CalcNextExecution(CStart, LStorage), CNoDateTime);
+}
+
+TEST_F(TStartConditionOnAgentStartTest, ReCheckAfterTheStartupPassAnswersAsThatPassUntilTheRun) {
+  auto LCondition = Make<TStartConditionOnAgentStart>();
+  StartupPass();
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CStart);
+  NormalPass();  // the job waited in the queue past the startup pass
+  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 600), FStorage), CNoDateTime);
+  LCondition->SetIsReEvaluationRun(true);
+  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 600), FStorage), CStart);
+  LCondition->SetIsReEvaluationRun(false);
+
+  LCondition->SetAlreadyRunFlag(true, IncSeconds(CStart, 700), FStorage);
+  LCondition->SetIsReEvaluationRun(true);
+  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 800), FStorage), CNoDateTime);
+  LCondition->SetIsReEvaluationRun(false);
+
+  // The next start makes it due again.
+  const TDateTime LNextStart = Local(2026, 1, 6, 8, 0);
+  StartupPass();
+  EXPECT_AT(LCondition->CalcNextExecution(LNextStart, FStorage), LNextStart);
+}
+
+TEST_F(TStartConditionOnAgentStartTest, DroppedJobIsNotMarkedAsRunAndComesBackAtTheNextStart) {
+  auto LCondition = Make<TStartConditionOnAgentStart>();
+  StartupPass();
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CStart);
+  NormalPass();
+  FRunInfo->SetIsStopping(true);  // the service stops before the job got its turn
+  LCondition->SetIsReEvaluationRun(true);
+  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 60), FStorage), CNoDateTime);
+  LCondition->SetAlreadyRunFlag(false, IncSeconds(CStart, 60), FStorage);
+  LCondition->SetIsReEvaluationRun(false);
+  EXPECT_EQ(FStorage.GetLastRun(), CNoDateTime);
+
+  FRunInfo->SetIsStopping(false);
+  StartupPass();
+  EXPECT_AT(LCondition->CalcNextExecution(Local(2026, 1, 5, 9, 0), FStorage), Local(2026, 1, 5, 9, 0));
+}
+
+}  // namespace
+}  // namespace Orvane

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "ConditionTestKit.h"
+#include "OrvaneCore/Conditions/StartConditionOnce.h"
+
+namespace Orvane {
+namespace {
+
+using namespace Testing;
+
+using TStartConditionOnceTest = TConditionTest;
+
+TEST_F(TStartConditionOnceTest, DueFromItsTimeUntilItHasRunWhateverTheClockDoes) {
+  auto LOnce = Make<TStartConditionOnce>();
+  const TDateTime LAt = Local(2026, 1, 31, 23, 59);
+  LOnce->SetStartTime(LAt);
+  NormalPass();
+
+  EXPECT_AT(LOnce->NextPlannedTime(Local(2026, 1, 31, 12, 0), FStorage), LAt);
+  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 1, 31, 23, 58, 59), FStorage), CNoDateTime);
+  EXPECT_AT(LOnce->CalcNextExecution(LAt, FStorage), LAt);
+  // Across midnight and the month end it stays due since its time.
+  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 2, 1, 0, 30), FStorage), LAt);
+
+  LOnce->SetAlreadyRunFlag(true, Local(2026, 2, 1, 0, 31), FStorage);
+  for (TDateTime LNow : {Local(2026, 2, 1, 0, 32), Local(2027, 1, 1, 0, 0),
+                         // the clock set back to before the time, and past it again
+                         Local(2026, 1, 31, 23, 0), Local(2026, 1, 31, 23, 59)})
+    EXPECT_AT(LOnce->CalcNextExecution(LNow, FStorage), CNoDateTime) << Shown(LNow);
+  EXPECT_AT(LOnce->NextPlannedTime(Local(2026, 2, 1, 0, 32), FStorage), CNoDateTime);
+
+  // A start time moved past the last run makes it due once more.
+  LOnce->SetStartTime(Local(2026, 2, 2, 8, 0));
+  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 2, 2, 8, 0), FStorage), Local(2026, 2, 2, 8, 0));
+}
+
+TEST_F(TStartConditionOnceTest, TimeMissedWhileOffRunsAtStartWithCatchUpAndIsSkippedWithout) {
+  const TDateTime LAt = Local(2026, 1, 10, 10, 0);
+  for (bool LCatchUp : {true, false}) {
+    TStartConditionStorage LStorage;
+    auto LOnce = Make<TStartConditionOnce>();
+    LOnce->SetStartTime(LAt);
+    LOnce->SetCatchUp(LCatchUp);
+    StartupPass();
+    EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 1, 12, 8, 0), LStorage), LCatchUp ? LAt : CNoDateTime);
+    NormalPass();
+    EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 1, 12, 8, 1), LStorage), LCatchUp ? LAt : CNoDateTime);
+  }
+  // Learning of the job after its time while running is no missed run: it runs, catch-up or not.
+  auto LLate = Make<TStartConditionOnce>();
+  LLate->SetStartTime(LAt);
+  LLate->SetCatchUp(false);
+  EXPECT_AT(LLate->CalcNextExecution(Local(2026, 1, 10, 10, 5), FStorage), LAt);
+}
+
+}  // namespace
+}  // namespace Orvane

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "ConditionTestKit.h"
+#include "OrvaneCore/Conditions/StartConditionDaily.h"
+#include "OrvaneCore/Conditions/StartConditionFacade.h"
+#include "OrvaneCore/Conditions/StartConditionInterval.h"
+#include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"
+#include "OrvaneCore/Conditions/StartConditionOnShutdown.h"
+#include "OrvaneCore/Conditions/StartConditionOnce.h"
+#include "OrvaneCore/Conditions/StartConditionTimed.h"
+#include "OrvaneCore/Data/DataNode.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+
+namespace Orvane {
+namespace {
+
+using namespace Testing;
+
+using TStartConditionTimedTest = TConditionTest;
+
+TEST_F(TStartConditionTimedTest, SplayIsDrawnOnceWithinItsBoundAndKeptAcrossStorageRoundTrips) {
+  auto LDaily = Make<TStartConditionDaily>();
+  LDaily->SetTimeOfDay(10, 0);
+  LDaily->SetMaxSplaySeconds(1800);
+  EXPECT_AT(LDaily->CalcNextExecution(Local(2026, 1, 5, 9, 0), FStorage), CNoDateTime);
+  const int32_t LSplay = FStorage.GetSplaySeconds();
+  ASSERT_GE(LSplay, 0);
+  ASSERT_LE(LSplay, 1800);
+  const TDateTime LDue = IncSeconds(Local(2026, 1, 5, 10, 0), LSplay);
+
+  EXPECT_AT(LDaily->CalcNextExecution(IncSeconds(LDue, -1), FStorage), CNoDateTime);
+  EXPECT_EQ(FStorage.GetSplaySeconds(), LSplay);
+  EXPECT_AT(LDaily->CalcNextExecution(LDue, FStorage), LDue);
+
+  // Written and read back, or copied, the storage keeps the draw; so the due time stays.
+  TStartConditionStorage LRead;
+  NodeToRecord(RecordToNode(FStorage), LRead);
+  const auto LCopy = CloneAs(FStorage);
+  for (TStartConditionStorage* LStorage : {&LRead, LCopy.get()}) {
+    EXPECT_EQ(LStorage->GetSplaySeconds(), LSplay);
+    EXPECT_AT(LDaily->CalcNextExecution(IncSeconds(LDue, -1), *LStorage), CNoDateTime);
+    EXPECT_AT(LDaily->CalcNextExecution(LDue, *LStorage), LDue);
+  }
+
+  // Different jobs draw different offsets, all within the bound.
+  std::set<int32_t> LDraws;
+  for (int I = 0; I < 200; ++I) {
+    TStartConditionStorage LStorage;
+    LDaily->CalcNextExecution(Local(2026, 1, 5, 9, 0), LStorage);
+    ASSERT_LE(LStorage.GetSplaySeconds(), 1800);
+    LDraws.insert(LStorage.GetSplaySeconds());
+  }
+  EXPECT_GT(LDraws.size(), 100u);
+
+  // A bound lowered below the kept draw draws again within it.
+  FStorage.SetSplaySeconds(1700);
+  LDaily->SetMaxSplaySeconds(60);
+  LDaily->CalcNextExecution(Local(2026, 1, 5, 9, 0), FStorage);
+  EXPECT_LE(FStorage.GetSplaySeconds(), 60);
+}
+
+// Each kind in a state in which it is due, in a facade.
+class TDueFacadesTest : public TConditionTest {
+protected:
+  const TDateTime FNow = Local(2026, 1, 5, 12, 0);
+
+  TStartConditionFacade& Add(TStartConditionPtr ACondition) {
+    auto& LFacade = FFacades.emplace_back(std::make_unique<TStartConditionFacade>());
+    LFacade->AddCondition(std::move(ACondition));
+    LFacade->SetSystemRunInfo(FRunInfo);
+    return *LFacade;
+  }
+
+  void AddOneOfEachKind() {
+    auto LOnce = std::make_shared<TStartConditionOnce>();
+    LOnce->SetStartTime(Local(2026, 1, 5, 11, 0));
+    Add(LOnce);
+    auto LDaily = std::make_shared<TStartConditionDaily>();
+    LDaily->SetTimeOfDay(11, 30);
+    (*Add(LDaily).GetStorages())[0]->SetAnchor(LocalToUtc(Local(2026, 1, 4, 12, 0)));  // seen yesterday
+    auto LInterval = std::make_shared<TStartConditionInterval>();
+    LInterval->SetIntervalValue(15);
+    (*Add(LInterval).GetStorages())[0]->SetLastRun(LocalToUtc(Local(2026, 1, 5, 11, 40)));
+    Add(std::make_shared<TStartConditionOnAgentStart>());
+    auto LDelay = std::make_shared<TStartConditionOnDelay>();
+    LDelay->SetCreated(Local(2026, 1, 5, 11, 0));
+    LDelay->SetDelayValue(5);
+    Add(LDelay);
+  }
+
+  std::vector<std::unique_ptr<TStartConditionFacade>> FFacades;
+};
+
+TEST_F(TDueFacadesTest, ReEvaluationAnswersAsThePassThatQueuedTheJob) {
+  AddOneOfEachKind();
+  StartupPass();  // the agent-start kind is due only now; the others do not care
+  std::vector<TDateTime> LQueued;
+  for (auto& LFacade : FFacades) {
+    LQueued.push_back(LFacade->CalcNextExecution(FNow));
+    EXPECT_NE(LQueued.back(), CNoDateTime) << LFacade->GetConditions()[0]->ClassName();
+  }
+  NormalPass();  // the dispatcher comes to the jobs a while later
+  for (std::size_t I = 0; I < FFacades.size(); ++I) {
+    TStartConditionFacade& LFacade = *FFacades[I];
+    LFacade.SetIsReEvaluationRun(true);
+    EXPECT_AT(LFacade.CalcNextExecution(IncSeconds(FNow, 300)), LQueued[I])
+        << LFacade.GetConditions()[0]->ClassName();
+    LFacade.SetIsReEvaluationRun(false);
+  }
+}
+
+TEST_F(TDueFacadesTest, NoNewRunStartsWhileTheServiceStopsAndTheDropIsNotARun) {
+  AddOneOfEachKind();
+  ClockAtUtc(LocalToUtc(FNow));
+  StartupPass();
+  std::vector<TDateTime> LQueued;
+  for (auto& LFacade : FFacades) LQueued.push_back(LFacade->CalcNextExecution(FNow));
+  for (std::size_t I = 0; I < 3; ++I) EXPECT_TRUE(FFacades[I]->GetReEvaluateBeforeRun());
+
+  // Once, daily, interval and agent start: the dispatcher's re-check while the service stops.
+  NormalPass();
+  FRunInfo->SetIsStopping(true);
+  for (std::size_t I = 0; I < 4; ++I) {
+    TStartConditionFacade& LFacade = *FFacades[I];
+    const TStartConditionStoragePtr LStorage = (*LFacade.GetStorages())[0];
+    const TDateTime LRunBefore = LStorage->GetLastRun();
+    LFacade.SetIsReEvaluationRun(true);
+    EXPECT_EQ(LFacade.CalcNextExecution(FNow), CNoDateTime) << LFacade.GetConditions()[0]->ClassName();
+    LFacade.SetAlreadyRunFlag(false);
+    LFacade.SetIsReEvaluationRun(false);
+    EXPECT_EQ(LStorage->GetLastRun(), LRunBefore);
+    EXPECT_NE(LStorage->GetLastDrop(), CNoDateTime);
+  }
+
+  // At the next start the dropped runs are still owed (catch-up is on by default), since the same
+  // moments; the agent-start kind is due for the new start.
+  FRunInfo->SetIsStopping(false);
+  StartupPass();
+  const TDateTime LLater = Local(2026, 1, 5, 12, 10);
+  for (std::size_t I = 0; I < 3; ++I) EXPECT_AT(FFacades[I]->CalcNextExecution(LLater), LQueued[I]);
+  EXPECT_AT(FFacades[3]->CalcNextExecution(LLater), LLater);
+}
+
+TEST_F(TDueFacadesTest, XmlFormOfEveryKindRoundTrips) {
+  AddOneOfEachKind();
+  TStartConditionFacade LAll;
+  for (auto& LFacade : FFacades) LAll.AddCondition(CloneAs(*LFacade->GetConditions()[0]));
+  LAll.AddCondition(std::make_shared<TStartConditionOnShutdown>());
+  auto* LDaily = dynamic_cast<TStartConditionDaily*>(LAll.GetConditions()[1].get());
+  LDaily->SetWeekDays(wdMonday | wdSaturday);
+  LDaily->SetMaxSplaySeconds(900);
+  LDaily->SetCatchUp(false);
+  LAll.GetConditions()[2]->Enabled = false;
+  LAll.CalcNextExecution(FNow);  // storages get their marks
+
+  const TDataNode LNode = RecordToNode(LAll);
+  TStartConditionFacade LRead;
+  NodeToRecord(LNode, LRead);
+  EXPECT_TRUE(LRead.DataEquals(LAll));
+  EXPECT_EQ(LRead.GetConditionKinds(), 0x021F);
+  EXPECT_FALSE(LRead.GetConditions()[2]->GetEnabled());
+
+  // The member names are the file format.
+  const TDataNode* LConditions = LNode.Find("Conditions");
+  ASSERT_TRUE(LConditions);
+  const TDataNode& LDailyNode = LConditions->Children[1];
+  EXPECT_EQ(LDailyNode.ClassName, "TStartConditionDaily");
+  for (const char* LMember :
+       {"Enabled", "StorageName", "MaxSplaySeconds", "CatchUp", "TimeOfDay", "WeekDays"})
+    EXPECT_TRUE(LDailyNode.Find(LMember)) << LMember;
+  EXPECT_TRUE(LConditions->Children[0].Find("StartTime"));
+  EXPECT_TRUE(LConditions->Children[2].Find("IntervalValue"));
+  EXPECT_TRUE(LConditions->Children[2].Find("IntervalUnit"));
+}
+
+TEST_F(TStartConditionTimedTest, DefinitionThatCannotFallDueIsLoggedKeptAndNeverDue) {
+  auto LSink = std::make_shared<TRecordingLogSink>();
+  RemoveAllLogSinks();
+  AddLogSink(LSink);
+  auto LInterval = Make<TStartConditionInterval>();
+  LInterval->SetIntervalValue(5);
+  TDataNode LNode = RecordToNode(*LInterval);
+  for (TDataNode& LMember : LNode.Children)
+    if (LMember.Name == "IntervalValue") LMember.Text = "0";
+
+  TStartConditionInterval LRead;
+  NodeToRecord(LNode, LRead);
+  RemoveAllLogSinks();
+  EXPECT_TRUE(LSink->Contains(TLogEntryKind::Error, "never falls due: interval 0 is not positive"));
+  LRead.SetSystemRunInfo(FRunInfo);
+  EXPECT_AT(LRead.CalcNextExecution(Local(2026, 1, 5, 12, 0), FStorage), CNoDateTime);
+  EXPECT_AT(LRead.NextPlannedTime(Local(2026, 1, 5, 12, 0), FStorage), CNoDateTime);
+  EXPECT_EQ(RecordToNode(LRead), LNode);  // nothing of it is lost
+
+  auto LDaily = Make<TStartConditionDaily>();
+  LDaily->SetTimeOfDay(86400);
+  EXPECT_EQ(LDaily->InvalidReason(), "time of day 86400 is not between 0 and 86399 seconds");
+  EXPECT_AT(LDaily->CalcNextExecution(Local(2026, 1, 5, 12, 0), FStorage), CNoDateTime);
+}
+
+}  // namespace
+}  // namespace Orvane
