@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "JobManagement/JobService/JobQueue.h"
+#include "JobServices/AgentTask/JobQueue.h"
+#include "OrvaneCore/Jobs/JobAction.h"
+#include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "OrvaneCore/Platform/Mutex.h"
+#include "OrvaneCore/Time/Clock.h"
+#include "Support/RecordingJobStorage.h"
+
+namespace Orvane {
+namespace {
+
+using Testing::TRecordingJobSaver;
+
+const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
+constexpr int CProducers = 3;
+constexpr int CJobsPerProducer = 80;
+constexpr int CConsumers = 2;
+
+TJobPtr MakeJob(const std::string& AIdentifier, const std::string& AContentId, bool AIsManual,
+                TDateTime ADue) {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier(AIdentifier);
+  LJob->SetDisplayText(AIdentifier);
+  LJob->SetIsManual(AIsManual);
+  LJob->SetNextExecution(ADue);
+  auto LAction = std::make_shared<TScannerJobAction>();
+  LAction->AgentTaskId = AContentId;
+  LJob->SetJobAction(LAction);
+  return LJob;
+}
+
+// Runs the bodies on threads of their own and joins them. A deadlock fails the run after a bound
+// instead of hanging it: the threads cannot be joined then, so the process ends.
+void RunConcurrently(const std::vector<std::function<void()>>& ABodies) {
+  TMutex LLock;
+  TClockCondition LAllDone;
+  int LDone = 0;
+  std::vector<std::thread> LThreads;
+  for (const std::function<void()>& LBody : ABodies) {
+    LThreads.emplace_back([&, LBody] {
+      LBody();
+      TMutexLock LGuard(LLock);
+      ++LDone;
+      LAllDone.NotifyAll();
+    });
+  }
+  bool LFinished;
+  {
+    TMutexLock LGuard(LLock);
+    LFinished = Clock().Wait(LAllDone, LGuard, Clock().DeadlineIn(120), [&] {
+      LLock.AssertHeld();
+      return LDone == static_cast<int>(ABodies.size());
+    });
+  }
+  if (!LFinished) {
+    std::fprintf(stderr, "Queue threads did not finish within 120 seconds: deadlock\n");
+    std::abort();
+  }
+  for (std::thread& LThread : LThreads) LThread.join();
+}
+
+// Producers add scheduled and manual jobs (and a second job of the same content right after each,
+// which the job list does not hold), consumers take jobs out, and snapshot, save and sync threads
+// run beside them. Every job that got in leaves exactly once: dequeued or dropped by SyncQueue.
+class JobQueueConcurrencyTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    RemoveAllLogSinks();
+    AddLogSink(FLog);
+    for (int LProducer = 0; LProducer < CProducers; ++LProducer) {
+      for (int LIndex = 0; LIndex < CJobsPerProducer; ++LIndex) {
+        const std::string LName = std::to_string(LProducer) + "-" + std::to_string(LIndex);
+        // Every third job is manual; of the scheduled ones, every other one left the job list.
+        const bool LIsManual = LIndex % 3 == 0;
+        const bool LInJobList = LIsManual || LIndex % 2 == 0;
+        const TJobPtr LJob = MakeJob((LInJobList ? "keep-" : "drop-") + LName, "content-" + LName, LIsManual,
+                                     100.0 + (LIndex % 7));
+        FJobs[LProducer].push_back(LJob);
+        FDuplicates[LProducer].push_back(MakeJob("dup-" + LName, "content-" + LName, LIsManual, 50.0));
+        if (LInJobList && !LIsManual) FJobList.push_back(LJob);
+      }
+    }
+  }
+  void TearDown() override { RemoveAllLogSinks(); }
+
+  void RunAgainst(IJobQueue<>& AQueue, const std::function<void()>& AExtraBody = nullptr) {
+    std::atomic<int> LProducersLeft{CProducers};
+    std::atomic<int> LAccepted{0};
+    std::atomic<int> LDequeued{0};
+    std::atomic<int> LBadStates{0};
+    std::atomic<int> LDuplicateContentInSnapshot{0};
+    const auto LProducing = [&] { return LProducersLeft.load() > 0; };
+
+    std::vector<std::function<void()>> LBodies;
+    for (int LProducer = 0; LProducer < CProducers; ++LProducer) {
+      LBodies.push_back([&, LProducer] {
+        for (int LIndex = 0; LIndex < CJobsPerProducer; ++LIndex) {
+          if (AQueue.EnqueueJob(FJobs[LProducer][LIndex])) ++LAccepted;
+          if (AQueue.EnqueueJob(FDuplicates[LProducer][LIndex])) ++LAccepted;
+        }
+        --LProducersLeft;
+      });
+    }
+    for (int LConsumer = 0; LConsumer < CConsumers; ++LConsumer) {
+      LBodies.push_back([&] {
+        for (;;) {
+          const bool LWasProducing = LProducing();
+          if (const TJobPtr LJob = AQueue.DequeueNextJob()) {
+            ++LDequeued;
+            if (LJob->GetExecState() != TJobExecState::Idle) ++LBadStates;
+          } else if (!LWasProducing) {
+            return;
+          } else {
+            std::this_thread::yield();
+          }
+        }
+      });
+    }
+    LBodies.push_back([&] {
+      while (LProducing()) {
+        const TJobList LSnapshot = AQueue.CreateSnapshot();
+        std::unordered_set<std::string> LContentIds;
+        for (const TJobPtr& LJob : LSnapshot) {
+          if (!LContentIds.insert(LJob->GetContentId()).second) ++LDuplicateContentInSnapshot;
+          if (LJob->GetExecState() != TJobExecState::Queued) ++LBadStates;
+        }
+      }
+    });
+    LBodies.push_back([&] {
+      while (LProducing()) AQueue.SaveQueuedManualJobs();
+    });
+    LBodies.push_back([&] {
+      const IEnumerable<TJobPtr> LJobList = IEnumerable<TJobPtr>::FromVector(FJobList);
+      while (LProducing()) AQueue.SyncQueue(LJobList);
+    });
+    if (AExtraBody)
+      LBodies.push_back([&] {
+        while (LProducing()) AExtraBody();
+      });
+
+    RunConcurrently(LBodies);
+
+    EXPECT_EQ(AQueue.PeekNextJob(), nullptr);
+    const int LDropped = FLog->Count(TLogEntryKind::Object, "Remove job");
+    EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Remove job \"keep-"), 0)
+        << "only jobs that left the job list";
+    EXPECT_EQ(LAccepted.load(), LDequeued.load() + LDropped);
+    EXPECT_GE(LAccepted.load(), CProducers * CJobsPerProducer);
+    EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "Queue item count after add: "), LAccepted.load());
+    EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "Queue item count after remove: "), LDequeued.load());
+    EXPECT_EQ(LBadStates.load(), 0);
+    EXPECT_EQ(LDuplicateContentInSnapshot.load(), 0);
+    EXPECT_EQ(FSaver->OverlappingSaves(), 0);
+    EXPECT_TRUE(FSaver->SavedManualJobsOnly());
+    EXPECT_EQ(FSaver->LastSave(), std::vector<std::string>()) << "the last save saw the emptied queue";
+  }
+
+  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
+  TJobList FJobs[CProducers];
+  TJobList FDuplicates[CProducers];
+  TJobList FJobList;
+};
+
+TEST_F(JobQueueConcurrencyTest, EnqueueDequeueSnapshotSaveAndSyncRunTogether) {
+  TJobQueue<> LQueue(FSaver, nullptr);
+  RunAgainst(LQueue);
+}
+
+// The agent-task queue's choice reads the list twice inside DequeueNextJob's write section while
+// restarts are requested and withdrawn under way; no read taken inside the write may block.
+TEST_F(JobQueueConcurrencyTest, ReadsInsideTheWriteSectionNeverBlockWhileRestartsComeAndGo) {
+  class TToggledServant : public IJobServant {
+  public:
+    TNotifyEvent& GetOnJobStartAllowed() override { return FEvent; }
+    TNotifyEvent& GetOnJobStartDenied() override { return FEvent; }
+    bool GetIsSystemShutdownInProgress() override { return false; }
+    void SetIsSystemShutdownInProgress(bool) override {}
+    bool IsJobStartAllowed(const TJobPtr&) override { return true; }
+    bool IsRestartRequested() override { return Restart.load(); }
+    bool IsRebootRequested() override { return false; }
+    bool IsJobStartDuringRebootAllowed(const std::string&) override { return true; }
+    void SetRebootRequested(bool) override {}
+    std::atomic<bool> Restart{false};
+
+  private:
+    TNotifyEvent FEvent;
+  };
+  const auto LServant = std::make_shared<TToggledServant>();
+  // Every producer's job 1 is the restart task, so restart jobs keep arriving and leaving.
+  for (int LProducer = 0; LProducer < CProducers; ++LProducer) {
+    std::static_pointer_cast<TScannerJobAction>(FJobs[LProducer][1]->GetJobAction())->AgentTaskId =
+        CRestartTaskId;
+  }
+  TAgentTaskJobQueue LQueue(FSaver, nullptr, LServant);
+  RunAgainst(LQueue, [&] { LServant->Restart = !LServant->Restart.load(); });
+}
+
+}  // namespace
+}  // namespace Orvane
