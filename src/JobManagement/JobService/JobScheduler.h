@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "JobManagement/JobService/JobQueueIntf.h"
+#include "JobManagement/JobService/JobSchedulerIntf.h"
+#include "JobManagement/JobService/JobServantIntf.h"
+#include "OrvaneCore/Base/Enumerable.h"
+#include "OrvaneCore/Base/OrvaneObject.h"
+#include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
+
+namespace Orvane {
+
+// Decides which jobs of the job list are due and queues them. A pass takes the time once and
+// evaluates every job at that moment; the due time it computes stays in the job (NextExecution)
+// until the dispatcher resets it, so a job is evaluated once per run. A job whose due time lies in
+// the future is not due yet: it keeps the value and is queued by the first pass at or after it.
+//
+// Threading: the scheduler keeps no state beyond its three collaborators and takes no lock of its
+// own; the job list provider and the queue guard their own state. Two passes may run at once (the
+// main loop and a waiting pass); each walks its own fetched list.
+class TJobScheduler : public TOrvaneObject, public virtual IJobScheduler {
+public:
+  // AJobServant may be nullptr: then no job is held back for a pending reboot or restart.
+  TJobScheduler(std::shared_ptr<IJobListProvider<>> AJobProvider, std::shared_ptr<IJobQueue<>> AJobQueue,
+                std::shared_ptr<IJobServant> AJobServant);
+  TJobScheduler(std::shared_ptr<IJobListProvider<>> AJobProvider, std::shared_ptr<IJobQueue<>> AJobQueue);
+
+  std::string ClassName() const override { return "TJobScheduler"; }
+
+  // Failures during the pass are logged, never passed on; the jobs queued before stay queued.
+  int32_t UpdateQueue(TConditions AAllowedConditions) override;
+
+  // The jobs a pass looks at: the fetched job list restricted to AAllowedConditions (that much is
+  // handed to the queue's SyncQueue), without running jobs and jobs that are not initialized.
+  // Lazy: the filters run, and "Job is not initialized." is logged, while the caller walks it.
+  IEnumerable<TJobPtr> GetAffectedJobs(TConditions AAllowedConditions);
+
+private:
+  // Queues one due job; true when the queue took it.
+  bool EnqueueDueJob(const TJobPtr& AJob);
+
+  const std::shared_ptr<IJobListProvider<>> FJobProvider;
+  const std::shared_ptr<IJobQueue<>> FJobQueue;
+  const std::shared_ptr<IJobServant> FJobServant;
+};
+
+}  // namespace Orvane

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "OrvaneCore/Platform/NamedMutex.h"
+#include "Support/EngineMocks.h"
+
+namespace Orvane {
+namespace {
+
+using Testing::TRecordingJobListLoader;
+using Testing::TRecordingJobListSaver;
+using Testing::TRecordingStorageManager;
+using Testing::TScriptedJobListProvider;
+
+TJobPtr MakeJob(const std::string& AIdentifier) {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier(AIdentifier);
+  return LJob;
+}
+
+// Two providers made with one name (in different letter case) on different threads: every section
+// that runs under either provider's lock touches one plain counter, so a gap in the exclusion is a
+// lost increment, an overlap seen by the counter of threads inside, and a ThreadSanitizer report.
+TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcrossThreads) {
+  constexpr int CRounds = 300;
+  int LShared = 0;
+  std::atomic<int> LInside{0};
+  std::atomic<int> LOverlaps{0};
+  const auto LCritical = [&] {
+    if (LInside.fetch_add(1) != 0) LOverlaps.fetch_add(1);
+    for (int LStep = 0; LStep < 10; ++LStep) ++LShared;
+    LInside.fetch_sub(1);
+  };
+  auto LFirst =
+      std::make_shared<TScriptedJobListProvider>(nullptr, nullptr, nullptr, nullptr, "SharedJobList");
+  auto LSecond = std::make_shared<TScriptedJobListProvider>(
+      nullptr, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
+      nullptr, "sharedjoblist");
+  LFirst->Source = {MakeJob("a")};
+  LFirst->OnLoad = LCritical;
+  LSecond->OnLoad = LCritical;
+  LSecond->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LCritical(); });
+  LSecond->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LCritical(); });
+
+  std::vector<std::thread> LThreads;
+  LThreads.emplace_back([&] {
+    for (int LRound = 0; LRound < CRounds; ++LRound) {
+      LFirst->SetLoadListFromServerOnNextFetch(true);
+      LFirst->FetchJobList();
+    }
+  });
+  LThreads.emplace_back([&] {
+    for (int LRound = 0; LRound < CRounds; ++LRound) {
+      const TJobPtr LJob = MakeJob("m" + std::to_string(LRound));
+      LSecond->AddManualJob(LJob);
+      LSecond->RemoveManualJob(LJob);
+    }
+  });
+  LThreads.emplace_back([&] {
+    for (int LRound = 0; LRound < CRounds; ++LRound) {
+      LSecond->SetLoadListFromServerOnNextFetch(true);
+      LSecond->FetchJobList();
+      LFirst->CreateSnapshot();
+    }
+  });
+  for (std::thread& LThread : LThreads) LThread.join();
+
+  EXPECT_EQ(LOverlaps.load(), 0);
+  EXPECT_EQ(LShared, 4 * CRounds * 10);
+}
+
+// While an agent-task provider works under its lock, the lock named "TScannerJobAction" (in any
+// letter case) is taken for every other thread of the process.
+TEST(CustomJobListProviderConcurrencyTest, AgentTaskProviderWorksUnderTheLockNamedAfterItsActionClass) {
+  auto LProvider = std::make_shared<TCustomJobListProvider<TScannerJobAction>>(
+      nullptr, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
+      std::make_shared<TRecordingJobListLoader>());
+  const auto LProbe = [] {
+    bool LFree = false;
+    std::thread LOther([&] {
+      TNamedMutex LMutex("tscannerjobaction");
+      if (LMutex.TryAcquire()) {
+        LFree = true;
+        LMutex.Release();
+      }
+    });
+    LOther.join();
+    return LFree;
+  };
+  std::vector<bool> LFreeInside;
+  LProvider->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
+  LProvider->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
+
+  const TJobPtr LJob = MakeJob("m");
+  LProvider->AddManualJob(LJob);
+  LProvider->RemoveManualJob(LJob);
+
+  EXPECT_EQ(LFreeInside, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(LProbe());
+}
+
+}  // namespace
+}  // namespace Orvane

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "JobManagement/JobService/JobQueueIntf.h"
+#include "JobManagement/Storage/ManualJobStorage.Intf.h"
+#include "OrvaneClientShared/StartConditionStorageManager.Intf.h"
+#include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/Mutex.h"
+#include "Support/RecordingJobStorage.h"
+
+namespace Orvane::Testing {
+
+// The job servant mock is MockJobServant of Support/ServiceMocks.h.
+
+// A queue for tests that look at what the scheduler hands it.
+class MockJobQueue : public IJobQueue<> {
+public:
+  MOCK_METHOD(bool, EnqueueJob, (const TJobPtr&), (override));
+  MOCK_METHOD(TJobPtr, DequeueNextJob, (), (override));
+  MOCK_METHOD(TJobPtr, PeekNextJob, (), (override));
+  MOCK_METHOD(void, RemoveJob, (const TJobPtr&), (override));
+  MOCK_METHOD(void, SyncQueue, (const IEnumerable<TJobPtr>&), (override));
+  MOCK_METHOD(void, SaveQueuedManualJobs, (), (override));
+  MOCK_METHOD(void, LoadQueuedManualJobs, (), (override));
+  MOCK_METHOD(TJobList, CreateSnapshot, (), (override));
+};
+
+// A start condition storage manager that records what it was asked, by job identifier. Thread-safe.
+class TRecordingStorageManager : public virtual IStartConditionStorageManager<TScannerJobAction> {
+public:
+  void LoadConditionStorages() override EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    ++FLoads;
+  }
+  void RegisterJob(const TJobPtr& AJob) override EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    FRegistered.push_back(AJob->GetIdentifier());
+  }
+  bool SaveConditionStorages() override EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    ++FSaves;
+    return true;
+  }
+  void UnRegisterJob(const TJobPtr& AJob) override EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    FUnregistered.push_back(AJob->GetIdentifier());
+  }
+
+  int Loads() const EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    return FLoads;
+  }
+  int Saves() const EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    return FSaves;
+  }
+  std::vector<std::string> Registered() const EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    return FRegistered;
+  }
+  std::vector<std::string> Unregistered() const EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    return FUnregistered;
+  }
+
+private:
+  mutable TMutex FLock;
+  int FLoads GUARDED_BY(FLock) = 0;
+  int FSaves GUARDED_BY(FLock) = 0;
+  std::vector<std::string> FRegistered GUARDED_BY(FLock);
+  std::vector<std::string> FUnregistered GUARDED_BY(FLock);
+};
+
+// The recording saver and loader in the forms the job list provider of agent tasks is built with.
+class TRecordingJobListSaver : public TRecordingJobSaver,
+                               public virtual IManualJobSaverJobList<TScannerJobAction> {};
+class TRecordingJobListLoader : public TRecordingJobLoader,
+                                public virtual IManualJobLoaderJobList<TScannerJobAction> {};
+
+// A job list provider whose source the test scripts: LoadJobs hands out copies of Source, fails
+// like the base class while Fail is set, or raises while Raise is set. Set the fields before other
+// threads use the provider.
+class TScriptedJobListProvider : public TCustomJobListProvider<> {
+public:
+  using TCustomJobListProvider<>::TCustomJobListProvider;
+
+  TJobList Source;
+  bool Fail = false;
+  bool Raise = false;
+  std::atomic<int> LoadCount{0};
+  // Runs inside LoadJobs, under the provider's lock.
+  std::function<void()> OnLoad;
+
+protected:
+  bool LoadJobs(TJobList& AJobs, int32_t& AManualJobCount) override REQUIRES(FSynchronizer) {
+    ++LoadCount;
+    if (OnLoad) OnLoad();
+    if (Raise) throw EFileError("The job source cannot be read");
+    if (Fail) return TCustomJobListProvider<>::LoadJobs(AJobs, AManualJobCount);
+    for (const TJobPtr& LJob : Source) AJobs.push_back(CloneAs(*LJob));
+    return true;
+  }
+  // Manual jobs named "non-regular" are not regular jobs.
+  bool IsRegularJob(const std::string& AIdentifier) override { return AIdentifier != "non-regular"; }
+};
+
+}  // namespace Orvane::Testing
