@@ -1,0 +1,426 @@
+#include "JobManagement/JobService/JobService.h"
+
+#include "JobManagement/JobProcessor/CustomJobProcessorPool.h"
+#include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Logging/OrvaneLogger.h"
+
+namespace Orvane {
+
+namespace {
+constexpr const char* CNoPool = "ProcessorPool is not assigned in TJobService";
+// The time-out while the servant denies job starts.
+constexpr int32_t CDeniedTimeOut = 300;
+// A turn that failed waits this long before the next, so a lasting fault cannot spin the loop.
+constexpr double CFailedTurnPause = 1.0;
+// The step in which a waiting pass calls its idle procedure.
+constexpr double CIdleStep = 1.0;
+}  // namespace
+
+TJobService::TJobService(std::shared_ptr<IJobDispatcher> ADispatcher, std::shared_ptr<IJobScheduler> AScheduler,
+                         std::shared_ptr<IJobListProvider<>> AJobListProvider,
+                         std::shared_ptr<IJobProcessorPool<>> AJobProcessorPool, std::shared_ptr<IJobServant> AJobServant,
+                         std::shared_ptr<IJobQueue<>> AJobQueue, TSystemRunInfoPtr ASystemRunInfo, int32_t ATimeOut,
+                         std::string AJobServiceName)
+    : FDispatcher(std::move(ADispatcher)),
+      FScheduler(std::move(AScheduler)),
+      FJobListProvider(std::move(AJobListProvider)),
+      FJobProcessorPool(std::move(AJobProcessorPool)),
+      FJobQueue(std::move(AJobQueue)),
+      FJobServant(std::move(AJobServant)),
+      FDefaultTimeOut(ATimeOut),
+      FName(std::move(AJobServiceName)),
+      FTimeOut(ATimeOut) {
+  // Checked before any subscription: a constructor that fails leaves no handler behind.
+  if (!FJobProcessorPool) throw EInvalidPointer(CNoPool);
+  if (FDispatcher) FDroppedToken = FDispatcher->GetOnJobDropped().Add([this](const TJobPtr& A) { OnJobDropped(A); });
+  SetSystemRunInfo(ASystemRunInfo);
+  FManualJobsToken = FJobListProvider->GetOnManualJobsChanged().Add([this](const TJobPtr&) { OnManualJobsChanged(); });
+  FPullToken = FJobListProvider->GetOnPullRequestReceived().Add([this](TOrvaneObject*) { OnPullRequestReceived(); });
+  FAfterRequestToken =
+      FJobProcessorPool->GetOnAfterRequestProcessor().Add([this](const TJobPtr& A) { OnAfterRequestProcessor(A); });
+  FDoneToken = FJobProcessorPool->GetOnJobDone().Add([this](const TJobPtr& A) { OnJobDone(A); });
+  FAbortedToken = FJobProcessorPool->GetOnJobAborted().Add([this](const TJobPtr& A) { OnJobAborted(A); });
+}
+
+TJobService::~TJobService() {
+  bool LHasThread;
+  {
+    TMutexLock LLock(FAsyncLock);
+    LHasThread = FAsync != nullptr;
+  }
+  if (FIsRunning.load() || LHasThread) Stop();
+  FreeTaskProcessor();
+  SetSystemRunInfo(nullptr);
+  FJobProcessorPool->GetOnAfterRequestProcessor().Remove(FAfterRequestToken);
+  FJobProcessorPool->GetOnJobDone().Remove(FDoneToken);
+  FJobProcessorPool->GetOnJobAborted().Remove(FAbortedToken);
+  FJobListProvider->GetOnManualJobsChanged().Remove(FManualJobsToken);
+  FJobListProvider->GetOnPullRequestReceived().Remove(FPullToken);
+  if (FDispatcher) FDispatcher->GetOnJobDropped().Remove(FDroppedToken);
+  SetJobStateNotifier(nullptr);
+}
+
+// ---- Properties
+
+TSystemRunInfoPtr TJobService::GetSystemRunInfo() {
+  TMutexLock LLock(FStateLock);
+  return FSystemRunInfo;
+}
+
+void TJobService::SetSystemRunInfo(const TSystemRunInfoPtr& AValue) {
+  TSystemRunInfoPtr LOld;
+  TNotifyEvent::TToken LOldToken;
+  {
+    TMutexLock LLock(FStateLock);
+    if (AValue == FSystemRunInfo) return;
+    LOld = FSystemRunInfo;
+    LOldToken = FShutdownToken;
+    FSystemRunInfo = AValue;
+    FShutdownToken = 0;
+  }
+  // Handlers are added and removed outside the lock: removal waits for a running handler.
+  if (LOld) LOld->GetSystemShutdown().Remove(LOldToken);
+  if (AValue) {
+    const auto LToken = AValue->GetSystemShutdown().Add([this](TOrvaneObject*) { OnSystemShutdown(); });
+    TMutexLock LLock(FStateLock);
+    FShutdownToken = LToken;
+  }
+  if (FJobListProvider) FJobListProvider->SetSystemRunInfo(AValue);
+}
+
+TJobEvent& TJobService::GetOnAfterRequestProcessor() {
+  if (!FJobProcessorPool) throw EInvalidPointer(CNoPool);
+  return FJobProcessorPool->GetOnAfterRequestProcessor();
+}
+
+std::shared_ptr<IJobStateNotifier> TJobService::GetJobStateNotifier() {
+  TMutexLock LLock(FStateLock);
+  return FJobStateNotifier;
+}
+
+void TJobService::SetJobStateNotifier(const std::shared_ptr<IJobStateNotifier>& AValue) {
+  std::shared_ptr<IJobStateNotifier> LOld;
+  {
+    TMutexLock LLock(FStateLock);
+    if (AValue == FJobStateNotifier) return;
+    LOld = FJobStateNotifier;
+    FJobStateNotifier = AValue;
+  }
+  if (LOld) LOld->DetachJobListProvider(FJobListProvider);
+  if (AValue) AValue->AttachJobListProvider(FJobListProvider);
+}
+
+TJobList TJobService::FetchJobList() { return FJobListProvider->FetchJobList(); }
+
+// ---- Time-out and waits
+
+void TJobService::SetTimeOut(int32_t ASeconds) {
+  {
+    TMutexLock LLock(FStateLock);
+    if (ASeconds == FTimeOut) return;
+    FTimeOut = ASeconds;
+    FWaitTill = IncSeconds(Now(), ASeconds);
+    FWaitDeadline = Clock().DeadlineIn(ASeconds);
+  }
+  OrvaneLogger()->Message("Changed time out to %d seconds", {ASeconds});
+  FStateChanged.NotifyAll();
+}
+
+int32_t TJobService::GetTimeOut() {
+  TMutexLock LLock(FStateLock);
+  return FTimeOut;
+}
+
+void TJobService::NotifyStateChanged() {
+  { TMutexLock LLock(FStateLock); }
+  FStateChanged.NotifyAll();
+}
+
+void TJobService::WaitForTurnEnd() {
+  TMutexLock LLock(FStateLock);
+  FWaitTill = IncSeconds(Now(), FTimeOut);
+  FWaitDeadline = Clock().DeadlineIn(FTimeOut);
+  // The deadline may move while we wait (SetTimeOut): each sleep takes the current one.
+  while (FIsRunning.load() && Clock().Monotonic() < FWaitDeadline)
+    Clock().WaitOnce(FStateChanged, TWaitLock::Of(LLock), FWaitDeadline);
+}
+
+template <class TPredicate>
+void TJobService::WaitWhile(double ASeconds, TPredicate APredicate) {
+  const TMonoTime LDeadline = Clock().DeadlineIn(ASeconds);
+  TMutexLock LLock(FStateLock);
+  Clock().Wait(FStateChanged, LLock, LDeadline, [&] { return !APredicate(); });
+}
+
+// ---- Event handlers
+
+void TJobService::OnPullRequestReceived() {
+  FJobListProvider->SetLoadListFromServerOnNextFetch(true);
+  SetTimeOut(0);
+}
+
+void TJobService::OnManualJobsChanged() { SetTimeOut(0); }
+
+void TJobService::OnJobStartAllowed() { SetTimeOut(FDefaultTimeOut); }
+
+void TJobService::OnJobStartDenied() {
+  SetTimeOut(CDeniedTimeOut);
+  OrvaneLogger()->Warning("System will wait five minutes before the next job will be started");
+  FJobListProvider->SetLoadListFromServerOnNextFetch(true);
+}
+
+void TJobService::OnJobDropped(const TJobPtr& AJob) {
+  if (const auto LNotifier = Notifier()) LNotifier->JobDropped(AJob);
+}
+
+void TJobService::OnAfterRequestProcessor(const TJobPtr& AJob) {
+  if (const auto LNotifier = Notifier()) LNotifier->JobProcessorAssigned(AJob);
+}
+
+void TJobService::OnJobAborted(const TJobPtr& AJob) {
+  FJobListProvider->SetLoadListFromServerOnNextFetch(true);
+  if (const auto LNotifier = Notifier()) LNotifier->JobAborted(AJob);
+}
+
+void TJobService::OnJobDone(const TJobPtr& AJob) {
+  // Runs on the processor's thread under the pool's lock.
+  AJob->GetStartCondition()->SetAlreadyRunFlag(true);
+  if (!FIgnoreTimings.load()) FJobListProvider->SaveConditionStorages();
+  --FRunningJobCount;
+  if (FIsWaitingForJobs.load()) {
+    {
+      TMutexLock LLock(FTaskLock);
+      // No work item is ever posted to a task processor that has gone.
+      if (FTaskProcessor) FTaskProcessor->Post([this] { RunNextJobInQueue(); });
+    }
+    NotifyStateChanged();
+  } else {
+    SetTimeOut(0);
+  }
+  if (const auto LNotifier = Notifier()) LNotifier->JobDone(AJob);
+}
+
+void TJobService::RunNextJobInQueue() {
+  try {
+    if (FDispatcher) FDispatcher->ProcessQueue();
+  } catch (const std::exception& E) {
+    OrvaneLogger()->LogException(E, "while executing TJobService.RunNextJobInQueue");
+    OrvaneLogger()->Error("Aborting all remaining jobs");
+    FRunningJobCount.store(0);
+    NotifyStateChanged();
+  }
+}
+
+void TJobService::OnSystemShutdown() {
+  if (FJobServant) FJobServant->SetRebootRequested(false);
+  Stop();
+  FJobProcessorPool->AllowJobExecutionForShutdown();
+  RunAndWaitForJobs(nullptr, nullptr, false, CShutdownConditions);
+  if (const auto LRunInfo = GetSystemRunInfo()) LRunInfo->SetIsShutdownPass(false);
+}
+
+// ---- Task processor
+
+void TJobService::EnsureTaskProcessor() {
+  TMutexLock LLock(FTaskLock);
+  if (!FTaskProcessor) FTaskProcessor = std::make_unique<TTaskProcessor>("TJobService.TaskProcessor");
+}
+
+void TJobService::FreeTaskProcessor() {
+  std::unique_ptr<TTaskProcessor> LTaskProcessor;
+  {
+    TMutexLock LLock(FTaskLock);
+    LTaskProcessor = std::move(FTaskProcessor);
+  }
+  // Joined outside the lock: a job finishing meanwhile takes the lock to post and finds nothing.
+}
+
+// ---- Main loop
+
+bool TJobService::RunTurn() {
+  if (FJobServant && FJobServant->GetIsSystemShutdownInProgress()) {
+    OrvaneLogger()->Message("System shutdown is in progress. Stop job service");
+    return false;
+  }
+  if (FScheduler) FScheduler->UpdateQueue(CAllConditions);
+  if (const auto LNotifier = Notifier()) LNotifier->JobQueueChanged(FJobQueue->CreateSnapshot());
+  if (FDispatcher) FDispatcher->ProcessQueue();
+  if (const auto LRunInfo = GetSystemRunInfo()) LRunInfo->SetIsStartupPass(false);
+  WaitForTurnEnd();
+  SetTimeOut(FDefaultTimeOut);
+  return true;
+}
+
+void TJobService::LogTurnFailure(const std::exception& AException) {
+  IOrvaneLogger* LLog = OrvaneLogger();
+  LLog->LogException(AException, FName);
+  LLog->Error("TJobService.Running");
+  const TSystemRunInfoPtr LRunInfo = GetSystemRunInfo();
+  int32_t LTimeOut;
+  TDateTime LWaitTill;
+  {
+    TMutexLock LLock(FStateLock);
+    LTimeOut = FTimeOut;
+    LWaitTill = FWaitTill;
+  }
+  LLog->BeginGroup("Extended information");
+  LLog->BooleanValue("FIsRunning", FIsRunning.load());
+  LLog->BooleanValue("Assigned(FScheduled)", FScheduler != nullptr);
+  LLog->BooleanValue("Assigned(FJobStateNotifier)", Notifier() != nullptr);
+  LLog->BooleanValue("Assigned(FDispatcher)", FDispatcher != nullptr);
+  LLog->BooleanValue("Assigned(FSystemRunInfo)", LRunInfo != nullptr);
+  LLog->ObjectValue("SystemRunInfo", LRunInfo.get());
+  LLog->IntegerValue("FTimeOut", LTimeOut);
+  LLog->DateTimeValue("FWaitWill", LWaitTill);
+  LLog->EndGroup();
+}
+
+void TJobService::RunMainLoop() {
+  while (FIsRunning.load()) {
+    try {
+      if (!RunTurn()) break;
+    } catch (const std::exception& E) {
+      LogTurnFailure(E);
+      WaitWhile(CFailedTurnPause, [this] { return FIsRunning.load(); });
+    }
+  }
+}
+
+void TJobService::Start() {
+  FIsRunning.store(true);
+  FIsStopped.store(false);
+  EnsureTaskProcessor();
+  TNotifyEvent::TToken LAllowedToken = 0, LDeniedToken = 0;
+  try {
+    FJobQueue->LoadQueuedManualJobs();
+    if (FJobServant) {
+      LAllowedToken = FJobServant->GetOnJobStartAllowed().Add([this](TOrvaneObject*) { OnJobStartAllowed(); });
+      LDeniedToken = FJobServant->GetOnJobStartDenied().Add([this](TOrvaneObject*) { OnJobStartDenied(); });
+    }
+  } catch (...) {
+    if (FJobServant) FJobServant->GetOnJobStartAllowed().Remove(LAllowedToken);
+    throw;
+  }
+  RunMainLoop();
+  if (FJobServant) {
+    FJobServant->GetOnJobStartAllowed().Remove(LAllowedToken);
+    FJobServant->GetOnJobStartDenied().Remove(LDeniedToken);
+  }
+  FJobProcessorPool->WaitForJobs(FTerminationTimeout);
+  FIsStopped.store(true);
+  NotifyStateChanged();
+}
+
+void TJobService::StartAsync(TThreadPriority APriority) {
+  bool LHasThread;
+  {
+    TMutexLock LLock(FAsyncLock);
+    LHasThread = FAsync != nullptr;
+  }
+  if (LHasThread) Stop();
+  // Set before the thread exists, so that a Stop right after this call is never undone by it.
+  FIsRunning.store(true);
+  FIsStopped.store(false);
+  auto LThread = TOrvaneThread::CreateAnonymousThread([this] {
+    try {
+      WaitWhile(FStartDelayInSeconds.load(), [this] { return FIsRunning.load(); });
+      if (FIsRunning.load()) Start();
+    } catch (const std::exception& E) {
+      OrvaneLogger()->Error(ClassName() + " stopped working");
+      OrvaneLogger()->LogException(E, FormatLogText("Job service [%s] exception details", {FName}));
+    }
+    if (!FIsRunning.load()) {
+      // Stopped during the start delay: nothing to wait for.
+      FIsStopped.store(true);
+      NotifyStateChanged();
+    }
+  });
+  LThread->SetPriority(APriority);
+  LThread->SetFreeOnTerminate(false);
+  TMutexLock LLock(FAsyncLock);
+  FAsync = std::move(LThread);
+  FAsync->Start();
+}
+
+void TJobService::PrepareStop() {
+  FIsRunning.store(false);
+  if (const auto LRunInfo = GetSystemRunInfo()) LRunInfo->SetIsStopping(true);
+  NotifyStateChanged();
+}
+
+void TJobService::Stop() {
+  PrepareStop();
+  std::unique_ptr<TOrvaneThread> LAsync;
+  {
+    TMutexLock LLock(FAsyncLock);
+    LAsync = std::move(FAsync);
+  }
+  LAsync.reset();  // joins the worker outside the lock
+  FreeTaskProcessor();
+  WaitWhile(FTerminationTimeout, [this] { return !FIsStopped.load(); });
+  FJobListProvider->SaveQueuedManualJobs();
+  FJobQueue->SaveQueuedManualJobs();
+}
+
+// ---- Waiting pass
+
+bool TJobService::WaitingPassStalled() {
+  // Nothing is left to dispatch and nothing runs: no job of this pass can finish any more. The
+  // dispatch work is read before and after the pool, whose lock shows a release whole (a job done
+  // posts its dispatch under that lock), so a job that ends between the reads is not missed.
+  auto* LPool = dynamic_cast<TCustomJobProcessorPool<>*>(FJobProcessorPool.get());
+  if (!LPool) return false;
+  auto LNothingPending = [this] {
+    TMutexLock LLock(FTaskLock);
+    return !FTaskProcessor || FTaskProcessor->PendingCount() == 0;
+  };
+  return LNothingPending() && !LPool->HasRunningJobs() && LNothingPending();
+}
+
+void TJobService::RunAndWaitForJobs(const TJobCountNotification& AJobCountNotification, const TIdleProc& AIdleProc,
+                                    bool AIgnoreTimings, TConditions AAllowedStartConditions) {
+  TMutexLock LPass(FPassLock);
+  IOrvaneLogger* LLog = OrvaneLogger();
+  LLog->TraceEnter("RunAndWaitForJobs", this);
+  FIsWaitingForJobs.store(true);
+  FIgnoreTimings.store(AIgnoreTimings);
+  EnsureTaskProcessor();
+  struct TPassEnd {
+    TJobService& FService;
+    ~TPassEnd() {
+      FService.FreeTaskProcessor();
+      FService.FIsWaitingForJobs.store(false);
+    }
+  } LPassEnd{*this};
+
+  if (!AIgnoreTimings) {
+    FRunningJobCount.store(FScheduler ? FScheduler->UpdateQueue(AAllowedStartConditions) : 0);
+  } else {
+    const TJobList LJobs = FJobListProvider->FetchJobList();
+    for (auto LJob = LJobs.rbegin(); LJob != LJobs.rend(); ++LJob) FJobQueue->EnqueueJob(*LJob);
+    FRunningJobCount.store(static_cast<int32_t>(LJobs.size()));
+  }
+  if (AJobCountNotification) AJobCountNotification(FRunningJobCount.load());
+  LLog->IntegerValue("Running jobs", FRunningJobCount.load());
+  if (const auto LNotifier = Notifier()) LNotifier->JobQueueChanged(FJobQueue->CreateSnapshot());
+  if (FDispatcher) FDispatcher->ProcessQueue();
+
+  const TMonoTime LLimit = Clock().DeadlineIn(FWaitingPassLimitSeconds.load());
+  while (FRunningJobCount.load() > 0 && !(FJobServant && FJobServant->IsRebootRequested())) {
+    WaitWhile(CIdleStep, [this] { return FRunningJobCount.load() > 0; });
+    if (AIdleProc) AIdleProc(this);
+    if (FRunningJobCount.load() <= 0) break;
+    if (WaitingPassStalled()) {
+      LLog->Warning("Waiting pass ends: %d of its jobs will not run now", {FRunningJobCount.load()});
+      break;
+    }
+    if (Clock().Monotonic() >= LLimit) {
+      LLog->Warning("Waiting pass ends after %d seconds with %d jobs unfinished",
+                    {FWaitingPassLimitSeconds.load(), FRunningJobCount.load()});
+      break;
+    }
+  }
+  LLog->TraceExit("RunAndWaitForJobs", this);
+}
+
+}  // namespace Orvane

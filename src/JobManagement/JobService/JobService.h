@@ -1,0 +1,133 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "JobManagement/JobService/JobDispatcherIntf.h"
+#include "JobManagement/JobService/JobQueueIntf.h"
+#include "JobManagement/JobService/JobSchedulerIntf.h"
+#include "JobManagement/JobService/JobServantIntf.h"
+#include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
+#include "OrvaneCore/Interfaces/JobProcessorPool.Intf.h"
+#include "OrvaneCore/Interfaces/JobService.Intf.h"
+#include "OrvaneCore/Platform/Mutex.h"
+#include "OrvaneCore/Threading/TaskProcessor.h"
+
+namespace Orvane {
+
+// The job service: turn by turn its main loop asks the scheduler to queue the due jobs, lets the
+// dispatcher hand them to processors, then waits for its time-out, which events shorten or
+// lengthen. RunAndWaitForJobs schedules once and waits until the jobs of that pass have finished.
+//
+// Threads: the thread of Start (or the worker of StartAsync); processor threads, which raise the
+// pool's events (job done under the pool's lock); the task processor, which dispatches again when
+// a job of a waiting pass ends; host threads, which call Stop and RunAndWaitForJobs and raise the
+// servant's, the job list's and the run information's events.
+//
+// Locks: FStateLock guards the wait of a turn (time-out, its deadline) and the notifier and run
+// information references; every change the loop waits for notifies FStateChanged, so a wait ends
+// at once, not at the next poll. FAsyncLock guards the worker thread and FTaskLock the task
+// processor; both are only held to take the object out, never while it is joined. FPassLock lets
+// waiting passes run one at a time. The flags and counters the loop polls are atomics.
+class TJobService : public TOrvaneObject, public virtual IJobService {
+public:
+  TJobService(std::shared_ptr<IJobDispatcher> ADispatcher, std::shared_ptr<IJobScheduler> AScheduler,
+              std::shared_ptr<IJobListProvider<>> AJobListProvider, std::shared_ptr<IJobProcessorPool<>> AJobProcessorPool,
+              std::shared_ptr<IJobServant> AJobServant, std::shared_ptr<IJobQueue<>> AJobQueue,
+              TSystemRunInfoPtr ASystemRunInfo, int32_t ATimeOut, std::string AJobServiceName = "");
+  ~TJobService() override;
+  std::string ClassName() const override { return "TJobService"; }
+
+  // IJobService
+  TSystemRunInfoPtr GetSystemRunInfo() override EXCLUDES(FStateLock);
+  void SetSystemRunInfo(const TSystemRunInfoPtr& AValue) override EXCLUDES(FStateLock);
+  int32_t GetStartDelayInSeconds() override { return FStartDelayInSeconds.load(); }
+  void SetStartDelayInSeconds(int32_t AValue) override { FStartDelayInSeconds.store(AValue); }
+  TJobEvent& GetOnAfterRequestProcessor() override;
+  std::shared_ptr<IJobStateNotifier> GetJobStateNotifier() override EXCLUDES(FStateLock);
+  void SetJobStateNotifier(const std::shared_ptr<IJobStateNotifier>& AValue) override EXCLUDES(FStateLock);
+  TJobList FetchJobList() override;
+  void RunAndWaitForJobs(const TJobCountNotification& AJobCountNotification, const TIdleProc& AIdleProc,
+                         bool AIgnoreTimings, TConditions AAllowedStartConditions) override;
+  void Start() override;
+  void StartAsync(TThreadPriority APriority) override EXCLUDES(FAsyncLock);
+  void PrepareStop() override;
+  void Stop() override EXCLUDES(FAsyncLock, FTaskLock);
+
+  // One turn of the main loop; false when a system shutdown in progress ends the loop.
+  bool RunTurn();
+  // The time-out of the current turn, in seconds; a change restarts the wait that runs.
+  void SetTimeOut(int32_t ASeconds) EXCLUDES(FStateLock);
+  int32_t GetTimeOut() EXCLUDES(FStateLock);
+  bool GetIsRunning() const { return FIsRunning.load(); }
+  bool GetIsStopped() const { return FIsStopped.load(); }
+  // A waiting pass whose jobs can no longer finish (nothing runs, nothing is left to dispatch)
+  // ends; so does one that lasts longer than this.
+  void SetWaitingPassLimitSeconds(int32_t AValue) { FWaitingPassLimitSeconds.store(AValue); }
+
+private:
+  void OnPullRequestReceived();
+  void OnManualJobsChanged();
+  void OnJobStartAllowed();
+  void OnJobStartDenied();
+  void OnJobDropped(const TJobPtr& AJob);
+  void OnAfterRequestProcessor(const TJobPtr& AJob);
+  void OnJobAborted(const TJobPtr& AJob);
+  void OnJobDone(const TJobPtr& AJob);
+  void OnSystemShutdown();
+  void RunNextJobInQueue();
+
+  void RunMainLoop();
+  void LogTurnFailure(const std::exception& AException);
+  // Waits until the current turn's deadline passes or the loop is asked to stop.
+  void WaitForTurnEnd() EXCLUDES(FStateLock);
+  // Waits up to ASeconds while APredicate is false; woken by every state change.
+  template <class TPredicate>
+  void WaitWhile(double ASeconds, TPredicate APredicate) EXCLUDES(FStateLock);
+  void NotifyStateChanged() EXCLUDES(FStateLock);
+  void EnsureTaskProcessor() EXCLUDES(FTaskLock);
+  void FreeTaskProcessor() EXCLUDES(FTaskLock);
+  bool WaitingPassStalled();
+  std::shared_ptr<IJobStateNotifier> Notifier() EXCLUDES(FStateLock) { return GetJobStateNotifier(); }
+
+  const std::shared_ptr<IJobDispatcher> FDispatcher;
+  const std::shared_ptr<IJobScheduler> FScheduler;
+  const std::shared_ptr<IJobListProvider<>> FJobListProvider;
+  const std::shared_ptr<IJobProcessorPool<>> FJobProcessorPool;
+  const std::shared_ptr<IJobQueue<>> FJobQueue;
+  const std::shared_ptr<IJobServant> FJobServant;
+  const int32_t FDefaultTimeOut;
+  const int32_t FTerminationTimeout = 30;
+  const std::string FName;
+
+  std::atomic<bool> FIsRunning{false};
+  std::atomic<bool> FIsStopped{true};
+  std::atomic<int32_t> FRunningJobCount{0};
+  std::atomic<bool> FIsWaitingForJobs{false};
+  std::atomic<bool> FIgnoreTimings{false};
+  std::atomic<int32_t> FStartDelayInSeconds{0};
+  std::atomic<int32_t> FWaitingPassLimitSeconds{1800};
+
+  TMutex FStateLock;
+  TClockCondition FStateChanged;
+  int32_t FTimeOut GUARDED_BY(FStateLock);
+  TDateTime FWaitTill GUARDED_BY(FStateLock) = CNoDateTime;  // for the log
+  TMonoTime FWaitDeadline GUARDED_BY(FStateLock){};
+  std::shared_ptr<IJobStateNotifier> FJobStateNotifier GUARDED_BY(FStateLock);
+  TSystemRunInfoPtr FSystemRunInfo GUARDED_BY(FStateLock);
+  TNotifyEvent::TToken FShutdownToken GUARDED_BY(FStateLock) = 0;
+
+  TMutex FAsyncLock;
+  std::unique_ptr<TOrvaneThread> FAsync GUARDED_BY(FAsyncLock);
+  TMutex FTaskLock;
+  std::unique_ptr<TTaskProcessor> FTaskProcessor GUARDED_BY(FTaskLock);
+  TMutex FPassLock;
+
+  // Subscriptions, removed in the destructor.
+  TJobEvent::TToken FDroppedToken = 0, FDoneToken = 0, FAbortedToken = 0, FAfterRequestToken = 0;
+  TJobEvent::TToken FManualJobsToken = 0;
+  TNotifyEvent::TToken FPullToken = 0;
+};
+
+}  // namespace Orvane

@@ -1,0 +1,173 @@
+#include "JobManagement/JobService/JobDispatcher.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "JobManagement/JobProcessor/CustomJobProcessorPool.h"
+#include "JobManagement/JobService/JobQueue.h"
+#include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/ClockScope.h"
+#include "Support/RecordingPool.h"
+#include "Support/ServiceMocks.h"
+#include "Support/TestConditions.h"
+
+namespace Orvane {
+namespace {
+
+using ::testing::_;
+using ::testing::NiceMock;
+using ::testing::Return;
+
+TJobPtr MakeJob(const std::string& AId, bool AManual = false, int AOrder = 0) {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier(AId);
+  LJob->SetDisplayText(AId);
+  LJob->SetIsManual(AManual);
+  LJob->SetOrder(AOrder);
+  LJob->SetNextExecution(EncodeDateTime(2026, 3, 2, 9, 0, 0));
+  return LJob;
+}
+
+class JobDispatcherTest : public ::testing::Test {
+protected:
+  void SetUp() override { AddLogSink(FLog); }
+  void TearDown() override { RemoveAllLogSinks(); }
+
+  std::shared_ptr<TJobDispatcher> MakeDispatcher(int32_t ALimit, std::shared_ptr<IJobServant> AServant) {
+    FPool = std::make_shared<Testing::TRecordingPool>(ALimit);
+    auto LDispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, std::move(AServant), FProvider);
+    LDispatcher->GetOnJobDropped().Add([this](const TJobPtr& AJob) { FDropped.push_back(AJob); });
+    return LDispatcher;
+  }
+  std::vector<std::string> QueuedIds() {
+    std::vector<std::string> LIds;
+    for (const TJobPtr& LJob : FQueue->CreateSnapshot()) LIds.push_back(LJob->GetIdentifier());
+    return LIds;
+  }
+
+  Testing::TManualClockScope FClock;
+  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
+  std::shared_ptr<Testing::TFakeJobListProvider> FProvider = std::make_shared<Testing::TFakeJobListProvider>();
+  std::shared_ptr<NiceMock<Testing::MockJobServant>> FServant = std::make_shared<NiceMock<Testing::MockJobServant>>();
+  std::vector<TJobPtr> FDropped;
+  std::shared_ptr<Testing::TRecordingPool> FPool;
+};
+
+TEST_F(JobDispatcherTest, EmptyQueueDispatchesNothing) {
+  auto LDispatcher = MakeDispatcher(10, nullptr);
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::TraceEnter, "ProcessQueue"));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::TraceExit, "ProcessQueue"));
+}
+
+TEST_F(JobDispatcherTest, JobsRunUntilNoProcessorIsFreeAndTheRestStaysQueued) {
+  auto LDispatcher = MakeDispatcher(2, nullptr);
+  for (const char* LId : {"A", "B", "C"}) FQueue->EnqueueJob(MakeJob(LId, false, LId[0]));
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 2);
+  ASSERT_EQ(FPool->Started().size(), 2u);
+  EXPECT_EQ(FPool->Started()[0]->GetIdentifier(), "A");
+  EXPECT_EQ(FPool->Started()[0]->GetExecState(), TJobExecState::Running);
+  EXPECT_EQ(FPool->Started()[0]->GetNextExecution(), CNoDateTime);
+  EXPECT_EQ(QueuedIds(), std::vector<std::string>{"C"});
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "No processor available for job: \"C\""));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Try to dispatch job: \"A\""));
+}
+
+TEST_F(JobDispatcherTest, JobWhoseConditionNoLongerHoldsIsDroppedAndAManualOneGoesBackToTheList) {
+  auto LDispatcher = MakeDispatcher(10, nullptr);
+  for (bool LManual : {false, true}) {
+    auto LJob = MakeJob(LManual ? "manual" : "scheduled", LManual);
+    LJob->SetCanRunParallel(false);  // only jobs that run alone are checked again
+    auto LCondition = Testing::FixedCondition(CNoDateTime);
+    LCondition->ReEvaluate = true;
+    LJob->GetStartCondition()->AddCondition(LCondition);
+    FQueue->EnqueueJob(LJob);
+  }
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "Job is dropped, because it's start condition is not fulfilled anymore"), 2);
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Dropped job"), 2);
+  ASSERT_EQ(FDropped.size(), 2u);
+  for (const TJobPtr& LJob : FDropped) {
+    EXPECT_EQ(LJob->GetNextExecution(), CNoDateTime);
+    // A drop records a drop, not a run.
+    EXPECT_EQ(LJob->GetStartCondition()->GetStorages()->front()->GetLastRun(), CNoDateTime);
+  }
+  EXPECT_TRUE(QueuedIds().empty());
+  const TJobList LList = FProvider->FetchJobList();
+  ASSERT_EQ(LList.size(), 1u);
+  EXPECT_EQ(LList[0]->GetIdentifier(), "manual");
+}
+
+TEST_F(JobDispatcherTest, JobThatMayRunInParallelIsNeverCheckedAgain) {
+  auto LDispatcher = MakeDispatcher(10, nullptr);
+  auto LJob = MakeJob("A");
+  auto LCondition = Testing::FixedCondition(CNoDateTime);
+  LCondition->ReEvaluate = true;
+  LJob->GetStartCondition()->AddCondition(LCondition);
+  FQueue->EnqueueJob(LJob);
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 1);
+  EXPECT_TRUE(FDropped.empty());
+}
+
+TEST_F(JobDispatcherTest, SystemShutdownEndsTheCallAtTheFirstJob) {
+  auto LDispatcher = MakeDispatcher(10, FServant);
+  EXPECT_CALL(*FServant, GetIsSystemShutdownInProgress()).WillRepeatedly(Return(true));
+  FQueue->EnqueueJob(MakeJob("manual", true));
+  FQueue->EnqueueJob(MakeJob("scheduled", false));
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
+  // The manual job, taken first, went back; the call ended before the scheduled one was taken.
+  EXPECT_EQ(QueuedIds(), (std::vector<std::string>{"scheduled", "manual"}));
+  FQueue->RemoveJob(FQueue->PeekNextJob());
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 0);  // a scheduled job is not put back
+  EXPECT_TRUE(QueuedIds().empty());
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Warning,
+                             "System shutdown is in progress. Enqueue the job again and do not run it now"));
+  EXPECT_TRUE(FPool->Started().empty());
+}
+
+TEST_F(JobDispatcherTest, PendingRebootSkipsRefusedJobsAndStillDispatchesTheAllowedOnes) {
+  auto LDispatcher = MakeDispatcher(10, FServant);
+  EXPECT_CALL(*FServant, IsJobStartDuringRebootAllowed(_)).WillRepeatedly([](const std::string& AContentId) {
+    return AContentId == "allowed";
+  });
+  FQueue->EnqueueJob(MakeJob("manual-1", true));
+  FQueue->EnqueueJob(MakeJob("manual-2", true));
+  FQueue->EnqueueJob(MakeJob("scheduled", false, 1));
+  FQueue->EnqueueJob(MakeJob("allowed", false, 2));
+  // Two refused manual jobs do not keep the call going round: it ends.
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 1);
+  ASSERT_EQ(FPool->Started().size(), 1u);
+  EXPECT_EQ(FPool->Started()[0]->GetIdentifier(), "allowed");
+  EXPECT_EQ(QueuedIds(), (std::vector<std::string>{"manual-1", "manual-2"}));
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "Job is skipped, because an agent restart or a reboot is requested"), 3);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Skipped job: \"scheduled\""));
+}
+
+TEST_F(JobDispatcherTest, JobRefusedByTheServantGoesBackAndItsProcessorIsReleasedQuietly) {
+  auto LDispatcher = MakeDispatcher(10, FServant);
+  EXPECT_CALL(*FServant, IsJobStartAllowed(_)).WillOnce(Return(false));
+  int LDone = 0;
+  FPool->GetOnJobDone().Add([&](const TJobPtr&) { ++LDone; });
+  FQueue->EnqueueJob(MakeJob("A", false, 1));
+  FQueue->EnqueueJob(MakeJob("B", false, 2));
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
+  EXPECT_EQ(QueuedIds(), (std::vector<std::string>{"B", "A"}));  // B was never looked at
+  EXPECT_EQ(LDone, 0);
+  EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
+  EXPECT_TRUE(FPool->Started().empty());
+}
+
+TEST_F(JobDispatcherTest, ManualJobInHandIsKeptWhenTheCallFails) {
+  auto LDispatcher = MakeDispatcher(10, FServant);
+  EXPECT_CALL(*FServant, IsJobStartAllowed(_)).WillOnce([](const TJobPtr&) -> bool {
+    throw std::runtime_error("servant failed");
+  });
+  FQueue->EnqueueJob(MakeJob("manual", true));
+  EXPECT_THROW(LDispatcher->ProcessQueue(), std::runtime_error);
+  EXPECT_EQ(QueuedIds(), std::vector<std::string>{"manual"});
+}
+
+}  // namespace
+}  // namespace Orvane

@@ -1,0 +1,145 @@
+// A job travels the whole engine: job list, scheduler, queue, dispatcher, pool, processor and a
+// real agent task found by the agent task dispatcher.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "JobManagement/JobService/JobDispatcher.h"
+#include "JobManagement/JobService/JobScheduler.h"
+#include "JobManagement/JobService/JobService.h"
+#include "JobServices/AgentTask/Dispatcher.h"
+#include "JobServices/AgentTask/JobProcessor.h"
+#include "JobServices/AgentTask/JobProcessorPool.h"
+#include "JobServices/AgentTask/JobQueue.h"
+#include "OrvaneCore/Conditions/StartConditionInterval.h"
+#include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/ClockScope.h"
+#include "Support/EngineMocks.h"
+
+namespace Orvane {
+namespace {
+
+// An agent task that counts its runs, as a scanner would report one.
+class TCountingTask : public IAgentTask {
+public:
+  explicit TCountingTask(std::string AId) : FId(std::move(AId)) {}
+  bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override {
+    FClientId = AClientId;
+    ++FRuns;
+    if (FFail) throw std::runtime_error("the scanner failed");
+    return true;
+  }
+  std::string GetAgentTaskId() override { return FId; }
+  bool ScanOnly(const std::string&, const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&,
+                const std::string&) override {
+    return true;
+  }
+  const std::string FId;
+  std::atomic<int> FRuns{0};
+  std::atomic<bool> FFail{false};
+  std::string FClientId;
+};
+
+const std::string CScannerId = "{B3A5474A-E933-4CC0-8567-C80F6591AC19}";
+
+TJobPtr AgentTaskJob(const std::string& AIdentifier, const std::string& ATaskId) {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier(AIdentifier);
+  LJob->SetDisplayText("Computer Scanner");
+  auto LAction = std::make_shared<TScannerJobAction>();
+  LAction->AgentTaskId = ATaskId;
+  LJob->SetJobAction(LAction);
+  return LJob;
+}
+
+class JobServiceIntegrationTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    AddLogSink(FLog);
+    auto LTask = FTask;
+    auto LDispatcher = std::make_shared<TAgentTaskDispatcher>(
+        TClientId{"client-1"},
+        Lazy<IEnumerable<std::shared_ptr<IAgentTask>>>(
+            [LTask] { return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector({LTask}); }, [] { return "tasks"; }));
+    FPool = std::make_shared<TAgentTaskJobProcessorPool>(
+        [LDispatcher]() -> std::shared_ptr<IAgentTaskJobProcessor> { return std::make_shared<TAgentTaskJobProcessor>(LDispatcher); });
+    FProvider = std::make_shared<Testing::TScriptedJobListProvider>(nullptr, FRunInfo, nullptr, nullptr, nullptr, "TScannerJobAction");
+    FQueue = std::make_shared<TAgentTaskJobQueue>(nullptr, nullptr, nullptr);
+    auto LScheduler = std::make_shared<TJobScheduler>(FProvider, FQueue);
+    auto LJobDispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, nullptr, FProvider);
+    FService = std::make_shared<TJobService>(LJobDispatcher, LScheduler, FProvider, FPool, nullptr, FQueue, FRunInfo, 60);
+  }
+  void TearDown() override {
+    FService->Stop();
+    FService.reset();
+    RemoveAllLogSinks();
+  }
+
+  Testing::TManualClockScope FClock;
+  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  std::shared_ptr<TCountingTask> FTask = std::make_shared<TCountingTask>(CScannerId);
+  TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
+  std::shared_ptr<TAgentTaskJobProcessorPool> FPool;
+  std::shared_ptr<Testing::TScriptedJobListProvider> FProvider;
+  std::shared_ptr<TAgentTaskJobQueue> FQueue;
+  std::shared_ptr<TJobService> FService;
+};
+
+TEST_F(JobServiceIntegrationTest, ScheduledJobRunsToTheEndAndItsConditionRecordsTheRun) {
+  auto LJob = AgentTaskJob("server-job-1", CScannerId);
+  auto LInterval = std::make_shared<TStartConditionInterval>();
+  LInterval->SetIntervalValue(10);
+  LJob->GetStartCondition()->AddCondition(LInterval);
+  FProvider->Source = {LJob};
+
+  FService->StartAsync(TThreadPriority::tpNormal);
+  Clock().WaitForSleepers(1);  // an interval job runs when it is first seen
+  EXPECT_EQ(FTask->FRuns, 1);
+  EXPECT_EQ(FTask->FClientId, "client-1");
+  const TJobList LList = FService->FetchJobList();
+  ASSERT_EQ(LList.size(), 1u);
+  EXPECT_EQ(LList[0]->GetExecState(), TJobExecState::Finished);
+  EXPECT_GT(LList[0]->GetStartCondition()->GetStorages()->front()->GetLastRun(), 0);
+  // The next run is ten minutes after this one, not before.
+  Clock().AdvanceSeconds(599);
+  EXPECT_EQ(FTask->FRuns, 1);
+  Clock().AdvanceSeconds(1);
+  Clock().WaitForSleepers(1);
+  EXPECT_EQ(FTask->FRuns, 2);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Finished job: \"Computer Scanner\""));
+}
+
+TEST_F(JobServiceIntegrationTest, ManualJobAddedWhileTheLoopWaitsRunsAtOnce) {
+  FService->StartAsync(TThreadPriority::tpNormal);
+  Clock().WaitForSleepers(1);
+  const TMonoTime LStart = Clock().Monotonic();
+  auto LJob = AgentTaskJob(CScannerId, CScannerId);
+  LJob->SetNextExecution(Now());
+  std::thread LHost([&] { FProvider->AddManualJob(LJob); });
+  LHost.join();
+  Clock().WaitForSleepers(1);
+  EXPECT_EQ(FTask->FRuns, 1);
+  EXPECT_EQ(Clock().Monotonic(), LStart);  // no clock time passed
+}
+
+TEST_F(JobServiceIntegrationTest, FailingAgentTaskDoesNotStopTheLoop) {
+  FTask->FFail = true;
+  auto LJob = AgentTaskJob(CScannerId, CScannerId);
+  LJob->SetNextExecution(Now());
+  FProvider->AddManualJob(LJob);
+  FService->StartAsync(TThreadPriority::tpNormal);
+  Clock().WaitForSleepers(1);
+  EXPECT_EQ(FTask->FRuns, 1);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Failed job"));
+  // The loop goes on: a second manual job runs too.
+  FTask->FFail = false;
+  auto LNext = AgentTaskJob(CScannerId, CScannerId);
+  LNext->SetNextExecution(Now());
+  FProvider->AddManualJob(LNext);
+  Clock().WaitForSleepers(1);
+  EXPECT_EQ(FTask->FRuns, 2);
+}
+
+}  // namespace
+}  // namespace Orvane
