@@ -1,0 +1,99 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "JobManagement/Storage/FileJobListProvider.h"
+#include "JobManagement/Storage/FileJobListSaver.h"
+#include "JobManagement/Storage/JobStoragePathProvider.Client.h"
+#include "OrvaneCore/Jobs/Job.h"
+#include "OrvaneCore/Jobs/JobAction.h"
+#include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/EnvScope.h"
+#include "Support/TempDir.h"
+
+namespace Orvane::Testing {
+
+using TStrings = std::vector<std::string>;
+
+// A manual agent-task job; its content id is the agent task id.
+inline TJobPtr MakeManualJob(const std::string& AIdentifier, int32_t AOrder = 0,
+                             const std::string& AAgentTaskId = "") {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier(AIdentifier);
+  LJob->SetDisplayText("Job " + AIdentifier);
+  LJob->SetIsManual(true);
+  LJob->SetOrder(AOrder);
+  auto LAction = std::make_shared<TScannerJobAction>();
+  LAction->AgentTaskId = AAgentTaskId.empty() ? "{TASK-" + AIdentifier + "}" : AAgentTaskId;
+  LJob->SetJobAction(LAction);
+  return LJob;
+}
+
+inline TStrings Identifiers(const TJobList& AJobs) {
+  TStrings LResult;
+  for (const TJobPtr& LJob : AJobs) LResult.push_back(LJob->GetIdentifier());
+  return LResult;
+}
+
+inline IEnumerable<TJobPtr> Sequence(const TJobList& AJobs) {
+  return IEnumerable<TJobPtr>::FromVector(AJobs);
+}
+
+inline std::string ReadFile(const std::string& APath) {
+  std::ifstream LFile(APath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(LFile), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::string& APath, const std::string& AContent) {
+  std::ofstream(APath, std::ios::binary | std::ios::trunc) << AContent;
+}
+
+// Permission bits, without following a link; 0 when there is nothing at the path.
+inline mode_t ModeOf(const std::string& APath) {
+  struct stat LInfo {};
+  return lstat(APath.c_str(), &LInfo) == 0 ? (LInfo.st_mode & 07777) : 0;
+}
+
+// What one load of AFilePath yields through a fresh loader.
+inline TJobList LoadJobs(const std::string& AFilePath) {
+  TFileJobListProvider<> LLoader(AFilePath);
+  LLoader.LoadData();
+  return LLoader.GetItemList();
+}
+
+// A temporary data directory with the real storage path provider of agent tasks on it, and a
+// recording log. The storage directory itself does not exist until a saver makes it.
+class TFileJobListFixture : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(FData.Path().empty());
+    RemoveAllLogSinks();
+    AddLogSink(FLog);
+  }
+  void TearDown() override { RemoveAllLogSinks(); }
+
+  std::string StorageDir() const { return FPathProvider->GetStoragePath(); }
+  std::string QueueFile() const { return StorageDir() + "/" + CManualJobsInJobQueueFileName; }
+  std::string JobListFile() const { return StorageDir() + "/" + CManualJobsInJobListProviderFileName; }
+
+  static std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> NewPathProvider(
+      const std::string& ADataDir) {
+    TEnvScope LEnv("ORVANE_COMMON_APPDATA", ADataDir.c_str());
+    return std::make_shared<TJobStoragePathProvider<TScannerJobAction>>();
+  }
+
+  TTempDir FData{"orvane-manual-jobs"};
+  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = NewPathProvider(FData.Path());
+};
+
+}  // namespace Orvane::Testing
