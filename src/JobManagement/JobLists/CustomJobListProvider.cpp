@@ -366,6 +366,12 @@ void TCustomJobListProvider<>::LoadQueuedManualJobs() {
     FManualJobListLoader->LoadData();
     TJobList& LLoaded = FManualJobListLoader->GetItemList();
     std::erase(LLoaded, nullptr);
+    // A job added before this first load was saved to the very file read here: it is held already.
+    std::erase_if(LLoaded, [this](const TJobPtr& ALoaded) {
+      FSynchronizer.AssertHeld();
+      return std::any_of(FManualJobs.begin(), FManualJobs.end(),
+                         [&](const TJobPtr& AHeld) { return AHeld->Equals(*ALoaded); });
+    });
     for (const TJobPtr& LJob : LLoaded) InitJob(LJob);
     // The jobs move: the loader's list stays empty, so a later load hands out only new ones.
     FManualJobs.insert(FManualJobs.end(), LLoaded.begin(), LLoaded.end());

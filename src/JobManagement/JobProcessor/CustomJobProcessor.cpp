@@ -131,8 +131,10 @@ void TCustomJobProcessor<>::Execute() {
         FProcessorPool.reset();
         FProcessorPoolObject = nullptr;
       }
+      // Read before the job is marked finished: from then on the job list may assign into it.
+      const bool LManual = LJob->GetIsManual();
       LJob->SetExecState(TJobExecState::Finished);
-      if (LJob->GetIsManual()) SetJob(nullptr);
+      if (LManual) SetJob(nullptr);
       LLog->StringValue(ClassName(), "");
     }
   } catch (const std::exception& E) {

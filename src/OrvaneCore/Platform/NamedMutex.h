@@ -34,6 +34,8 @@ public:
 
   void lock() ACQUIRE() { FMutex->lock(); }
   void unlock() RELEASE() { FMutex->unlock(); }
+  // Tells the analysis that the caller holds the mutex (lambdas run under it).
+  void AssertHeld() const ASSERT_CAPABILITY(this) {}
   bool try_lock() TRY_ACQUIRE(true) { return FMutex->try_lock(); }
 
   // Number of names that currently have a mutex in the registry.

@@ -404,3 +404,20 @@ TEST(CustomJobListProviderOfAgentTasksTest, WorksWithTheTypedCollaborators) {
 
 }  // namespace
 }  // namespace Orvane
+
+namespace Orvane {
+namespace {
+
+// A manual job added before the first fetch is written to the manual job file that the first
+// fetch then reads: it must not come back as a second job.
+TEST_F(CustomJobListProviderTest, ManualJobAddedBeforeTheFirstFetchIsNotLoadedTwice) {
+  FProvider->AddManualJob(MakeJob({.Identifier = "early"}));
+  FLoader->Items = {MakeJob({.Identifier = "EARLY"}), MakeJob({.Identifier = "stored"})};
+  const TJobList LJobs = FProvider->FetchJobList();
+  std::vector<std::string> LIds;
+  for (const TJobPtr& LJob : LJobs) LIds.push_back(LJob->GetIdentifier());
+  EXPECT_EQ(LIds, (std::vector<std::string>{"early", "stored"}));
+}
+
+}  // namespace
+}  // namespace Orvane

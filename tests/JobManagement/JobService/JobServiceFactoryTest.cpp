@@ -1,0 +1,133 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "JobManagement/JobService/JobService.Factory.h"
+#include "JobManagement/Storage/ManualJobStorage.Intf.h"
+#include "JobServices/AgentTask/ContainerRegistration.h"
+#include "OrvaneCore/Jobs/JobAction.h"
+#include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "OrvaneCore/Platform/Paths.h"
+#include "Support/EngineMocks.h"
+#include "Support/EnvScope.h"
+#include "Support/RecordingJobStorage.h"
+#include "Support/ServiceMocks.h"
+#include "Support/TaskMocks.h"
+#include "Support/TempDir.h"
+
+namespace Orvane {
+namespace {
+
+using T = TScannerJobAction;
+
+class TFixedPathProvider : public IJobStoragePathProvider<T> {
+public:
+  explicit TFixedPathProvider(std::string APath) : FPath(std::move(APath)) {}
+  std::string GetStoragePath() override { return FPath; }
+
+private:
+  const std::string FPath;
+};
+
+class TFailingSender : public IServerRequestSender {
+public:
+  int32_t SendRequest(TRequest&, TResponse&) override { return 1; }
+};
+
+// The module's registrations in a container of the test's own, as the host would have them.
+class JobServiceFactoryTest : public ::testing::Test {
+protected:
+  void RegisterHost() {
+    FContainer.RegisterInstance<IServerRequestSender>(std::make_shared<TFailingSender>());
+    FContainer.RegisterInstance<IJobServant>(FServant);
+    FContainer.RegisterValue(TClientId{"client-1"});
+    FContainer.RegisterInstance<ITessraAgentRestartCommand>(
+        std::make_shared<::testing::NiceMock<Testing::MockAgentRestartCommand>>());
+  }
+
+  Testing::TTempDir FDataDir;
+  Testing::TEnvScope FDataDirScope{"ORVANE_COMMON_APPDATA", FDataDir.Path().c_str()};
+  std::shared_ptr<Testing::MockJobServant> FServant =
+      std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
+  TContainer FContainer;
+};
+
+TEST_F(JobServiceFactoryTest, SaverTheHostRegisteredFirstStaysTheOnlyOneAndJobListLoaderIsAlwaysTheModules) {
+  auto LHostSaver = std::make_shared<Testing::TRecordingJobSaver>();
+  auto LHostLoader = std::make_shared<Testing::TRecordingJobListLoader>();
+  FContainer.RegisterInstance<IManualJobSaverQueue<T>>(LHostSaver);
+  FContainer.RegisterInstance<IManualJobLoaderJobList<T>>(LHostLoader);
+  RegisterHost();
+  RegisterTypes(FContainer);
+
+  EXPECT_EQ(FContainer.Resolve<IManualJobSaverQueue<T>>(), LHostSaver);
+  int LSavers = 0;
+  for (const auto& LSaver : FContainer.ResolveAll<IManualJobSaverQueue<T>>()) {
+    (void)LSaver;
+    ++LSavers;
+  }
+  EXPECT_EQ(LSavers, 1);
+  // The last unnamed registration answers: the module's own loader.
+  EXPECT_NE(FContainer.Resolve<IManualJobLoaderJobList<T>>(),
+            std::static_pointer_cast<IManualJobLoaderJobList<T>>(LHostLoader));
+}
+
+TEST_F(JobServiceFactoryTest, FactoryWithQueueSharesItAndOneWithoutBuildsOnePerServiceInANewDirectory) {
+  RegisterHost();
+  RegisterTypes(FContainer);
+  const std::string LStorage = FDataDir.Path() + "/a/b/AgentTasks";
+  auto LPathProvider = std::make_shared<TFixedPathProvider>(LStorage);
+  auto LListProvider = FContainer.Resolve<IJobListProvider<T>>();
+  auto LPool = FContainer.Resolve<IJobProcessorPool<T>>();
+  auto LManager = FContainer.Resolve<IStartConditionStorageManager<T>>();
+
+  const std::shared_ptr<IJobQueue<T>> LQueue = FContainer.Resolve<IJobQueue<T>>();
+  TJobServiceFactory<T> LShared(LListProvider, LPool, LPathProvider, LManager, LQueue, FServant);
+  EXPECT_EQ(LShared.GetJobQueue(), std::static_pointer_cast<IJobQueue<>>(LQueue));
+  EXPECT_EQ(LShared.GetJobServant(), std::static_pointer_cast<IJobServant>(FServant));
+  ASSERT_TRUE(LShared.CreateJobService());
+  EXPECT_TRUE(DirectoryExists(LStorage));
+
+  TJobServiceFactory<T> LOwn(LListProvider, LPool, LPathProvider, LManager);
+  EXPECT_EQ(LOwn.GetJobQueue(), nullptr);
+  EXPECT_EQ(LOwn.GetJobServant(), nullptr);
+  const std::shared_ptr<IJobService> LService = LOwn.CreateJobService("named", nullptr);
+  ASSERT_TRUE(LService);
+  EXPECT_EQ(LService->GetStartDelayInSeconds(), 0);
+
+  // The container picks the fullest constructor it can supply: with the host's servant, six.
+  const auto LResolved =
+      std::dynamic_pointer_cast<TJobServiceFactory<>>(FContainer.Resolve<IJobServiceFactory<T>>());
+  ASSERT_TRUE(LResolved);
+  EXPECT_NE(LResolved->GetJobQueue(), nullptr);
+  EXPECT_EQ(LResolved->GetJobServant(), std::static_pointer_cast<IJobServant>(FServant));
+  const auto LOther =
+      std::dynamic_pointer_cast<TJobServiceFactory<>>(FContainer.Resolve<IJobServiceFactory<T>>());
+  EXPECT_NE(LResolved->GetJobQueue(), LOther->GetJobQueue());
+}
+
+TEST_F(JobServiceFactoryTest, StorageDirectoryThatCannotBeCreatedRaises) {
+  TJobServiceFactory<> LFactory(nullptr, nullptr, std::make_shared<TFixedPathProvider>("/proc/orvane/none"),
+                                nullptr);
+  EXPECT_THROW(LFactory.CreateJobService(), EFileError);
+}
+
+// Loading the module must not fail for a registration error: it is logged, and the host finds the
+// service missing.
+TEST_F(JobServiceFactoryTest, RegistrationFailureAtModuleLoadIsLoggedNotRaised) {
+  auto LLog = std::make_shared<TRecordingLogSink>();
+  RemoveAllLogSinks();
+  AddLogSink(LLog);
+  // A registration that names no service makes every Build of this container fail.
+  FContainer.RegisterType<TFixedPathProvider>([] { return std::make_shared<TFixedPathProvider>("x"); });
+  EXPECT_FALSE(RegisterTypesAtModuleLoad(FContainer));
+  RemoveAllLogSinks();
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Exception));
+  EXPECT_THROW(FContainer.Resolve<IJobService>("AgentTasks"), EContainerError);
+}
+
+}  // namespace
+}  // namespace Orvane
