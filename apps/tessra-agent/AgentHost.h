@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "AgentSignals.h"
+#include "InstanceLock.h"
+#include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Platform/Mutex.h"
+#include "OrvaneCore/Time/Clock.h"
+
+namespace Orvane {
+
+struct TAgentRunOptions {
+  std::string DataDir;  // "" for the platform's data directory
+  std::string JobsFile;
+  std::string ClientId;  // "" for the host name
+  TLogLevel LogLevel = TLogLevel::Info;
+  std::string LogFile;
+  double TimeScale = 1.0;
+  int32_t StartDelaySeconds = 0;
+  std::string ModulePath;  // "" for the module beside the program
+};
+
+// Exit codes of the program.
+inline constexpr int CExitSuccess = 0;
+inline constexpr int CExitFailure = 1;
+inline constexpr int CExitUsage = 2;
+
+// Runs the agent-task job service until a signal or a restart request ends it: registers the
+// host's services, loads the module, starts the service, waits, and stops or shuts down as asked.
+// Bad input (data directory, jobs file, log file, a second agent) is told on standard error and
+// answered with CExitUsage before anything runs.
+class TAgentHost {
+public:
+  explicit TAgentHost(TAgentRunOptions AOptions);
+  int Run();
+
+private:
+  enum class TStopReason { srNone, srInterrupt, srTerminate, srRestart };
+
+  void RequestStop(TStopReason AReason);
+  TStopReason WaitForStop();
+  int RunService();
+
+  TAgentRunOptions FOptions;
+  std::string FDataDir;
+  // Held from the first file touched to the last one saved.
+  std::unique_ptr<TInstanceLock> FInstanceLock;
+  TMutex FStopLock;
+  TClockCondition FStopChanged;
+  TStopReason FStopReason GUARDED_BY(FStopLock) = TStopReason::srNone;
+};
+
+}  // namespace Orvane

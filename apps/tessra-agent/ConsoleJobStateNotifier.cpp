@@ -1,0 +1,61 @@
+#include "ConsoleJobStateNotifier.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "OrvaneCore/Jobs/Job.h"
+#include "OrvaneCore/Time/DateTime.h"
+
+namespace Orvane {
+
+std::string TConsoleJobStateNotifier::FormatLine(const std::string& AEvent, const TJob& AJob) {
+  const TDateTimeParts LNow = DecodeDateTime(Now());
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}  {:<22} {} {}", LNow.Year, LNow.Month, LNow.Day,
+                     LNow.Hour, LNow.Minute, LNow.Second, AEvent, AJob.GetDisplayText(),
+                     AJob.GetIdentifier());
+}
+
+void TConsoleJobStateNotifier::Print(const std::string& AEvent, const TJobPtr& AJob) {
+  if (!AJob) return;
+  const std::string LLine = FormatLine(AEvent, *AJob) + "\n";
+  // One write per line, so that lines of different threads never mix.
+  std::fwrite(LLine.data(), 1, LLine.size(), stdout);
+  std::fflush(stdout);
+}
+
+void TConsoleJobStateNotifier::JobQueueChanged(const TJobList& AJobs) {
+  TJobList LNew;
+  {
+    TMutexLock LLock(FLock);
+    for (const TJobPtr& LJob : AJobs)
+      if (std::find(FLastQueue.begin(), FLastQueue.end(), LJob) == FLastQueue.end()) LNew.push_back(LJob);
+    FLastQueue = AJobs;
+  }
+  for (const TJobPtr& LJob : LNew) Print("queued", LJob);
+}
+
+void TConsoleJobStateNotifier::JobProcessorAssigned(const TJobPtr& AJob) {
+  Print("handed to a processor", AJob);
+}
+
+void TConsoleJobStateNotifier::JobDone(const TJobPtr& AJob) {
+  Print("done", AJob);
+}
+
+void TConsoleJobStateNotifier::JobDropped(const TJobPtr& AJob) {
+  Print("dropped", AJob);
+}
+
+void TConsoleJobStateNotifier::JobAborted(const TJobPtr& AJob) {
+  Print("aborted", AJob);
+}
+
+void TConsoleJobStateNotifier::JobListChanged(const TJobList&) {}
+
+void TConsoleJobStateNotifier::AttachJobListProvider(const std::shared_ptr<IJobListProvider<>>&) {}
+
+void TConsoleJobStateNotifier::DetachJobListProvider(const std::shared_ptr<IJobListProvider<>>&) {}
+
+}  // namespace Orvane
