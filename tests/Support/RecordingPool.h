@@ -59,8 +59,8 @@ public:
 
 protected:
   std::shared_ptr<IJobProcessor<>> CreateProcessor(const TJobPtr&) override {
-    auto LProcessor = std::make_shared<TRecordingProcessor>(FLock, FStarted);
     TMutexLock LGuard(FLock);
+    auto LProcessor = std::make_shared<TRecordingProcessor>(FLock, FStarted);
     FProcessors.push_back(LProcessor);
     return LProcessor;
   }
