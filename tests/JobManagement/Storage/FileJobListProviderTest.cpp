@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "FileJobListTestKit.h"
+#include "JobManagement/JobLists/CustomJobListProvider.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobManagement/Storage/FileJobListProvider.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
+#include "Support/EngineMocks.h"
 
 namespace Orvane {
 namespace {
@@ -169,7 +171,7 @@ TEST_F(FileJobListProviderTest, UnreadableItemsAreSkippedWithAnErrorAndTheOthers
   EXPECT_THAT(FLoadEvents, ElementsAre("before", "after succeeded"));
 }
 
-// The queue, the owner of the file, goes on with nothing queued and writes a good file again.
+// The owners of the files go on with no manual jobs and write good files again.
 TEST_F(FileJobListProviderTest, QueueOnAnUnreadableFileStartsEmptyAndWritesItAfresh) {
   WriteFile(QueueFile(), CGoodFile.substr(0, 40));
   TJobQueue<TScannerJobAction> LQueue(
@@ -181,6 +183,21 @@ TEST_F(FileJobListProviderTest, QueueOnAnUnreadableFileStartsEmptyAndWritesItAfr
 
   EXPECT_TRUE(LQueue.EnqueueJob(MakeManualJob("new")));
   EXPECT_THAT(Identifiers(Testing::LoadJobs(QueueFile())), ElementsAre("new"));
+}
+
+TEST_F(FileJobListProviderTest, JobListProviderOnAnUnreadableFileStartsWithoutManualJobsAndWritesItAfresh) {
+  WriteFile(JobListFile(), "\x00\x01garbage");
+  TCustomJobListProvider<TScannerJobAction> LProvider(
+      nullptr, std::make_shared<Testing::TRecordingStorageManager>(),
+      std::make_shared<TFileJobListSaverForJobList<TScannerJobAction>>(FPathProvider),
+      std::make_shared<TFileJobListProviderForJobList<TScannerJobAction>>(FPathProvider));
+
+  LProvider.LoadQueuedManualJobs();
+  EXPECT_TRUE(LProvider.CreateSnapshot().ManualJobs.empty());
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Failed to load queued manual jobs"));
+
+  LProvider.AddManualJob(MakeManualJob("new"));
+  EXPECT_THAT(Identifiers(Testing::LoadJobs(JobListFile())), ElementsAre("new"));
 }
 
 }  // namespace
