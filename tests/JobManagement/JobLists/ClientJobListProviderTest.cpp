@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
+#include "Support/JobIdentifiers.h"
 #include "JobManagement/JobLists/ClientJobListProvider.h"
 #include "OrvaneCore/Data/ClassRegistry.h"
 #include "OrvaneCore/Data/DataNode.h"
@@ -59,11 +60,7 @@ TJobPtr MakeServerJob(const std::string& AIdentifier, bool AIsManual, bool AEnab
   return LJob;
 }
 
-TStrings Identifiers(const TJobList& AJobs) {
-  TStrings LResult;
-  for (const TJobPtr& LJob : AJobs) LResult.push_back(LJob->GetIdentifier());
-  return LResult;
-}
+using Testing::Identifiers;
 
 class ClientJobListProviderTest : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "Support/JobIdentifiers.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
@@ -46,11 +47,7 @@ TJobPtr MakeJob(const TJobOptions& AOptions) {
   return LJob;
 }
 
-TStrings Identifiers(const TJobList& AJobs) {
-  TStrings LResult;
-  for (const TJobPtr& LJob : AJobs) LResult.push_back(LJob->GetIdentifier());
-  return LResult;
-}
+using Testing::Identifiers;
 
 TJobPtr Find(const TJobList& AJobs, const std::string& AIdentifier) {
   for (const TJobPtr& LJob : AJobs)

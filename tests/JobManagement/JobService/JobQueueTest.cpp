@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "JobManagement/JobService/JobQueue.h"
+#include "Support/JobIdentifiers.h"
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/LogSink.h"
@@ -47,11 +48,7 @@ TJobPtr MakeJob(const TJobSpec& ASpec) {
   return LJob;
 }
 
-TStrings Identifiers(const TJobList& AJobs) {
-  TStrings LResult;
-  for (const TJobPtr& LJob : AJobs) LResult.push_back(LJob->GetIdentifier());
-  return LResult;
-}
+using Testing::Identifiers;
 
 class JobQueueTest : public ::testing::Test {
 protected:

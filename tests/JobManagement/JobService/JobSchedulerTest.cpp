@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "JobManagement/JobService/JobQueue.h"
+#include "Support/JobIdentifiers.h"
 #include "JobManagement/JobService/JobScheduler.h"
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Jobs/JobAction.h"
@@ -65,11 +66,7 @@ TJobPtr MakeJob(const TJobOptions& AOptions) {
   return LJob;
 }
 
-TStrings Identifiers(const TJobList& AJobs) {
-  TStrings LResult;
-  for (const TJobPtr& LJob : AJobs) LResult.push_back(LJob->GetIdentifier());
-  return LResult;
-}
+using Testing::Identifiers;
 
 class JobSchedulerTest : public ::testing::Test {
 protected:

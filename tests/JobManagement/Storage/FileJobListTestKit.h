@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "JobManagement/Storage/FileJobListProvider.h"
+#include "Support/JobIdentifiers.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
 #include "OrvaneCore/Jobs/Job.h"
@@ -38,11 +39,7 @@ inline TJobPtr MakeManualJob(const std::string& AIdentifier, int32_t AOrder = 0,
   return LJob;
 }
 
-inline TStrings Identifiers(const TJobList& AJobs) {
-  TStrings LResult;
-  for (const TJobPtr& LJob : AJobs) LResult.push_back(LJob->GetIdentifier());
-  return LResult;
-}
+using Testing::Identifiers;
 
 inline IEnumerable<TJobPtr> Sequence(const TJobList& AJobs) {
   return IEnumerable<TJobPtr>::FromVector(AJobs);

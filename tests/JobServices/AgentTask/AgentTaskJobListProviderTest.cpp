@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
+#include "Support/JobIdentifiers.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobManagement/JobService/JobScheduler.h"
 #include "JobServices/AgentTask/JobListProvider.Client.h"
@@ -48,11 +49,7 @@ TJobPtr MakeServerJob(const std::string& AContentId, std::shared_ptr<TScannerJob
   return LJob;
 }
 
-TStrings Identifiers(const TJobList& AJobs) {
-  TStrings LResult;
-  for (const TJobPtr& LJob : AJobs) LResult.push_back(LJob->GetIdentifier());
-  return LResult;
-}
+using Testing::Identifiers;
 
 class AgentTaskJobListProviderTest : public ::testing::Test {
 protected:

@@ -12,48 +12,14 @@
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Platform/Paths.h"
 
+#include "Support/EnvScope.h"
+#include "Support/TempDir.h"
+
 namespace Orvane {
 namespace {
 
-// Sets (or unsets) an environment variable for one scope and restores it afterwards.
-class TEnvScope {
-public:
-  TEnvScope(const char* AName, const char* AValue) : FName(AName) {
-    if (const char* LOld = std::getenv(AName)) FOld = LOld;
-    if (AValue) {
-      setenv(AName, AValue, 1);
-    } else {
-      unsetenv(AName);
-    }
-  }
-  ~TEnvScope() {
-    if (FOld) {
-      setenv(FName.c_str(), FOld->c_str(), 1);
-    } else {
-      unsetenv(FName.c_str());
-    }
-  }
-
-private:
-  std::string FName;
-  std::optional<std::string> FOld;
-};
-
-class TTempDir {
-public:
-  TTempDir() {
-    std::string LTemplate = (std::filesystem::temp_directory_path() / "orvane-paths-XXXXXX").string();
-    if (mkdtemp(LTemplate.data())) FPath = LTemplate;
-  }
-  ~TTempDir() {
-    std::error_code LIgnored;
-    if (!FPath.empty()) std::filesystem::remove_all(FPath, LIgnored);
-  }
-  const std::string& Path() const { return FPath; }
-
-private:
-  std::string FPath;
-};
+using Testing::TEnvScope;
+using Testing::TTempDir;
 
 mode_t ModeOf(const std::string& APath) {
   struct stat LInfo {};

@@ -5,36 +5,14 @@
 #include <string>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "Support/TimeZoneScope.h"
 #include "OrvaneCore/Time/DateTime.h"
 
 namespace Orvane {
 namespace {
 
-// Central European time without tzdata: +1, +2 in summer; changes at the last Sunday of March
-// 02:00 and of October 03:00.
-class TTimeZoneScope {
-public:
-  explicit TTimeZoneScope(const char* AZone) {
-    const char* LOld = std::getenv("TZ");
-    FHadOld = LOld != nullptr;
-    if (FHadOld) FOld = LOld;
-    setenv("TZ", AZone, 1);
-    tzset();
-  }
-  ~TTimeZoneScope() {
-    if (FHadOld)
-      setenv("TZ", FOld.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
-private:
-  bool FHadOld = false;
-  std::string FOld;
-};
-
-constexpr const char* CCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+using Testing::CCentralEurope;
+using Testing::TTimeZoneScope;
 
 TEST(DateTimeTest, EncodeAndDecodeAgreeAcrossMonthAndYearEnds) {
   for (const auto& [Y, M, D] : {std::tuple{2026, 1, 31}, std::tuple{2026, 2, 28}, std::tuple{2028, 2, 29},
