@@ -2,12 +2,9 @@
 
 #include <utility>
 
-namespace Orvane {
+#include "JobServices/AgentTask/ScannerResources.h"
 
-namespace {
-// The agent task id of the agent-restart task.
-constexpr const char* CRestartAgentTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
-}  // namespace
+namespace Orvane {
 
 TAgentTaskJobQueue::TAgentTaskJobQueue(
     std::shared_ptr<IManualJobSaverQueue<TScannerJobAction>> AManualJobSaver,
@@ -32,7 +29,7 @@ TJobPtr TAgentTaskJobQueue::PeekNextJob() {
 
 TJobPtr TAgentTaskJobQueue::FindRestartJob(bool AIsManual) const {
   for (const TJobPtr& LJob : FJobs) {
-    if (LJob->GetIsManual() == AIsManual && LJob->GetContentId() == CRestartAgentTaskId) return LJob;
+    if (LJob->GetIsManual() == AIsManual && LJob->GetContentId() == CRestartAgentId) return LJob;
   }
   return nullptr;
 }
