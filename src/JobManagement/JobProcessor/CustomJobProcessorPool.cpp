@@ -135,8 +135,13 @@ void TCustomJobProcessorPool<>::FreeReleasedProcessors() {
 void TCustomJobProcessorPool<>::WaitForJobs(int32_t ATimeoutSeconds) {
   FIsWaitingForJobsToFinish.store(true);
   const TMonoTime LDeadline = Clock().DeadlineIn(ATimeoutSeconds);
-  TMutexLock LLock(FWaitLock);
-  Clock().Wait(FRunningChanged, LLock, LDeadline, [this] { return FRunningJobsCount.load() <= 0; });
+  {
+    TMutexLock LLock(FWaitLock);
+    Clock().Wait(FRunningChanged, LLock, LDeadline, [this] { return FRunningJobsCount.load() <= 0; });
+  }
+  // The last release uncounts its job before it raises job-done under the pool's lock: passing
+  // through that lock once lets it finish, so the caller never goes on before the job's end is told.
+  TCriticalSectionLock LBarrier(FSynchronizer);
 }
 
 }  // namespace Orvane

@@ -46,7 +46,8 @@ public:
   IJobProcessor<>* RequestProcessor(const TJobPtr& AJob) override EXCLUDES(FSynchronizer);
   void ReleaseProcessor(IJobProcessor<>* AProcessor, bool ANotifyJobFinished) override EXCLUDES(FSynchronizer);
   // Waits until no job runs or ATimeoutSeconds passed; running work is asked to stop early.
-  void WaitForJobs(int32_t ATimeoutSeconds) override;
+  // Returns only after the job-done handlers of the last release have run.
+  void WaitForJobs(int32_t ATimeoutSeconds) override EXCLUDES(FSynchronizer);
   void AllowJobExecutionForShutdown() override { FIsWaitingForJobsToFinish.store(false); }
 
   // Whether a job with this identifier (letter case aside) runs. Takes the pool's lock.

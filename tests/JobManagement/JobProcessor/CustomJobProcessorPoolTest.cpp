@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
+#include <thread>
 
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Logging/LogSink.h"
@@ -143,6 +145,34 @@ TEST_F(CustomJobProcessorPoolTest, WaitForJobsStopsWorkUntilShutdownAllowsItAgai
   LPool->ReleaseProcessor(LProcessor, true);  // the wait ends with the last job, not at its deadline
   LWaiter.join();
   EXPECT_EQ(Clock().Monotonic() - LStart, std::chrono::seconds(5));
+}
+
+TEST_F(CustomJobProcessorPoolTest, WaitForJobsReturnsOnlyAfterTheLastJobDoneHandlersRan) {
+  using namespace std::chrono_literals;
+  auto LPool = std::make_shared<TLimitedPool>(10, FLive);
+  IJobProcessor<>* LProcessor = Start(*LPool, MakeJob("A"));
+  std::promise<void> LEntered;
+  std::promise<void> LGate;
+  std::shared_future<void> LGateOpen = LGate.get_future().share();
+  std::atomic<bool> LHandlerDone{false};
+  LPool->GetOnJobDone().Add([&](const TJobPtr&) {
+    LEntered.set_value();
+    LGateOpen.wait_for(10s);
+    LHandlerDone.store(true);
+  });
+  std::thread LReleaser([&] { LPool->ReleaseProcessor(LProcessor, true); });
+  // The job is no longer counted, but its done handler still runs under the pool's lock.
+  ASSERT_EQ(LEntered.get_future().wait_for(10s), std::future_status::ready);
+  std::atomic<bool> LSeenDone{false};
+  std::thread LWaiter([&] {
+    LPool->WaitForJobs(30);
+    LSeenDone.store(LHandlerDone.load());
+  });
+  std::this_thread::sleep_for(50ms);  // room for a wait that would return too early
+  LGate.set_value();
+  LWaiter.join();
+  LReleaser.join();
+  EXPECT_TRUE(LSeenDone.load());
 }
 
 TEST_F(CustomJobProcessorPoolTest, AgentTaskPoolMakesEachProcessorThroughItsFactoryAndFreesAllAtTheEnd) {
