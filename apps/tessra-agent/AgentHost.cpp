@@ -14,7 +14,7 @@
 #include "AgentRestartCommand.h"
 #include "AgentServerStandIn.h"
 #include "ClientJobListProvider.h"
-#include "ComputerScannerTask.h"
+#include "Tasks/ComputerScannerTask.h"
 #include "ConsoleJobStateNotifier.h"
 #include "InstanceLock.h"
 #include "JobServices/AgentTask/Dispatcher.Intf.h"

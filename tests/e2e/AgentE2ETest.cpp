@@ -51,9 +51,9 @@ void WriteFile(const fs::path& APath, const std::string& AText) {
 // Polls APredicate until it holds or the real-time bound passes.
 bool PollFor(const std::function<bool()>& APredicate, double ASeconds = CWaitSeconds) {
   const TMonoTime LDeadline =
-      TClock::RealMonotonicForTesting() + TMonoTime(static_cast<int64_t>(ASeconds * 1e9));
+      TClock::RealMonotonic() + TMonoTime(static_cast<int64_t>(ASeconds * 1e9));
   while (!APredicate()) {
-    if (TClock::RealMonotonicForTesting() > LDeadline) return false;
+    if (TClock::RealMonotonic() > LDeadline) return false;
     Clock().SleepMs(20);
   }
   return true;

@@ -384,7 +384,7 @@ void TClock::NameCurrentThread(std::string AName) {
   FState->CurrentRecordLocked()->Name = std::move(AName);
 }
 
-TMonoTime TClock::RealMonotonicForTesting() {
+TMonoTime TClock::RealMonotonic() {
   return RealSteadyNow();
 }
 

@@ -127,8 +127,9 @@ public:
   // Names the calling thread in messages about busy threads.
   void NameCurrentThread(std::string AName);
 
-  // Real monotonic time, for tests that bound how long a scaled wait really took.
-  static TMonoTime RealMonotonicForTesting();
+  // Real monotonic time, whatever the mode: for deadlines of I/O with other processes (a peer on a
+  // socket does not run on our sped-up clock) and for tests that bound how long a wait really took.
+  static TMonoTime RealMonotonic();
 
   TClock(const TClock&) = delete;
   TClock& operator=(const TClock&) = delete;

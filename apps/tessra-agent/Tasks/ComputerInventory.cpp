@@ -1,4 +1,4 @@
-#include "ComputerInventory.h"
+#include "Tasks/ComputerInventory.h"
 
 #include "OrvaneCore/Data/MemberVisitor.h"
 

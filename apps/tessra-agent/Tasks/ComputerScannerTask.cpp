@@ -1,4 +1,4 @@
-#include "ComputerScannerTask.h"
+#include "Tasks/ComputerScannerTask.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -18,11 +18,11 @@
 #include <utility>
 
 #include "DefaultJobList.h"
+#include "Tasks/TaskResultStore.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Time/DateTime.h"
-#include "OrvaneCore/Xml/XmlSerializer.h"
 
 namespace Orvane {
 
@@ -169,7 +169,7 @@ void CollectNetwork(TComputerInventory& A) {
 }  // namespace
 
 TComputerScannerTask::TComputerScannerTask(std::string ADataDir)
-    : FResultDir(IncludeTrailingPathDelimiter(std::move(ADataDir)) + "results/Computer Scanner") {}
+    : FResultDir(TTaskResultStore::ResultDir(ADataDir, CTaskName)) {}
 
 std::string TComputerScannerTask::GetAgentTaskId() {
   return CComputerScannerTaskId;
@@ -198,9 +198,9 @@ bool TComputerScannerTask::Execute(const std::string& AClientId, const std::shar
   TComputerInventory LInventory;
   LInventory.ClientId = AClientId;
   if (!Collect(LInventory, ACanContinueProcessing)) return false;
-  const std::string LFileName = WriteResult(LInventory, FResultDir);
+  const std::string LFileName = TTaskResultStore::Write(LInventory, LInventory.ScannedAt, FResultDir, CTaskName);
   if (LFileName.empty()) return false;
-  RemoveOldResults(FResultDir);
+  TTaskResultStore::RemoveOld(FResultDir);
   OrvaneLogger()->Message("Computer Scanner result: %s", {LFileName});
   return true;
 }
@@ -211,39 +211,7 @@ bool TComputerScannerTask::ScanOnly(const std::string& AClientId, const std::sha
   TComputerInventory LInventory;
   LInventory.ClientId = AClientId;
   if (!Collect(LInventory, ACanContinueProcessing)) return false;
-  return !WriteResult(LInventory, ATargetDir).empty();
-}
-
-std::string TComputerScannerTask::WriteResult(const TComputerInventory& AInventory, const std::string& ADir) {
-  if (!ForceDirectories(ADir)) {
-    OrvaneLogger()->LastError("Computer Scanner: cannot create " + ADir, errno);
-    return "";
-  }
-  // Names sort by time, so the oldest results are the first ones.
-  const TDateTimeParts L = DecodeDateTime(AInventory.ScannedAt);
-  char LName[64];
-  std::snprintf(LName, sizeof(LName), "%04d%02d%02d-%02d%02d%02d-%03d.xml", L.Year, L.Month, L.Day, L.Hour,
-                L.Minute, L.Second, L.MilliSecond);
-  const std::string LFileName = IncludeTrailingPathDelimiter(ADir) + LName;
-  try {
-    TXmlSerializer LSerializer;
-    LSerializer.WriteObject(AInventory);
-    LSerializer.SaveToFile(LFileName);
-  } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, "TComputerScannerTask.WriteResult");
-    return "";
-  }
-  return LFileName;
-}
-
-void TComputerScannerTask::RemoveOldResults(const std::string& ADir) {
-  std::error_code LError;
-  std::vector<fs::path> LResults;
-  for (const fs::directory_entry& LEntry : fs::directory_iterator(ADir, LError))
-    if (LEntry.is_regular_file(LError) && LEntry.path().extension() == ".xml")
-      LResults.push_back(LEntry.path());
-  std::sort(LResults.begin(), LResults.end());
-  for (std::size_t I = 0; I + CKeptResults < LResults.size(); ++I) fs::remove(LResults[I], LError);
+  return !TTaskResultStore::Write(LInventory, LInventory.ScannedAt, ATargetDir, CTaskName).empty();
 }
 
 }  // namespace Orvane

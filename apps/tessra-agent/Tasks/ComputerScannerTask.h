@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ComputerInventory.h"
+#include "Tasks/ComputerInventory.h"
 #include "OrvaneCore/Interfaces/AgentTask.Intf.h"
 
 namespace Orvane {
@@ -22,16 +22,12 @@ public:
                 const TContinueCheck& ACanContinueProcessing, const std::string& ATargetDir) override;
 
   const std::string& GetResultDir() const { return FResultDir; }
-  static constexpr int CKeptResults = 10;
+  static constexpr const char* CTaskName = "Computer Scanner";
 
   // The collection itself; false when the continue check said stop.
   static bool Collect(TComputerInventory& AInventory, const TContinueCheck& ACanContinue);
 
 private:
-  // Writes the document into ADir; returns its file name ("" when it could not be written).
-  std::string WriteResult(const TComputerInventory& AInventory, const std::string& ADir);
-  void RemoveOldResults(const std::string& ADir);
-
   std::string FResultDir;
 };
 
