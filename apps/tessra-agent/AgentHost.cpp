@@ -1,6 +1,5 @@
 #include "AgentHost.h"
 
-#include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,33 +9,21 @@
 #include <iostream>
 #include <utility>
 
-#include "AgentJobServant.h"
-#include "AgentRestartCommand.h"
-#include "AgentServerStandIn.h"
-#include "ClientJobListProvider.h"
-#include "Tasks/ComputerScannerTask.h"
+#include "AgentRuntime.h"
 #include "ConsoleJobStateNotifier.h"
 #include "InstanceLock.h"
-#include "JobServices/AgentTask/Dispatcher.Intf.h"
-#include "OrvaneClientShared/AgentTaskQueue.Intf.h"
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Container/Container.h"
-#include "OrvaneCore/Interfaces/JobProcessorPool.Intf.h"
-#include "OrvaneCore/Interfaces/JobService.Intf.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Logging/TextLogSink.h"
-#include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Threading/OrvaneThread.h"
 
 namespace Orvane {
 
 namespace {
-
-constexpr const char* CModuleFileName = "libOrvaneJobServicesAgentTask.so";
-constexpr const char* CAgentTaskServiceName = "AgentTasks";
 
 void Fail(const std::string& AText) {
   std::cerr << "tessra-agent: " << AText << std::endl;
@@ -131,54 +118,25 @@ int TAgentHost::RunService() {
     Fail(E.what());
     return CExitUsage;
   }
-  std::shared_ptr<TAgentServerStandIn> LServer;
-  try {
-    LServer = std::make_shared<TAgentServerStandIn>(FDataDir, FOptions.JobsFile);
-  } catch (const std::exception& E) {
-    Fail("the jobs file " + FOptions.JobsFile + " cannot be used: " + E.what());
-    return CExitUsage;
-  }
-
-  // The host's own services, in the container before the module builds on them.
-  auto LRunInfo = std::make_shared<TSystemRunInfo>();
-  auto LRestartCommand =
-      std::make_shared<TAgentRestartCommand>([this] { RequestStop(TStopReason::srRestart); });
-  auto LServant = std::make_shared<TAgentJobServant>(LRestartCommand);
-  TContainer& LContainer = GlobalContainer();
-  LContainer.RegisterValue(TClientId{FOptions.ClientId});
-  LContainer.RegisterInstance<IJobServant>(LServant);
-  LContainer.RegisterInstance<ITessraAgentRestartCommand>(LRestartCommand);
-  LContainer.RegisterInstance<IServerRequestSender>(LServer);
-  LContainer.RegisterInstance<IJobExecStateReporter>(LServer);
-  LContainer.RegisterInstance<IJobListProvider<TJobAction>>(std::make_shared<TAgentClientJobListProvider>());
-  LContainer.RegisterInstance<IAgentTask>(std::make_shared<TComputerScannerTask>(FDataDir),
-                                          "TComputerScannerTask");
-  LContainer.Build();
-
-  const std::string LModulePath = FOptions.ModulePath.empty()
-                                      ? IncludeTrailingPathDelimiter(GetExecutableDir()) + CModuleFileName
-                                      : FOptions.ModulePath;
-  // Never unloaded: its objects live in the container until the process ends.
-  TDynamicLibrary LModule = TDynamicLibrary::Load(LModulePath, RTLD_NOW | RTLD_NODELETE);
-  if (!LModule.IsLoaded()) {
-    OrvaneLogger()->Error("Cannot load the module %s: %s", {LModulePath, LModule.LastErrorText()});
-    Fail("cannot load the module " + LModulePath + ": " + LModule.LastErrorText());
-    return CExitFailure;
-  }
-
+  TAgentRuntime LRuntime({FDataDir, FOptions.ClientId, FOptions.JobsFile, FOptions.ModulePath,
+                          [this] { RequestStop(TStopReason::srRestart); }});
   std::shared_ptr<IJobService> LService;
   std::shared_ptr<IAgentTaskQueue> LQueue;
   std::shared_ptr<IAgentTaskDispatcher> LDispatcher;
   try {
-    LService = LContainer.Resolve<IJobService>(CAgentTaskServiceName);
-    LQueue = LContainer.Resolve<IAgentTaskQueue>();
-    LDispatcher = LContainer.Resolve<IAgentTaskDispatcher>();
-  } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, "TAgentHost.RunService");
-    Fail(std::string("the module ") + LModulePath + " did not provide the \"" + CAgentTaskServiceName +
-         "\" job service: " + E.what());
+    LRuntime.Load();
+    LService = LRuntime.CreateService();
+    LQueue = LRuntime.GetQueue();
+    LDispatcher = LRuntime.GetDispatcher();
+  } catch (const EAgentBadInput& E) {
+    Fail(E.what());
+    return CExitUsage;
+  } catch (const EAgentLoadError& E) {
+    Fail(E.what());
     return CExitFailure;
   }
+  const std::shared_ptr<TSystemRunInfo>& LRunInfo = LRuntime.GetRunInfo();
+  const std::shared_ptr<TAgentJobServant>& LServant = LRuntime.GetServant();
 
   LService->SetJobStateNotifier(std::make_shared<TConsoleJobStateNotifier>());
   LRunInfo->SetIsStopping(false);
@@ -210,7 +168,7 @@ int TAgentHost::RunService() {
   }
   // Jobs still running (the restart job that asked for this stop, say) end normally, and their
   // end is reported, before the agent says it has stopped.
-  if (const auto LPool = LContainer.Resolve<IJobProcessorPool<TScannerJobAction>>()) LPool->WaitForJobs(30);
+  LRuntime.GetProcessorPool()->WaitForJobs(30);
   switch (LReason) {
     case TStopReason::srTerminate:
       Say("tessra-agent: shut down");

@@ -11,19 +11,12 @@
 #include "OrvaneCore/Base/OrvaneObject.h"
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
 #include "OrvaneCore/Interfaces/ItemSaver.Intf.h"
+#include "OrvaneCore/Interfaces/JobListSnapshot.Intf.h"
 #include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
 #include "OrvaneCore/Platform/Mutex.h"
 #include "OrvaneCore/Platform/NamedMutex.h"
 
 namespace Orvane {
-
-// Copies of a provider's three lists at one moment, for display. The jobs are clones: the caller
-// owns them, and nothing it does with them reaches the provider.
-struct TJobListSnapshot {
-  TJobList ManualJobs;   // in the order they were added or loaded
-  TJobList AutoJobs;     // in the order of the last fetch (by Order once a fetch has run)
-  TJobList CleanupList;  // automatic jobs that left the source and wait to be dropped
-};
 
 template <class T = void>
 class TCustomJobListProvider;
@@ -63,7 +56,9 @@ class TCustomJobListProvider;
 //   the provider's lock.
 // - No clock wait happens under FSynchronizer.
 template <>
-class TCustomJobListProvider<void> : public TOrvaneObject, public virtual IJobListProvider<> {
+class TCustomJobListProvider<void> : public TOrvaneObject,
+                                     public virtual IJobListProvider<>,
+                                     public virtual IJobListSnapshotSource {
 public:
   TCustomJobListProvider(std::shared_ptr<IServerRequestSender> ARequestSender,
                          TSystemRunInfoPtr ASystemRunInfo,
@@ -110,7 +105,7 @@ public:
   TOnNewManualJobEvent& GetOnBeforeManualJobRemoved() { return FOnBeforeManualJobRemoved; }
 
   // Clones of the three lists, taken under the lock: no reload, no clean-up, no events.
-  TJobListSnapshot CreateSnapshot();
+  TJobListSnapshot CreateSnapshot() override;
 
   // The first job of AList whose content id equals AContentId exactly.
   static bool TryFindJobByContentId(const std::string& AContentId, const TJobList& AList, TJobPtr& AJob);

@@ -35,10 +35,12 @@ void RegisterAgentTaskServices(TContainer& AContainer) {
       .Implements<IJobStoragePathProvider<T>>()
       .AsSingleton();
 
-  // One instance serves as the job list and as the host's agent-task queue.
+  // One instance serves as the job list, as the host's agent-task queue and as what the host shows
+  // of the list.
   AContainer.RegisterType<TAgentTaskJobListProvider>()
       .Implements<IJobListProvider<T>>()
       .Implements<IAgentTaskQueue>()
+      .Implements<IJobListSnapshotSource>()
       .Constructors<
           Ctor<std::shared_ptr<IServerRequestSender>, std::shared_ptr<IStartConditionStorageManager<T>>,
                std::shared_ptr<IManualJobSaverJobList<T>>, std::shared_ptr<IManualJobLoaderJobList<T>>,

@@ -1,0 +1,99 @@
+#include "AgentRuntime.h"
+
+#include <dlfcn.h>
+
+#include <utility>
+
+#include "ClientJobListProvider.h"
+#include "OrvaneCore/Base/Strings.h"
+#include "OrvaneCore/Container/Container.h"
+#include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/DynamicLibrary.h"
+#include "OrvaneCore/Platform/Paths.h"
+#include "Tasks/HostAgentTasks.h"
+
+namespace Orvane {
+
+namespace {
+
+constexpr const char* CModuleFileName = "libOrvaneJobServicesAgentTask.so";
+constexpr const char* CAgentTaskServiceName = "AgentTasks";
+
+}  // namespace
+
+TAgentRuntime::TAgentRuntime(TAgentRuntimeOptions AOptions) : FOptions(std::move(AOptions)) {
+  FModulePath = FOptions.ModulePath.empty() ? IncludeTrailingPathDelimiter(GetExecutableDir()) + CModuleFileName
+                                            : FOptions.ModulePath;
+}
+
+void TAgentRuntime::Load() {
+  try {
+    FServer = std::make_shared<TAgentServerStandIn>(FOptions.DataDir, FOptions.JobsFile);
+  } catch (const std::exception& E) {
+    throw EAgentBadInput("the jobs file " + FOptions.JobsFile + " cannot be used: " + E.what());
+  }
+  FRunInfo = std::make_shared<TSystemRunInfo>();
+  FRestartCommand = std::make_shared<TAgentRestartCommand>(FOptions.OnRestartRequested);
+  FServant = std::make_shared<TAgentJobServant>(FRestartCommand);
+
+  // The host's own services, in the container before the module builds on them.
+  TContainer& LContainer = GlobalContainer();
+  LContainer.RegisterValue(TClientId{FOptions.ClientId});
+  LContainer.RegisterInstance<IJobServant>(FServant);
+  LContainer.RegisterInstance<ITessraAgentRestartCommand>(FRestartCommand);
+  LContainer.RegisterInstance<IServerRequestSender>(FServer);
+  LContainer.RegisterInstance<IJobExecStateReporter>(FServer);
+  LContainer.RegisterInstance<IJobListProvider<TJobAction>>(std::make_shared<TAgentClientJobListProvider>());
+  for (const THostAgentTask& LTask : CreateHostAgentTasks(FOptions.DataDir))
+    LContainer.RegisterInstance<IAgentTask>(LTask.Task, LTask.RegistrationName);
+  LContainer.Build();
+
+  // Never unloaded: its objects live in the container until the process ends.
+  TDynamicLibrary LModule = TDynamicLibrary::Load(FModulePath, RTLD_NOW | RTLD_NODELETE);
+  if (!LModule.IsLoaded()) {
+    OrvaneLogger()->Error("Cannot load the module %s: %s", {FModulePath, LModule.LastErrorText()});
+    throw EAgentLoadError("cannot load the module " + FModulePath + ": " + LModule.LastErrorText());
+  }
+}
+
+template <class I>
+std::shared_ptr<I> TAgentRuntime::ResolveFromModule(const char* AWhat, std::string_view AName) {
+  std::shared_ptr<I> LService;
+  try {
+    LService = GlobalContainer().Resolve<I>(AName);
+  } catch (const std::exception& E) {
+    OrvaneLogger()->LogException(E, "TAgentRuntime.Resolve");
+    throw EAgentLoadError("the module " + FModulePath + " did not provide " + AWhat + ": " + E.what());
+  }
+  if (!LService) throw EAgentLoadError("the module " + FModulePath + " did not provide " + AWhat);
+  return LService;
+}
+
+std::shared_ptr<IJobService> TAgentRuntime::CreateService() {
+  return ResolveFromModule<IJobService>("the \"AgentTasks\" job service", CAgentTaskServiceName);
+}
+
+std::shared_ptr<IAgentTaskQueue> TAgentRuntime::GetQueue() {
+  return ResolveFromModule<IAgentTaskQueue>("the agent task queue");
+}
+
+std::shared_ptr<IAgentTaskDispatcher> TAgentRuntime::GetDispatcher() {
+  return ResolveFromModule<IAgentTaskDispatcher>("the agent task dispatcher");
+}
+
+std::shared_ptr<IJobListSnapshotSource> TAgentRuntime::GetJobList() {
+  return ResolveFromModule<IJobListSnapshotSource>("the agent-task job list");
+}
+
+std::shared_ptr<IJobProcessorPool<TScannerJobAction>> TAgentRuntime::GetProcessorPool() {
+  return ResolveFromModule<IJobProcessorPool<TScannerJobAction>>("the agent-task processor pool");
+}
+
+std::set<std::string> TAgentRuntime::GetImplementedTaskIds() {
+  std::set<std::string> LIds;
+  for (const std::shared_ptr<IAgentTask>& LTask : GlobalContainer().ResolveAll<IAgentTask>())
+    if (LTask) LIds.insert(UpperCase(LTask->GetAgentTaskId()));
+  return LIds;
+}
+
+}  // namespace Orvane
