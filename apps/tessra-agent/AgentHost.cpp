@@ -1,47 +1,23 @@
 #include "AgentHost.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <iostream>
 #include <utility>
 
+#include "AgentControlCommands.h"
 #include "AgentRuntime.h"
+#include "AgentSetup.h"
+#include "AgentStatusBoard.h"
+#include "Control/ControlServer.h"
+#include "SystemShutdownProbe.h"
 #include "ConsoleJobStateNotifier.h"
 #include "InstanceLock.h"
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Container/Container.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
-#include "OrvaneCore/Logging/TextLogSink.h"
-#include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Threading/OrvaneThread.h"
 
 namespace Orvane {
 
-namespace {
-
-void Fail(const std::string& AText) {
-  std::cerr << "tessra-agent: " << AText << std::endl;
-}
-
-void Say(const std::string& AText) {
-  const std::string LLine = AText + "\n";
-  std::fwrite(LLine.data(), 1, LLine.size(), stdout);
-  std::fflush(stdout);
-}
-
-std::string HostName() {
-  char LName[256] = {};
-  if (gethostname(LName, sizeof(LName) - 1) != 0 || LName[0] == 0) return "localhost";
-  return LName;
-}
-
-}  // namespace
 
 TAgentHost::TAgentHost(TAgentRunOptions AOptions) : FOptions(std::move(AOptions)) {}
 
@@ -66,49 +42,29 @@ TAgentHost::TStopReason TAgentHost::WaitForStop() {
 }
 
 int TAgentHost::Run() {
-  // The data directory first: everything after it (the container's services included) reads it.
-  if (!FOptions.DataDir.empty()) {
-    if (!ForceDirectories(FOptions.DataDir)) {
-      Fail("cannot create the data directory " + FOptions.DataDir + ": " + std::strerror(errno));
-      return CExitUsage;
+  try {
+    // The data directory first: everything after it (the container's services included) reads it.
+    FDataDir = UseDataDir(FOptions.DataDir, true);
+    if (FOptions.TimeScale <= 0) throw EAgentBadInput("--time-scale must be greater than 0");
+    if (FOptions.TimeScale != 1.0) Clock().SetScaled(FOptions.TimeScale);
+    if (FOptions.ClientId.empty()) FOptions.ClientId = DefaultClientId();
+    int LResult = CExitFailure;
+    {
+      TAgentLogScope LLog(FOptions.LogLevel, FOptions.LogFile);
+      try {
+        LResult = RunService();
+      } catch (const std::exception& E) {
+        OrvaneLogger()->LogException(E, "TAgentHost.Run");
+        Fail(E.what());
+      }
     }
-    setenv("ORVANE_COMMON_APPDATA", FOptions.DataDir.c_str(), 1);
-  }
-  try {
-    FDataDir = GetCommonAppDataDir();
-  } catch (const std::exception& E) {
-    Fail(std::string("the data directory cannot be used: ") + E.what());
-    return CExitUsage;
-  }
-  if (FOptions.TimeScale <= 0) {
-    Fail("--time-scale must be greater than 0");
-    return CExitUsage;
-  }
-  if (FOptions.TimeScale != 1.0) Clock().SetScaled(FOptions.TimeScale);
-  if (FOptions.ClientId.empty()) FOptions.ClientId = HostName();
-
-  std::shared_ptr<TTextLogSink> LSink;
-  try {
-    LSink = std::make_shared<TTextLogSink>(TTextLogSinkOptions{true, FOptions.LogFile, FOptions.LogLevel});
-  } catch (const std::exception& E) {
-    Fail(std::string("cannot open the log file: ") + E.what());
-    return CExitUsage;
-  }
-  AddLogSink(LSink);
-
-  int LResult = CExitFailure;
-  try {
-    LResult = RunService();
-  } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, "TAgentHost.Run");
+    // Held until the container's last save is over.
+    FInstanceLock.reset();
+    return LResult;
+  } catch (const EAgentBadInput& E) {
     Fail(E.what());
+    return CExitUsage;
   }
-  // The container's singletons log while they go, so it goes before the logger does.
-  GlobalContainer().Teardown();
-  LSink->Flush();
-  RemoveAllLogSinks();
-  FInstanceLock.reset();
-  return LResult;
 }
 
 int TAgentHost::RunService() {
@@ -123,11 +79,13 @@ int TAgentHost::RunService() {
   std::shared_ptr<IJobService> LService;
   std::shared_ptr<IAgentTaskQueue> LQueue;
   std::shared_ptr<IAgentTaskDispatcher> LDispatcher;
+  std::shared_ptr<IJobListSnapshotSource> LJobList;
   try {
     LRuntime.Load();
     LService = LRuntime.CreateService();
     LQueue = LRuntime.GetQueue();
     LDispatcher = LRuntime.GetDispatcher();
+    LJobList = LRuntime.GetJobList();
   } catch (const EAgentBadInput& E) {
     Fail(E.what());
     return CExitUsage;
@@ -138,7 +96,8 @@ int TAgentHost::RunService() {
   const std::shared_ptr<TSystemRunInfo>& LRunInfo = LRuntime.GetRunInfo();
   const std::shared_ptr<TAgentJobServant>& LServant = LRuntime.GetServant();
 
-  LService->SetJobStateNotifier(std::make_shared<TConsoleJobStateNotifier>());
+  auto LStatusBoard = std::make_shared<TAgentStatusBoard>(std::make_shared<TConsoleJobStateNotifier>());
+  LService->SetJobStateNotifier(LStatusBoard);
   LRunInfo->SetIsStopping(false);
   LRunInfo->SetIsStartupPass(true);
   LService->SetSystemRunInfo(LRunInfo);
@@ -152,7 +111,25 @@ int TAgentHost::RunService() {
       (FOptions.JobsFile.empty() ? std::string(", built-in job list") : ", jobs file " + FOptions.JobsFile));
   LService->StartAsync(TThreadPriority::tpNormal);
 
-  const TStopReason LReason = WaitForStop();
+  // Without the control channel the agent still does its work; ctl then says no agent runs.
+  TAgentControlCommands LCommands(LQueue, LJobList, LStatusBoard,
+                                  [this] { RequestStop(TStopReason::srInterrupt); });
+  std::unique_ptr<TControlServer> LControl;
+  try {
+    LControl = std::make_unique<TControlServer>(
+        ControlSocketPath(FDataDir), [&LCommands](const TControlRequest& A) { return LCommands.Handle(A); });
+    LControl->Start();
+  } catch (const std::exception& E) {
+    LControl.reset();
+    OrvaneLogger()->LogException(E, "TAgentHost.RunService: the control channel");
+    Fail(std::string("the control channel is not available: ") + E.what());
+  }
+
+  TStopReason LReason = WaitForStop();
+  // Nobody asks for work while the agent stops.
+  if (LControl) LControl->Stop();
+  if (LReason == TStopReason::srTerminate && !TSystemShutdownProbe().IsSystemGoingDown())
+    LReason = TStopReason::srInterrupt;
   switch (LReason) {
     case TStopReason::srTerminate:
       Say("tessra-agent: system shutdown, running the shutdown jobs");
@@ -174,7 +151,8 @@ int TAgentHost::RunService() {
       Say("tessra-agent: shut down");
       break;
     case TStopReason::srRestart:
-      Say("tessra-agent: an agent restart was requested; the agent has stopped, start it again to restart");
+      Say("tessra-agent: stopped for an agent restart");
+      FRestartRequested = true;
       break;
     default:
       Say("tessra-agent: stopped");

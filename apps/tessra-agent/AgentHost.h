@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "AgentSetup.h"
 #include "AgentSignals.h"
 #include "InstanceLock.h"
 #include "OrvaneCore/Logging/LogSink.h"
@@ -23,12 +24,7 @@ struct TAgentRunOptions {
   std::string ModulePath;  // "" for the module beside the program
 };
 
-// Exit codes of the program.
-inline constexpr int CExitSuccess = 0;
-inline constexpr int CExitFailure = 1;
-inline constexpr int CExitUsage = 2;
-
-// Runs the agent-task job service until a signal or a restart request ends it: registers the
+// Runs the agent-task job service until a signal, a control request or a restart request ends it: registers the
 // host's services, loads the module, starts the service, waits, and stops or shuts down as asked.
 // Bad input (data directory, jobs file, log file, a second agent) is told on standard error and
 // answered with CExitUsage before anything runs.
@@ -36,6 +32,9 @@ class TAgentHost {
 public:
   explicit TAgentHost(TAgentRunOptions AOptions);
   int Run();
+  // After Run: the agent stopped for an agent restart, and everything it held is released; the
+  // caller executes the program again.
+  bool GetRestartRequested() const { return FRestartRequested; }
 
 private:
   enum class TStopReason { srNone, srInterrupt, srTerminate, srRestart };
@@ -51,6 +50,7 @@ private:
   TMutex FStopLock;
   TClockCondition FStopChanged;
   TStopReason FStopReason GUARDED_BY(FStopLock) = TStopReason::srNone;
+  bool FRestartRequested = false;  // the main thread's only
 };
 
 }  // namespace Orvane

@@ -49,9 +49,20 @@ sigset_t AgentSignalSet() {
 }
 }  // namespace
 
+namespace {
+// Written once, in main before any thread exists; read only by the thread that executes the agent
+// again after every other thread has ended.
+sigset_t GMaskBeforeBlocking;
+bool GMaskSaved = false;
+}  // namespace
+
 void TAgentSignalWatcher::BlockSignals() {
   const sigset_t LSet = AgentSignalSet();
-  pthread_sigmask(SIG_BLOCK, &LSet, nullptr);
+  GMaskSaved = pthread_sigmask(SIG_BLOCK, &LSet, &GMaskBeforeBlocking) == 0;
+}
+
+void TAgentSignalWatcher::RestoreSignalMask() {
+  if (GMaskSaved) pthread_sigmask(SIG_SETMASK, &GMaskBeforeBlocking, nullptr);
 }
 
 TAgentSignalWatcher::TAgentSignalWatcher(THandler AHandler) : FState(new TState) {

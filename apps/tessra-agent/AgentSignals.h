@@ -14,6 +14,9 @@ public:
   // Blocks SIGINT and SIGTERM in the calling thread; call it in main before any thread starts, so
   // that every thread inherits the mask.
   static void BlockSignals();
+  // Gives the calling thread the mask it had before BlockSignals, for a program about to execute
+  // itself again: the new agent starts with the mask this one was given.
+  static void RestoreSignalMask();
 
   explicit TAgentSignalWatcher(THandler AHandler);
   ~TAgentSignalWatcher();

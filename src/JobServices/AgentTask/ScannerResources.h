@@ -27,6 +27,13 @@ inline constexpr std::string_view CVulnerabilitiesScannerId = "{0D2B8D0A-0A1E-46
 inline constexpr std::string_view CAviraScannerId = "{DC5FBA18-C580-49E8-A0A9-9407EB83B2FE}";
 inline constexpr std::string_view CAviraConfigurationScannerId = "{618CA3BE-5F82-4C99-AB31-254E81096110}";
 
+// Every agent task id, in the order of the task table.
+inline constexpr std::array<std::string_view, 13> CAgentTaskIds = {
+    CComputerScannerId,       CSoftwareScannerId, CWindowsUpdatesScannerId, CSecurityScannerId,
+    CRulesId,                 CClientCommandsScannerId, CLastUserScannerId, CFileScannerId,
+    CSettingsWatchId,         CRestartAgentId,    CVulnerabilitiesScannerId, CAviraScannerId,
+    CAviraConfigurationScannerId};
+
 // What EnqueueAllAgentTasks enqueues, in this order.
 inline constexpr std::array<std::string_view, 8> CEnqueueAllAgentTaskIds = {
     CComputerScannerId, CSoftwareScannerId,       CWindowsUpdatesScannerId, CSecurityScannerId,

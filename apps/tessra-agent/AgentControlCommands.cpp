@@ -1,0 +1,117 @@
+#include "AgentControlCommands.h"
+
+#include <fmt/format.h>
+
+#include <charconv>
+#include <utility>
+
+#include "AgentTaskNames.h"
+#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Time/Clock.h"
+
+namespace Orvane {
+
+namespace {
+
+TControlAnswer Ok(std::string AText) {
+  return {true, std::move(AText)};
+}
+
+TControlAnswer Error(std::string AText) {
+  return {false, std::move(AText)};
+}
+
+std::string Jobs(std::size_t ACount) {
+  return std::to_string(ACount) + (ACount == 1 ? " job" : " jobs");
+}
+
+void AppendRow(std::string& AText, const TJobStatusRow& ARow, std::string_view AKind = {}) {
+  AText += fmt::format("  {}{:<23}  {:<8}  {}  {}\n", AKind.empty() ? "" : fmt::format("{:<9}  ", AKind),
+                       DateTimeToDisplay(ARow.Due), ARow.State, ARow.DisplayText, ARow.Identifier);
+}
+
+}  // namespace
+
+TAgentControlCommands::TAgentControlCommands(std::shared_ptr<IAgentTaskQueue> AQueue,
+                                             std::shared_ptr<IJobListSnapshotSource> AJobList,
+                                             std::shared_ptr<TAgentStatusBoard> AStatusBoard,
+                                             std::function<void()> AStop)
+    : FQueue(std::move(AQueue)),
+      FJobList(std::move(AJobList)),
+      FStatusBoard(std::move(AStatusBoard)),
+      FStop(std::move(AStop)) {}
+
+TControlAnswer TAgentControlCommands::Handle(const TControlRequest& ARequest) {
+  const std::string& LCommand = ARequest.Command;
+  if (LCommand == "enqueue") return Enqueue(ARequest);
+  if (!ARequest.Arguments.empty()) return Error(LCommand + " takes no arguments");
+  if (LCommand == "enqueue-all") return EnqueueAll();
+  if (LCommand == "pull") return Pull();
+  if (LCommand == "status") return Status();
+  if (LCommand == "stop") return Stop();
+  return Error("unknown command: " + LCommand);
+}
+
+TControlAnswer TAgentControlCommands::Enqueue(const TControlRequest& ARequest) {
+  if (ARequest.Arguments.empty() || ARequest.Arguments.size() > 2)
+    return Error("enqueue takes an agent task name or id and optionally a delay in minutes");
+  const std::optional<std::string> LId = FindAgentTaskId(ARequest.Arguments[0]);
+  if (!LId) return Error("no agent task is called \"" + ARequest.Arguments[0] + "\"");
+  int32_t LDelay = 0;
+  if (ARequest.Arguments.size() == 2) {
+    const std::string& LText = ARequest.Arguments[1];
+    const auto [LEnd, LError] = std::from_chars(LText.data(), LText.data() + LText.size(), LDelay);
+    if (LError != std::errc() || LEnd != LText.data() + LText.size() || LDelay < 0 || LDelay > CMaxDelayMinutes)
+      return Error("the delay must be a whole number of minutes from 0 to " + std::to_string(CMaxDelayMinutes) +
+                   ", not \"" + LText + "\"");
+  }
+  const std::string LName = GetAgentTaskName(*LId);
+  OrvaneLogger()->Message("Control: enqueue %s %s, delay %d minutes", {LName, *LId, LDelay});
+  if (LDelay > 0) {
+    FQueue->EnqueueAgentTask(*LId, Now(), LDelay);
+    return Ok(LName + " " + *LId + " is enqueued to run in " + std::to_string(LDelay) + " minutes.");
+  }
+  FQueue->EnqueueAgentTask(*LId, Now());
+  return Ok(LName + " " + *LId + " is enqueued.");
+}
+
+TControlAnswer TAgentControlCommands::EnqueueAll() {
+  OrvaneLogger()->Message("Control: enqueue every scanner");
+  FQueue->EnqueueAllAgentTasks(Now());
+  return Ok("Every scanner is enqueued.");
+}
+
+TControlAnswer TAgentControlCommands::Pull() {
+  OrvaneLogger()->Message("Control: pull request");
+  FQueue->GetOnPullRequestReceived().Invoke(nullptr);
+  return Ok("The job list is loaded from the server at the next turn.");
+}
+
+TControlAnswer TAgentControlCommands::Status() {
+  const std::vector<TJobStatusRow> LQueue = FStatusBoard->GetQueue();
+  const std::vector<TJobStatusRow> LRunning = FStatusBoard->GetRunning();
+  const TJobListSnapshot LList = FJobList->CreateSnapshot();
+  const TDateTime LNow = Now();
+
+  std::string LText = "Now: " + DateTimeToDisplay(LNow) + "\n";
+  LText += "Queue: " + Jobs(LQueue.size()) + "\n";
+  for (const TJobStatusRow& LRow : LQueue) AppendRow(LText, LRow);
+  LText += "Running: " + Jobs(LRunning.size()) + "\n";
+  for (const TJobStatusRow& LRow : LRunning) AppendRow(LText, LRow);
+  LText += fmt::format("Job list: {} manual, {} automatic, {} waiting to be dropped\n", LList.ManualJobs.size(),
+                       LList.AutoJobs.size(), LList.CleanupList.size());
+  for (const TJobPtr& LJob : LList.ManualJobs)
+    if (LJob) AppendRow(LText, TJobStatusRow::Of(*LJob, LNow), "manual");
+  for (const TJobPtr& LJob : LList.AutoJobs)
+    if (LJob) AppendRow(LText, TJobStatusRow::Of(*LJob, LNow), "automatic");
+  return Ok(LText);
+}
+
+TControlAnswer TAgentControlCommands::Stop() {
+  OrvaneLogger()->Message("Control: stop");
+  if (FStop) FStop();
+  return Ok("The agent stops.");
+}
+
+}  // namespace Orvane

@@ -1,0 +1,374 @@
+#include "Control/ControlServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Time/Clock.h"
+
+namespace Orvane {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int CListenBacklog = 128;
+// poll() wakes at least this often, so a deadline is never missed by much even if the clock of
+// the computation drifts.
+constexpr int CMaxPollMs = 1000;
+// Accepting stops after this many connections in one round, so a flood of connects cannot starve
+// the peers already served.
+constexpr int CMaxAcceptsPerRound = 64;
+// After the process ran out of descriptors, the listening socket rests this long before the next
+// accept (it stays readable, and polling it again at once would spin).
+constexpr auto CAcceptPause = 100ms;
+constexpr std::size_t CReadChunk = 16 * 1024;
+
+TMonoTime RealNow() {
+  return TClock::RealMonotonic();
+}
+
+TMonoTime MsFromNow(int AMilliseconds) {
+  return RealNow() + std::chrono::milliseconds(AMilliseconds);
+}
+
+// One send without waiting: a refused peer gets its reason if its socket takes it at once (a fresh
+// socket always does), and is closed either way.
+[[noreturn]] void ThrowOSError(const std::string& AText) {
+  const int LError = errno;
+  throw EOSError(AText + ": " + std::strerror(LError), LError);
+}
+
+void AnswerOnceAndClose(int AFd, const TControlAnswer& AAnswer) {
+  const std::string LBytes = EncodeAnswer(AAnswer);
+  [[maybe_unused]] const ssize_t LSent = send(AFd, LBytes.data(), LBytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  close(AFd);
+}
+
+}  // namespace
+
+// The thread's state; only the server thread touches it.
+struct TControlServer::TLoop {
+  struct TClient {
+    int Fd = -1;
+    pid_t Pid = 0;
+    std::string Input;
+    std::string Output;
+    std::size_t Sent = 0;
+    bool Writing = false;
+    TMonoTime Deadline{};
+  };
+
+  TControlServer& Server;
+  std::vector<TClient> Clients;
+  TMonoTime AcceptPausedUntil{};
+
+  explicit TLoop(TControlServer& AServer) : Server(AServer) {}
+
+  void Run() {
+    std::vector<pollfd> LFds;
+    for (;;) {
+      LFds.clear();
+      LFds.push_back({Server.FWakeFd, POLLIN, 0});
+      const bool LAccepting = RealNow() >= AcceptPausedUntil;
+      LFds.push_back({LAccepting ? Server.FListenFd : -1, POLLIN, 0});
+      const std::size_t LPolled = Clients.size();
+      for (const TClient& LClient : Clients)
+        LFds.push_back({LClient.Fd, static_cast<short>(LClient.Writing ? POLLOUT : POLLIN), 0});
+
+      if (poll(LFds.data(), LFds.size(), PollTimeoutMs(LAccepting)) < 0) {
+        if (errno == EINTR) continue;
+        OrvaneLogger()->LastError("Control: poll failed; the control channel stops", errno);
+        break;
+      }
+      if (LFds[0].revents != 0) break;
+      // Clients first: a connection accepted in this round has no poll result yet.
+      for (std::size_t I = 0; I < LPolled; ++I) {
+        if (LFds[I + 2].revents == 0) continue;
+        if (Clients[I].Writing)
+          Flush(Clients[I]);
+        else
+          Read(Clients[I]);
+      }
+      if (LFds[1].revents != 0) AcceptPending();
+      ExpireDeadlines();
+      std::erase_if(Clients, [](const TClient& AClient) { return AClient.Fd < 0; });
+    }
+    for (TClient& LClient : Clients) {
+      // What the socket takes at once still reaches the peer (the answer to "stop", for one).
+      if (LClient.Writing) Flush(LClient);
+      if (LClient.Fd >= 0) close(LClient.Fd);
+    }
+    Clients.clear();
+  }
+
+  int PollTimeoutMs(bool AAccepting) const {
+    TMonoTime LNearest = RealNow() + std::chrono::milliseconds(CMaxPollMs);
+    if (!AAccepting) LNearest = std::min(LNearest, AcceptPausedUntil);
+    for (const TClient& LClient : Clients) LNearest = std::min(LNearest, LClient.Deadline);
+    const auto LLeft = LNearest - RealNow();
+    if (LLeft <= TMonoTime::zero()) return 0;
+    // Rounded up: waking a little early would only poll again for nothing.
+    return static_cast<int>((LLeft + 999999ns) / 1ms);
+  }
+
+  void AcceptPending() {
+    for (int I = 0; I < CMaxAcceptsPerRound; ++I) {
+      const int LFd = accept4(Server.FListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (LFd < 0) {
+        const int LError = errno;
+        if (LError == EAGAIN || LError == EWOULDBLOCK) return;
+        if (LError == EINTR || LError == ECONNABORTED) continue;
+        OrvaneLogger()->LastError("Control: accepting a connection failed", LError);
+        if (LError == EMFILE || LError == ENFILE || LError == ENOBUFS || LError == ENOMEM)
+          AcceptPausedUntil = RealNow() + CAcceptPause;
+        return;
+      }
+      Admit(LFd);
+    }
+  }
+
+  void Admit(int AFd) {
+    ucred LCred{};
+    socklen_t LLength = sizeof(LCred);
+    if (getsockopt(AFd, SOL_SOCKET, SO_PEERCRED, &LCred, &LLength) != 0) {
+      OrvaneLogger()->LastError("Control: the peer's credentials cannot be read; connection closed", errno);
+      close(AFd);
+      return;
+    }
+    if (LCred.uid != geteuid()) {
+      OrvaneLogger()->Warning("Control: refused a connection from user %d (process %d): not the agent's user",
+                              {static_cast<long long>(LCred.uid), static_cast<long long>(LCred.pid)});
+      AnswerOnceAndClose(AFd, {false, "permission denied"});
+      return;
+    }
+    if (Clients.size() >= Server.FLimits.MaxClients) {
+      OrvaneLogger()->Warning("Control: refused a connection from process %d: %d connections are open",
+                              {static_cast<long long>(LCred.pid), static_cast<long long>(Clients.size())});
+      AnswerOnceAndClose(AFd, {false, "the agent is busy: too many control connections are open; try again"});
+      return;
+    }
+    OrvaneLogger()->IntegerValue("Control: connection from process", LCred.pid);
+    TClient LClient;
+    LClient.Fd = AFd;
+    LClient.Pid = LCred.pid;
+    LClient.Deadline = MsFromNow(Server.FLimits.IdleMs);
+    Clients.push_back(std::move(LClient));
+  }
+
+  // Reads what is there; answers once a line is complete, the peer ended its side, or the line
+  // grew past the limit.
+  void Read(TClient& AClient) {
+    char LBuffer[CReadChunk];
+    for (;;) {
+      const ssize_t LRead = recv(AClient.Fd, LBuffer, sizeof(LBuffer), 0);
+      if (LRead > 0) {
+        const std::size_t LOld = AClient.Input.size();
+        AClient.Input.append(LBuffer, static_cast<std::size_t>(LRead));
+        const std::size_t LEnd = AClient.Input.find('\n', LOld);
+        if (LEnd != std::string::npos) {
+          AClient.Input.resize(LEnd);
+          if (AClient.Input.size() > Server.FLimits.MaxRequestBytes) return RefuseTooLong(AClient);
+          return Answer(AClient, Handle(AClient.Input));
+        }
+        if (AClient.Input.size() > Server.FLimits.MaxRequestBytes) return RefuseTooLong(AClient);
+        continue;
+      }
+      if (LRead == 0) {
+        // The peer ended its side: nothing at all is a probe or a client that gave up.
+        if (AClient.Input.empty()) return Drop(AClient);
+        OrvaneLogger()->Warning("Control: a request from process %d ended without a line end",
+                                {static_cast<long long>(AClient.Pid)});
+        return Answer(AClient, {false, "incomplete request: the line end is missing"});
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      OrvaneLogger()->LastError("Control: reading a request failed", errno);
+      return Drop(AClient);
+    }
+  }
+
+  void RefuseTooLong(TClient& AClient) {
+    OrvaneLogger()->Warning("Control: a request from process %d is longer than %d bytes; refused",
+                            {static_cast<long long>(AClient.Pid), Server.FLimits.MaxRequestBytes});
+    Answer(AClient, {false, "request too long: more than " + std::to_string(Server.FLimits.MaxRequestBytes) +
+                                " bytes"});
+  }
+
+  TControlAnswer Handle(const std::string& ALine) {
+    const std::optional<TControlRequest> LRequest = DecodeRequest(ALine);
+    if (!LRequest) {
+      OrvaneLogger()->Warning("Control: a malformed request (%d bytes) was refused",
+                              {static_cast<long long>(ALine.size())});
+      return {false, "malformed request"};
+    }
+    OrvaneLogger()->StringValue("Control: request", LRequest->Command);
+    try {
+      return Server.FHandler(*LRequest);
+    } catch (const std::exception& E) {
+      OrvaneLogger()->Warning("Control: the command %s failed: %s", {LRequest->Command, E.what()});
+      return {false, E.what()};
+    } catch (...) {
+      OrvaneLogger()->Warning("Control: the command %s failed", {LRequest->Command});
+      return {false, "the command " + LRequest->Command + " failed"};
+    }
+  }
+
+  void Answer(TClient& AClient, const TControlAnswer& AAnswer) {
+    AClient.Input.clear();
+    AClient.Input.shrink_to_fit();
+    AClient.Output = EncodeAnswer(AAnswer);
+    AClient.Sent = 0;
+    AClient.Writing = true;
+    AClient.Deadline = MsFromNow(Server.FLimits.WriteMs);
+    // Most answers fit the socket at once; the connection is then done without another round.
+    Flush(AClient);
+  }
+
+  void Flush(TClient& AClient) {
+    while (AClient.Sent < AClient.Output.size()) {
+      const ssize_t LSent = send(AClient.Fd, AClient.Output.data() + AClient.Sent,
+                                 AClient.Output.size() - AClient.Sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (LSent > 0) {
+        AClient.Sent += static_cast<std::size_t>(LSent);
+        continue;
+      }
+      if (LSent < 0 && errno == EINTR) continue;
+      if (LSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      // The peer went away before it had its answer; nothing more to do for it.
+      OrvaneLogger()->IntegerValue("Control: peer left before its answer, process", AClient.Pid);
+      return Drop(AClient);
+    }
+    Drop(AClient);
+  }
+
+  void ExpireDeadlines() {
+    const TMonoTime LNow = RealNow();
+    for (TClient& LClient : Clients) {
+      if (LClient.Fd < 0 || LClient.Deadline > LNow) continue;
+      if (LClient.Writing) {
+        OrvaneLogger()->Warning("Control: process %d did not take its answer within %d ms; connection closed",
+                                {static_cast<long long>(LClient.Pid), Server.FLimits.WriteMs});
+        Drop(LClient);
+        continue;
+      }
+      // The line may have arrived while the handler served someone else: read before giving up.
+      Read(LClient);
+      if (LClient.Fd < 0 || LClient.Writing) continue;
+      OrvaneLogger()->IntegerValue("Control: idle connection closed, process", LClient.Pid);
+      Drop(LClient);
+    }
+  }
+
+  static void Drop(TClient& AClient) {
+    close(AClient.Fd);
+    AClient.Fd = -1;
+  }
+};
+
+TControlServer::TControlServer(std::string ASocketPath, THandler AHandler, TControlServerLimits ALimits)
+    : FSocketPath(std::move(ASocketPath)), FHandler(std::move(AHandler)), FLimits(ALimits) {}
+
+TControlServer::~TControlServer() {
+  Stop();
+}
+
+void TControlServer::Start() {
+  if (FThread.joinable() || FListenFd >= 0) throw EInvalidOperation("The control channel is already started");
+  const sockaddr_un LAddress = ControlSocketAddress(FSocketPath);
+  RemoveStaleSocket();
+  bool LBound = false;
+  try {
+    FListenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (FListenFd < 0) ThrowOSError("Cannot create the control socket");
+    // The mode of the socket's inode becomes the file's at bind, so the file is never open to
+    // others, not even for a moment; the chmod afterwards makes sure of it.
+    if (fchmod(FListenFd, 0600) != 0) ThrowOSError("Cannot set the mode of the control socket");
+    if (bind(FListenFd, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) != 0)
+      ThrowOSError("Cannot bind the control socket " + FSocketPath);
+    LBound = true;
+    struct stat LStat {};
+    if (chmod(FSocketPath.c_str(), 0600) != 0 || lstat(FSocketPath.c_str(), &LStat) != 0)
+      ThrowOSError("Cannot restrict the control socket " + FSocketPath + " to its owner");
+    FSocketDevice = LStat.st_dev;
+    FSocketInode = LStat.st_ino;
+    if (listen(FListenFd, CListenBacklog) != 0)
+      ThrowOSError("Cannot listen on the control socket " + FSocketPath);
+    FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (FWakeFd < 0) ThrowOSError("Cannot create the control channel's wake-up event");
+    // A plain thread, unknown to the clock: it blocks in poll(), which a manual clock cannot see,
+    // and its deadlines are real time anyway.
+    FThread = std::thread([this] {
+      pthread_setname_np(pthread_self(), "tessra-control");
+      TLoop(*this).Run();
+    });
+  } catch (...) {
+    if (LBound) unlink(FSocketPath.c_str());
+    CloseHandles();
+    throw;
+  }
+  OrvaneLogger()->Message("Control channel listening on %s", {FSocketPath});
+}
+
+void TControlServer::Stop() {
+  if (FWakeFd >= 0) {
+    const uint64_t LOne = 1;
+    [[maybe_unused]] const ssize_t LWritten = write(FWakeFd, &LOne, sizeof(LOne));
+  }
+  if (FThread.get_id() == std::this_thread::get_id()) return;  // from the handler: the owner joins later
+  if (FThread.joinable()) FThread.join();
+  if (FListenFd >= 0) {
+    // Removed only while it is still ours: a later agent may have replaced a socket file we lost.
+    struct stat LStat {};
+    if (lstat(FSocketPath.c_str(), &LStat) == 0 && LStat.st_dev == FSocketDevice &&
+        LStat.st_ino == FSocketInode)
+      unlink(FSocketPath.c_str());
+  }
+  CloseHandles();
+}
+
+void TControlServer::CloseHandles() {
+  if (FListenFd >= 0) close(FListenFd);
+  if (FWakeFd >= 0) close(FWakeFd);
+  FListenFd = -1;
+  FWakeFd = -1;
+}
+
+void TControlServer::RemoveStaleSocket() {
+  struct stat LStat {};
+  if (lstat(FSocketPath.c_str(), &LStat) != 0) {
+    if (errno == ENOENT) return;
+    ThrowOSError("Cannot inspect the control socket path " + FSocketPath);
+  }
+  if (!S_ISSOCK(LStat.st_mode))
+    throw EFileError("The control socket path " + FSocketPath +
+                     " is taken by something that is not a socket");
+  // A socket file outlives its agent; whether anyone still listens tells a dead agent's from a live one's.
+  const int LProbe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (LProbe < 0) ThrowOSError("Cannot create a socket");
+  const sockaddr_un LAddress = ControlSocketAddress(FSocketPath);
+  const int LResult = connect(LProbe, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress));
+  const int LError = errno;
+  close(LProbe);
+  // A full backlog (EAGAIN) means someone listens as well.
+  if (LResult == 0 || LError == EAGAIN)
+    throw EInvalidOperation("Another tessra-agent listens on the control socket " + FSocketPath);
+  if (LError != ECONNREFUSED)
+    throw EOSError("Cannot check the control socket " + FSocketPath + ": " + std::strerror(LError), LError);
+  if (unlink(FSocketPath.c_str()) != 0 && errno != ENOENT)
+    ThrowOSError("Cannot remove the stale control socket " + FSocketPath);
+  OrvaneLogger()->Message("Removed the stale control socket %s", {FSocketPath});
+}
+
+}  // namespace Orvane

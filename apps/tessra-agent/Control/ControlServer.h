@@ -1,0 +1,69 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "Control/ControlProtocol.h"
+
+namespace Orvane {
+
+// What one peer may cost the agent. Times are real milliseconds: a peer does not run on the
+// agent's clock, sped up or not.
+struct TControlServerLimits {
+  int IdleMs = 5000;    // from the connection to a complete request line
+  int WriteMs = 10000;  // for the peer to take the whole answer
+  std::size_t MaxClients = 64;
+  std::size_t MaxRequestBytes = CMaxRequestBytes;
+};
+
+// Listens on the control socket and answers each request with the handler. One thread serves all
+// peers with poll() over non-blocking sockets, so a peer that stalls, floods or never reads costs
+// a slot and its deadline, never the agent's or another peer's progress. The handler runs on that
+// thread, one request at a time.
+//
+// Only peers of the agent's own effective user are served (the kernel's peer credentials, on top
+// of the socket file's mode 0600). Start and Stop belong to the owner's thread.
+class TControlServer {
+public:
+  using THandler = std::function<TControlAnswer(const TControlRequest&)>;
+
+  TControlServer(std::string ASocketPath, THandler AHandler, TControlServerLimits ALimits = {});
+  ~TControlServer();
+  TControlServer(const TControlServer&) = delete;
+  TControlServer& operator=(const TControlServer&) = delete;
+
+  // Binds (replacing a socket file that nobody listens on any more), makes the file 0600, listens
+  // and starts the thread. Throws when the path is too long, when something that is not a socket
+  // or a live agent's socket is in the way, or when a system call fails; nothing is left behind.
+  void Start();
+  // Ends the thread and closes every connection (answers already made are flushed as far as the
+  // socket takes them without waiting), then removes the socket file. Returns as soon as the
+  // handler call in progress, if any, is over. Called from the handler it only asks the thread to
+  // end; the owner's Stop or the destructor then joins it.
+  void Stop();
+
+  const std::string& GetSocketPath() const { return FSocketPath; }
+
+private:
+  struct TLoop;
+
+  void RemoveStaleSocket();
+  void CloseHandles();
+
+  std::string FSocketPath;
+  THandler FHandler;
+  TControlServerLimits FLimits;
+  // Set by Start before the thread exists and cleared by Stop after it is joined, so the thread
+  // reads them without a lock.
+  int FListenFd = -1;
+  int FWakeFd = -1;
+  dev_t FSocketDevice = 0;  // identity of our socket file, so Stop never removes a successor's
+  ino_t FSocketInode = 0;
+  std::thread FThread;
+};
+
+}  // namespace Orvane

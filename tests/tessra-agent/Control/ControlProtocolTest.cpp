@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "Control/ControlProtocol.h"
+
+namespace Orvane {
+namespace {
+
+TEST(ControlProtocolTest, AwkwardTextsSurviveARoundTripOnOneLine) {
+  const std::vector<TControlRequest> LRequests = {
+      {"status", {}},
+      {"pull", {""}},
+      {"enqueue", {"", "", ""}},
+      {"enqueue",
+       {"Computer Scanner", "a\tb", "line 1\nline 2\r\n", "C:\\jobs\\new", "\\t is not a tab", "ends\\"}},
+      {"x\ty\\z", {"Grüße € 漢字 🙂"}},
+  };
+  for (const TControlRequest& LRequest : LRequests) {
+    const std::string LLine = EncodeRequest(LRequest);
+    ASSERT_EQ(std::count(LLine.begin(), LLine.end(), '\n'), 1) << LLine;
+    ASSERT_EQ(LLine.back(), '\n');
+    EXPECT_EQ(LLine.find('\r'), std::string::npos);
+    const std::optional<TControlRequest> LDecoded =
+        DecodeRequest(std::string_view(LLine).substr(0, LLine.size() - 1));
+    ASSERT_TRUE(LDecoded) << LLine;
+    EXPECT_EQ(*LDecoded, LRequest) << LLine;
+  }
+  // No argument and one empty argument are different requests.
+  EXPECT_NE(EncodeRequest({"pull", {}}), EncodeRequest({"pull", {""}}));
+  EXPECT_EQ(EncodeRequest({"enqueue", {"a\tb", "c"}}), "enqueue\ta\\tb\tc\n");
+}
+
+TEST(ControlProtocolTest, GarbageLinesAreRejected) {
+  const std::vector<std::string> LGarbage = {
+      "",                                      // no command
+      "\tjob",                                 // empty command
+      "enqueue\tbad\\x",                       // unknown escape
+      "enqueue\tends in a lone backslash\\",   // unfinished escape
+      "two\nlines",                            // a raw line break
+      "carriage\rreturn",                      //
+      std::string("nul\0byte", 8),             //
+      "latin1 \xE9t\xE9",                      // not UTF-8
+      "overlong \xC0\xAF",                     //
+      "surrogate \xED\xA0\x80",                //
+      "truncated \xE2\x82",                    //
+      std::string(CMaxRequestBytes + 1, 'x'),  // too long
+  };
+  for (const std::string& LLine : LGarbage) EXPECT_FALSE(DecodeRequest(LLine)) << LLine.substr(0, 40);
+  EXPECT_TRUE(DecodeRequest(std::string(CMaxRequestBytes, 'x')));
+}
+
+TEST(ControlProtocolTest, AnswersAreReadWhateverTheirBytesArriveIn) {
+  const std::vector<TControlAnswer> LAnswers = {{true, ""},
+                                                {false, "no such job"},
+                                                {true, "line 1\nline 2\n\tindented\nOK 5\n"},
+                                                {true, std::string(70000, 'z')}};
+  for (const TControlAnswer& LAnswer : LAnswers) {
+    const std::string LBytes = EncodeAnswer(LAnswer) + "trailing";
+    TControlAnswerReader LWhole;
+    EXPECT_EQ(LWhole.Feed(LBytes), LBytes.size() - 8);
+    ASSERT_TRUE(LWhole.IsComplete());
+    EXPECT_EQ(LWhole.GetAnswer(), LAnswer);
+
+    TControlAnswerReader LByByte;
+    std::size_t LUsed = 0;
+    for (std::size_t I = 0; I < LBytes.size() && !LByByte.IsComplete(); ++I)
+      LUsed += LByByte.Feed(std::string_view(LBytes).substr(I, 1));
+    EXPECT_EQ(LUsed, LBytes.size() - 8);
+    EXPECT_EQ(LByByte.GetAnswer(), LAnswer);
+  }
+  EXPECT_EQ(EncodeAnswer({false, "a\nb"}), "ERROR 3\na\nb");
+}
+
+TEST(ControlProtocolTest, BrokenStatusLinesAreErrors) {
+  for (const std::string LBytes : {"HELLO 3\nabc", "OK\n", "OK \n", "OK -1\n", "OK +1\n", "OK 12x\n",
+                                   "ok 1\nx", "ERROR 99999999999999999999\n", "OK 1000000000\n"}) {
+    TControlAnswerReader LReader;
+    EXPECT_THROW(LReader.Feed(LBytes), EControlError) << LBytes;
+  }
+  TControlAnswerReader LEndless;
+  EXPECT_THROW(LEndless.Feed(std::string(1000, '7')), EControlError);
+}
+
+TEST(ControlProtocolTest, ASocketPathTooLongForAUnixSocketIsAClearError) {
+  EXPECT_EQ(ControlSocketPath("/var/lib/tessra"), "/var/lib/tessra/control.sock");
+  const std::string LLong = "/tmp/" + std::string(120, 'd') + "/control.sock";
+  try {
+    ControlSocketAddress(LLong);
+    FAIL() << "no exception";
+  } catch (const EArgumentException& E) {
+    EXPECT_NE(std::string(E.what()).find("too long for a Unix socket"), std::string::npos) << E.what();
+  }
+  EXPECT_EQ(std::string(ControlSocketAddress("/tmp/a.sock").sun_path), "/tmp/a.sock");
+}
+
+}  // namespace
+}  // namespace Orvane
