@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"
@@ -54,6 +55,16 @@ TJobList BuildDefaultJobList() {
   TJobPtr LWatch = CreateAgentTaskJob(CSettingsWatchJobId, "Settings watch", CSettingsWatchTaskId, 3);
   LWatch->GetStartCondition()->AddCondition(EveryMinutes(5, 0));
   LJobs.push_back(LWatch);
+
+  TJobPtr LSoftware =
+      CreateAgentTaskJob(CSoftwareScanJobId, "Software Scanner", std::string(CSoftwareScannerId), 4);
+  LSoftware->GetStartCondition()->AddCondition(EveryMinutes(10, 60));
+  LJobs.push_back(LSoftware);
+
+  TJobPtr LLastUser =
+      CreateAgentTaskJob(CLastUserScanJobId, "Last user Scanner", std::string(CLastUserScannerId), 5);
+  LLastUser->GetStartCondition()->AddCondition(std::make_shared<TStartConditionOnAgentStart>());
+  LJobs.push_back(LLastUser);
 
   return LJobs;
 }

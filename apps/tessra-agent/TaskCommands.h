@@ -11,7 +11,7 @@ struct TTaskCommandOptions {
   std::string DataDir;  // "" for the platform's
   std::string ClientId;  // "" for the host name
   std::string ModulePath;
-  TLogLevel LogLevel = TLogLevel::Warning;
+  TLogLevel LogLevel = TLogLevel::Info;
   std::string LogFile;
 };
 

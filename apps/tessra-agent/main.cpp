@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
 
   // run-task
   TTaskCommandOptions LTaskOptions;
-  std::string LTaskLogLevel = "warning";
+  std::string LTaskLogLevel = "info";
   std::string LTaskName;
   std::vector<std::string> LPaths;
   CLI::App* LRunTask = LApp.add_subcommand("run-task", "Run one agent task once, without the service");
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   AddDataDirOption(LRunTask, LTaskOptions.DataDir);
   LRunTask->add_option("--path", LPaths, "A file or directory for the File Scanner (repeatable)");
   LRunTask->add_option("--client-id", LTaskOptions.ClientId, "This client's identity (default: the host name)");
-  AddLogLevelOption(LRunTask, LTaskLogLevel, "warning");
+  AddLogLevelOption(LRunTask, LTaskLogLevel, "info");
   LRunTask->add_option("--log-file", LTaskOptions.LogFile, "Also write the log to this file");
   LRunTask->add_option("--module", LTaskOptions.ModulePath, "The agent-task module to load");
 

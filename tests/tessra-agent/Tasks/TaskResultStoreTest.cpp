@@ -1,13 +1,12 @@
-#include "Tasks/TaskResultStore.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/TempDir.h"
 #include "Tasks/ComputerInventory.h"
-#include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Tasks/TaskResultStore.h"
 
 namespace Orvane {
 namespace {
@@ -30,7 +29,8 @@ TEST(TaskResultStoreTest, WritesAReadableDocumentNamedByTimeAndKeepsOnlyTheNewes
   EXPECT_EQ(LReader.ReadRoot().Find("HostName")->Text, "client-7");
 
   for (int I = 0; I < 12; ++I)
-    TTaskResultStore::Write(LInventory, EncodeDateTime(2026, 12, 7, 0, 0, I, 0), LResults, "Computer Scanner");
+    TTaskResultStore::Write(LInventory, EncodeDateTime(2026, 12, 7, 0, 0, I, 0), LResults,
+                            "Computer Scanner");
   std::ofstream(LResults + "/notes.txt") << "not a result";
   TTaskResultStore::RemoveOld(LResults, 3);
   std::vector<std::string> LLeft;
@@ -45,8 +45,8 @@ TEST(TaskResultStoreTest, ADirectoryThatCannotBeMadeGivesNoFile) {
   ASSERT_FALSE(LDir.Path().empty());
   std::ofstream(LDir.Path() + "/blocker") << "a file where the directory should be";
   TComputerInventory LInventory;
-  EXPECT_EQ(TTaskResultStore::Write(LInventory, EncodeDateTime(2026, 1, 1, 0, 0, 0, 0), LDir.Path() + "/blocker/x",
-                                    "Computer Scanner"),
+  EXPECT_EQ(TTaskResultStore::Write(LInventory, EncodeDateTime(2026, 1, 1, 0, 0, 0, 0),
+                                    LDir.Path() + "/blocker/x", "Computer Scanner"),
             "");
 }
 

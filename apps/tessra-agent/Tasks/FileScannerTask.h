@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "OrvaneCore/Interfaces/AgentTask.Intf.h"
+#include "Tasks/FileInventory.h"
+
+namespace Orvane {
+
+// The file scanner: lists the regular files below the paths of the job's TFileScannerJobAction,
+// with size and modification time, into a TFileInventory document in
+// DATA/results/File Scanner/, where the newest results are kept and older ones removed.
+//
+// Directories are entered without following symbolic links (a path the job names is followed
+// when it is a link itself), and each directory is listed once, so links and overlapping paths
+// cannot make a loop or a double listing. Links, devices, sockets and pipes are not listed.
+//
+// A named path that is not absolute, does not exist, or cannot be read becomes an error entry and
+// fails the run; the other paths are still scanned and the document is written, so the server
+// sees both what was found and what was not. An entry below a named path that cannot be read is
+// an error entry too but does not fail the run: a tree changes while it is walked, and files that
+// vanish meanwhile are passed over silently. The listing stops at a limit of files, which the
+// document and the log say. The continue check is asked every few hundred entries.
+class TFileScannerTask : public IAgentTask {
+public:
+  // About 1.3 KB of memory a file while the document is made: some 260 MB at the limit.
+  static constexpr std::size_t CDefaultMaxFiles = 200000;
+  static constexpr std::size_t CEntriesPerCheck = 512;
+  static constexpr std::size_t CMaxErrorEntries = 1000;
+
+  explicit TFileScannerTask(std::string ADataDir, std::size_t AMaxFiles = CDefaultMaxFiles);
+
+  bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
+               const TContinueCheck& ACanContinueProcessing) override;
+  std::string GetAgentTaskId() override;
+  bool ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
+                const TContinueCheck& ACanContinueProcessing, const std::string& ATargetDir) override;
+
+  const std::string& GetResultDir() const { return FResultDir; }
+  static constexpr const char* CTaskName = "File Scanner";
+
+  enum class TOutcome { Complete, PathsFailed, Stopped };
+  // The collection itself, over APaths.
+  TOutcome Collect(TFileInventory& AInventory, const std::vector<std::string>& APaths,
+                   const TContinueCheck& ACanContinue) const;
+
+private:
+  // Collects and writes into ADir; false when the run failed (nothing written, or a named path
+  // failed). AFileName is the written file, "" when none.
+  bool Run(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
+           const TContinueCheck& ACanContinue, const std::string& ADir, std::string& AFileName);
+
+  std::string FResultDir;
+  std::size_t FMaxFiles;
+};
+
+}  // namespace Orvane

@@ -1,0 +1,157 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneCore/Jobs/JobAction.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/TempDir.h"
+#include "Tasks/FileScannerTask.h"
+
+namespace Orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileScannerTaskTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(FDir.Path().empty());
+    RemoveAllLogSinks();
+    AddLogSink(FLog);
+  }
+  void TearDown() override { RemoveAllLogSinks(); }
+
+  std::string WriteFile(const std::string& ARelative, const std::string& AContent) {
+    const fs::path LPath = fs::path(FTree) / ARelative;
+    fs::create_directories(LPath.parent_path());
+    std::ofstream(LPath) << AContent;
+    return LPath.string();
+  }
+  static std::shared_ptr<TFileScannerJobAction> ActionFor(std::vector<std::string> APaths) {
+    auto LAction = std::make_shared<TFileScannerJobAction>();
+    LAction->Paths = std::move(APaths);
+    return LAction;
+  }
+  static std::vector<std::string> PathsOf(const TFileInventory& AInventory) {
+    std::vector<std::string> LPaths;
+    for (const auto& LFile : AInventory.Files) LPaths.push_back(LFile->Path);
+    return LPaths;
+  }
+  std::vector<fs::path> ResultFiles() const {
+    std::vector<fs::path> LFiles;
+    std::error_code LError;
+    for (const auto& LEntry : fs::directory_iterator(FTask.GetResultDir(), LError))
+      LFiles.push_back(LEntry.path());
+    return LFiles;
+  }
+
+  Testing::TTempDir FDir;
+  std::string FTree = FDir.Path() + "/tree";
+  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  TFileScannerTask FTask{FDir.Path() + "/data"};
+};
+
+TEST_F(FileScannerTaskTest, ListsRegularFilesInNameOrderWithoutFollowingLinksOrListingTwice) {
+  const std::string LOne = WriteFile("a/one.txt", "hello");
+  const std::string LTwo = WriteFile("a/sub/two.bin", "abc");
+  const std::string LZero = WriteFile("b/zero", "");
+  const timespec LTimes[2] = {{0, UTIME_OMIT}, {1614834367, 0}};  // 2021-03-04 05:06:07 UTC
+  ASSERT_EQ(utimensat(AT_FDCWD, LOne.c_str(), LTimes, 0), 0);
+  fs::create_directory_symlink(FTree, FTree + "/a/loop");
+  fs::create_symlink(LOne, FTree + "/a/link-to-one");
+  ASSERT_EQ(mkfifo((FTree + "/a/pipe").c_str(), 0600), 0);
+
+  TFileInventory LInventory;
+  EXPECT_EQ(FTask.Collect(LInventory, {FTree + "/", FTree + "/a/sub", LOne}, {}),
+            TFileScannerTask::TOutcome::Complete);
+  // The named file is listed again: only directories are recognised as seen.
+  EXPECT_EQ(PathsOf(LInventory), (std::vector<std::string>{LOne, LTwo, LZero, LOne}));
+  EXPECT_EQ(LInventory.Files[0]->SizeBytes, "5");
+  EXPECT_EQ(LInventory.Files[0]->ModifiedUtc, "2021-03-04T05:06:07Z");
+  EXPECT_EQ(LInventory.TotalBytes, "13");
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "File Scanner: " + FTree + "/a/sub was listed already"));
+}
+
+TEST_F(FileScannerTaskTest, FailedPathsAreRecordedAndFailTheRunWhileTheOthersAreStillWritten) {
+  EXPECT_EQ(GetAgentTaskName(FTask.GetAgentTaskId()), TFileScannerTask::CTaskName);
+  const std::string LFile = WriteFile("x/found.txt", "1");
+  const std::string LMissing = FDir.Path() + "/missing";
+  EXPECT_FALSE(
+      FTask.Execute("client-7", ActionFor({LMissing, "relative/dir", FTree + "/x"}), [] { return true; }));
+
+  const std::vector<fs::path> LFiles = ResultFiles();
+  ASSERT_EQ(LFiles.size(), 1u);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "File Scanner result: " + LFiles[0].string()));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Error,
+                             "File Scanner: " + LMissing + " cannot be scanned: No such file or directory"));
+  TXmlSerializer LReader;
+  LReader.LoadFromFile(LFiles[0]);
+  const TDataNode LRoot = LReader.ReadRoot();
+  EXPECT_EQ(LRoot.Name, "TFileInventory");
+  EXPECT_EQ(LRoot.Find("ClientId")->Text, "client-7");
+  ASSERT_EQ(LRoot.Find("Files")->Children.size(), 1u);
+  EXPECT_EQ(LRoot.Find("Files")->Children[0].Find("Path")->Text, LFile);
+  EXPECT_EQ(LRoot.Find("ErrorCount")->Text, "2");
+  const TDataNode* LErrors = LRoot.Find("Errors");
+  ASSERT_EQ(LErrors->Children.size(), 2u);
+  EXPECT_EQ(LErrors->Children[0].Find("Path")->Text, LMissing);
+  EXPECT_EQ(LErrors->Children[0].Find("Reason")->Text, "No such file or directory");
+  EXPECT_EQ(LErrors->Children[1].Find("Path")->Text, "relative/dir");
+  EXPECT_EQ(LErrors->Children[1].Find("Reason")->Text, "not an absolute path");
+}
+
+TEST_F(FileScannerTaskTest, AnUnreadableDirectoryBelowANamedPathIsAnErrorEntryOnly) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads directories without read permission";
+  WriteFile("open/a.txt", "a");
+  WriteFile("open/locked/secret.txt", "s");
+  ASSERT_EQ(chmod((FTree + "/open/locked").c_str(), 0), 0);
+  TFileInventory LInventory;
+  const auto LOutcome = FTask.Collect(LInventory, {FTree + "/open"}, {});
+  chmod((FTree + "/open/locked").c_str(), 0700);
+  EXPECT_EQ(LOutcome, TFileScannerTask::TOutcome::Complete);
+  EXPECT_EQ(PathsOf(LInventory), std::vector<std::string>{FTree + "/open/a.txt"});
+  ASSERT_EQ(LInventory.Errors.size(), 1u);
+  EXPECT_EQ(LInventory.Errors[0]->Path, FTree + "/open/locked");
+}
+
+TEST_F(FileScannerTaskTest, AJobWithoutPathsFailsWithoutAResult) {
+  EXPECT_FALSE(FTask.Execute("client-7", std::make_shared<TScannerJobAction>(), [] { return true; }));
+  EXPECT_FALSE(FTask.Execute("client-7", ActionFor({}), [] { return true; }));
+  EXPECT_FALSE(FTask.ScanOnly(
+      "", nullptr, [] { return true; }, FDir.Path() + "/scan-only"));
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "File Scanner: the job names no paths to scan"), 3);
+  EXPECT_TRUE(ResultFiles().empty());
+  EXPECT_FALSE(fs::exists(FDir.Path() + "/scan-only"));
+}
+
+TEST_F(FileScannerTaskTest, TheListingStopsAtTheLimitAndTheContinueCheckCutsARunShort) {
+  for (int I = 0; I < 1200; ++I) WriteFile("many/f" + std::to_string(1000 + I), "");
+
+  TFileScannerTask LLimited(FDir.Path() + "/data", 3);
+  TFileInventory LInventory;
+  EXPECT_EQ(LLimited.Collect(LInventory, {FTree + "/many", FTree + "/many/f1000"}, {}),
+            TFileScannerTask::TOutcome::Complete);
+  EXPECT_EQ(PathsOf(LInventory),
+            (std::vector<std::string>{FTree + "/many/f1000", FTree + "/many/f1001", FTree + "/many/f1002"}));
+  EXPECT_TRUE(LInventory.LimitReached);
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "File Scanner: the listing stops at its limit of 3 files"),
+            1);
+
+  int LChecks = 0;
+  // Asked before the path, then every few hundred entries: the second of those says stop.
+  EXPECT_FALSE(FTask.Execute("client-7", ActionFor({FTree + "/many"}), [&] { return ++LChecks < 3; }));
+  EXPECT_EQ(LChecks, 3);
+  EXPECT_TRUE(FLog->Contains(
+      TLogEntryKind::Message,
+      "File Scanner cut short after " + std::to_string(2 * TFileScannerTask::CEntriesPerCheck)));
+  EXPECT_TRUE(ResultFiles().empty());
+}
+
+}  // namespace
+}  // namespace Orvane
