@@ -95,10 +95,12 @@ inline std::string JobListXml(const std::string& AJobs) {
 class TAgentProcess {
 public:
   // AEnvironment: NAME=VALUE entries added to the test's own environment.
+  // AProgram: another copy of the program to run.
   TAgentProcess(const fs::path& AWorkDir, std::vector<std::string> AArguments,
-                const std::string& ATag = "agent", std::vector<std::string> AEnvironment = {})
+                const std::string& ATag = "agent", std::vector<std::string> AEnvironment = {},
+                const std::string& AProgram = TESSRA_AGENT_BINARY)
       : FOut(AWorkDir / (ATag + ".out")), FErr(AWorkDir / (ATag + ".err")) {
-    std::vector<std::string> LArgs = {TESSRA_AGENT_BINARY};
+    std::vector<std::string> LArgs = {AProgram};
     LArgs.insert(LArgs.end(), AArguments.begin(), AArguments.end());
     std::vector<char*> LArgv;
     for (std::string& LArg : LArgs) LArgv.push_back(LArg.data());

@@ -56,5 +56,49 @@ TEST_F(AgentOperationsE2ETest, SystemctlThatCannotBeRunCountsAsAPlainStop) {
       << LAgent.Err();
 }
 
+TEST_F(AgentOperationsE2ETest, RestartThroughCtlRunsTheProgramNowInstalledUnderTheSamePath) {
+  // An installed copy of the program with its libraries, module and plug-in.
+  const fs::path LInstalled = FWorkDir / "installed";
+  const fs::path LBuilt = fs::path(TESSRA_AGENT_BINARY).parent_path();
+  fs::create_directories(LInstalled);
+  for (const char* LName : {"tessra-agent", "libOrvaneCore.so", "libOrvaneClientShared.so",
+                            "libOrvaneJobServicesAgentTask.so"})
+    fs::copy_file(LBuilt / LName, LInstalled / LName);
+  fs::copy(LBuilt / "Plugins", LInstalled / "Plugins", fs::copy_options::recursive);
+  const fs::path LProgram = LInstalled / "tessra-agent";
+
+  std::vector<std::string> LArgs = RunArguments();
+  TAgentProcess LAgent(FWorkDir, LArgs, "agent", {}, LProgram.string());
+  ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Computer Scanner ") + CComputerScanJobId))
+      << LAgent.Out() << LAgent.Err();
+
+  // An upgrade replaces the file under its name, as the package manager does: the new program
+  // leaves a mark and then is the agent.
+  const fs::path LOld = LInstalled / "tessra-agent.previous";
+  fs::copy_file(LProgram, LOld);
+  const fs::path LNew = LInstalled / "tessra-agent.new";
+  WriteFile(LNew, "#!/bin/sh\necho \"$@\" > \"" + (FWorkDir / "upgraded").string() + "\"\nexec \"" +
+                      LOld.string() + "\" \"$@\"\n");
+  chmod(LNew.c_str(), 0755);
+  fs::rename(LNew, LProgram);
+
+  ASSERT_EQ(RunCommand(Ctl({"enqueue", "Restart Tessra agent"}), "restart"), 0);
+  ASSERT_TRUE(LAgent.WaitForOutput("tessra-agent: restarting")) << LAgent.Out() << LAgent.Err();
+  // The new program ran with the same arguments, on the same data directory, and runs the jobs.
+  ASSERT_TRUE(PollFor([&] { return fs::exists(FWorkDir / "upgraded"); })) << LAgent.Err();
+  std::string LExpected;
+  for (const std::string& LArg : LArgs) LExpected += (LExpected.empty() ? "" : " ") + LArg;
+  EXPECT_EQ(ReadFile(FWorkDir / "upgraded"), LExpected + "\n");
+  ASSERT_TRUE(PollFor([&] {
+    const std::string LOut = LAgent.Out();
+    return LOut.find(std::string("done                   Computer Scanner ") + CComputerScanJobId,
+                     LOut.find("tessra-agent: restarting")) != std::string::npos;
+  })) << LAgent.Out() << LAgent.Err();
+  std::string LStatus;
+  EXPECT_EQ(RunCommand(Ctl({"status"}), "status", &LStatus), 0);
+  LAgent.Signal(SIGINT);
+  EXPECT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
+}
+
 }  // namespace
 }  // namespace Orvane::E2E
