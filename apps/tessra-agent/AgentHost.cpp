@@ -14,6 +14,7 @@
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Threading/OrvaneThread.h"
 
 namespace Orvane {
@@ -74,6 +75,9 @@ int TAgentHost::RunService() {
     Fail(E.what());
     return CExitUsage;
   }
+  // Under the instance lock nothing else saves here: what a killed agent left half-saved goes.
+  if (const int LRemoved = RemoveLeftTemporaryFiles(FDataDir))
+    OrvaneLogger()->Warning("Removed %d temporary files left by interrupted saves", {LRemoved});
   TAgentRuntime LRuntime({FDataDir, FOptions.ClientId, FOptions.JobsFile, FOptions.ModulePath,
                           [this] { RequestStop(TStopReason::srRestart); }});
   std::shared_ptr<IJobService> LService;

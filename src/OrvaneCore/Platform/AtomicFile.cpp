@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
 #include "OrvaneCore/Base/Exceptions.h"
@@ -158,6 +159,34 @@ bool TAtomicFile::Save(const std::string& AFileName, std::string_view AContent) 
 bool SaveFileAtomically(const std::string& AFileName, std::string_view AContent) {
   TAtomicFile LFile;
   return LFile.Save(AFileName, AContent);
+}
+
+int RemoveLeftTemporaryFiles(const std::string& ADirectory) {
+  namespace fs = std::filesystem;
+  const auto LIsLeftTemporary = [](const std::string& AName) {
+    // "." NAME "." 32 hex digits ".tmp", as NewTemporaryName makes them.
+    constexpr std::size_t CRandomLength = 32;
+    constexpr std::string_view CSuffix = ".tmp";
+    if (AName.size() < 1 + 1 + 1 + CRandomLength + CSuffix.size() || AName[0] != '.' ||
+        !AName.ends_with(CSuffix))
+      return false;
+    const std::size_t LRandomStart = AName.size() - CSuffix.size() - CRandomLength;
+    if (AName[LRandomStart - 1] != '.') return false;
+    for (std::size_t I = LRandomStart; I < LRandomStart + CRandomLength; ++I)
+      if (!std::isxdigit(static_cast<unsigned char>(AName[I]))) return false;
+    return true;
+  };
+  int LRemoved = 0;
+  std::error_code LError;
+  for (fs::recursive_directory_iterator LEntry(ADirectory, fs::directory_options::skip_permission_denied, LError),
+       LEnd;
+       !LError && LEntry != LEnd; LEntry.increment(LError)) {
+    if (!LEntry->is_regular_file(LError) || LEntry->is_symlink(LError)) continue;
+    if (!LIsLeftTemporary(LEntry->path().filename().string())) continue;
+    std::error_code LRemoveError;
+    if (fs::remove(LEntry->path(), LRemoveError)) ++LRemoved;
+  }
+  return LRemoved;
 }
 
 }  // namespace Orvane

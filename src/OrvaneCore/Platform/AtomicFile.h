@@ -39,4 +39,10 @@ protected:
 // TAtomicFile().Save(AFileName, AContent).
 bool SaveFileAtomically(const std::string& AFileName, std::string_view AContent);
 
+// Removes the temporary files that saves interrupted by a crash or a kill left in ADirectory and
+// the directories below it (".NAME.<32 hex digits>.tmp"; regular files only, links are not
+// followed) and returns how many went. Only for a moment when no save can be running on that tree,
+// such as the start of the one process that writes there.
+int RemoveLeftTemporaryFiles(const std::string& ADirectory);
+
 }  // namespace Orvane

@@ -158,6 +158,35 @@ TEST_F(AtomicFileTest, FailuresRaiseOSErrorNamingTheFileAndLeaveNoTemporaryFile)
 }
 
 // The point of the whole exercise: whoever opens the file sees one complete version, never a mix.
+TEST_F(AtomicFileTest, LeftTemporaryFilesAreRemovedAndNothingElse) {
+  // What a save killed between its create and its rename leaves, here and one folder down.
+  class TExposedAtomicFile : public TAtomicFile {
+  public:
+    using TAtomicFile::NewTemporaryName;
+  } LFile;
+  std::filesystem::create_directories(FDir.Path() + "/sub");
+  const std::string LLeft = LFile.NewTemporaryName(FFile);
+  const std::string LLeftBelow = LFile.NewTemporaryName(FDir.Path() + "/sub/ManualJobs.xml");
+  WriteFile(LLeft, "<half");
+  WriteFile(LLeftBelow, "<half");
+  // Look-alikes that a save never makes, a link to a victim, and the saved file itself.
+  WriteFile(FDir.Path() + "/.notes.tmp", "mine");
+  WriteFile(FDir.Path() + "/.ConditionStorage.xml.0123456789ABCDEF0123456789ABCDEG.tmp", "mine");
+  WriteFile(FVictim, "keep");
+  std::filesystem::create_symlink(FVictim, FDir.Path() + "/.victim.0123456789ABCDEF0123456789ABCDEF.tmp");
+  WriteFile(FFile, "<saved/>");
+
+  EXPECT_EQ(RemoveLeftTemporaryFiles(FDir.Path()), 2);
+  EXPECT_FALSE(std::filesystem::exists(LLeft));
+  EXPECT_FALSE(std::filesystem::exists(LLeftBelow));
+  EXPECT_EQ(DirectoryEntries(FDir.Path()),
+            (std::vector<std::string>{".ConditionStorage.xml.0123456789ABCDEF0123456789ABCDEG.tmp", ".notes.tmp",
+                                      ".victim.0123456789ABCDEF0123456789ABCDEF.tmp", "ConditionStorage.xml", "sub",
+                                      "victim"}));
+  EXPECT_EQ(ReadFile(FVictim), "keep");
+  EXPECT_EQ(RemoveLeftTemporaryFiles(FDir.Path() + "/no-such-dir"), 0);
+}
+
 TEST_F(AtomicFileTest, AReaderDuringSavesSeesTheOldOrTheNewContentWhole) {
   const std::string LFirst(256 * 1024, 'a');
   const std::string LSecond(128 * 1024, 'b');
