@@ -18,7 +18,6 @@
 #include <utility>
 
 #include "DefaultJobList.h"
-#include "Tasks/TaskResultStore.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/Paths.h"
@@ -168,12 +167,8 @@ void CollectNetwork(TComputerInventory& A) {
 
 }  // namespace
 
-TComputerScannerTask::TComputerScannerTask(std::string ADataDir)
-    : FResultDir(TTaskResultStore::ResultDir(ADataDir, CTaskName)) {}
-
-std::string TComputerScannerTask::GetAgentTaskId() {
-  return CComputerScannerTaskId;
-}
+TComputerScannerTask::TComputerScannerTask(const std::string& ADataDir)
+    : TResultTask(ADataDir, std::string(CComputerScannerTaskId), CTaskName) {}
 
 bool TComputerScannerTask::Collect(TComputerInventory& AInventory, const TContinueCheck& ACanContinue) {
   const std::pair<const char*, void (*)(TComputerInventory&)> LSteps[] = {
@@ -193,25 +188,11 @@ bool TComputerScannerTask::Collect(TComputerInventory& AInventory, const TContin
   return true;
 }
 
-bool TComputerScannerTask::Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&,
-                                   const TContinueCheck& ACanContinueProcessing) {
-  TComputerInventory LInventory;
-  LInventory.ClientId = AClientId;
-  if (!Collect(LInventory, ACanContinueProcessing)) return false;
-  const std::string LFileName = TTaskResultStore::Write(LInventory, LInventory.ScannedAt, FResultDir, CTaskName);
-  if (LFileName.empty()) return false;
-  TTaskResultStore::RemoveOld(FResultDir);
-  OrvaneLogger()->Message("Computer Scanner result: %s", {LFileName});
-  return true;
-}
-
-bool TComputerScannerTask::ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&,
-                                    const TContinueCheck& ACanContinueProcessing,
-                                    const std::string& ATargetDir) {
-  TComputerInventory LInventory;
-  LInventory.ClientId = AClientId;
-  if (!Collect(LInventory, ACanContinueProcessing)) return false;
-  return !TTaskResultStore::Write(LInventory, LInventory.ScannedAt, ATargetDir, CTaskName).empty();
+TResultTask::TTaskRun TComputerScannerTask::CollectRun(const std::string& AClientId,
+                                                       const std::shared_ptr<TScannerJobAction>&,
+                                                       const TContinueCheck& ACanContinue) {
+  return CollectDocument<TComputerInventory>(
+      AClientId, [&](TComputerInventory& AInventory) { return Collect(AInventory, ACanContinue); });
 }
 
 }  // namespace Orvane

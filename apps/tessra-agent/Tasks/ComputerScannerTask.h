@@ -3,7 +3,7 @@
 #include <string>
 
 #include "Tasks/ComputerInventory.h"
-#include "OrvaneCore/Interfaces/AgentTask.Intf.h"
+#include "Tasks/ResultTask.h"
 
 namespace Orvane {
 
@@ -11,24 +11,18 @@ namespace Orvane {
 // and network interfaces. Each run leaves a TComputerInventory document in
 // DATA/results/Computer Scanner/, where the newest results are kept and older ones removed. It asks
 // the continue check between its steps, so that a stop or a shutdown cuts a run short.
-class TComputerScannerTask : public IAgentTask {
+class TComputerScannerTask : public TResultTask {
 public:
-  explicit TComputerScannerTask(std::string ADataDir);
-
-  bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-               const TContinueCheck& ACanContinueProcessing) override;
-  std::string GetAgentTaskId() override;
-  bool ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-                const TContinueCheck& ACanContinueProcessing, const std::string& ATargetDir) override;
-
-  const std::string& GetResultDir() const { return FResultDir; }
   static constexpr const char* CTaskName = "Computer Scanner";
+
+  explicit TComputerScannerTask(const std::string& ADataDir);
 
   // The collection itself; false when the continue check said stop.
   static bool Collect(TComputerInventory& AInventory, const TContinueCheck& ACanContinue);
 
-private:
-  std::string FResultDir;
+protected:
+  TTaskRun CollectRun(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
+                      const TContinueCheck& ACanContinue) override;
 };
 
 }  // namespace Orvane

@@ -20,7 +20,6 @@
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Time/DateTime.h"
-#include "Tasks/TaskResultStore.h"
 
 namespace Orvane {
 
@@ -220,12 +219,8 @@ bool TFileWalker::ScanPath(const std::string& APath) {
 
 }  // namespace
 
-TFileScannerTask::TFileScannerTask(std::string ADataDir, std::size_t AMaxFiles)
-    : FResultDir(TTaskResultStore::ResultDir(ADataDir, CTaskName)), FMaxFiles(AMaxFiles) {}
-
-std::string TFileScannerTask::GetAgentTaskId() {
-  return std::string(CFileScannerId);
-}
+TFileScannerTask::TFileScannerTask(const std::string& ADataDir, std::size_t AMaxFiles)
+    : TResultTask(ADataDir, std::string(CFileScannerId), CTaskName), FMaxFiles(AMaxFiles) {}
 
 TFileScannerTask::TOutcome TFileScannerTask::Collect(TFileInventory& AInventory,
                                                      const std::vector<std::string>& APaths,
@@ -254,39 +249,20 @@ TFileScannerTask::TOutcome TFileScannerTask::Collect(TFileInventory& AInventory,
   return LPathsFailed ? TOutcome::PathsFailed : TOutcome::Complete;
 }
 
-bool TFileScannerTask::Run(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-                           const TContinueCheck& ACanContinue, const std::string& ADir,
-                           std::string& AFileName) {
-  AFileName.clear();
+TResultTask::TTaskRun TFileScannerTask::CollectRun(const std::string& AClientId,
+                                                   const std::shared_ptr<TScannerJobAction>& AJobAction,
+                                                   const TContinueCheck& ACanContinue) {
   const auto LAction = std::dynamic_pointer_cast<TFileScannerJobAction>(AJobAction);
   if (!LAction || LAction->Paths.empty()) {
     OrvaneLogger()->Error("File Scanner: the job names no paths to scan");
-    return false;
+    return {};
   }
-  TFileInventory LInventory;
-  LInventory.ClientId = AClientId;
-  const TOutcome LOutcome = Collect(LInventory, LAction->Paths, ACanContinue);
-  if (LOutcome == TOutcome::Stopped) return false;
-  AFileName = TTaskResultStore::Write(LInventory, LInventory.ScannedAt, ADir, CTaskName);
-  return !AFileName.empty() && LOutcome == TOutcome::Complete;
-}
-
-bool TFileScannerTask::Execute(const std::string& AClientId,
-                               const std::shared_ptr<TScannerJobAction>& AJobAction,
-                               const TContinueCheck& ACanContinueProcessing) {
-  std::string LFileName;
-  const bool LSucceeded = Run(AClientId, AJobAction, ACanContinueProcessing, FResultDir, LFileName);
-  if (LFileName.empty()) return false;
-  TTaskResultStore::RemoveOld(FResultDir);
-  OrvaneLogger()->Message("File Scanner result: %s", {LFileName});
-  return LSucceeded;
-}
-
-bool TFileScannerTask::ScanOnly(const std::string& AClientId,
-                                const std::shared_ptr<TScannerJobAction>& AJobAction,
-                                const TContinueCheck& ACanContinueProcessing, const std::string& ATargetDir) {
-  std::string LFileName;
-  return Run(AClientId, AJobAction, ACanContinueProcessing, ATargetDir, LFileName);
+  auto LInventory = std::make_shared<TFileInventory>();
+  LInventory->ClientId = AClientId;
+  const TOutcome LOutcome = Collect(*LInventory, LAction->Paths, ACanContinue);
+  if (LOutcome == TOutcome::Stopped) return {};
+  // Failed paths still leave the document: the server sees what was found and what was not.
+  return {LInventory, LInventory->ScannedAt, LOutcome == TOutcome::Complete};
 }
 
 }  // namespace Orvane

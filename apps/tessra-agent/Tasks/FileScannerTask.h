@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "OrvaneCore/Interfaces/AgentTask.Intf.h"
 #include "Tasks/FileInventory.h"
+#include "Tasks/ResultTask.h"
 
 namespace Orvane {
 
@@ -23,36 +23,28 @@ namespace Orvane {
 // an error entry too but does not fail the run: a tree changes while it is walked, and files that
 // vanish meanwhile are passed over silently. The listing stops at a limit of files, which the
 // document and the log say. The continue check is asked every few hundred entries.
-class TFileScannerTask : public IAgentTask {
+class TFileScannerTask : public TResultTask {
 public:
+  static constexpr const char* CTaskName = "File Scanner";
+
   // About 1.3 KB of memory a file while the document is made: some 260 MB at the limit.
   static constexpr std::size_t CDefaultMaxFiles = 200000;
   static constexpr std::size_t CEntriesPerCheck = 512;
   static constexpr std::size_t CMaxErrorEntries = 1000;
 
-  explicit TFileScannerTask(std::string ADataDir, std::size_t AMaxFiles = CDefaultMaxFiles);
-
-  bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-               const TContinueCheck& ACanContinueProcessing) override;
-  std::string GetAgentTaskId() override;
-  bool ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-                const TContinueCheck& ACanContinueProcessing, const std::string& ATargetDir) override;
-
-  const std::string& GetResultDir() const { return FResultDir; }
-  static constexpr const char* CTaskName = "File Scanner";
+  explicit TFileScannerTask(const std::string& ADataDir, std::size_t AMaxFiles = CDefaultMaxFiles);
 
   enum class TOutcome { Complete, PathsFailed, Stopped };
   // The collection itself, over APaths.
   TOutcome Collect(TFileInventory& AInventory, const std::vector<std::string>& APaths,
                    const TContinueCheck& ACanContinue) const;
 
-private:
-  // Collects and writes into ADir; false when the run failed (nothing written, or a named path
-  // failed). AFileName is the written file, "" when none.
-  bool Run(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-           const TContinueCheck& ACanContinue, const std::string& ADir, std::string& AFileName);
+protected:
+  // Over the paths of the job's TFileScannerJobAction; a job without paths fails without a document.
+  TTaskRun CollectRun(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
+                      const TContinueCheck& ACanContinue) override;
 
-  std::string FResultDir;
+private:
   std::size_t FMaxFiles;
 };
 

@@ -6,16 +6,12 @@
 #include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Time/DateTime.h"
-#include "Tasks/TaskResultStore.h"
 
 namespace Orvane {
 
-TLastUserScannerTask::TLastUserScannerTask(std::string ADataDir, std::string ARecordFile)
-    : FResultDir(TTaskResultStore::ResultDir(ADataDir, CTaskName)), FRecordFile(std::move(ARecordFile)) {}
-
-std::string TLastUserScannerTask::GetAgentTaskId() {
-  return std::string(CLastUserScannerId);
-}
+TLastUserScannerTask::TLastUserScannerTask(const std::string& ADataDir, std::string ARecordFile)
+    : TResultTask(ADataDir, std::string(CLastUserScannerId), CTaskName),
+      FRecordFile(std::move(ARecordFile)) {}
 
 bool TLastUserScannerTask::Collect(TLastUserInventory& AInventory, const TContinueCheck& ACanContinue) const {
   AInventory.ScannedAt = Now();
@@ -49,27 +45,11 @@ bool TLastUserScannerTask::Collect(TLastUserInventory& AInventory, const TContin
   return true;
 }
 
-std::string TLastUserScannerTask::Run(const std::string& AClientId, const TContinueCheck& ACanContinue,
-                                      const std::string& ADir) {
-  TLastUserInventory LInventory;
-  LInventory.ClientId = AClientId;
-  if (!Collect(LInventory, ACanContinue)) return "";
-  return TTaskResultStore::Write(LInventory, LInventory.ScannedAt, ADir, CTaskName);
-}
-
-bool TLastUserScannerTask::Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&,
-                                   const TContinueCheck& ACanContinueProcessing) {
-  const std::string LFileName = Run(AClientId, ACanContinueProcessing, FResultDir);
-  if (LFileName.empty()) return false;
-  TTaskResultStore::RemoveOld(FResultDir);
-  OrvaneLogger()->Message("Last user Scanner result: %s", {LFileName});
-  return true;
-}
-
-bool TLastUserScannerTask::ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&,
-                                    const TContinueCheck& ACanContinueProcessing,
-                                    const std::string& ATargetDir) {
-  return !Run(AClientId, ACanContinueProcessing, ATargetDir).empty();
+TResultTask::TTaskRun TLastUserScannerTask::CollectRun(const std::string& AClientId,
+                                                       const std::shared_ptr<TScannerJobAction>&,
+                                                       const TContinueCheck& ACanContinue) {
+  return CollectDocument<TLastUserInventory>(
+      AClientId, [&](TLastUserInventory& AInventory) { return Collect(AInventory, ACanContinue); });
 }
 
 }  // namespace Orvane

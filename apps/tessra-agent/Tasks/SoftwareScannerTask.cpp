@@ -6,16 +6,12 @@
 #include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Time/DateTime.h"
-#include "Tasks/TaskResultStore.h"
 
 namespace Orvane {
 
-TSoftwareScannerTask::TSoftwareScannerTask(std::string ADataDir, std::string AStatusFile)
-    : FResultDir(TTaskResultStore::ResultDir(ADataDir, CTaskName)), FStatusFile(std::move(AStatusFile)) {}
-
-std::string TSoftwareScannerTask::GetAgentTaskId() {
-  return std::string(CSoftwareScannerId);
-}
+TSoftwareScannerTask::TSoftwareScannerTask(const std::string& ADataDir, std::string AStatusFile)
+    : TResultTask(ADataDir, std::string(CSoftwareScannerId), CTaskName),
+      FStatusFile(std::move(AStatusFile)) {}
 
 bool TSoftwareScannerTask::Collect(TSoftwareInventory& AInventory, const TContinueCheck& ACanContinue) const {
   AInventory.ScannedAt = Now();
@@ -39,27 +35,11 @@ bool TSoftwareScannerTask::Collect(TSoftwareInventory& AInventory, const TContin
   return true;
 }
 
-std::string TSoftwareScannerTask::Run(const std::string& AClientId, const TContinueCheck& ACanContinue,
-                                      const std::string& ADir) {
-  TSoftwareInventory LInventory;
-  LInventory.ClientId = AClientId;
-  if (!Collect(LInventory, ACanContinue)) return "";
-  return TTaskResultStore::Write(LInventory, LInventory.ScannedAt, ADir, CTaskName);
-}
-
-bool TSoftwareScannerTask::Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&,
-                                   const TContinueCheck& ACanContinueProcessing) {
-  const std::string LFileName = Run(AClientId, ACanContinueProcessing, FResultDir);
-  if (LFileName.empty()) return false;
-  TTaskResultStore::RemoveOld(FResultDir);
-  OrvaneLogger()->Message("Software Scanner result: %s", {LFileName});
-  return true;
-}
-
-bool TSoftwareScannerTask::ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&,
-                                    const TContinueCheck& ACanContinueProcessing,
-                                    const std::string& ATargetDir) {
-  return !Run(AClientId, ACanContinueProcessing, ATargetDir).empty();
+TResultTask::TTaskRun TSoftwareScannerTask::CollectRun(const std::string& AClientId,
+                                                       const std::shared_ptr<TScannerJobAction>&,
+                                                       const TContinueCheck& ACanContinue) {
+  return CollectDocument<TSoftwareInventory>(
+      AClientId, [&](TSoftwareInventory& AInventory) { return Collect(AInventory, ACanContinue); });
 }
 
 }  // namespace Orvane

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "OrvaneCore/Interfaces/AgentTask.Intf.h"
 #include "Tasks/DpkgStatusReader.h"
+#include "Tasks/ResultTask.h"
 #include "Tasks/SoftwareInventory.h"
 
 namespace Orvane {
@@ -13,29 +13,22 @@ namespace Orvane {
 // the newest results are kept and older ones removed. Malformed entries of the database are left
 // out and counted in the document; a database that cannot be read fails the run. The continue
 // check is asked every few hundred entries, so that a stop cuts a run short.
-class TSoftwareScannerTask : public IAgentTask {
+class TSoftwareScannerTask : public TResultTask {
 public:
-  explicit TSoftwareScannerTask(std::string ADataDir,
-                                std::string AStatusFile = TDpkgStatusReader::CDefaultStatusFile);
-
-  bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-               const TContinueCheck& ACanContinueProcessing) override;
-  std::string GetAgentTaskId() override;
-  bool ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-                const TContinueCheck& ACanContinueProcessing, const std::string& ATargetDir) override;
-
-  const std::string& GetResultDir() const { return FResultDir; }
   static constexpr const char* CTaskName = "Software Scanner";
+
+  explicit TSoftwareScannerTask(const std::string& ADataDir,
+                                std::string AStatusFile = TDpkgStatusReader::CDefaultStatusFile);
 
   // The collection itself; false (logged) when the database cannot be read or the continue check
   // said stop.
   bool Collect(TSoftwareInventory& AInventory, const TContinueCheck& ACanContinue) const;
 
-private:
-  // Collects and writes into ADir; the written file's path, "" on failure.
-  std::string Run(const std::string& AClientId, const TContinueCheck& ACanContinue, const std::string& ADir);
+protected:
+  TTaskRun CollectRun(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
+                      const TContinueCheck& ACanContinue) override;
 
-  std::string FResultDir;
+private:
   std::string FStatusFile;
 };
 
