@@ -27,6 +27,7 @@ constexpr int CListenBacklog = 128;
 // While a peer or a pause has a deadline, poll() wakes at least this often, so a deadline is never
 // missed by much even if the clock of the computation drifts.
 constexpr int CMaxPollMs = 1000;
+constexpr int CIdlePollMs = 3600 * 1000;
 // Accepting stops after this many connections in one round, so a flood of connects cannot starve
 // the peers already served.
 constexpr int CMaxAcceptsPerRound = 64;
@@ -114,8 +115,9 @@ struct TControlServer::TLoop {
   }
 
   int PollTimeoutMs(bool AAccepting) const {
-    // Nothing has a deadline: an idle agent sleeps until a peer connects or Stop wakes it.
-    if (AAccepting && Clients.empty()) return -1;
+    // Nothing has a deadline: an idle agent sleeps until a peer connects or Stop wakes it, and
+    // otherwise only looks up once an hour.
+    if (AAccepting && Clients.empty()) return CIdlePollMs;
     TMonoTime LNearest = RealNow() + std::chrono::milliseconds(CMaxPollMs);
     if (!AAccepting) LNearest = std::min(LNearest, AcceptPausedUntil);
     for (const TClient& LClient : Clients) LNearest = std::min(LNearest, LClient.Deadline);
