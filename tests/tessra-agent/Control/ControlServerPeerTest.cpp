@@ -15,15 +15,17 @@
 namespace Orvane {
 namespace {
 
-// Connects as AUid in a child process and sends one request; the child's exit code says what came
+// Connects as AUid in a child process to ADir/control.sock and sends one request; the child's exit code says what came
 // back: 0 an ERROR answer naming the refusal, 1 an OK answer, 2 no connection, 3 anything else.
-int RequestAsUser(const std::string& ASocketPath, uid_t AUid) {
+int RequestAsUser(const std::string& ADir, uid_t AUid) {
+  const sockaddr_un LAddress = ControlSocketAddress("control.sock");
   const pid_t LChild = fork();
   if (LChild == 0) {
-    // Only system calls from here on: the parent has threads.
+    // Only system calls from here on: the parent has threads. The socket is reached from inside
+    // its folder, so that folders above it that the other user may not enter do not matter.
+    if (chdir(ADir.c_str()) != 0) _exit(3);
     if (setresgid(AUid, AUid, AUid) != 0 || setresuid(AUid, AUid, AUid) != 0) _exit(3);
     const int LSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un LAddress = ControlSocketAddress(ASocketPath);
     if (connect(LSocket, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) != 0) _exit(2);
     // The agent may have answered and closed before the request goes out: no SIGPIPE, just read.
     const char CRequest[] = "status\n";
@@ -54,8 +56,8 @@ TEST(ControlServerPeerTest, APeerOfAnotherUserIsRefusedEvenThroughAnOpenSocketFi
   LServer.Start();
   // Opened on purpose: only the peer check stands between the other user and the agent.
   ASSERT_EQ(chmod(LPath.c_str(), 0666), 0);
-  EXPECT_EQ(RequestAsUser(LPath, 65534), 0);
-  EXPECT_EQ(RequestAsUser(LPath, 0), 1);
+  EXPECT_EQ(RequestAsUser(LDir.Path(), 65534), 0);
+  EXPECT_EQ(RequestAsUser(LDir.Path(), 0), 1);
   LServer.Stop();
 }
 
