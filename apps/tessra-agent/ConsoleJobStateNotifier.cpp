@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstdio>
 
+#include "AgentSetup.h"
 #include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Time/DateTime.h"
 
@@ -19,10 +19,7 @@ std::string TConsoleJobStateNotifier::FormatLine(const std::string& AEvent, cons
 
 void TConsoleJobStateNotifier::Print(const std::string& AEvent, const TJobPtr& AJob) {
   if (!AJob) return;
-  const std::string LLine = FormatLine(AEvent, *AJob) + "\n";
-  // One write per line, so that lines of different threads never mix.
-  std::fwrite(LLine.data(), 1, LLine.size(), stdout);
-  std::fflush(stdout);
+  Say(FormatLine(AEvent, *AJob));
 }
 
 void TConsoleJobStateNotifier::JobQueueChanged(const TJobList& AJobs) {

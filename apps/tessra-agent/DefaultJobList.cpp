@@ -42,17 +42,17 @@ std::shared_ptr<TStartConditionInterval> EveryMinutes(int32_t AMinutes, int32_t 
 TJobList BuildDefaultJobList() {
   TJobList LJobs;
 
-  TJobPtr LScan = CreateAgentTaskJob(CComputerScanJobId, "Computer Scanner", CComputerScannerTaskId, 1);
+  TJobPtr LScan = CreateAgentTaskJob(CComputerScanJobId, "Computer Scanner", std::string(CComputerScannerId), 1);
   LScan->GetStartCondition()->AddCondition(std::make_shared<TStartConditionOnAgentStart>());
   LScan->GetStartCondition()->AddCondition(EveryMinutes(2, 20));
   LJobs.push_back(LScan);
 
   TJobPtr LShutdownScan = CreateAgentTaskJob(CShutdownComputerScanJobId, "Computer Scanner at shutdown",
-                                             CComputerScannerTaskId, 2);
+                                             std::string(CComputerScannerId), 2);
   LShutdownScan->GetStartCondition()->AddCondition(std::make_shared<TStartConditionOnShutdown>());
   LJobs.push_back(LShutdownScan);
 
-  TJobPtr LWatch = CreateAgentTaskJob(CSettingsWatchJobId, "Settings watch", CSettingsWatchTaskId, 3);
+  TJobPtr LWatch = CreateAgentTaskJob(CSettingsWatchJobId, "Settings watch", std::string(CSettingsWatchId), 3);
   LWatch->GetStartCondition()->AddCondition(EveryMinutes(5, 0));
   LJobs.push_back(LWatch);
 

@@ -4,10 +4,6 @@
 
 namespace Orvane {
 
-// The agent-task ids the host works with (the module's table has them all).
-inline constexpr const char* CComputerScannerTaskId = "{B3A5474A-E933-4CC0-8567-C80F6591AC19}";
-inline constexpr const char* CSettingsWatchTaskId = "{EE727092-AD9C-42F3-B73D-053CAD48C72B}";
-
 // Identifiers of the built-in jobs.
 inline constexpr const char* CComputerScanJobId = "{6E0C9F43-2B7A-4C55-9E1D-3A8F0B6D2C71}";
 inline constexpr const char* CShutdownComputerScanJobId = "{9A4D2E18-7F36-4B0C-8C52-E61B7D3F0A94}";

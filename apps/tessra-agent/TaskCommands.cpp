@@ -35,8 +35,23 @@ std::string NewestResult(const std::string& ADataDir, const std::string& ATaskNa
 
 // The runtime of a command that runs no service: a restart request has nothing to restart.
 TAgentRuntimeOptions RuntimeOptions(const TTaskCommandOptions& AOptions, const std::string& ADataDir) {
-  return {ADataDir, AOptions.ClientId.empty() ? DefaultClientId() : AOptions.ClientId, "", AOptions.ModulePath,
+  return {ADataDir, AOptions.ClientId.empty() ? DefaultClientId() : AOptions.ClientId, "",
+          AOptions.ModulePath,
           [] { Say("tessra-agent: an agent restart was requested; no agent service runs in this command"); }};
+}
+
+// Runs a command's body and turns what it throws into the program's exit codes.
+template <class TBody>
+int Guarded(TBody&& ABody) {
+  try {
+    return ABody();
+  } catch (const EAgentBadInput& E) {
+    Fail(E.what());
+    return CExitUsage;
+  } catch (const std::exception& E) {
+    Fail(E.what());
+    return CExitFailure;
+  }
 }
 
 }  // namespace
@@ -49,7 +64,7 @@ int RunTaskCommand(const TTaskCommandOptions& AOptions, const std::string& AName
     return CExitUsage;
   }
   const std::string LName = GetAgentTaskName(*LId);
-  try {
+  return Guarded([&] {
     const std::string LDataDir = UseDataDir(AOptions.DataDir, true);
     TAgentLogScope LLog(AOptions.LogLevel, AOptions.LogFile);
     TAgentRuntime LRuntime(RuntimeOptions(AOptions, LDataDir));
@@ -88,17 +103,11 @@ int RunTaskCommand(const TTaskCommandOptions& AOptions, const std::string& AName
     Say(LResult.empty() ? "tessra-agent: " + LName + " succeeded; it leaves no result document"
                         : "tessra-agent: " + LName + " succeeded; result: " + LResult);
     return CExitSuccess;
-  } catch (const EAgentBadInput& E) {
-    Fail(E.what());
-    return CExitUsage;
-  } catch (const std::exception& E) {
-    Fail(E.what());
-    return CExitFailure;
-  }
+  });
 }
 
 int ListTasksCommand(const TTaskCommandOptions& AOptions) {
-  try {
+  return Guarded([&] {
     const std::string LDataDir = UseDataDir(AOptions.DataDir, true);
     TAgentLogScope LLog(AOptions.LogLevel, AOptions.LogFile);
     TAgentRuntime LRuntime(RuntimeOptions(AOptions, LDataDir));
@@ -110,13 +119,7 @@ int ListTasksCommand(const TTaskCommandOptions& AOptions) {
                            LImplemented.count(UpperCase(LId)) ? "yes" : "no");
     std::fwrite(LText.data(), 1, LText.size(), stdout);
     return CExitSuccess;
-  } catch (const EAgentBadInput& E) {
-    Fail(E.what());
-    return CExitUsage;
-  } catch (const std::exception& E) {
-    Fail(E.what());
-    return CExitFailure;
-  }
+  });
 }
 
 }  // namespace Orvane

@@ -11,7 +11,7 @@
 namespace Orvane::E2E {
 namespace {
 
-constexpr const char* CComputerScannerTaskId = "{B3A5474A-E933-4CC0-8567-C80F6591AC19}";
+const std::string CComputerScannerTaskId(CComputerScannerId);
 
 class AgentControlE2ETest : public AgentE2ETest {
 protected:
@@ -83,7 +83,7 @@ TEST_F(AgentControlE2ETest, EnqueuedTaskRunsAtOnceAndStatusShowsTheLists) {
   ASSERT_NE(LRow, std::string::npos) << LOut;
   const std::string LLine = LOut.substr(LOut.rfind('\n', LRow) + 1, LRow - LOut.rfind('\n', LRow));
   EXPECT_NE(LLine.find("automatic  2"), std::string::npos) << LLine;
-  EXPECT_NE(LOut.find(CShutdownScanJobId), std::string::npos) << LOut;
+  EXPECT_NE(LOut.find(CShutdownComputerScanJobId), std::string::npos) << LOut;
 
   LAgent.Signal(SIGINT);
   EXPECT_EQ(LAgent.WaitForExit(), 0);

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "DefaultJobList.h"
+#include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Time/Clock.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 
@@ -27,8 +29,6 @@ namespace Orvane::E2E {
 
 namespace fs = std::filesystem;
 
-inline constexpr const char* CComputerScanJobId = "{6E0C9F43-2B7A-4C55-9E1D-3A8F0B6D2C71}";
-inline constexpr const char* CShutdownScanJobId = "{9A4D2E18-7F36-4B0C-8C52-E61B7D3F0A94}";
 inline constexpr const char* CManualJobId = "{5B7F3A21-0C4D-4E8A-9F61-2D3C4B5A6978}";
 inline constexpr const char* CManualExecutionId = "{0E3D2C1B-4A59-4687-B8C9-DAEBFC0D1E2F}";
 inline constexpr const char* CDelayedJobId = "{7C1D9E52-3A64-4B08-A1F7-5E2B8C9D0A13}";

@@ -40,13 +40,13 @@ TEST_F(AgentE2ETest, SigtermRunsTheShutdownJobBeforeTheProcessEnds) {
   ASSERT_TRUE(
       LAgent.WaitForOutput(std::string("done                   Computer Scanner ") + CComputerScanJobId))
       << LAgent.Out() << LAgent.Err();
-  EXPECT_FALSE(LAgent.OutContains(CShutdownScanJobId));
+  EXPECT_FALSE(LAgent.OutContains(CShutdownComputerScanJobId));
 
   LAgent.Signal(SIGTERM);
   ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
   const std::string LOut = LAgent.Out();
   const std::size_t LShutdownDone =
-      LOut.find(std::string("done                   Computer Scanner at shutdown ") + CShutdownScanJobId);
+      LOut.find(std::string("done                   Computer Scanner at shutdown ") + CShutdownComputerScanJobId);
   ASSERT_NE(LShutdownDone, std::string::npos) << LOut;
   EXPECT_LT(LShutdownDone, LOut.find("tessra-agent: shut down"));
 }

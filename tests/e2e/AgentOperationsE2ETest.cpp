@@ -31,7 +31,7 @@ TEST_F(AgentOperationsE2ETest, UnitStopRunsNoShutdownJob) {
   LAgent.Signal(SIGTERM);
   ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
   EXPECT_TRUE(LAgent.OutContains("tessra-agent: stopped")) << LAgent.Out();
-  EXPECT_FALSE(LAgent.OutContains(CShutdownScanJobId)) << LAgent.Out();
+  EXPECT_FALSE(LAgent.OutContains(CShutdownComputerScanJobId)) << LAgent.Out();
   EXPECT_NE(ReadFile(FWorkDir / "systemctl.asked").find("is-system-running"), std::string::npos);
 }
 
@@ -41,7 +41,7 @@ TEST_F(AgentOperationsE2ETest, SigtermWhileTheSystemGoesDownRunsTheShutdownJob) 
       << LAgent.Out() << LAgent.Err();
   LAgent.Signal(SIGTERM);
   ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
-  EXPECT_TRUE(LAgent.OutContains(std::string("done                   Computer Scanner at shutdown ") + CShutdownScanJobId))
+  EXPECT_TRUE(LAgent.OutContains(std::string("done                   Computer Scanner at shutdown ") + CShutdownComputerScanJobId))
       << LAgent.Out();
   EXPECT_TRUE(LAgent.OutContains("tessra-agent: shut down")) << LAgent.Out();
 }

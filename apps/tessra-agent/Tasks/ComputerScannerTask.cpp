@@ -17,7 +17,7 @@
 #include <set>
 #include <utility>
 
-#include "DefaultJobList.h"
+#include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/Paths.h"
@@ -168,7 +168,7 @@ void CollectNetwork(TComputerInventory& A) {
 }  // namespace
 
 TComputerScannerTask::TComputerScannerTask(const std::string& ADataDir)
-    : TResultTask(ADataDir, std::string(CComputerScannerTaskId), CTaskName) {}
+    : TResultTask(ADataDir, std::string(CComputerScannerId), CTaskName) {}
 
 bool TComputerScannerTask::Collect(TComputerInventory& AInventory, const TContinueCheck& ACanContinue) {
   const std::pair<const char*, void (*)(TComputerInventory&)> LSteps[] = {
