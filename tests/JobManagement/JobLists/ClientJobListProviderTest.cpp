@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
+#include "Support/LogCapture.h"
 #include "Support/JobIdentifiers.h"
 #include "JobManagement/JobLists/ClientJobListProvider.h"
 #include "OrvaneCore/Data/ClassRegistry.h"
@@ -64,11 +65,6 @@ using Testing::Identifiers;
 
 class ClientJobListProviderTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
-  }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   // The next request is answered with AJobs and AExistingIds; the request is kept in FLastRequest.
   void Answer(TJobList AJobs, TStrings AExistingIds) {
@@ -95,7 +91,7 @@ protected:
   };
 
   Testing::TManualClockScope FClock;
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<MockRequestSender> FSender = std::make_shared<::testing::StrictMock<MockRequestSender>>();
   std::shared_ptr<Testing::TRecordingJobListSaver> FSaver =
       std::make_shared<Testing::TRecordingJobListSaver>();

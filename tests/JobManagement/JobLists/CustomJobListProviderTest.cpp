@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "Support/LogCapture.h"
 #include "Support/JobIdentifiers.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/LogSink.h"
@@ -57,11 +58,6 @@ TJobPtr Find(const TJobList& AJobs, const std::string& AIdentifier) {
 
 class CustomJobListProviderTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
-  }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   // Loads ASource at the next fetch and returns that fetch.
   TJobList Reload(TJobList ASource) {
@@ -70,7 +66,7 @@ protected:
     return FProvider->FetchJobList();
   }
 
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<TRecordingStorageManager> FManager = std::make_shared<TRecordingStorageManager>();
   std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   std::shared_ptr<TRecordingJobLoader> FLoader = std::make_shared<TRecordingJobLoader>();

@@ -9,6 +9,7 @@
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 
 namespace Orvane {
@@ -64,11 +65,9 @@ IJobProcessor<>* Start(IJobProcessorPool<>& APool, const TJobPtr& AJob) {
 
 class CustomJobProcessorPoolTest : public ::testing::Test {
 protected:
-  void SetUp() override { AddLogSink(FLog); }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   Testing::TManualClockScope FClock;
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::atomic<int> FLive{0};
 };
 

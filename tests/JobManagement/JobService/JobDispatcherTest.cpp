@@ -7,6 +7,7 @@
 #include "JobManagement/JobService/JobQueue.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 #include "Support/RecordingPool.h"
 #include "Support/ServiceMocks.h"
@@ -31,8 +32,6 @@ TJobPtr MakeJob(const std::string& AId, bool AManual = false, int AOrder = 0) {
 
 class JobDispatcherTest : public ::testing::Test {
 protected:
-  void SetUp() override { AddLogSink(FLog); }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   std::shared_ptr<TJobDispatcher> MakeDispatcher(int32_t ALimit, std::shared_ptr<IJobServant> AServant) {
     FPool = std::make_shared<Testing::TRecordingPool>(ALimit);
@@ -47,7 +46,7 @@ protected:
   }
 
   Testing::TManualClockScope FClock;
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
   std::shared_ptr<Testing::TFakeJobListProvider> FProvider = std::make_shared<Testing::TFakeJobListProvider>();
   std::shared_ptr<NiceMock<Testing::MockJobServant>> FServant = std::make_shared<NiceMock<Testing::MockJobServant>>();

@@ -17,6 +17,7 @@
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Platform/Mutex.h"
 #include "OrvaneCore/Time/Clock.h"
+#include "Support/LogCapture.h"
 #include "Support/RecordingJobStorage.h"
 
 namespace Orvane {
@@ -78,8 +79,6 @@ void RunConcurrently(const std::vector<std::function<void()>>& ABodies) {
 class JobQueueConcurrencyTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
     for (int LProducer = 0; LProducer < CProducers; ++LProducer) {
       for (int LIndex = 0; LIndex < CJobsPerProducer; ++LIndex) {
         const std::string LName = std::to_string(LProducer) + "-" + std::to_string(LIndex);
@@ -94,7 +93,6 @@ protected:
       }
     }
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   void RunAgainst(IJobQueue<>& AQueue, const std::function<void()>& AExtraBody = nullptr) {
     std::atomic<int> LProducersLeft{CProducers};
@@ -168,7 +166,7 @@ protected:
     EXPECT_EQ(FSaver->LastSave(), std::vector<std::string>()) << "the last save saw the emptied queue";
   }
 
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   TJobList FJobs[CProducers];
   TJobList FDuplicates[CProducers];

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "JobManagement/JobService/JobQueue.h"
+#include "Support/LogCapture.h"
 #include "Support/JobIdentifiers.h"
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Jobs/JobAction.h"
@@ -52,11 +53,6 @@ using Testing::Identifiers;
 
 class JobQueueTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
-  }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   TStrings DrainIdentifiers() {
     TStrings LResult;
@@ -64,7 +60,7 @@ protected:
     return LResult;
   }
 
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   std::shared_ptr<TRecordingJobLoader> FLoader = std::make_shared<TRecordingJobLoader>();
   std::shared_ptr<IJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(FSaver, FLoader);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "JobManagement/JobService/JobQueue.h"
+#include "Support/LogCapture.h"
 #include "Support/JobIdentifiers.h"
 #include "JobManagement/JobService/JobScheduler.h"
 #include "OrvaneCore/Base/Exceptions.h"
@@ -79,11 +80,7 @@ protected:
       FSynced.push_back(Identifiers(AJobs.ToVector()));
       FRealQueue->SyncQueue(AJobs);
     });
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  ~JobSchedulerTest() override { RemoveAllLogSinks(); }
-
   // The provider's own objects for the automatic jobs of ASource.
   TJobList LoadAutoJobs(TJobList ASource) {
     FProvider->Source = std::move(ASource);
@@ -101,7 +98,7 @@ protected:
   }
 
   Testing::TManualClockScope FClock;
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::vector<TLogEntry> FEntries;
   std::shared_ptr<TJobQueue<>> FRealQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
   std::shared_ptr<NiceMock<Testing::MockJobQueue>> FQueue =

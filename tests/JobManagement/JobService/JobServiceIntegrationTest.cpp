@@ -14,6 +14,7 @@
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 
@@ -56,7 +57,6 @@ TJobPtr AgentTaskJob(const std::string& AIdentifier, const std::string& ATaskId)
 class JobServiceIntegrationTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    AddLogSink(FLog);
     auto LTask = FTask;
     auto LDispatcher = std::make_shared<TAgentTaskDispatcher>(
         TClientId{"client-1"},
@@ -73,11 +73,10 @@ protected:
   void TearDown() override {
     FService->Stop();
     FService.reset();
-    RemoveAllLogSinks();
   }
 
   Testing::TManualClockScope FClock;
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<TCountingTask> FTask = std::make_shared<TCountingTask>(CScannerId);
   TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::shared_ptr<TAgentTaskJobProcessorPool> FPool;

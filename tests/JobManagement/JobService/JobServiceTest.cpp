@@ -10,6 +10,7 @@
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 #include "Support/RecordingPool.h"
 #include "Support/ServiceMocks.h"
@@ -36,7 +37,6 @@ TJobPtr MakeJob(const std::string& AId, bool AManual = false) {
 class JobServiceTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    AddLogSink(FLog);
     ON_CALL(*FScheduler, UpdateQueue(_)).WillByDefault([this](TConditions) {
       ++FTurns;
       return 0;
@@ -44,7 +44,6 @@ protected:
   }
   void TearDown() override {
     FService.reset();
-    RemoveAllLogSinks();
   }
 
   void MakeService(std::shared_ptr<IJobServant> AServant = nullptr, std::shared_ptr<IJobDispatcher> ADispatcher = nullptr) {
@@ -55,7 +54,7 @@ protected:
 
   Testing::TManualClockScope FClock;
   TMonoTime FStart = Clock().Monotonic();
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
   std::shared_ptr<Testing::TFakeJobListProvider> FProvider = std::make_shared<Testing::TFakeJobListProvider>();
   std::shared_ptr<Testing::TRecordingPool> FPool = std::make_shared<Testing::TRecordingPool>(100);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "JobManagement/Storage/FileJobListProvider.h"
+#include "Support/LogCapture.h"
 #include "Support/JobIdentifiers.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
@@ -73,10 +74,7 @@ class TFileJobListFixture : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FData.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   std::string StorageDir() const { return FPathProvider->GetStoragePath(); }
   std::string QueueFile() const { return StorageDir() + "/" + CManualJobsInJobQueueFileName; }
@@ -89,7 +87,7 @@ protected:
   }
 
   TTempDir FData{"orvane-manual-jobs"};
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = NewPathProvider(FData.Path());
 };
 

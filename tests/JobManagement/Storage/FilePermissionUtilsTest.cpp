@@ -14,6 +14,7 @@
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Platform/Paths.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 
 namespace Orvane {
@@ -71,12 +72,9 @@ class FilePermissionUtilsTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FTemp.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
   void TearDown() override {
     SetFilePermissionsPluginBaseDirForTesting("");
-    RemoveAllLogSinks();
   }
 
   // A file (or directory) of the temporary directory with exactly AMode.
@@ -98,7 +96,7 @@ protected:
   }
 
   Testing::TTempDir FTemp{"orvane-permissions"};
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
 };
 
 TEST_F(FilePermissionUtilsTest, PluginGrantsReadToEverybodyAndWriteOnlyWithTheFlag) {

@@ -15,6 +15,7 @@
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/NativeXml.h"
+#include "Support/LogCapture.h"
 #include "Support/EnvScope.h"
 #include "Support/TempDir.h"
 
@@ -86,10 +87,7 @@ class FileStartConditionStorageManagerTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   // A manager on the fixture's file, as a new agent process would build it.
   std::shared_ptr<TObservedManager> NewManager() { return std::make_shared<TObservedManager>(FPath); }
@@ -105,7 +103,7 @@ protected:
   Testing::TTempDir FDir{"orvane-condstore"};
   // Below a directory that does not exist yet: the save creates it.
   const std::string FPath = FDir.Path() + "/Agent/Storage/ConditionStorage.xml";
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
 };
 
 TEST_F(FileStartConditionStorageManagerTest, SaveBeforeLoadWritesNothingAndLeavesTheFileAlone) {

@@ -9,6 +9,7 @@
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/TempDir.h"
@@ -87,10 +88,7 @@ class StartConditionStorageManagerRestartTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   // An agent process; the one before it must be gone (it saves as it goes).
   std::unique_ptr<TAgentProcess> Start(TJobPtr ASource) {
@@ -101,7 +99,7 @@ protected:
   Testing::TManualClockScope FClock{EncodeDateTime(2026, 3, 2, 10, 0, 0)};
   Testing::TTempDir FDir{"orvane-restart"};
   const std::string FPath = FDir.Path() + "/ConditionStorage.xml";
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
 };
 
 TEST_F(StartConditionStorageManagerRestartTest, IntervalJobThatRanIsNotRunAgainEarly) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
+#include "Support/LogCapture.h"
 #include "Support/JobIdentifiers.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobManagement/JobService/JobScheduler.h"
@@ -53,11 +54,6 @@ using Testing::Identifiers;
 
 class AgentTaskJobListProviderTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
-  }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   // Every request is answered with AJobs (and the manual job ids of the request as still known).
   void AnswerAlways(TJobList AJobs) {
@@ -77,7 +73,7 @@ protected:
   TJobList AutoJobs() { return FProvider->CreateSnapshot().AutoJobs; }
 
   Testing::TManualClockScope FClock;
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<MockRequestSender> FSender = std::make_shared<::testing::NiceMock<MockRequestSender>>();
   std::shared_ptr<Testing::MockAgentTaskDispatcher> FDispatcher =
       std::make_shared<::testing::StrictMock<Testing::MockAgentTaskDispatcher>>();

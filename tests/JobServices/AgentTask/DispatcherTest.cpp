@@ -7,6 +7,7 @@
 #include "OrvaneCore/Container/ContainerTypes.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/TaskMocks.h"
 
 namespace Orvane {
@@ -42,15 +43,13 @@ std::shared_ptr<StrictMock<Testing::MockAgentTask>> MakeTask(const std::string& 
 class DispatcherTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    AddLogSink(FLog);
     FTasks.Add(FTaskA);
     FTasks.Add(FTaskB);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   std::vector<std::string> Messages() const { return FLog->Texts(TLogEntryKind::Message); }
 
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<StrictMock<Testing::MockAgentTask>> FTaskA = MakeTask(CTaskA);
   std::shared_ptr<StrictMock<Testing::MockAgentTask>> FTaskB = MakeTask(CTaskB);
   Testing::TCountingTaskSequence FTasks;

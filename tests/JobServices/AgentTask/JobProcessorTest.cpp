@@ -9,6 +9,7 @@
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Time/WaitableEvent.h"
+#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 #include "Support/HostMocks.h"
 
@@ -49,10 +50,8 @@ TJobPtr MakeJob(const std::string& AId, bool AManual, const std::string& AExecut
 class JobProcessorTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    AddLogSink(FLog);
     FPool->GetOnJobDone().Add([this](const TJobPtr&) { FDone.SetEvent(); });
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   // Runs AJob as the dispatcher does and waits until the pool announced it finished.
   void Run(const TJobPtr& AJob) {
@@ -76,7 +75,7 @@ protected:
   }
 
   Testing::TManualClockScope FClock;  // nothing here may wait for time to pass
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::shared_ptr<StrictMock<Testing::MockExecStateReporter>> FReporter =
       std::make_shared<StrictMock<Testing::MockExecStateReporter>>();
   std::shared_ptr<StrictMock<Testing::MockAgentTaskDispatcher>> FDispatcher =

@@ -13,6 +13,7 @@
 #include "Control/ControlServer.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Time/Clock.h"
+#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 #include "Support/TempDir.h"
 
@@ -89,13 +90,11 @@ class ControlServerTest : public ::testing::Test {
 protected:
   Testing::TTempDir FDir{"ctl"};
   std::string FPath = ControlSocketPath(FDir.Path());
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
 
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 };
 
 TEST_F(ControlServerTest, AnswersThroughARealSocketThatOnlyItsOwnerMayOpen) {

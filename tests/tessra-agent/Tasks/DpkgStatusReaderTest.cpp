@@ -7,6 +7,7 @@
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 #include "Tasks/DpkgStatusReader.h"
 
@@ -17,10 +18,7 @@ class DpkgStatusReaderTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   std::string WriteStatus(const std::string& AText) {
     std::ofstream(FDir.Path() + "/status", std::ios::binary) << AText;
@@ -43,7 +41,7 @@ protected:
   }
 
   Testing::TTempDir FDir;
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   std::vector<std::shared_ptr<TInstalledPackage>> FPackages;
 };
 

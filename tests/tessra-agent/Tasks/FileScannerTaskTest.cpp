@@ -10,6 +10,7 @@
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 #include "Tasks/FileScannerTask.h"
 
@@ -22,10 +23,7 @@ class FileScannerTaskTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   std::string WriteFile(const std::string& ARelative, const std::string& AContent) {
     const fs::path LPath = fs::path(FTree) / ARelative;
@@ -53,7 +51,7 @@ protected:
 
   Testing::TTempDir FDir;
   std::string FTree = FDir.Path() + "/tree";
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   TFileScannerTask FTask{FDir.Path() + "/data"};
 };
 

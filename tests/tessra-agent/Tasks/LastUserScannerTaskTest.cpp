@@ -5,6 +5,7 @@
 #include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/LogCapture.h"
 #include "Support/LoginRecordFile.h"
 #include "Support/TempDir.h"
 #include "Support/TimeZoneScope.h"
@@ -20,10 +21,7 @@ class LastUserScannerTaskTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   std::vector<fs::path> ResultFiles() const {
     std::vector<fs::path> LFiles;
@@ -43,7 +41,7 @@ protected:
   Testing::TTimeZoneScope FZone{Testing::CCentralEurope};
   Testing::TTempDir FDir;
   std::string FRecords = FDir.Path() + "/wtmp";
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
   TLastUserScannerTask FTask{FDir.Path() + "/data", FRecords};
 };
 

@@ -5,6 +5,7 @@
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 #include "Support/LoginRecordFile.h"
 #include "Support/TempDir.h"
 #include "Tasks/LoginRecordReader.h"
@@ -18,14 +19,11 @@ class LoginRecordReaderTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   Testing::TTempDir FDir;
   std::string FFile = FDir.Path() + "/wtmp";
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
 };
 
 TEST_F(LoginRecordReaderTest, TheNewestUserLogonWinsEvenWhenTheClockWasSetBack) {

@@ -6,6 +6,7 @@
 #include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 #include "Tasks/SoftwareScannerTask.h"
 
@@ -18,13 +19,10 @@ class SoftwareScannerTaskTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_FALSE(FDir.Path().empty());
-    RemoveAllLogSinks();
-    AddLogSink(FLog);
     std::ofstream(FStatusFile)
         << "Package: bash\nStatus: install ok installed\nVersion: 5.2-1\n\nPackage: broken\n\n"
            "Package: zsh\nStatus: install ok installed\nVersion: 5.9\n";
   }
-  void TearDown() override { RemoveAllLogSinks(); }
 
   static std::vector<fs::path> FilesIn(const std::string& ADir) {
     std::vector<fs::path> LFiles;
@@ -35,7 +33,7 @@ protected:
 
   Testing::TTempDir FDir;
   std::string FStatusFile = FDir.Path() + "/status";
-  std::shared_ptr<TRecordingLogSink> FLog = std::make_shared<TRecordingLogSink>();
+  Testing::TLogCapture FLog;
 };
 
 TEST_F(SoftwareScannerTaskTest, ExecuteLeavesTheInventoryInTheResultsDirectory) {
