@@ -17,6 +17,7 @@
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Platform/Mutex.h"
 #include "OrvaneCore/Time/Clock.h"
+#include "Support/RunConcurrently.h"
 #include "Support/LogCapture.h"
 #include "Support/RecordingJobStorage.h"
 
@@ -43,35 +44,7 @@ TJobPtr MakeJob(const std::string& AIdentifier, const std::string& AContentId, b
   return LJob;
 }
 
-// Runs the bodies on threads of their own and joins them. A deadlock fails the run after a bound
-// instead of hanging it: the threads cannot be joined then, so the process ends.
-void RunConcurrently(const std::vector<std::function<void()>>& ABodies) {
-  TMutex LLock;
-  TClockCondition LAllDone;
-  int LDone = 0;
-  std::vector<std::thread> LThreads;
-  for (const std::function<void()>& LBody : ABodies) {
-    LThreads.emplace_back([&, LBody] {
-      LBody();
-      TMutexLock LGuard(LLock);
-      ++LDone;
-      LAllDone.NotifyAll();
-    });
-  }
-  bool LFinished;
-  {
-    TMutexLock LGuard(LLock);
-    LFinished = Clock().Wait(LAllDone, LGuard, Clock().DeadlineIn(120), [&] {
-      LLock.AssertHeld();
-      return LDone == static_cast<int>(ABodies.size());
-    });
-  }
-  if (!LFinished) {
-    std::fprintf(stderr, "Queue threads did not finish within 120 seconds: deadlock\n");
-    std::abort();
-  }
-  for (std::thread& LThread : LThreads) LThread.join();
-}
+using Testing::RunConcurrently;
 
 // Producers add scheduled and manual jobs (and a second job of the same content right after each,
 // which the job list does not hold), consumers take jobs out, and snapshot, save and sync threads

@@ -14,6 +14,7 @@
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "OrvaneCore/Platform/Mutex.h"
 #include "OrvaneCore/Time/Clock.h"
+#include "Support/RunConcurrently.h"
 
 namespace Orvane {
 namespace {
@@ -28,35 +29,7 @@ constexpr int CThreads = 4;
 constexpr int CSavesPerThread = 15;
 constexpr int CJobsPerSave = 3;
 
-// Runs the bodies on threads of their own and joins them; a deadlock ends the process after a
-// bound instead of hanging the run.
-void RunConcurrently(const std::vector<std::function<void()>>& ABodies) {
-  TMutex LLock;
-  TClockCondition LAllDone;
-  int LDone = 0;
-  std::vector<std::thread> LThreads;
-  for (const std::function<void()>& LBody : ABodies) {
-    LThreads.emplace_back([&, LBody] {
-      LBody();
-      TMutexLock LGuard(LLock);
-      ++LDone;
-      LAllDone.NotifyAll();
-    });
-  }
-  bool LFinished;
-  {
-    TMutexLock LGuard(LLock);
-    LFinished = Clock().Wait(LAllDone, LGuard, Clock().DeadlineIn(120), [&] {
-      LLock.AssertHeld();
-      return LDone == static_cast<int>(ABodies.size());
-    });
-  }
-  if (!LFinished) {
-    std::fprintf(stderr, "Saver threads did not finish within 120 seconds: deadlock\n");
-    std::abort();
-  }
-  for (std::thread& LThread : LThreads) LThread.join();
-}
+using Testing::RunConcurrently;
 
 std::string JobName(int AThread, int ASave, int AJob) {
   return std::to_string(AThread) + "-" + std::to_string(ASave) + "-" + std::to_string(AJob);
