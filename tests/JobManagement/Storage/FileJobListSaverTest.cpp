@@ -314,7 +314,7 @@ TEST_F(FileJobListSaverTest, SymbolicLinkAtTheFileIsReplacedNeverFollowed) {
   }
 }
 
-// A deviation: a save whose document equals the file leaves the file alone, while the permission
+// A save whose document equals the file leaves the file alone, while the permission
 // step and the events still run.
 TEST_F(FileJobListSaverTest, UnchangedContentIsNotRewrittenButPermissionsAndEventsStillRun) {
   const auto LSaver = std::make_shared<TFileJobListSaver<>>(QueueFile());
