@@ -34,13 +34,15 @@ public:
   std::string ClassName() const override { return "TAgentTaskJobListProvider"; }
 
   // IAgentTaskQueue
-  // A manual job of the task, due at ANow.
-  void EnqueueAgentTask(const std::string& AScannerId, TDateTime ANow) override;
+  // A manual job of the task, due at ANow. AddManualJob's result.
+  int32_t EnqueueAgentTask(const std::string& AScannerId, TDateTime ANow) override;
   // A manual job of the task without a due time, and a delay condition of AStartDelayInMinutes
   // last among its start conditions: the scheduler works out when it is due.
-  void EnqueueAgentTask(const std::string& AScannerId, TDateTime ANow, int32_t AStartDelayInMinutes) override;
-  // The eight scanners, in their fixed order, each due at ANow.
-  void EnqueueAllAgentTasks(TDateTime ANow) override;
+  int32_t EnqueueAgentTask(const std::string& AScannerId, TDateTime ANow,
+                           int32_t AStartDelayInMinutes) override;
+  // The eight scanners, in their fixed order, each due at ANow; all are tried, and the first
+  // failure is the result.
+  int32_t EnqueueAllAgentTasks(TDateTime ANow) override;
   // Runs the task named by AScannerId on the calling thread and waits for it. The action given to
   // the dispatcher always names AScannerId, also when it is a copy of a server action that names
   // another task: the caller asked for this task.
