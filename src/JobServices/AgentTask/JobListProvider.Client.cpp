@@ -45,7 +45,8 @@ bool TAgentTaskJobListProvider::LoadJobs(TJobList& AJobs, int32_t& AManualJobCou
   const TJobList LLoaded =
       LoadJobsFromServer(FClientId.Value, TTessraItemKinds::Of(CAgentTaskItemKind), AManualJobCount);
   const bool LResult = true;
-  if (LLoaded.empty())
+  // One watch waiting is enough to ask again; every empty answer adding one would pile them up.
+  if (LLoaded.empty() && !HoldsManualJobOf(CSettingsWatchId))
     EnqueueAgentTask(std::string(CSettingsWatchId), IncSeconds(Now(), CSettingsWatchRetrySeconds));
 
   const std::string LExcluded = UpperCase(CExcludedAgentTaskContentId);
@@ -100,6 +101,12 @@ std::shared_ptr<TScannerJobAction> TAgentTaskJobListProvider::CreateAgentTaskAct
     }
   }
   return CreateDefaultAgentTaskAction(AScannerId);
+}
+
+bool TAgentTaskJobListProvider::HoldsManualJobOf(std::string_view AScannerId) const {
+  const std::string LKey = UpperCase(AScannerId);
+  return std::any_of(FManualJobs.begin(), FManualJobs.end(),
+                     [&](const TJobPtr& AJob) { return UpperCase(AJob->GetIdentifier()) == LKey; });
 }
 
 int32_t TAgentTaskJobListProvider::EnqueueAgentTask(const std::string& AScannerId, TDateTime ANow) {

@@ -98,6 +98,10 @@ TEST_F(AgentTaskJobListProviderTest, EmptyAnswerEnqueuesSettingsWatchThatRunsNoE
   EXPECT_EQ(LManual[0]->GetDisplayText(), "Settings watch");
   EXPECT_TRUE(SameDateTime(LManual[0]->GetNextExecution(), IncSeconds(LLoadTime, 3600)));
   EXPECT_FALSE(LManual[0]->GetIsRegularJob());
+  // Further empty answers while it waits add no second one.
+  Reload();
+  Reload();
+  EXPECT_THAT(Identifiers(ManualJobs()), ElementsAre(std::string(CSettingsWatchId)));
 
   // The scheduler leaves it alone until its hour has come.
   auto LQueue = std::make_shared<TJobQueue<>>(std::make_shared<Testing::TRecordingJobSaver>(),
@@ -111,6 +115,9 @@ TEST_F(AgentTaskJobListProviderTest, EmptyAnswerEnqueuesSettingsWatchThatRunsNoE
   Clock().AdvanceSeconds(1);
   LScheduler.UpdateQueue(CAllConditions);
   EXPECT_THAT(Identifiers(LQueue->CreateSnapshot()), ElementsAre(std::string(CSettingsWatchId)));
+  // Once it left the list for the queue, the next empty answer plans the next one.
+  Reload();
+  EXPECT_EQ(ManualJobs().size(), 1u);
 }
 
 TEST_F(AgentTaskJobListProviderTest, FailedRequestCountsAsEmptyAnswer) {
