@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <charconv>
+#include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "AgentTaskNames.h"
@@ -20,6 +22,11 @@ TControlAnswer Ok(std::string AText) {
 
 TControlAnswer Error(std::string AText) {
   return {false, std::move(AText)};
+}
+
+// Why a save failed, for people: the file savers answer with the errno of the write.
+std::string SaveFailureText(int32_t AResult) {
+  return std::system_category().message(AResult);
 }
 
 std::string Jobs(std::size_t ACount) {
@@ -68,18 +75,33 @@ TControlAnswer TAgentControlCommands::Enqueue(const TControlRequest& ARequest) {
   }
   const std::string LName = GetAgentTaskName(*LId);
   OrvaneLogger()->Message("Control: enqueue %s %s, delay %d minutes", {LName, *LId, LDelay});
-  if (LDelay > 0) {
-    FQueue->EnqueueAgentTask(*LId, Now(), LDelay);
+  // Success only once the job is on disk; a job that is not is not kept either, so asking again
+  // later makes exactly one.
+  const int32_t LResult =
+      LDelay > 0 ? FQueue->EnqueueAgentTask(*LId, Now(), LDelay) : FQueue->EnqueueAgentTask(*LId, Now());
+  if (LResult != 0)
+    return Error(LName + " " + *LId + " is not enqueued: it could not be saved: " + SaveFailureText(LResult));
+  if (LDelay > 0)
     return Ok(LName + " " + *LId + " is enqueued to run in " + std::to_string(LDelay) + " minutes.");
-  }
-  FQueue->EnqueueAgentTask(*LId, Now());
   return Ok(LName + " " + *LId + " is enqueued.");
 }
 
 TControlAnswer TAgentControlCommands::EnqueueAll() {
   OrvaneLogger()->Message("Control: enqueue every scanner");
-  FQueue->EnqueueAllAgentTasks(Now());
-  return Ok("Every scanner is enqueued.");
+  // One by one, so that the answer can name what was kept when some could not be saved.
+  std::string LKept;
+  int32_t LFailure = 0;
+  for (std::string_view LId : CEnqueueAllAgentTaskIds) {
+    const int32_t LResult = FQueue->EnqueueAgentTask(std::string(LId), Now());
+    if (LResult == 0)
+      LKept += (LKept.empty() ? "" : ", ") + GetAgentTaskName(LId);
+    else if (LFailure == 0)
+      LFailure = LResult;
+  }
+  if (LFailure == 0) return Ok("Every scanner is enqueued.");
+  const std::string LReason = "could not be saved: " + SaveFailureText(LFailure);
+  if (LKept.empty()) return Error("No scanner is enqueued: the jobs " + LReason);
+  return Error("Not every scanner is enqueued: the others " + LReason + ". Enqueued: " + LKept + ".");
 }
 
 TControlAnswer TAgentControlCommands::Pull() {

@@ -17,7 +17,9 @@ namespace Orvane {
 //   status                            the queue, the running jobs and the job list, without side effects
 //   stop                              a plain stop, as SIGINT
 // Each answer is a short text. A request that cannot be understood (an unknown command, a task
-// that does not exist, a delay that is not a number) gets an error answer and changes nothing.
+// that does not exist, a delay that is not a number) gets an error answer and changes nothing. An
+// enqueue answers success only after its job was saved; a job that could not be saved is an error
+// answer naming the reason (enqueue-all names the scanners that were kept) and is not kept.
 class TAgentControlCommands {
 public:
   TAgentControlCommands(std::shared_ptr<IAgentTaskQueue> AQueue, std::shared_ptr<IJobListSnapshotSource> AJobList,

@@ -25,14 +25,15 @@ void TAgentClientJobListProvider::SetSystemRunInfo(const TSystemRunInfoPtr& AVal
   FSystemRunInfo = AValue;
 }
 
-void TAgentClientJobListProvider::AddManualJob(const TJobPtr& AJob) {
-  if (!AJob) return;
+int32_t TAgentClientJobListProvider::AddManualJob(const TJobPtr& AJob) {
+  if (!AJob) return 0;
   {
     TMutexLock LLock(FLock);
     AJob->SetIsManual(true);
     FManualJobs.push_back(AJob);
   }
   FOnManualJobsChanged.Invoke(AJob);
+  return 0;
 }
 
 void TAgentClientJobListProvider::RemoveManualJob(const TJobPtr& AJob) {

@@ -22,10 +22,11 @@ public:
   void SetLoadListFromServerOnNextFetch(bool AValue) override;
   TSystemRunInfoPtr GetSystemRunInfo() override;
   void SetSystemRunInfo(const TSystemRunInfoPtr& AValue) override;
-  void AddManualJob(const TJobPtr& AJob) override;
+  // Kept in memory only: always 0.
+  int32_t AddManualJob(const TJobPtr& AJob) override;
   void RemoveManualJob(const TJobPtr& AJob) override;
   TJobList FetchJobList() override;
-  void SaveQueuedManualJobs() override {}
+  int32_t SaveQueuedManualJobs() override { return 0; }
   void LoadQueuedManualJobs() override {}
   void SaveConditionStorages() override {}
 

@@ -27,7 +27,7 @@ public:
   MOCK_METHOD(TJobPtr, PeekNextJob, (), (override));
   MOCK_METHOD(void, RemoveJob, (const TJobPtr&), (override));
   MOCK_METHOD(void, SyncQueue, (const IEnumerable<TJobPtr>&), (override));
-  MOCK_METHOD(void, SaveQueuedManualJobs, (), (override));
+  MOCK_METHOD(int32_t, SaveQueuedManualJobs, (), (override));
   MOCK_METHOD(void, LoadQueuedManualJobs, (), (override));
   MOCK_METHOD(TJobList, CreateSnapshot, (), (override));
 };

@@ -10,8 +10,9 @@
 namespace Orvane::Testing {
 
 // A manual-job saver that records, for every SaveItems, the identifiers of the jobs it was handed,
-// as it walked them. It also counts saves that overlapped another save of the same saver, which
-// the real savers do not allow. Thread-safe. It serves as any queue's saver (IItemSaver<TJob>).
+// as it walked them, and answers with Result (a failed save is recorded too). It also counts saves
+// that overlapped another save of the same saver, which the real savers do not allow. Thread-safe.
+// It serves as any queue's saver (IItemSaver<TJob>).
 class TRecordingJobSaver : public virtual IManualJobSaverQueue<TScannerJobAction> {
 public:
   int32_t SaveItem(const TJobPtr& AItem) override {
@@ -31,7 +32,7 @@ public:
       FAllManual = FAllManual && LAllManual;
     }
     FSaving.fetch_sub(1);
-    return 0;
+    return Result.load();
   }
   TNotifyEvent& GetAfterSave() override { return FAfterSave; }
   TAfterSaveItemEvent& GetAfterSaveItem() override { return FAfterSaveItem; }
@@ -56,6 +57,7 @@ public:
     return FAllManual;
   }
   int OverlappingSaves() const { return FOverlappingSaves.load(); }
+  std::atomic<int32_t> Result{0};
   void Clear() EXCLUDES(FLock) {
     TMutexLock LLock(FLock);
     FSaves.clear();

@@ -66,13 +66,14 @@ public:
   void SetLoadListFromServerOnNextFetch(bool AValue) override { FReload.store(AValue); }
   TSystemRunInfoPtr GetSystemRunInfo() override { return nullptr; }
   void SetSystemRunInfo(const TSystemRunInfoPtr&) override {}
-  void AddManualJob(const TJobPtr& AJob) override {
+  int32_t AddManualJob(const TJobPtr& AJob) override {
     {
       TMutexLock LLock(FLock);
       AJob->SetIsManual(true);
       FJobs.insert(FJobs.begin(), AJob);
     }
     FManualChanged.Invoke(AJob);
+    return 0;
   }
   void RemoveManualJob(const TJobPtr& AJob) override {
     TMutexLock LLock(FLock);
@@ -82,7 +83,10 @@ public:
     TMutexLock LLock(FLock);
     return FJobs;
   }
-  void SaveQueuedManualJobs() override { ++FManualSaves; }
+  int32_t SaveQueuedManualJobs() override {
+    ++FManualSaves;
+    return 0;
+  }
   void LoadQueuedManualJobs() override {}
   void SaveConditionStorages() override { ++FStorageSaves; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Core/AgentRestartCommand.Intf.h"
+#include "OrvaneClientShared/AgentTaskQueue.Intf.h"
 #include "OrvaneCore/Base/Enumerable.h"
 #include "OrvaneCore/Base/OrvaneObject.h"
 #include "OrvaneCore/Container/Lazy.h"
@@ -42,12 +43,33 @@ public:
   MOCK_METHOD(void, SetLoadListFromServerOnNextFetch, (bool), (override));
   MOCK_METHOD(TSystemRunInfoPtr, GetSystemRunInfo, (), (override));
   MOCK_METHOD(void, SetSystemRunInfo, (const TSystemRunInfoPtr&), (override));
-  MOCK_METHOD(void, AddManualJob, (const TJobPtr&), (override));
+  MOCK_METHOD(int32_t, AddManualJob, (const TJobPtr&), (override));
   MOCK_METHOD(void, RemoveManualJob, (const TJobPtr&), (override));
   MOCK_METHOD(TJobList, FetchJobList, (), (override));
-  MOCK_METHOD(void, SaveQueuedManualJobs, (), (override));
+  MOCK_METHOD(int32_t, SaveQueuedManualJobs, (), (override));
   MOCK_METHOD(void, LoadQueuedManualJobs, (), (override));
   MOCK_METHOD(void, SaveConditionStorages, (), (override));
+};
+
+// The agent task queue as the host sees it.
+class MockAgentTaskQueue : public IAgentTaskQueue {
+public:
+  MOCK_METHOD(TNotifyEvent&, GetOnPullRequestReceived, (), (override));
+  MOCK_METHOD(TOnNewManualJobEvent&, GetOnManualJobsChanged, (), (override));
+  MOCK_METHOD(bool, GetLoadListFromServerOnNextFetch, (), (override));
+  MOCK_METHOD(void, SetLoadListFromServerOnNextFetch, (bool), (override));
+  MOCK_METHOD(TSystemRunInfoPtr, GetSystemRunInfo, (), (override));
+  MOCK_METHOD(void, SetSystemRunInfo, (const TSystemRunInfoPtr&), (override));
+  MOCK_METHOD(int32_t, AddManualJob, (const TJobPtr&), (override));
+  MOCK_METHOD(void, RemoveManualJob, (const TJobPtr&), (override));
+  MOCK_METHOD(TJobList, FetchJobList, (), (override));
+  MOCK_METHOD(int32_t, SaveQueuedManualJobs, (), (override));
+  MOCK_METHOD(void, LoadQueuedManualJobs, (), (override));
+  MOCK_METHOD(void, SaveConditionStorages, (), (override));
+  MOCK_METHOD(int32_t, EnqueueAgentTask, (const std::string&, TDateTime), (override));
+  MOCK_METHOD(int32_t, EnqueueAgentTask, (const std::string&, TDateTime, int32_t), (override));
+  MOCK_METHOD(int32_t, EnqueueAllAgentTasks, (TDateTime), (override));
+  MOCK_METHOD(void, RunAndWaitForAgentTask, (const std::string&), (override));
 };
 
 // The host's global second provider is handed around as a TOrvaneObject that may also be a job

@@ -75,6 +75,12 @@ TEST_F(AgentE2ETest, BadUsageAndBadInputExitWithCode2) {
   EXPECT_NE(LBadJobs.Err().find("the jobs file " + LJobs.string() + " cannot be used"), std::string::npos)
       << LBadJobs.Err();
   EXPECT_FALSE(LBadJobs.OutContains("tessra-agent running"));
+  // A text that is not UTF-8 makes the file as unusable as broken XML.
+  WriteFile(LJobs,
+            JobListXml("  <TJob><Identifier>x</Identifier><DisplayText>caf\xE9</DisplayText></TJob>\n"));
+  TAgentProcess LNotUtf8(FWorkDir, RunArguments({"--jobs", LJobs.string()}), "notutf8");
+  EXPECT_EQ(LNotUtf8.WaitForExit(), 2);
+  EXPECT_NE(LNotUtf8.Err().find("is not valid UTF-8"), std::string::npos) << LNotUtf8.Err();
 
   // A plain file where the data directory should be.
   WriteFile(FWorkDir / "not-a-dir", "");

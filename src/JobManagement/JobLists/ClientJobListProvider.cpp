@@ -54,8 +54,8 @@ TJobList TClientJobListProvider<TScannerJobAction>::LoadJobsFromServer(const std
       continue;
     }
     if (!LJob->GetStartCondition()->GetEnabled()) LJob->SetNextExecution(Now());
-    AddManualJob(LJob);
-    ++AManualJobCount;
+    // One that cannot be saved is not kept; the server hands it out again at a later load.
+    if (AddManualJob(LJob) == 0) ++AManualJobCount;
   }
   LLogger->IntegerValue("Amount of found manual jobs", AManualJobCount);
   return LResult;

@@ -129,7 +129,7 @@ void TCustomJobListProvider<>::InitJob(const TJobPtr& AJob) {
   AJob->Init();
 }
 
-void TCustomJobListProvider<>::AddManualJob(const TJobPtr& AJob) {
+int32_t TCustomJobListProvider<>::AddManualJob(const TJobPtr& AJob) {
   if (!AJob) throw EInvalidPointer("TCustomJobListProvider.AddManualJob: the job is nil");
   AJob->SetIsManual(true);
   AJob->SetIsRegularJob(IsRegularJob(AJob->GetIdentifier()));
@@ -141,12 +141,32 @@ void TCustomJobListProvider<>::AddManualJob(const TJobPtr& AJob) {
   if (const std::shared_ptr<TJobAction> LAction = AJob->GetJobAction())
     LLogger->MessageObject("Job action [%s]", {LAction->ClassName()}, LAction.get());
 
-  {
-    TNamedMutexLock LLock(FSynchronizer);
-    FManualJobs.push_back(AJob);
-    FOnManualJobsChanged.Invoke(AJob);
+  // Held from before the save to after the event: nobody fetches the job before it is on disk, and
+  // a job that could not be saved is never seen.
+  TNamedMutexLock LLock(FSynchronizer);
+  // The save rewrites the file the stored jobs are still in when no fetch has taken them yet.
+  if (!FStoredManualJobsTaken) LoadQueuedManualJobs();
+  FManualJobs.push_back(AJob);
+  int32_t LResult;
+  try {
+    LResult = SaveQueuedManualJobs();
+  } catch (...) {
+    ForgetManualJob(AJob);
+    throw;
   }
-  SaveQueuedManualJobs();
+  if (LResult != 0) {
+    // Whoever asked is told it failed and may ask again: a second copy would then run twice.
+    ForgetManualJob(AJob);
+    LLogger->Error("Manual job not added, it could not be saved: \"%s\"", {AJob->GetDisplayText()});
+    return LResult;
+  }
+  FOnManualJobsChanged.Invoke(AJob);
+  return 0;
+}
+
+void TCustomJobListProvider<>::ForgetManualJob(const TJobPtr& AJob) {
+  const auto LFound = std::find(FManualJobs.rbegin(), FManualJobs.rend(), AJob);
+  if (LFound != FManualJobs.rend()) FManualJobs.erase(std::next(LFound).base());
 }
 
 void TCustomJobListProvider<>::RemoveManualJob(const TJobPtr& AJob) {
@@ -346,15 +366,19 @@ TJobList TCustomJobListProvider<>::AssembleJobList() {
   return LResult;
 }
 
-void TCustomJobListProvider<>::SaveQueuedManualJobs() {
-  if (!FManualJobListSaver) return;
+int32_t TCustomJobListProvider<>::SaveQueuedManualJobs() {
+  if (!FManualJobListSaver) return 0;
   IOrvaneLogger* LLogger = OrvaneLogger();
   LLogger->TraceEnter("SaveQueuedManualJobs", this);
+  int32_t LResult;
   {
     TNamedMutexLock LLock(FSynchronizer);
-    FManualJobListSaver->SaveItems(IEnumerable<TJobPtr>::FromVector(FManualJobs));
+    // A save before the first fetch (a stop during the start delay) would drop the stored jobs.
+    if (!FStoredManualJobsTaken) LoadQueuedManualJobs();
+    LResult = FManualJobListSaver->SaveItems(IEnumerable<TJobPtr>::FromVector(FManualJobs));
   }
   LLogger->TraceExit("SaveQueuedManualJobs", this);
+  return LResult;
 }
 
 void TCustomJobListProvider<>::LoadQueuedManualJobs() {
@@ -366,7 +390,7 @@ void TCustomJobListProvider<>::LoadQueuedManualJobs() {
     FManualJobListLoader->LoadData();
     TJobList& LLoaded = FManualJobListLoader->GetItemList();
     std::erase(LLoaded, nullptr);
-    // A job added before this first load was saved to the very file read here: it is held already.
+    // A loader that hands out again what the provider holds (one that rereads its file) doubles nothing.
     std::erase_if(LLoaded, [this](const TJobPtr& ALoaded) {
       FSynchronizer.AssertHeld();
       return std::any_of(FManualJobs.begin(), FManualJobs.end(),
@@ -376,6 +400,7 @@ void TCustomJobListProvider<>::LoadQueuedManualJobs() {
     // The jobs move: the loader's list stays empty, so a later load hands out only new ones.
     FManualJobs.insert(FManualJobs.end(), LLoaded.begin(), LLoaded.end());
     LLoaded.clear();
+    FStoredManualJobsTaken = true;
   }
   LLogger->TraceExit("LoadQueuedManualJobs", this);
 }

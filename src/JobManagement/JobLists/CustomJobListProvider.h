@@ -88,16 +88,20 @@ public:
   TSystemRunInfoPtr GetSystemRunInfo() override EXCLUDES(FRunInfoLock);
   // A new value goes to every job the provider holds.
   void SetSystemRunInfo(const TSystemRunInfoPtr& AValue) override EXCLUDES(FRunInfoLock);
-  // The provider takes the job over as a manual job, raises OnManualJobsChanged under its lock and
-  // rewrites the manual-job file.
-  void AddManualJob(const TJobPtr& AJob) override;
+  // The provider takes the job over as a manual job and rewrites the manual-job file, the stored
+  // jobs included; only when that save succeeded does it keep the job and raise
+  // OnManualJobsChanged (both under its lock). A failed save drops the job again and returns the
+  // saver's result.
+  int32_t AddManualJob(const TJobPtr& AJob) override;
   // Raises OnBeforeManualJobRemoved, removes the job (the same object, else the first equal one;
   // nothing when there is none) and saves the condition storages and the manual jobs.
   void RemoveManualJob(const TJobPtr& AJob) override;
   // Manual jobs first, then the automatic jobs by Order, without the jobs on the cleanup list. A
   // failure is logged; the fetch then hands out what the provider holds.
   TJobList FetchJobList() override;
-  void SaveQueuedManualJobs() override;
+  // Writes the manual jobs; the stored ones are taken over first if no load has done so yet, so a
+  // save never loses them. The saver's result.
+  int32_t SaveQueuedManualJobs() override;
   // Moves the loader's jobs to the end of the manual jobs.
   void LoadQueuedManualJobs() override;
   void SaveConditionStorages() override;
@@ -150,6 +154,8 @@ private:
   void DropAutoJob(std::size_t AIndex) REQUIRES(FSynchronizer);
   void AddToCleanupList(const TJobPtr& AJob) REQUIRES(FSynchronizer);
   void RemoveFromCleanupListByIdentity(const TJob* AJob) REQUIRES(FSynchronizer);
+  // Takes the very object out of the manual jobs again.
+  void ForgetManualJob(const TJobPtr& AJob) REQUIRES(FSynchronizer);
   TJobList AssembleJobList() REQUIRES(FSynchronizer);
 
   std::atomic<bool> FLoadListFromServerOnNextFetch{true};
@@ -157,6 +163,8 @@ private:
   TJobEvent FOnBeforeManualJobRemoved{"OnBeforeManualJobRemoved"};
   TNotifyEvent FOnPullRequestReceived{"OnPullRequestReceived"};
 
+  // Whether a load has taken the loader's stored jobs over (the file loaders read once).
+  bool FStoredManualJobsTaken GUARDED_BY(FSynchronizer) = false;
   // Newer definitions of queued or running automatic jobs, by job key.
   std::unordered_map<std::string, TJobPtr> FPendingUpdates GUARDED_BY(FSynchronizer);
 

@@ -139,13 +139,12 @@ IEnumerable<TJobPtr> TJobQueue<>::GetManualJobs() const {
   return LAllJobs.Where([](const TJobPtr& AJob) { return AJob->GetIsManual(); });
 }
 
-void TJobQueue<>::SaveQueuedManualJobs() {
-  if (!FManualJobSaver) return;
+int32_t TJobQueue<>::SaveQueuedManualJobs() {
+  if (!FManualJobSaver) return 0;
   TMutexLock LSaveLock(FSaveLock);
   TReadLock LLock(FSynchronizer);
-  // The saver walks the view while the read lock is held. Its result is its own business: the
-  // file savers log their failures.
-  FManualJobSaver->SaveItems(GetManualJobs());
+  // The saver walks the view while the read lock is held.
+  return FManualJobSaver->SaveItems(GetManualJobs());
 }
 
 void TJobQueue<>::LoadQueuedManualJobs() {

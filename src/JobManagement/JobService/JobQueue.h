@@ -56,7 +56,7 @@ public:
   TJobPtr PeekNextJob() override EXCLUDES(FSaveLock);
   void RemoveJob(const TJobPtr& AJob) override EXCLUDES(FSaveLock, FSynchronizer);
   void SyncQueue(const IEnumerable<TJobPtr>& AExistingJobs) override EXCLUDES(FSaveLock, FSynchronizer);
-  void SaveQueuedManualJobs() override EXCLUDES(FSaveLock, FSynchronizer);
+  int32_t SaveQueuedManualJobs() override EXCLUDES(FSaveLock, FSynchronizer);
   void LoadQueuedManualJobs() override EXCLUDES(FSaveLock, FSynchronizer);
   TJobList CreateSnapshot() override EXCLUDES(FSaveLock, FSynchronizer);
 

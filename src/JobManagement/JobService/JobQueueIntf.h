@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "OrvaneCore/Base/Enumerable.h"
 #include "OrvaneCore/Jobs/Job.h"
 
@@ -30,7 +32,8 @@ struct IJobQueue<void> {
   virtual void RemoveJob(const TJobPtr& AJob) = 0;
   // Drops the queued non-manual jobs whose identifiers are not among AExistingJobs.
   virtual void SyncQueue(const IEnumerable<TJobPtr>& AExistingJobs) = 0;
-  virtual void SaveQueuedManualJobs() = 0;
+  // 0 when the queued manual jobs are saved (or there is no saver); else the saver's failure code.
+  virtual int32_t SaveQueuedManualJobs() = 0;
   // Reads the stored manual jobs and queues them.
   virtual void LoadQueuedManualJobs() = 0;
   // Copies of all queued jobs, in the order in which they were added; they belong to the caller.

@@ -53,7 +53,11 @@ bool TFileJobListProvider<>::TryLoadData(const std::string& AFilePath) {
   IOrvaneLogger* LLogger = OrvaneLogger();
   try {
     TXmlSerializer LSerializer;
+    // A file of ours with a damaged text still holds the jobs; the repaired text is what the next
+    // save writes.
+    LSerializer.SetRepairsInvalidUtf8(true);
     LSerializer.LoadFromFile(AFilePath);
+    LogRepairedUtf8(LSerializer, AFilePath);
     TAbstractSerializerHelper::InternalDeserialize<TJob>(LSerializer, FItemList, CCollectionName, CItemName,
                                                          [] { return std::make_shared<TJob>(); });
     LLogger->IntegerValue("Loaded queued jobs", static_cast<int64_t>(FItemList.size()));

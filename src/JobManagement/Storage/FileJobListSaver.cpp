@@ -111,6 +111,7 @@ int32_t TFileJobListSaver<>::InternalSaveItems(const IEnumerable<TJobPtr>& AItem
   int LDirectoryError = 0;
   if (!LDirectory.empty() && !ForceDirectories(LDirectory, CStorageDirectoryMode)) LDirectoryError = errno;
 
+  int32_t LResult = 0;
   try {
     if (LDirectoryError != 0)
       throw EOSError("Cannot create the directory \"" + LDirectory +
@@ -120,9 +121,12 @@ int32_t TFileJobListSaver<>::InternalSaveItems(const IEnumerable<TJobPtr>& AItem
     SetFilePermissions(LFilePath);
   } catch (const std::exception& LException) {
     LLogger->LogException(LException, MakeContext(*this, "InternalSaveItems"));
+    // The owners answer their callers with this: a save that did not reach the disk is no success.
+    const auto* LOSError = dynamic_cast<const EOSError*>(&LException);
+    LResult = LOSError && LOSError->ErrorCode() != 0 ? LOSError->ErrorCode() : EIO;
   }
   AfterXmlSaved(LXml);
-  return 0;
+  return LResult;
 }
 
 void TFileJobListSaver<>::AfterXmlSaved(const std::string&) {}

@@ -65,10 +65,11 @@ template <class T = void>
 class TFileJobListSaver;
 
 // Writes a whole list of jobs to one XML file (the collection "TJobList", one TJob per job in the
-// order given), replacing the file atomically. The results are always 0: a failed write or
-// permission step is logged with the context "<class name>.InternalSaveItems" and the save goes on
-// as a success, so the owners rely on the log. What cannot be prepared (serialising the jobs)
-// reaches the caller.
+// order given), replacing the file atomically. A failed write or permission step is logged with the
+// context "<class name>.InternalSaveItems" and the result is the errno of the call that failed (EIO
+// when there is none); the file then holds what it held before, and no after-save event is raised,
+// so an owner can tell its caller that the jobs are not on disk. What cannot be prepared
+// (serialising the jobs) reaches the caller.
 //
 // The steps that the variants switch off: LogItemsToSave (one "Job to save" line per job, only
 // while the logger is active) and SetFilePermissions (the file is opened to every user through the

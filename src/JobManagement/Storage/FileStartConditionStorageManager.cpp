@@ -197,12 +197,15 @@ bool TFileStartConditionStorageManager::LoadData(TConditionStoresDict& ADict) {
     const std::vector<std::string> LNames = ReadRootNodeNames(LPath);
 
     TXmlSerializer LSerializer;
+    // Repaired the same way as the names read above, so that they still lead to their elements.
+    LSerializer.SetRepairsInvalidUtf8(true);
     try {
       LSerializer.LoadFromFile(LPath);
     } catch (const std::exception& LException) {
       OrvaneLogger()->LogException(LException, MakeContext(*this, "LoadData"));
       return true;
     }
+    LogRepairedUtf8(LSerializer, LPath);
     if (!LSerializer.EnterNode(CRootName)) {
       // A document of another kind holds nothing of ours; the next save replaces it.
       OrvaneLogger()->LogException(
@@ -238,6 +241,7 @@ bool TFileStartConditionStorageManager::LoadData(TConditionStoresDict& ADict) {
 
 std::vector<std::string> TFileStartConditionStorageManager::ReadRootNodeNames(const std::string& AFilePath) {
   TNativeXml LDocument(CRootName);
+  LDocument.SetRepairsInvalidUtf8(true);
   LDocument.LoadFromFile(AFilePath);
   const TXmlNode* LRoot = LDocument.GetRoot();
   std::vector<std::string> LNames;

@@ -45,7 +45,8 @@ bool TAgentTaskJobListProvider::LoadJobs(TJobList& AJobs, int32_t& AManualJobCou
   const TJobList LLoaded =
       LoadJobsFromServer(FClientId.Value, TTessraItemKinds::Of(CAgentTaskItemKind), AManualJobCount);
   const bool LResult = true;
-  if (LLoaded.empty())
+  // One watch waiting is enough to ask again; every empty answer adding one would pile them up.
+  if (LLoaded.empty() && !HoldsManualJobOf(CSettingsWatchId))
     EnqueueAgentTask(std::string(CSettingsWatchId), IncSeconds(Now(), CSettingsWatchRetrySeconds));
 
   const std::string LExcluded = UpperCase(CExcludedAgentTaskContentId);
@@ -102,22 +103,34 @@ std::shared_ptr<TScannerJobAction> TAgentTaskJobListProvider::CreateAgentTaskAct
   return CreateDefaultAgentTaskAction(AScannerId);
 }
 
-void TAgentTaskJobListProvider::EnqueueAgentTask(const std::string& AScannerId, TDateTime ANow) {
-  AddManualJob(CreateAgentTaskJob(AScannerId, ANow));
+bool TAgentTaskJobListProvider::HoldsManualJobOf(std::string_view AScannerId) const {
+  const std::string LKey = UpperCase(AScannerId);
+  return std::any_of(FManualJobs.begin(), FManualJobs.end(),
+                     [&](const TJobPtr& AJob) { return UpperCase(AJob->GetIdentifier()) == LKey; });
 }
 
-void TAgentTaskJobListProvider::EnqueueAgentTask(const std::string& AScannerId, TDateTime,
-                                                 int32_t AStartDelayInMinutes) {
+int32_t TAgentTaskJobListProvider::EnqueueAgentTask(const std::string& AScannerId, TDateTime ANow) {
+  return AddManualJob(CreateAgentTaskJob(AScannerId, ANow));
+}
+
+int32_t TAgentTaskJobListProvider::EnqueueAgentTask(const std::string& AScannerId, TDateTime,
+                                                    int32_t AStartDelayInMinutes) {
   const TJobPtr LJob = CreateAgentTaskJob(AScannerId, CNoDateTime);
   auto LDelay = std::make_shared<TStartConditionOnDelay>();
   LDelay->SetDelayValue(AStartDelayInMinutes);
   LDelay->SetValueUnit(TDelayUnit::duMinutes);
   LJob->GetStartCondition()->AddCondition(LDelay);
-  AddManualJob(LJob);
+  return AddManualJob(LJob);
 }
 
-void TAgentTaskJobListProvider::EnqueueAllAgentTasks(TDateTime ANow) {
-  for (std::string_view LId : CEnqueueAllAgentTaskIds) EnqueueAgentTask(std::string(LId), ANow);
+int32_t TAgentTaskJobListProvider::EnqueueAllAgentTasks(TDateTime ANow) {
+  // Each task on its own: one that cannot be saved does not keep the others from being asked for.
+  int32_t LFirstFailure = 0;
+  for (std::string_view LId : CEnqueueAllAgentTaskIds) {
+    const int32_t LResult = EnqueueAgentTask(std::string(LId), ANow);
+    if (LFirstFailure == 0) LFirstFailure = LResult;
+  }
+  return LFirstFailure;
 }
 
 void TAgentTaskJobListProvider::RunAndWaitForAgentTask(const std::string& AScannerId) {

@@ -13,8 +13,9 @@ using TAfterSaveItemEvent = TJobEvent;
 // Called with the sender and whether a load succeeded.
 using TAfterLoadEvent = TEvent<void(TOrvaneObject*, bool)>;
 
-// Writes a whole list of items, replacing what was stored. Results: 0 is success; any other value
-// is a failure code handed through.
+// Writes a whole list of items, replacing what was stored. Results: 0 is success, and only then are
+// the after-save events raised; any other value is a failure code handed through (the file savers
+// give the errno of the write that failed), and nothing was stored.
 template <class T>
 struct IItemSaver;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
 
@@ -28,11 +30,13 @@ struct IJobListProvider<void> {
   virtual void SetLoadListFromServerOnNextFetch(bool AValue) = 0;
   virtual TSystemRunInfoPtr GetSystemRunInfo() = 0;
   virtual void SetSystemRunInfo(const TSystemRunInfoPtr& AValue) = 0;
-  virtual void AddManualJob(const TJobPtr& AJob) = 0;
+  // 0 when the job is kept and saved; otherwise the saver's failure code, and the job is not kept.
+  virtual int32_t AddManualJob(const TJobPtr& AJob) = 0;
   virtual void RemoveManualJob(const TJobPtr& AJob) = 0;
   // Manual jobs first, then the automatic jobs by order.
   virtual TJobList FetchJobList() = 0;
-  virtual void SaveQueuedManualJobs() = 0;
+  // 0 when the manual jobs are saved (or there is nothing to save them to); else the saver's code.
+  virtual int32_t SaveQueuedManualJobs() = 0;
   virtual void LoadQueuedManualJobs() = 0;
   virtual void SaveConditionStorages() = 0;
 };

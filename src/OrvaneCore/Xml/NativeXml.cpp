@@ -42,6 +42,7 @@ TNativeXml::TNativeXml(const std::string& ARootName) : FRoot(std::make_unique<TX
 void TNativeXml::LoadFromFile(const std::string& AFileName) {
   // One parser and one set of read errors for every XML file of the host.
   TXmlSerializer LReader;
+  LReader.SetRepairsInvalidUtf8(FRepairsInvalidUtf8);
   LReader.LoadFromFile(AFileName);
   FRoot = MakeNode(LReader.ReadRoot());
 }

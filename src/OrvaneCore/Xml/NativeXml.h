@@ -47,12 +47,15 @@ public:
   std::string ClassName() const override { return "TNativeXml"; }
 
   // EXmlReadError when the file cannot be read or is not an XML document; the document then keeps
-  // what it held.
+  // what it held. Bytes that are not UTF-8 count as malformed, unless repairing is on
+  // (TXmlSerializer::SetRepairsInvalidUtf8).
   void LoadFromFile(const std::string& AFileName);
+  void SetRepairsInvalidUtf8(bool AValue) { FRepairsInvalidUtf8 = AValue; }
   TXmlNode* GetRoot() const { return FRoot.get(); }
 
 private:
   std::unique_ptr<TXmlNode> FRoot;
+  bool FRepairsInvalidUtf8 = false;
 };
 
 }  // namespace Orvane

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <pugixml.hpp>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 
 namespace Orvane {
@@ -86,6 +88,97 @@ bool IsBlank(const char* AText) {
   return true;
 }
 
+// The character at the start of AText (not empty): its length in bytes when it is well-formed
+// UTF-8 (no overlong form, no surrogate, nothing above U+10FFFF); otherwise minus the length of the
+// ill-formed sequence there, that is of its longest start that could still have begun a character
+// (at least one byte), which one replacement character stands for.
+int Utf8CharAt(std::string_view AText) {
+  const auto LByte = [&AText](std::size_t AIndex) { return static_cast<unsigned char>(AText[AIndex]); };
+  const unsigned char LLead = LByte(0);
+  if (LLead < 0x80) return 1;
+  int LLength;
+  unsigned char LSecondLow = 0x80;
+  unsigned char LSecondHigh = 0xBF;
+  if (LLead >= 0xC2 && LLead <= 0xDF) {
+    LLength = 2;
+  } else if (LLead >= 0xE0 && LLead <= 0xEF) {
+    LLength = 3;
+    if (LLead == 0xE0) LSecondLow = 0xA0;   // overlong
+    if (LLead == 0xED) LSecondHigh = 0x9F;  // surrogates
+  } else if (LLead >= 0xF0 && LLead <= 0xF4) {
+    LLength = 4;
+    if (LLead == 0xF0) LSecondLow = 0x90;   // overlong
+    if (LLead == 0xF4) LSecondHigh = 0x8F;  // above U+10FFFF
+  } else {
+    return -1;
+  }
+  for (int I = 1; I < LLength; ++I) {
+    const std::size_t LIndex = static_cast<std::size_t>(I);
+    if (LIndex >= AText.size()) return -I;
+    const unsigned char LLow = I == 1 ? LSecondLow : 0x80;
+    const unsigned char LHigh = I == 1 ? LSecondHigh : 0xBF;
+    if (LByte(LIndex) < LLow || LByte(LIndex) > LHigh) return -I;
+  }
+  return LLength;
+}
+
+// The number of ill-formed sequences in AText; with ARepaired, AText with each of them replaced
+// by U+FFFD goes there.
+std::size_t CountInvalidUtf8(std::string_view AText, std::string* ARepaired = nullptr) {
+  std::size_t LCount = 0;
+  for (std::size_t LPos = 0; LPos < AText.size();) {
+    const int LLength = Utf8CharAt(AText.substr(LPos));
+    if (LLength > 0) {
+      if (ARepaired) ARepaired->append(AText, LPos, static_cast<std::size_t>(LLength));
+      LPos += static_cast<std::size_t>(LLength);
+    } else {
+      ++LCount;
+      if (ARepaired) *ARepaired += "\xEF\xBF\xBD";
+      LPos += static_cast<std::size_t>(-LLength);
+    }
+  }
+  return LCount;
+}
+
+// Checks every name and text of a parsed document for UTF-8 and, when asked, repairs them.
+class TUtf8Check final : public pugi::xml_tree_walker {
+public:
+  explicit TUtf8Check(bool ARepair) : FRepair(ARepair) {}
+
+  bool for_each(pugi::xml_node& ANode) override {
+    Check(ANode.name(), ANode, [&](const char* AText) { ANode.set_name(AText); });
+    Check(ANode.value(), ANode, [&](const char* AText) { ANode.set_value(AText); });
+    for (pugi::xml_attribute LAttribute : ANode.attributes()) {
+      Check(LAttribute.name(), ANode, [&](const char* AText) { LAttribute.set_name(AText); });
+      Check(LAttribute.value(), ANode, [&](const char* AText) { LAttribute.set_value(AText); });
+    }
+    return true;
+  }
+
+  std::size_t Count = 0;
+  // The element in which the first ill-formed sequence lies.
+  std::string FirstElement;
+
+private:
+  template <class TSet>
+  void Check(const char* AText, pugi::xml_node ANode, TSet ASet) {
+    const std::size_t LCount = CountInvalidUtf8(AText);
+    if (LCount == 0) return;
+    if (Count == 0) {
+      const pugi::xml_node LElement = ANode.type() == pugi::node_element ? ANode : ANode.parent();
+      // Repaired: the name goes into a message.
+      CountInvalidUtf8(LElement.name(), &FirstElement);
+    }
+    Count += LCount;
+    if (!FRepair) return;
+    std::string LRepaired;
+    CountInvalidUtf8(AText, &LRepaired);
+    ASet(LRepaired.c_str());
+  }
+
+  const bool FRepair;
+};
+
 std::string ReadWholeFile(const std::string& AFileName) {
   const int LFd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (LFd < 0) {
@@ -140,10 +233,13 @@ struct TXmlSerializer::TState {
   pugi::xml_document Document;
   // The current node is the last entry; the document itself when empty.
   std::vector<pugi::xml_node> Path;
+  bool RepairsInvalidUtf8 = false;
+  int32_t RepairedUtf8Count = 0;
 
   pugi::xml_node Current() const { return Path.empty() ? pugi::xml_node(Document) : Path.back(); }
 
   void Parse(const char* AData, std::size_t ASize, const std::string& ASource) {
+    RepairedUtf8Count = 0;
     if (ASize == 0) throw EXmlReadError(ASource + " is empty");
     pugi::xml_document LDocument;
     const pugi::xml_parse_result LResult =
@@ -165,7 +261,15 @@ struct TXmlSerializer::TState {
       throw EXmlReadError(ASource + " is not an XML document: it has more than one root element");
     // GetXml writes its own declaration.
     for (pugi::xml_node LDeclaration : LDeclarations) LDocument.remove_child(LDeclaration);
+    // The parser passes any bytes through; what we would write back must be a document that
+    // declares UTF-8 truthfully.
+    TUtf8Check LUtf8(RepairsInvalidUtf8);
+    LDocument.traverse(LUtf8);
+    if (LUtf8.Count > 0 && !RepairsInvalidUtf8)
+      throw EXmlReadError(ASource + " is not valid UTF-8: " + std::to_string(LUtf8.Count) +
+                          " byte sequences are not characters, the first in \"" + LUtf8.FirstElement + "\"");
     Document.reset(LDocument);
+    RepairedUtf8Count = static_cast<int32_t>(LUtf8.Count);
     Path.clear();
   }
 
@@ -249,6 +353,14 @@ bool TXmlSerializer::ReadObject(TTessraData& AObject) const {
   return true;
 }
 
+void TXmlSerializer::SetRepairsInvalidUtf8(bool AValue) {
+  FState->RepairsInvalidUtf8 = AValue;
+}
+
+int32_t TXmlSerializer::GetRepairedUtf8Count() const {
+  return FState->RepairedUtf8Count;
+}
+
 bool TXmlSerializer::SaveToFile(const std::string& AFileName) const {
   return SaveFileAtomically(AFileName, GetXml());
 }
@@ -281,6 +393,13 @@ std::unique_ptr<TXmlSerializer> CreateXmlSerializer(const std::string& AClassNam
   if (AClassName == "TXmlSerializer") return std::make_unique<TXmlSerializer>();
   if (AClassName == "TSmartXmlSerializer") return std::make_unique<TSmartXmlSerializer>();
   throw EClassNotFound("\"" + AClassName + "\" is not a serializer class");
+}
+
+void LogRepairedUtf8(const TXmlSerializer& ASerializer, const std::string& AFileName) {
+  const int32_t LCount = ASerializer.GetRepairedUtf8Count();
+  if (LCount == 0) return;
+  OrvaneLogger()->Warning("%s held %d byte sequences that are not UTF-8; each was read as U+FFFD",
+                          {AFileName, LCount});
 }
 
 std::string ObjectToXml(const TTessraData& AObject) {

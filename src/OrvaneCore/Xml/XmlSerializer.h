@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -72,6 +73,13 @@ public:
   // Members missing from the element keep their values.
   bool ReadObject(TTessraData& AObject) const;
 
+  // What a load does with bytes that are not UTF-8 (an overlong form, a surrogate, a stray or
+  // missing continuation byte) in the document's names, texts and attributes: by default it refuses
+  // the document with EXmlReadError, as any malformed one; when repairing, it replaces each
+  // ill-formed sequence with U+FFFD and counts them (GetRepairedUtf8Count: those of the last load).
+  void SetRepairsInvalidUtf8(bool AValue);
+  int32_t GetRepairedUtf8Count() const;
+
   // Replaces the file atomically with GetXml (see SaveFileAtomically); false when the file already
   // held exactly this document and was left alone. Raises EOSError when the file cannot be written.
   bool SaveToFile(const std::string& AFileName) const;
@@ -110,6 +118,9 @@ protected:
 // The serializer a data transfer object names ("TXmlSerializer", "TSmartXmlSerializer");
 // EClassNotFound for any other name.
 std::unique_ptr<TXmlSerializer> CreateXmlSerializer(const std::string& AClassName);
+
+// One warning when ASerializer's last load, of AFileName, repaired invalid UTF-8, with the count.
+void LogRepairedUtf8(const TXmlSerializer& ASerializer, const std::string& AFileName);
 
 // The object's element alone (no declaration, no final line break): the text the log shows for a
 // record.

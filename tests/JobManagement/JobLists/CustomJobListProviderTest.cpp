@@ -1,17 +1,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "JobManagement/JobLists/CustomJobListProvider.h"
-#include "Support/LogCapture.h"
-#include "Support/JobIdentifiers.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "Support/EngineMocks.h"
+#include "Support/JobIdentifiers.h"
+#include "Support/LogCapture.h"
 #include "Support/TestConditions.h"
 
 namespace Orvane {
@@ -331,9 +332,8 @@ TEST_F(CustomJobListProviderTest, StoredManualJobsArriveWithTheFirstReloadAndAre
   // As read from a file that lacks the condition's storage.
   LStored->GetStartCondition()->GetStorages()->clear();
   FLoader->Items = {LStored};
-  FProvider->AddManualJob(MakeJob({.Identifier = "m"}));
 
-  EXPECT_THAT(Identifiers(Reload({})), ElementsAre("m", "stored"));
+  EXPECT_THAT(Identifiers(Reload({})), ElementsAre("stored"));
   EXPECT_THAT(FLoader->Items, IsEmpty());
   EXPECT_EQ(LStored->GetSystemRunInfo(), FRunInfo);
   EXPECT_EQ(LStored->GetStartCondition()->GetStorages()->size(), 1u);
@@ -386,9 +386,9 @@ TEST(CustomJobListProviderOfAgentTasksTest, WorksWithTheTypedCollaborators) {
 
   LProvider->AddManualJob(MakeJob({.Identifier = "m"}));
   // No source of its own: the held jobs are handed out and the reload stays pending.
-  EXPECT_THAT(Identifiers(LProvider->FetchJobList()), ElementsAre("m", "stored"));
+  EXPECT_THAT(Identifiers(LProvider->FetchJobList()), ElementsAre("stored", "m"));
   EXPECT_TRUE(LProvider->GetLoadListFromServerOnNextFetch());
-  EXPECT_THAT(LSaver->LastSave(), ElementsAre("m"));
+  EXPECT_THAT(LSaver->LastSave(), ElementsAre("stored", "m"));
   LProvider->RemoveManualJob(LStored);
   EXPECT_EQ(LSaver->SaveCount(), 2);
   EXPECT_THAT(LSaver->LastSave(), ElementsAre("m"));
@@ -401,15 +401,41 @@ TEST(CustomJobListProviderOfAgentTasksTest, WorksWithTheTypedCollaborators) {
 namespace Orvane {
 namespace {
 
-// A manual job added before the first fetch is written to the manual job file that the first
-// fetch then reads: it must not come back as a second job.
-TEST_F(CustomJobListProviderTest, ManualJobAddedBeforeTheFirstFetchIsNotLoadedTwice) {
-  FProvider->AddManualJob(MakeJob({.Identifier = "early"}));
-  FLoader->Items = {MakeJob({.Identifier = "EARLY"}), MakeJob({.Identifier = "stored"})};
-  const TJobList LJobs = FProvider->FetchJobList();
-  std::vector<std::string> LIds;
-  for (const TJobPtr& LJob : LJobs) LIds.push_back(LJob->GetIdentifier());
-  EXPECT_EQ(LIds, (std::vector<std::string>{"early", "stored"}));
+// A save before the first fetch (a stop during the start delay, a job added then) rewrites the
+// file the stored jobs are still in: they are taken over first, also those that share the new
+// job's identifier (two enqueues of one task).
+TEST_F(CustomJobListProviderTest, SavesBeforeTheFirstFetchKeepTheStoredManualJobs) {
+  FLoader->Items = {MakeJob({.Identifier = "task", .IsManual = true}),
+                    MakeJob({.Identifier = "other", .IsManual = true})};
+  EXPECT_EQ(FProvider->SaveQueuedManualJobs(), 0);
+  EXPECT_THAT(FSaver->LastSave(), ElementsAre("task", "other"));
+
+  FProvider->AddManualJob(MakeJob({.Identifier = "TASK"}));
+  EXPECT_THAT(FSaver->LastSave(), ElementsAre("task", "other", "TASK"));
+  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("task", "other", "TASK"));
+}
+
+// Success means the job is on disk: it is announced only after its save, and a job that could not
+// be saved is dropped again, so that asking once more makes exactly one.
+TEST_F(CustomJobListProviderTest, ManualJobIsAnnouncedAfterItsSaveAndNotKeptWhenTheSaveFails) {
+  FProvider->AddManualJob(MakeJob({.Identifier = "kept"}));
+  std::vector<TStrings> LSavedWhenAnnounced;
+  FProvider->GetOnManualJobsChanged().Add(
+      [&](const TJobPtr&) { LSavedWhenAnnounced.push_back(FSaver->LastSave()); });
+
+  FSaver->Result = ENOSPC;
+  EXPECT_EQ(FProvider->AddManualJob(MakeJob({.Identifier = "new"})), ENOSPC);
+  EXPECT_THAT(FSaver->LastSave(), ElementsAre("kept", "new"));
+  EXPECT_THAT(Identifiers(FProvider->CreateSnapshot().ManualJobs), ElementsAre("kept"));
+  EXPECT_THAT(LSavedWhenAnnounced, IsEmpty());
+  EXPECT_TRUE(
+      FLog->Contains(TLogEntryKind::Error, "Manual job not added, it could not be saved: \"Job new\""));
+  EXPECT_EQ(FProvider->SaveQueuedManualJobs(), ENOSPC);
+
+  FSaver->Result = 0;
+  EXPECT_EQ(FProvider->AddManualJob(MakeJob({.Identifier = "new"})), 0);
+  EXPECT_THAT(LSavedWhenAnnounced, ElementsAre(ElementsAre("kept", "new")));
+  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("kept", "new"));
 }
 
 }  // namespace

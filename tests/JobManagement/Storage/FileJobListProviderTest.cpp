@@ -171,6 +171,23 @@ TEST_F(FileJobListProviderTest, UnreadableItemsAreSkippedWithAnErrorAndTheOthers
   EXPECT_THAT(FLoadEvents, ElementsAre("before", "after succeeded"));
 }
 
+// A damaged text costs that text, not the job: it is read with U+FFFD where the bytes were not
+// UTF-8, so that the next save writes a document that is what it declares, and one warning says so.
+TEST_F(FileJobListProviderTest, InvalidUtf8IsReplacedWithOneWarningAndTheJobsAreKept) {
+  WriteFile(QueueFile(),
+            "<TJobList><TJob><Identifier>a</Identifier><DisplayText>caf\xE9</DisplayText></TJob>"
+            "<TJob><Identifier>b\xFF</Identifier></TJob></TJobList>");
+
+  EXPECT_EQ(FLoader->LoadData(), 0);
+
+  EXPECT_THAT(Identifiers(FLoader->GetItemList()), ElementsAre("a", "b\xEF\xBF\xBD"));
+  EXPECT_EQ(FLoader->GetItemList()[0]->GetDisplayText(), "caf\xEF\xBF\xBD");
+  EXPECT_THAT(
+      FLog->Texts(TLogEntryKind::Warning),
+      ElementsAre(QueueFile() + " held 2 byte sequences that are not UTF-8; each was read as U+FFFD"));
+  EXPECT_FALSE(FLog->Contains(TLogEntryKind::Message, "Failed to load queued manual jobs"));
+}
+
 // The owners of the files go on with no manual jobs and write good files again.
 TEST_F(FileJobListProviderTest, QueueOnAnUnreadableFileStartsEmptyAndWritesItAfresh) {
   WriteFile(QueueFile(), CGoodFile.substr(0, 40));

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -259,13 +260,15 @@ TEST_F(FileJobListSaverTest, JobListSaverNeitherLogsJobsNorCallsThePlugin) {
   EXPECT_EQ(ModeOf(JobListFile()), 0600u);
 }
 
-TEST_F(FileJobListSaverTest, FailedWriteIsLoggedWithTheSaverContextAndStillCountsAsASave) {
+// A failed write answers with the errno of the call that failed and raises no event, so that the
+// owner can tell its caller that nothing was saved.
+TEST_F(FileJobListSaverTest, FailedWriteIsLoggedWithTheSaverContextAndAnsweredWithItsErrno) {
   // The storage directory cannot be made: a file stands where its parent should be.
   Testing::WriteFile(FData.Path() + "/Orvane", "not a directory");
   const auto LSaver = NewQueueSaver();
   TEventTrail LTrail(*LSaver);
 
-  EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a")})), 0);
+  EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a")})), ENOTDIR);
 
   const int LException = FLog->IndexOf(TLogEntryKind::Exception);
   ASSERT_GE(LException, 0);
@@ -273,13 +276,15 @@ TEST_F(FileJobListSaverTest, FailedWriteIsLoggedWithTheSaverContextAndStillCount
   EXPECT_EQ(LEntry.Value, "TFileJobListSaverForQueue<TScannerJobAction>.InternalSaveItems");
   EXPECT_EQ(LEntry.ExceptionClass, "EOSError");
   EXPECT_THAT(LEntry.Text, HasSubstr(StorageDir()));
-  EXPECT_THAT(LTrail.Events, ElementsAre("item a", "saved"));
+  EXPECT_EQ(LSaver->SaveItem(MakeManualJob("a")), ENOTDIR);
+  EXPECT_THAT(LTrail.Events, IsEmpty());
 
   // A directory standing at the file's path cannot be replaced either.
   std::filesystem::remove(FData.Path() + "/Orvane");
   std::filesystem::create_directories(QueueFile());
   FLog->Clear();
-  EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a")})), 0);
+  EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a")})), EISDIR);
+  EXPECT_THAT(LTrail.Events, IsEmpty());
   EXPECT_EQ(FLog->Count(TLogEntryKind::Exception), 1);
   EXPECT_TRUE(std::filesystem::is_directory(QueueFile()));
   // Nothing is left behind by the failed writes.

@@ -419,6 +419,31 @@ TEST_F(FileStartConditionStorageManagerTest, BadKeyElementsAreLoggedAndSkippedAn
   EXPECT_EQ(StoragesOf(LA3)[0]->GetLastRun(), 3.5);
 }
 
+// Names and texts that are not UTF-8 are read with U+FFFD (the element names as the key list and
+// the reader both see them); the state is kept, and the next save writes valid UTF-8.
+TEST_F(FileStartConditionStorageManagerTest, InvalidUtf8IsReplacedWithOneWarningAndTheStateIsKept) {
+  const std::string R = "\xEF\xBF\xBD";
+  WriteFile(
+      FPath,
+      "<Root><NA1><TStartConditionStorageList><TStartConditionStorage><Name>I#1</Name><LastRun>1.5</LastRun>"
+      "</TStartConditionStorage></TStartConditionStorageList></NA1>"
+      "<NB\xC0><TStartConditionStorageList><TStartConditionStorage><Name>D\xE9j\xE0</Name>"
+      "<LastRun>2.5</LastRun></TStartConditionStorage></TStartConditionStorageList></NB\xC0></Root>");
+  auto LManager = NewManager();
+  LManager->LoadConditionStorages();
+  TJobPtr LA = Job("{A1}", {Storage("I#1", -1)});
+  TJobPtr LB = Job("{B" + R + "}", {Storage("D" + R + "j" + R, -1)});
+  LManager->RegisterJob(LA);
+  LManager->RegisterJob(LB);
+
+  EXPECT_EQ(StoragesOf(LA)[0]->GetLastRun(), 1.5);
+  EXPECT_EQ(StoragesOf(LB)[0]->GetLastRun(), 2.5);
+  EXPECT_EQ(Count(TLogEntryKind::Warning, FPath + " held 3 byte sequences that are not UTF-8"), 1);
+  EXPECT_TRUE(Exceptions().empty());
+  ASSERT_TRUE(LManager->SaveConditionStorages());
+  EXPECT_EQ(KeyElements(FPath), (TStrings{"NA1", "NB_EF_BF_BD"}));
+}
+
 TEST_F(FileStartConditionStorageManagerTest, FailedWriteIsLoggedAndTheSaveStillSucceeds) {
   auto LManager = NewManager();
   LManager->LoadConditionStorages();

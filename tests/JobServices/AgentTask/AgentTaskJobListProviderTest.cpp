@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
-#include "Support/LogCapture.h"
-#include "Support/JobIdentifiers.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobManagement/JobService/JobScheduler.h"
 #include "JobServices/AgentTask/JobListProvider.Client.h"
@@ -22,6 +21,8 @@
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/HostMocks.h"
+#include "Support/JobIdentifiers.h"
+#include "Support/LogCapture.h"
 #include "Support/TestConditions.h"
 
 namespace Orvane {
@@ -77,9 +78,10 @@ protected:
   std::shared_ptr<MockRequestSender> FSender = std::make_shared<::testing::NiceMock<MockRequestSender>>();
   std::shared_ptr<Testing::MockAgentTaskDispatcher> FDispatcher =
       std::make_shared<::testing::StrictMock<Testing::MockAgentTaskDispatcher>>();
+  std::shared_ptr<Testing::TRecordingJobListSaver> FSaver =
+      std::make_shared<Testing::TRecordingJobListSaver>();
   std::shared_ptr<TAgentTaskJobListProvider> FProvider = std::make_shared<TAgentTaskJobListProvider>(
-      FSender, std::make_shared<Testing::TRecordingStorageManager>(),
-      std::make_shared<Testing::TRecordingJobListSaver>(),
+      FSender, std::make_shared<Testing::TRecordingStorageManager>(), FSaver,
       std::make_shared<Testing::TRecordingJobListLoader>(), TClientId{"client-7"},
       Lazy<IAgentTaskDispatcher>(
           [this] { return std::static_pointer_cast<IAgentTaskDispatcher>(FDispatcher); },
@@ -96,6 +98,10 @@ TEST_F(AgentTaskJobListProviderTest, EmptyAnswerEnqueuesSettingsWatchThatRunsNoE
   EXPECT_EQ(LManual[0]->GetDisplayText(), "Settings watch");
   EXPECT_TRUE(SameDateTime(LManual[0]->GetNextExecution(), IncSeconds(LLoadTime, 3600)));
   EXPECT_FALSE(LManual[0]->GetIsRegularJob());
+  // Further empty answers while it waits add no second one.
+  Reload();
+  Reload();
+  EXPECT_THAT(Identifiers(ManualJobs()), ElementsAre(std::string(CSettingsWatchId)));
 
   // The scheduler leaves it alone until its hour has come.
   auto LQueue = std::make_shared<TJobQueue<>>(std::make_shared<Testing::TRecordingJobSaver>(),
@@ -109,6 +115,9 @@ TEST_F(AgentTaskJobListProviderTest, EmptyAnswerEnqueuesSettingsWatchThatRunsNoE
   Clock().AdvanceSeconds(1);
   LScheduler.UpdateQueue(CAllConditions);
   EXPECT_THAT(Identifiers(LQueue->CreateSnapshot()), ElementsAre(std::string(CSettingsWatchId)));
+  // Once it left the list for the queue, the next empty answer plans the next one.
+  Reload();
+  EXPECT_EQ(ManualJobs().size(), 1u);
 }
 
 TEST_F(AgentTaskJobListProviderTest, FailedRequestCountsAsEmptyAnswer) {
@@ -193,6 +202,22 @@ TEST_F(AgentTaskJobListProviderTest, EnqueueAllAddsTheEightScannersInOrderDueAtN
   }
   EXPECT_EQ(LManual[1]->GetJobAction()->ClassName(), "TSoftwareScannerJobAction");
   EXPECT_EQ(LManual[7]->GetJobAction()->ClassName(), "TFileScannerJobAction");
+}
+
+TEST_F(AgentTaskJobListProviderTest, EnqueuesAnswerWithTheSaveResultAndKeepOnlyWhatWasSaved) {
+  const std::string LId(CComputerScannerId);
+  FSaver->Result = ENOSPC;
+  EXPECT_EQ(FProvider->EnqueueAgentTask(LId, Now()), ENOSPC);
+  EXPECT_EQ(FProvider->EnqueueAgentTask(LId, Now(), 5), ENOSPC);
+  EXPECT_EQ(FProvider->EnqueueAllAgentTasks(Now()), ENOSPC);
+  // Every scanner was tried, and nothing that is not on disk is held.
+  EXPECT_EQ(FSaver->SaveCount(), 10);
+  EXPECT_TRUE(ManualJobs().empty());
+
+  FSaver->Result = 0;
+  EXPECT_EQ(FProvider->EnqueueAgentTask(LId, Now()), 0);
+  EXPECT_EQ(FProvider->EnqueueAllAgentTasks(Now()), 0);
+  EXPECT_EQ(ManualJobs().size(), 9u);
 }
 
 TEST_F(AgentTaskJobListProviderTest, RunAndWaitRunsCopyOfServerActionWhenServerConfiguredTheTask) {

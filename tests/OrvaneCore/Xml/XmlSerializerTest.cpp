@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
 #include "OrvaneCore/Jobs/Job.h"
@@ -196,6 +197,42 @@ TEST_F(XmlSerializerTest, UnreadableFilesRaiseXmlReadError) {
   }
   EXPECT_THROW(LoadJobs(FDir.Path() + "/missing.xml"), EXmlReadError);
   EXPECT_THROW(LoadJobs(FDir.Path()), EXmlReadError);  // a directory
+}
+
+// Bytes that are not UTF-8 make a document as unusable as broken XML, unless the reader asks for
+// them to be repaired: then each ill-formed sequence becomes one U+FFFD, wherever it stands.
+TEST_F(XmlSerializerTest, InvalidUtf8IsRefusedOrEachSequenceReplacedWithOneReplacementCharacter) {
+  const std::string R = "\xEF\xBF\xBD";
+  const std::vector<std::tuple<std::string, std::string, int32_t>> LCases = {
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", 0},
+      {"a\x80"
+       "b\xFF",
+       "a" + R + "b" + R, 2},                                 // stray bytes
+      {"\xC0\xAF|\xE0\x80\xAF", R + R + "|" + R + R + R, 5},  // overlong forms
+      {"\xED\xA0\x80", R + R + R, 3},                         // a surrogate
+      {"\xF4\x90\x80\x80", R + R + R + R, 4},                 // beyond U+10FFFF
+      {"\xE2\x82 \xF0\x9F\x98", R + " " + R, 2},              // cut short
+  };
+  for (const auto& [LText, LRepaired, LCount] : LCases) {
+    SCOPED_TRACE(LRepaired);
+    const std::string LXml = "<TJobList><TJob><DisplayText>" + LText + "</DisplayText></TJob></TJobList>";
+    TXmlSerializer LStrict;
+    if (LCount == 0)
+      EXPECT_NO_THROW(LStrict.LoadFromXml(LXml));
+    else
+      EXPECT_THROW(LStrict.LoadFromXml(LXml), EXmlReadError);
+    TXmlSerializer LRepairing;
+    LRepairing.SetRepairsInvalidUtf8(true);
+    LRepairing.LoadFromXml(LXml);
+    EXPECT_EQ(LRepairing.GetRepairedUtf8Count(), LCount);
+    EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).Children.at(0).Text, LRepaired);
+  }
+  TXmlSerializer LRepairing;
+  LRepairing.SetRepairsInvalidUtf8(true);
+  LRepairing.LoadFromXml("<TJobList><N\xFF Class=\"T\xFE\"/></TJobList>");
+  EXPECT_EQ(LRepairing.GetRepairedUtf8Count(), 2);
+  EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).Name, "N" + R);
+  EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).ClassName, "T" + R);
 }
 
 TEST_F(XmlSerializerTest, CollectionsAndNodesNestAsWrittenAndMisuseRaises) {
