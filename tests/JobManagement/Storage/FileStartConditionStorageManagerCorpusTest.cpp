@@ -16,8 +16,8 @@ namespace {
 // fuzzer's checks in the ordinary build as well.
 TEST(FileStartConditionStorageManagerCorpusTest, EveryCorpusFilePassesTheFuzzChecks) {
   RemoveAllLogSinks();
-  const std::filesystem::path LCorpus =
-      std::filesystem::path(__FILE__).parent_path() / "../../../fuzz/corpus/ConditionStorage";
+  // An absolute path from the build: a compiler cache may hand the compiler relative file names.
+  const std::filesystem::path LCorpus = ORVANE_CONDITION_STORAGE_CORPUS_DIR;
   ASSERT_TRUE(std::filesystem::is_directory(LCorpus)) << LCorpus;
   Testing::TTempDir LDir("orvane-condstore-corpus");
   ASSERT_FALSE(LDir.Path().empty());
