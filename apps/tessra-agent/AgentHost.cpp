@@ -13,6 +13,7 @@
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
+#include "OrvaneCore/Logging/LogLimiter.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Threading/OrvaneThread.h"
@@ -29,6 +30,11 @@ void TAgentHost::RequestStop(TStopReason AReason) {
     if (FStopReason == TStopReason::srNone) FStopReason = AReason;
   }
   FStopChanged.NotifyAll();
+}
+
+bool TAgentHost::IsStopRequested() {
+  TMutexLock LLock(FStopLock);
+  return FStopReason != TStopReason::srNone;
 }
 
 TAgentHost::TStopReason TAgentHost::WaitForStop() {
@@ -107,9 +113,22 @@ int TAgentHost::RunService() {
   LService->SetSystemRunInfo(LRunInfo);
   LService->SetStartDelayInSeconds(FOptions.StartDelaySeconds);
 
-  TAgentSignalWatcher LSignals([this](TAgentSignalWatcher::TSignalKind AKind) {
-    RequestStop(AKind == TAgentSignalWatcher::TSignalKind::skTerminate ? TStopReason::srTerminate
-                                                                       : TStopReason::srInterrupt);
+  TAgentSignalWatcher LSignals([this, &LQueue](TAgentSignalWatcher::TSignalKind AKind) {
+    switch (AKind) {
+      case TAgentSignalWatcher::TSignalKind::skInterrupt:
+        RequestStop(TStopReason::srInterrupt);
+        break;
+      case TAgentSignalWatcher::TSignalKind::skTerminate:
+        RequestStop(TStopReason::srTerminate);
+        break;
+      case TAgentSignalWatcher::TSignalKind::skHangUp:
+        // A reload, as "ctl pull" asks for it; a stopping agent loads nothing any more.
+        if (IsStopRequested()) break;
+        OrvaneLogLimiter().Message("Signals: reload", "SIGHUP: the job list is loaded from the server at the next turn",
+                                   {});
+        LQueue->GetOnPullRequestReceived().Invoke(nullptr);
+        break;
+    }
   });
   Say("tessra-agent running: client id " + FOptions.ClientId + ", data directory " + FDataDir +
       (FOptions.JobsFile.empty() ? std::string(", built-in job list") : ", jobs file " + FOptions.JobsFile));

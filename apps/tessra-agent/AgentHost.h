@@ -26,6 +26,7 @@ struct TAgentRunOptions {
 
 // Runs the agent-task job service until a signal, a control request or a restart request ends it: registers the
 // host's services, loads the module, starts the service, waits, and stops or shuts down as asked.
+// SIGHUP reloads the job list as "ctl pull" does; SIGUSR1, SIGUSR2 and SIGPIPE change nothing.
 // Bad input (data directory, jobs file, log file, a second agent) is told on standard error and
 // answered with CExitUsage before anything runs.
 class TAgentHost {
@@ -39,7 +40,8 @@ public:
 private:
   enum class TStopReason { srNone, srInterrupt, srTerminate, srRestart };
 
-  void RequestStop(TStopReason AReason);
+  void RequestStop(TStopReason AReason) EXCLUDES(FStopLock);
+  bool IsStopRequested() EXCLUDES(FStopLock);
   TStopReason WaitForStop();
   int RunService();
 

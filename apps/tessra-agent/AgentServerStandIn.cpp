@@ -55,6 +55,8 @@ const char* ResultText(TJobResult AResult) {
       return "succeeded";
     case TJobResult::jrFailed:
       return "failed";
+    case TJobResult::jrCutShort:
+      return "cut short";
     default:
       return "no result";
   }

@@ -8,9 +8,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <thread>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Logging/LogLimiter.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 
 namespace Orvane {
@@ -34,7 +37,25 @@ struct TAgentSignalWatcher::TState {
       if (LFds[1].revents != 0) return;
       signalfd_siginfo LInfo{};
       if (read(SignalFd, &LInfo, sizeof(LInfo)) != static_cast<ssize_t>(sizeof(LInfo))) continue;
-      Handler(LInfo.ssi_signo == SIGTERM ? TSignalKind::skTerminate : TSignalKind::skInterrupt);
+      switch (LInfo.ssi_signo) {
+        case SIGINT:
+          Handler(TSignalKind::skInterrupt);
+          break;
+        case SIGTERM:
+          Handler(TSignalKind::skTerminate);
+          break;
+        case SIGHUP:
+          Handler(TSignalKind::skHangUp);
+          break;
+        default: {
+          // Anyone of the agent's user can send these, as often as they like.
+          const char* LAbbreviation = sigabbrev_np(static_cast<int>(LInfo.ssi_signo));
+          const std::string LName = std::string("SIG") + (LAbbreviation ? LAbbreviation : "?");
+          OrvaneLogLimiter().Message("Signals: ignored " + LName, "Ignored the signal %s from process %d",
+                                     {LName, static_cast<long long>(LInfo.ssi_pid)});
+          break;
+        }
+      }
     }
   }
 };
@@ -43,8 +64,7 @@ namespace {
 sigset_t AgentSignalSet() {
   sigset_t LSet;
   sigemptyset(&LSet);
-  sigaddset(&LSet, SIGINT);
-  sigaddset(&LSet, SIGTERM);
+  for (const int LSignal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGPIPE}) sigaddset(&LSet, LSignal);
   return LSet;
 }
 }  // namespace
@@ -62,7 +82,16 @@ void TAgentSignalWatcher::BlockSignals() {
 }
 
 void TAgentSignalWatcher::RestoreSignalMask() {
-  if (GMaskSaved) pthread_sigmask(SIG_SETMASK, &GMaskBeforeBlocking, nullptr);
+  if (!GMaskSaved) return;
+  // With the watcher gone, signals that never end the agent may be pending (the SIGPIPE of a write
+  // to a closed pipe, a late SIGHUP); taken here, they cannot kill the process as the mask opens.
+  sigset_t LHarmless;
+  sigemptyset(&LHarmless);
+  for (const int LSignal : {SIGHUP, SIGUSR1, SIGUSR2, SIGPIPE}) sigaddset(&LHarmless, LSignal);
+  const timespec LNoWait{0, 0};
+  while (sigtimedwait(&LHarmless, nullptr, &LNoWait) > 0) {
+  }
+  pthread_sigmask(SIG_SETMASK, &GMaskBeforeBlocking, nullptr);
 }
 
 TAgentSignalWatcher::TAgentSignalWatcher(THandler AHandler) : FState(new TState) {
@@ -75,7 +104,7 @@ TAgentSignalWatcher::TAgentSignalWatcher(THandler AHandler) : FState(new TState)
     if (FState->SignalFd >= 0) close(FState->SignalFd);
     if (FState->WakeFd >= 0) close(FState->WakeFd);
     delete FState;
-    throw EOSError("Cannot watch the signals SIGINT and SIGTERM", LError);
+    throw EOSError("Cannot watch the signals", LError);
   }
   FState->Thread = std::thread([State = FState] { State->Run(); });
 }

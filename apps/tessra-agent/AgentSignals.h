@@ -4,14 +4,17 @@
 
 namespace Orvane {
 
-// Turns SIGINT and SIGTERM into calls on a normal thread: the signals are blocked in every thread
-// and read from a signalfd, so nothing of the agent ever runs inside a signal handler.
+// Turns signals into calls on a normal thread: the signals are blocked in every thread and read from
+// a signalfd, so nothing of the agent ever runs inside a signal handler. SIGINT, SIGTERM and SIGHUP
+// reach the handler; SIGUSR1, SIGUSR2 and SIGPIPE are read and dropped (logged, limited), so that
+// neither a stray signal nor a closed pipe ends the process. A write to a closed pipe or socket
+// then fails with EPIPE instead.
 class TAgentSignalWatcher {
 public:
-  enum class TSignalKind { skInterrupt, skTerminate };
+  enum class TSignalKind { skInterrupt, skTerminate, skHangUp };
   using THandler = std::function<void(TSignalKind)>;
 
-  // Blocks SIGINT and SIGTERM in the calling thread; call it in main before any thread starts, so
+  // Blocks the watched signals in the calling thread; call it in main before any thread starts, so
   // that every thread inherits the mask.
   static void BlockSignals();
   // Gives the calling thread the mask it had before BlockSignals, for a program about to execute

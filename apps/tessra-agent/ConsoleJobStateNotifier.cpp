@@ -10,16 +10,17 @@
 
 namespace Orvane {
 
-std::string TConsoleJobStateNotifier::FormatLine(const std::string& AEvent, const TJob& AJob) {
+std::string TConsoleJobStateNotifier::FormatLine(const std::string& AEvent, const TJob& AJob,
+                                                 std::string_view AOutcome) {
   const TDateTimeParts LNow = DecodeDateTime(Now());
-  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}  {:<22} {} {}", LNow.Year, LNow.Month, LNow.Day,
-                     LNow.Hour, LNow.Minute, LNow.Second, AEvent, AJob.GetDisplayText(),
-                     AJob.GetIdentifier());
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}  {:<22} {} {}{}{}", LNow.Year, LNow.Month, LNow.Day,
+                     LNow.Hour, LNow.Minute, LNow.Second, AEvent, AJob.GetDisplayText(), AJob.GetIdentifier(),
+                     AOutcome.empty() ? "" : "  ", AOutcome);
 }
 
-void TConsoleJobStateNotifier::Print(const std::string& AEvent, const TJobPtr& AJob) {
+void TConsoleJobStateNotifier::Print(const std::string& AEvent, const TJobPtr& AJob, std::string_view AOutcome) {
   if (!AJob) return;
-  Say(FormatLine(AEvent, *AJob));
+  Say(FormatLine(AEvent, *AJob, AOutcome));
 }
 
 void TConsoleJobStateNotifier::JobQueueChanged(const TJobList& AJobs) {
@@ -38,7 +39,8 @@ void TConsoleJobStateNotifier::JobProcessorAssigned(const TJobPtr& AJob) {
 }
 
 void TConsoleJobStateNotifier::JobDone(const TJobPtr& AJob) {
-  Print("done", AJob);
+  // The processor set the result before it announced the end.
+  if (AJob) Print("done", AJob, JobResultText(AJob->GetLastResult()));
 }
 
 void TConsoleJobStateNotifier::JobDropped(const TJobPtr& AJob) {

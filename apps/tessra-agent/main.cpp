@@ -1,6 +1,7 @@
 // tessra-agent: the host agent.
 //   run        runs the agent-task job service until SIGINT (stop) or SIGTERM (system shutdown: the
-//              shutdown jobs run first; under systemd only when the system goes down)
+//              shutdown jobs run first; under systemd only when the system goes down); SIGHUP
+//              reloads the job list, SIGUSR1, SIGUSR2 and SIGPIPE are ignored
 //   ctl        asks the running agent for work or for its status
 //   run-task   runs one agent task once, without the service
 //   tasks      lists the agent tasks
@@ -41,7 +42,7 @@ void AddLogLevelOption(CLI::App* ACommand, std::string& AValue, const std::strin
 
 int main(int argc, char** argv) {
   // Before any thread exists, so that every thread inherits the mask and only the watcher's
-  // signalfd sees SIGINT and SIGTERM.
+  // signalfd sees the signals the agent handles or ignores.
   TAgentSignalWatcher::BlockSignals();
   TAgentReExec::RememberInvocation(argc, argv);
 

@@ -1,5 +1,5 @@
-// The agent as a system service: how it takes SIGTERM under systemd, played without systemd. The
-// test's own systemctl answers the state question the agent asks.
+// The agent as a system service: how it takes signals, and SIGTERM under systemd, played without
+// systemd. The test's own systemctl answers the state question the agent asks.
 
 #include <sys/stat.h>
 
@@ -23,6 +23,52 @@ protected:
     return {"INVOCATION_ID=0123456789abcdef0123456789abcdef", "TESSRA_AGENT_SYSTEMCTL=" + ASystemctl.string()};
   }
 };
+
+TEST_F(AgentOperationsE2ETest, HangUpReloadsTheJobListAndOnlySigintOfTheRestEndsTheAgent) {
+  const fs::path LJobs = FWorkDir / "jobs.xml";
+  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId)));
+  TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}));
+  // The display text names the identifier too; the result follows the identifier.
+  ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Manual scan ") + CManualJobId + " " + CManualJobId +
+                                   "  succeeded"))
+      << LAgent.Out() << LAgent.Err();
+  EXPECT_TRUE(PollFor([&] {
+    return ReadFile(ServerFile("reports.log")).find(std::string("finished ") + CManualExecutionId + " " +
+                                                    CManualJobId + " succeeded") != std::string::npos;
+  }));
+  for (const int LSignal : {SIGUSR1, SIGUSR2, SIGPIPE}) LAgent.Signal(LSignal);
+  // Nothing else reloads this list within the test: it has no settings watch.
+  WriteFile(LJobs, JobListXml(ManualJobXml(CSecondManualJobId, CSecondExecutionId)));
+  LAgent.Signal(SIGHUP);
+  ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Manual scan ") + CSecondManualJobId))
+      << LAgent.Out() << LAgent.Err();
+  EXPECT_EQ(RunCommand(Ctl({"status"}), "status"), 0);
+  LAgent.Signal(SIGINT);
+  ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
+  EXPECT_TRUE(LAgent.OutContains("tessra-agent: stopped")) << LAgent.Out();
+  EXPECT_FALSE(fs::exists(FDataDir / "control.sock"));
+}
+
+TEST_F(AgentOperationsE2ETest, AScanThatAStopCutsShortIsShownAndReportedSo) {
+  // The whole machine, /proc and /sys included: far more than a moment's work.
+  const fs::path LJobs = FWorkDir / "jobs.xml";
+  WriteFile(LJobs, JobListXml(std::string("  <TJob><Identifier>") + CManualJobId +
+                              "</Identifier><DisplayText>Whole disk</DisplayText><IsManual>true</IsManual>"
+                              "<ItemKind>11</ItemKind><JobAction Class=\"TFileScannerJobAction\"><ExecutionId>" +
+                              CManualExecutionId + "</ExecutionId><AgentTaskId>" + std::string(CFileScannerId) +
+                              "</AgentTaskId><Paths><Item>/</Item></Paths></JobAction></TJob>\n"));
+  TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}));
+  ASSERT_TRUE(LAgent.WaitForOutput(std::string("handed to a processor  Whole disk ") + CManualJobId))
+      << LAgent.Out() << LAgent.Err();
+  LAgent.Signal(SIGINT);
+  ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
+  EXPECT_TRUE(LAgent.OutContains(std::string("done                   Whole disk ") + CManualJobId + "  cut short"))
+      << LAgent.Out();
+  EXPECT_NE(ReadFile(ServerFile("reports.log"))
+                .find(std::string("finished ") + CManualExecutionId + " " + CManualJobId + " cut short"),
+            std::string::npos)
+      << ReadFile(ServerFile("reports.log"));
+}
 
 TEST_F(AgentOperationsE2ETest, UnitStopRunsNoShutdownJob) {
   TAgentProcess LAgent(FWorkDir, RunArguments(), "agent", UnderSystemd(FakeSystemctl("running")));

@@ -6,9 +6,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "OrvaneCore/Time/Clock.h"
 
@@ -80,6 +82,54 @@ void Connect(int AFd, const std::string& ASocketPath, int ATimeoutMs) {
   ThrowOSError("Cannot connect to the control socket " + ASocketPath, LError);
 }
 
+// One connection, one request; nullopt when the agent closed it without a byte of answer.
+std::optional<TControlAnswer> SendOnce(const std::string& ASocketPath, const std::string& ALine, int ATimeoutMs,
+                                       TMonoTime ADeadline) {
+  const std::string LTimedOut = "The agent did not answer within " + std::to_string(ATimeoutMs) + " ms";
+  TSocketHandle LSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (LSocket.Get() < 0) ThrowOSError("Cannot create a socket", errno);
+  Connect(LSocket.Get(), ASocketPath, std::max(1, MsLeft(ADeadline)));
+  const int LFlags = fcntl(LSocket.Get(), F_GETFL);
+  if (LFlags < 0 || fcntl(LSocket.Get(), F_SETFL, LFlags | O_NONBLOCK) != 0)
+    ThrowOSError("Cannot set up the control socket", errno);
+
+  std::size_t LSent = 0;
+  while (LSent < ALine.size()) {
+    const ssize_t LCount = send(LSocket.Get(), ALine.data() + LSent, ALine.size() - LSent, MSG_NOSIGNAL);
+    if (LCount > 0) {
+      LSent += static_cast<std::size_t>(LCount);
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!WaitFor(LSocket.Get(), POLLOUT, ADeadline)) throw EControlError(LTimedOut);
+    } else if (errno == EPIPE || errno == ECONNRESET) {
+      // The agent answered before it read everything (busy, refused); its answer is still there.
+      break;
+    } else if (errno != EINTR) {
+      ThrowOSError("Cannot send the request on the control socket", errno);
+    }
+  }
+
+  TControlAnswerReader LReader;
+  bool LAnswered = false;
+  char LBuffer[16 * 1024];
+  while (!LReader.IsComplete()) {
+    const ssize_t LCount = recv(LSocket.Get(), LBuffer, sizeof(LBuffer), 0);
+    if (LCount > 0) {
+      LAnswered = true;
+      const std::string_view LBytes(LBuffer, static_cast<std::size_t>(LCount));
+      if (LReader.Feed(LBytes) != LBytes.size())
+        throw EControlError("The agent's answer is followed by unexpected data");
+    } else if (LCount == 0 || errno == ECONNRESET) {
+      if (!LAnswered) return std::nullopt;
+      throw EControlError("The agent closed the control connection before its answer was complete");
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!WaitFor(LSocket.Get(), POLLIN, ADeadline)) throw EControlError(LTimedOut);
+    } else if (errno != EINTR) {
+      ThrowOSError("Cannot read the answer from the control socket", errno);
+    }
+  }
+  return LReader.GetAnswer();
+}
+
 }  // namespace
 
 TControlAnswer TControlClient::Send(const std::string& ASocketPath, const TControlRequest& ARequest,
@@ -91,47 +141,11 @@ TControlAnswer TControlClient::Send(const std::string& ASocketPath, const TContr
                              std::to_string(CMaxRequestBytes) + ")");
   if (ATimeoutMs < 1) ATimeoutMs = 1;
   const TMonoTime LDeadline = TClock::RealMonotonic() + std::chrono::milliseconds(ATimeoutMs);
-  const std::string LTimedOut = "The agent did not answer within " + std::to_string(ATimeoutMs) + " ms";
-
-  TSocketHandle LSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (LSocket.Get() < 0) ThrowOSError("Cannot create a socket", errno);
-  Connect(LSocket.Get(), ASocketPath, ATimeoutMs);
-  const int LFlags = fcntl(LSocket.Get(), F_GETFL);
-  if (LFlags < 0 || fcntl(LSocket.Get(), F_SETFL, LFlags | O_NONBLOCK) != 0)
-    ThrowOSError("Cannot set up the control socket", errno);
-
-  std::size_t LSent = 0;
-  while (LSent < LLine.size()) {
-    const ssize_t LCount = send(LSocket.Get(), LLine.data() + LSent, LLine.size() - LSent, MSG_NOSIGNAL);
-    if (LCount > 0) {
-      LSent += static_cast<std::size_t>(LCount);
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(LSocket.Get(), POLLOUT, LDeadline)) throw EControlError(LTimedOut);
-    } else if (errno == EPIPE || errno == ECONNRESET) {
-      // The agent answered before it read everything (busy, refused); its answer is still there.
-      break;
-    } else if (errno != EINTR) {
-      ThrowOSError("Cannot send the request on the control socket", errno);
-    }
-  }
-
-  TControlAnswerReader LReader;
-  char LBuffer[16 * 1024];
-  while (!LReader.IsComplete()) {
-    const ssize_t LCount = recv(LSocket.Get(), LBuffer, sizeof(LBuffer), 0);
-    if (LCount > 0) {
-      const std::string_view LBytes(LBuffer, static_cast<std::size_t>(LCount));
-      if (LReader.Feed(LBytes) != LBytes.size())
-        throw EControlError("The agent's answer is followed by unexpected data");
-    } else if (LCount == 0 || errno == ECONNRESET) {
+  for (;;) {
+    if (std::optional<TControlAnswer> LAnswer = SendOnce(ASocketPath, LLine, ATimeoutMs, LDeadline)) return *LAnswer;
+    if (MsLeft(LDeadline) == 0)
       throw EControlError("The agent closed the control connection before its answer was complete");
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(LSocket.Get(), POLLIN, LDeadline)) throw EControlError(LTimedOut);
-    } else if (errno != EINTR) {
-      ThrowOSError("Cannot read the answer from the control socket", errno);
-    }
   }
-  return LReader.GetAnswer();
 }
 
 }  // namespace Orvane

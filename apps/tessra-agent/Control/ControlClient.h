@@ -18,6 +18,10 @@ public:
   // EControlNotRunning when no agent listens; EControlError for a time-out or a broken answer;
   // EArgumentException for a socket path too long for a Unix socket or a request too long to
   // send; EOSError when the socket cannot be used at all (no permission, for one).
+  //
+  // A connection that the agent closes before a single byte of its answer was sent carried a
+  // request the agent never read (it gave way to newer connections while the agent was flooded):
+  // the request is sent again on a new connection, within the same time.
   static TControlAnswer Send(const std::string& ASocketPath, const TControlRequest& ARequest,
                              int ATimeoutMs = 10000);
 };

@@ -72,10 +72,11 @@ struct TControlServer::TLoop {
   };
 
   TControlServer& Server;
+  TLogLimiter& Limited;
   std::vector<TClient> Clients;
   TMonoTime AcceptPausedUntil{};
 
-  explicit TLoop(TControlServer& AServer) : Server(AServer) {}
+  explicit TLoop(TControlServer& AServer) : Server(AServer), Limited(AServer.FLogLimiter) {}
 
   void Run() {
     std::vector<pollfd> LFds;
@@ -104,7 +105,8 @@ struct TControlServer::TLoop {
       }
       if (LFds[1].revents != 0) AcceptPending();
       ExpireDeadlines();
-      std::erase_if(Clients, [](const TClient& AClient) { return AClient.Fd < 0; });
+      RemoveClosed();
+      Limited.Flush();
     }
     for (TClient& LClient : Clients) {
       // What the socket takes at once still reaches the peer (the answer to "stop", for one).
@@ -116,8 +118,9 @@ struct TControlServer::TLoop {
 
   int PollTimeoutMs(bool AAccepting) const {
     // Nothing has a deadline: an idle agent sleeps until a peer connects or Stop wakes it, and
-    // otherwise only looks up once an hour.
-    if (AAccepting && Clients.empty()) return CIdlePollMs;
+    // otherwise only looks up once an hour. Lines held back by the log limiter are summed up soon
+    // after their interval, even when the flood that caused them has ended.
+    if (AAccepting && Clients.empty() && !Limited.HasHeldBack()) return CIdlePollMs;
     TMonoTime LNearest = RealNow() + std::chrono::milliseconds(CMaxPollMs);
     if (!AAccepting) LNearest = std::min(LNearest, AcceptPausedUntil);
     for (const TClient& LClient : Clients) LNearest = std::min(LNearest, LClient.Deadline);
@@ -134,7 +137,7 @@ struct TControlServer::TLoop {
         const int LError = errno;
         if (LError == EAGAIN || LError == EWOULDBLOCK) return;
         if (LError == EINTR || LError == ECONNABORTED) continue;
-        OrvaneLogger()->LastError("Control: accepting a connection failed", LError);
+        Limited.LastError("Control: accepting a connection failed", "Control: accepting a connection failed", LError);
         if (LError == EMFILE || LError == ENFILE || LError == ENOBUFS || LError == ENOMEM)
           AcceptPausedUntil = RealNow() + CAcceptPause;
         return;
@@ -147,28 +150,60 @@ struct TControlServer::TLoop {
     ucred LCred{};
     socklen_t LLength = sizeof(LCred);
     if (getsockopt(AFd, SOL_SOCKET, SO_PEERCRED, &LCred, &LLength) != 0) {
-      OrvaneLogger()->LastError("Control: the peer's credentials cannot be read; connection closed", errno);
+      Limited.LastError("Control: unreadable peer credentials",
+                        "Control: the peer's credentials cannot be read; connection closed", errno);
       close(AFd);
       return;
     }
     if (LCred.uid != geteuid()) {
-      OrvaneLogger()->Warning("Control: refused a connection from user %d (process %d): not the agent's user",
-                              {static_cast<long long>(LCred.uid), static_cast<long long>(LCred.pid)});
+      Limited.Warning("Control: connection of another user refused",
+                      "Control: refused a connection from user %d (process %d): not the agent's user",
+                      {static_cast<long long>(LCred.uid), static_cast<long long>(LCred.pid)});
       AnswerOnceAndClose(AFd, {false, "permission denied"});
       return;
     }
-    if (Clients.size() >= Server.FLimits.MaxClients) {
-      OrvaneLogger()->Warning("Control: refused a connection from process %d: %d connections are open",
-                              {static_cast<long long>(LCred.pid), static_cast<long long>(Clients.size())});
+    RemoveClosed();
+    if (Clients.size() >= Server.FLimits.MaxClients && !MakeRoom()) {
+      Limited.Warning("Control: connection refused, every slot busy",
+                      "Control: refused a connection from process %d: %d connections are being answered",
+                      {static_cast<long long>(LCred.pid), static_cast<long long>(Clients.size())});
       AnswerOnceAndClose(AFd, {false, "the agent is busy: too many control connections are open; try again"});
       return;
     }
-    OrvaneLogger()->IntegerValue("Control: connection from process", LCred.pid);
+    Limited.IntegerValue("Control: connection", "Control: connection from process", LCred.pid);
     TClient LClient;
     LClient.Fd = AFd;
     LClient.Pid = LCred.pid;
     LClient.Deadline = MsFromNow(Server.FLimits.IdleMs);
     Clients.push_back(std::move(LClient));
+    // A client sends its line right after connecting, so it is usually here already: answered in
+    // this round, it can neither time out nor give way to the connections accepted after it.
+    Read(Clients.back());
+  }
+
+  // Closes the connection that has waited longest without a complete request (accept order is age
+  // order); false when every connection is being answered.
+  bool MakeRoom() {
+    for (TClient& LClient : Clients) {
+      if (LClient.Fd < 0 || LClient.Writing) continue;
+      // Its line may be waiting unread; then it is served instead, and may be done at once.
+      Read(LClient);
+      if (LClient.Fd >= 0 && !LClient.Writing) {
+        Limited.Warning("Control: idle connection closed for a new one",
+                        "Control: %d connections are open; the one of process %d, idle longest, is closed for a new one",
+                        {static_cast<long long>(Clients.size()), static_cast<long long>(LClient.Pid)});
+        Drop(LClient);
+      }
+      if (LClient.Fd < 0) break;
+    }
+    RemoveClosed();
+    return Clients.size() < Server.FLimits.MaxClients;
+  }
+
+  // Connections are closed where they are found and removed here, once no index into the list is
+  // in use any more.
+  void RemoveClosed() {
+    std::erase_if(Clients, [](const TClient& AClient) { return AClient.Fd < 0; });
   }
 
   // Reads what is there; answers once a line is complete, the peer ended its side, or the line
@@ -192,20 +227,21 @@ struct TControlServer::TLoop {
       if (LRead == 0) {
         // The peer ended its side: nothing at all is a probe or a client that gave up.
         if (AClient.Input.empty()) return Drop(AClient);
-        OrvaneLogger()->Warning("Control: a request from process %d ended without a line end",
-                                {static_cast<long long>(AClient.Pid)});
+        Limited.Warning("Control: request without a line end",
+                        "Control: a request from process %d ended without a line end",
+                        {static_cast<long long>(AClient.Pid)});
         return Answer(AClient, {false, "incomplete request: the line end is missing"});
       }
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-      OrvaneLogger()->LastError("Control: reading a request failed", errno);
+      Limited.LastError("Control: reading a request failed", "Control: reading a request failed", errno);
       return Drop(AClient);
     }
   }
 
   void RefuseTooLong(TClient& AClient) {
-    OrvaneLogger()->Warning("Control: a request from process %d is longer than %d bytes; refused",
-                            {static_cast<long long>(AClient.Pid), Server.FLimits.MaxRequestBytes});
+    Limited.Warning("Control: request too long", "Control: a request from process %d is longer than %d bytes; refused",
+                    {static_cast<long long>(AClient.Pid), Server.FLimits.MaxRequestBytes});
     Answer(AClient, {false, "request too long: more than " + std::to_string(Server.FLimits.MaxRequestBytes) +
                                 " bytes"});
   }
@@ -213,18 +249,19 @@ struct TControlServer::TLoop {
   TControlAnswer Handle(const std::string& ALine) {
     const std::optional<TControlRequest> LRequest = DecodeRequest(ALine);
     if (!LRequest) {
-      OrvaneLogger()->Warning("Control: a malformed request (%d bytes) was refused",
-                              {static_cast<long long>(ALine.size())});
+      Limited.Warning("Control: malformed request", "Control: a malformed request (%d bytes) was refused",
+                      {static_cast<long long>(ALine.size())});
       return {false, "malformed request"};
     }
-    OrvaneLogger()->StringValue("Control: request", LRequest->Command);
+    if (Limited.Pass("Control: request", TLogLevel::Debug))
+      OrvaneLogger()->StringValue("Control: request", LRequest->Command);
     try {
       return Server.FHandler(*LRequest);
     } catch (const std::exception& E) {
-      OrvaneLogger()->Warning("Control: the command %s failed: %s", {LRequest->Command, E.what()});
+      Limited.Warning("Control: command failed", "Control: the command %s failed: %s", {LRequest->Command, E.what()});
       return {false, E.what()};
     } catch (...) {
-      OrvaneLogger()->Warning("Control: the command %s failed", {LRequest->Command});
+      Limited.Warning("Control: command failed", "Control: the command %s failed", {LRequest->Command});
       return {false, "the command " + LRequest->Command + " failed"};
     }
   }
@@ -251,7 +288,8 @@ struct TControlServer::TLoop {
       if (LSent < 0 && errno == EINTR) continue;
       if (LSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
       // The peer went away before it had its answer; nothing more to do for it.
-      OrvaneLogger()->IntegerValue("Control: peer left before its answer, process", AClient.Pid);
+      Limited.IntegerValue("Control: peer left before its answer", "Control: peer left before its answer, process",
+                           AClient.Pid);
       return Drop(AClient);
     }
     Drop(AClient);
@@ -262,15 +300,15 @@ struct TControlServer::TLoop {
     for (TClient& LClient : Clients) {
       if (LClient.Fd < 0 || LClient.Deadline > LNow) continue;
       if (LClient.Writing) {
-        OrvaneLogger()->Warning("Control: process %d did not take its answer within %d ms; connection closed",
-                                {static_cast<long long>(LClient.Pid), Server.FLimits.WriteMs});
+        Limited.Warning("Control: answer not taken", "Control: process %d did not take its answer within %d ms; connection closed",
+                        {static_cast<long long>(LClient.Pid), Server.FLimits.WriteMs});
         Drop(LClient);
         continue;
       }
       // The line may have arrived while the handler served someone else: read before giving up.
       Read(LClient);
       if (LClient.Fd < 0 || LClient.Writing) continue;
-      OrvaneLogger()->IntegerValue("Control: idle connection closed, process", LClient.Pid);
+      Limited.IntegerValue("Control: idle connection closed", "Control: idle connection closed, process", LClient.Pid);
       Drop(LClient);
     }
   }
@@ -281,8 +319,9 @@ struct TControlServer::TLoop {
   }
 };
 
-TControlServer::TControlServer(std::string ASocketPath, THandler AHandler, TControlServerLimits ALimits)
-    : FSocketPath(std::move(ASocketPath)), FHandler(std::move(AHandler)), FLimits(ALimits) {}
+TControlServer::TControlServer(std::string ASocketPath, THandler AHandler, TControlServerLimits ALimits,
+                               TLogLimiter& ALogLimiter)
+    : FSocketPath(std::move(ASocketPath)), FHandler(std::move(AHandler)), FLimits(ALimits), FLogLimiter(ALogLimiter) {}
 
 TControlServer::~TControlServer() {
   Stop();

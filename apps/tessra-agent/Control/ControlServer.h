@@ -8,14 +8,17 @@
 #include <thread>
 
 #include "Control/ControlProtocol.h"
+#include "OrvaneCore/Logging/LogLimiter.h"
 
 namespace Orvane {
 
 // What one peer may cost the agent. Times are real milliseconds: a peer does not run on the
 // agent's clock, sped up or not.
 struct TControlServerLimits {
-  int IdleMs = 5000;    // from the connection to a complete request line
+  int IdleMs = 1000;    // from the connection to a complete request line
   int WriteMs = 10000;  // for the peer to take the whole answer
+  // When this many are open, the connection that has waited longest without a complete request
+  // is closed for a new one; only when every one is being answered is the new one told to retry.
   std::size_t MaxClients = 64;
   std::size_t MaxRequestBytes = CMaxRequestBytes;
 };
@@ -26,12 +29,14 @@ struct TControlServerLimits {
 // thread, one request at a time.
 //
 // Only peers of the agent's own effective user are served (the kernel's peer credentials, on top
-// of the socket file's mode 0600). Start and Stop belong to the owner's thread.
+// of the socket file's mode 0600). Whatever a peer can make it log goes through the log limiter, so
+// a flood of connections costs a few lines a minute. Start and Stop belong to the owner's thread.
 class TControlServer {
 public:
   using THandler = std::function<TControlAnswer(const TControlRequest&)>;
 
-  TControlServer(std::string ASocketPath, THandler AHandler, TControlServerLimits ALimits = {});
+  TControlServer(std::string ASocketPath, THandler AHandler, TControlServerLimits ALimits = {},
+                 TLogLimiter& ALogLimiter = OrvaneLogLimiter());
   ~TControlServer();
   TControlServer(const TControlServer&) = delete;
   TControlServer& operator=(const TControlServer&) = delete;
@@ -57,6 +62,7 @@ private:
   std::string FSocketPath;
   THandler FHandler;
   TControlServerLimits FLimits;
+  TLogLimiter& FLogLimiter;
   // Set by Start before the thread exists and cleared by Stop after it is joined, so the thread
   // reads them without a lock.
   int FListenFd = -1;

@@ -88,6 +88,7 @@ bool TCustomJobProcessor<>::ReportExecState(bool AStarted, TJobResult AResult) {
 void TCustomJobProcessor<>::RunGuarded(const TJobPtr& AJob) {
   IOrvaneLogger* LLog = OrvaneLogger();
   TJobResult LResult = TJobResult::jrNoResult;
+  AJob->SetLastResult(LResult);
   try {
     if (ReportExecState(true, LResult)) {
       LLog->Warning("Job execution aborted by Tessra Server");
@@ -96,6 +97,7 @@ void TCustomJobProcessor<>::RunGuarded(const TJobPtr& AJob) {
     }
     try {
       LResult = ProcessAndWaitForJob();
+      AJob->SetLastResult(LResult);
     } catch (...) {
       // The finish is reported with "no result" before the failure is logged.
       if (ShouldNotifyJobFinished()) ReportExecState(false, LResult);

@@ -14,7 +14,9 @@ TJobResult TAgentTaskJobProcessor::InternalProcessJob() {
     IJobProcessorPool<>* LPool = GetProcessorPool();
     return !LPool || LPool->CanContinueWork();
   };
-  return FDispatcher->StartScanner(GetJob(), LCanContinue) ? TJobResult::jrSucceeded : TJobResult::jrFailed;
+  if (FDispatcher->StartScanner(GetJob(), LCanContinue)) return TJobResult::jrSucceeded;
+  // A task that stopped because it was asked to did not fail.
+  return LCanContinue() ? TJobResult::jrFailed : TJobResult::jrCutShort;
 }
 
 }  // namespace Orvane

@@ -14,7 +14,7 @@ namespace Orvane {
 
 // The job record. Jobs are shared between the job list, the queue, the dispatcher and a
 // processor's thread:
-// - NextExecution and ExecState are atomics, read and written from several threads;
+// - NextExecution, ExecState and LastResult are atomics, read and written from several threads;
 // - the action and the start condition facade are held by shared references, taken under FLock,
 //   so that a running processor keeps the action it started with;
 // - the other members are the job's definition: written while the job is being built, or by
@@ -63,6 +63,10 @@ public:
   void SetNextExecution(TDateTime AValue) { FNextExecution.store(AValue); }
   uint8_t GetExecState() const { return FExecState.load(); }
   void SetExecState(uint8_t AValue) { FExecState.store(AValue); }
+  // The outcome of the job's last run, set by its processor before the run's end is announced. State
+  // of this process only: neither saved nor assigned with the definition.
+  TJobResult GetLastResult() const { return FLastResult.load(); }
+  void SetLastResult(TJobResult AValue) { FLastResult.store(AValue); }
 
   std::shared_ptr<TJobAction> GetJobAction() const EXCLUDES(FLock);
   // Gives the job a new action (the job owns it).
@@ -84,6 +88,7 @@ private:
   std::atomic<TDateTime> FNextExecution{CNoDateTime};
   bool FIsUserVisible = true;
   std::atomic<uint8_t> FExecState{TJobExecState::Idle};
+  std::atomic<TJobResult> FLastResult{TJobResult::jrNoResult};
   uint8_t FItemKind = 0;
 
   mutable TMutex FLock;

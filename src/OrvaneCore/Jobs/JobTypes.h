@@ -20,8 +20,24 @@ using TJobEvent = TEvent<void(const TJobPtr&)>;
 // Events whose sender is any object (savers, loaders, the run information).
 using TNotifyEvent = TEvent<void(TOrvaneObject*)>;
 
-// The outcome of one run.
-enum class TJobResult : uint8_t { jrNoResult = 0, jrSucceeded = 1, jrFailed = 2 };
+// The outcome of one run: no result when the work raised (or never ran), cut short when it did not
+// succeed because the agent was stopping and asked it to end early.
+enum class TJobResult : uint8_t { jrNoResult = 0, jrSucceeded = 1, jrFailed = 2, jrCutShort = 3 };
+
+// The outcome as the agent shows and reports it.
+constexpr const char* JobResultText(TJobResult AResult) {
+  switch (AResult) {
+    case TJobResult::jrSucceeded:
+      return "succeeded";
+    case TJobResult::jrFailed:
+      return "failed";
+    case TJobResult::jrCutShort:
+      return "cut short";
+    case TJobResult::jrNoResult:
+      break;
+  }
+  return "no result";
+}
 
 // TJob::ExecState values.
 namespace TJobExecState {

@@ -123,6 +123,25 @@ TEST_F(JobProcessorTest, OneStartAndOneFinishCarryTheWorksResult) {
   Run(MakeJob("M", true, "{E}"));
 }
 
+TEST_F(JobProcessorTest, TheJobCarriesItsLastRunsResultAndAFailureWhileThePoolStopsIsCutShort) {
+  EXPECT_CALL(*FReporter, ReportJobStarted("{E}", "M", "")).Times(3).WillRepeatedly(Return(false));
+  EXPECT_CALL(*FDispatcher, StartScanner(testing::A<const TJobPtr&>(), _))
+      .WillOnce(Return(true))
+      .WillOnce(Return(false))
+      .WillOnce(Throw(std::runtime_error("scanner crashed")));
+  EXPECT_CALL(*FReporter, ReportJobFinished("{E}", "M", TJobResult::jrSucceeded, ""));
+  EXPECT_CALL(*FReporter, ReportJobFinished("{E}", "M", TJobResult::jrCutShort, ""));
+  EXPECT_CALL(*FReporter, ReportJobFinished("{E}", "M", TJobResult::jrNoResult, ""));
+  const TJobPtr LJob = MakeJob("M", true, "{E}");
+  Run(LJob);
+  EXPECT_EQ(LJob->GetLastResult(), TJobResult::jrSucceeded);
+  FPool->WaitForJobs(0);  // nothing runs; from now on running work is asked to end early
+  Run(LJob);
+  EXPECT_EQ(LJob->GetLastResult(), TJobResult::jrCutShort);
+  Run(LJob);  // a run that raised leaves no result, not the one before
+  EXPECT_EQ(LJob->GetLastResult(), TJobResult::jrNoResult);
+}
+
 TEST_F(JobProcessorTest, ServerAbortSkipsTheWorkAndTheFinishButStillEndsTheJob) {
   EXPECT_CALL(*FReporter, ReportJobStarted("{E}", "M", "")).WillOnce(Return(true));
   std::vector<TJobPtr> LAborted;

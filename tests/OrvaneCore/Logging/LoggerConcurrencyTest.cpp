@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "LoggerFixture.h"
+#include "OrvaneCore/Logging/LogLimiter.h"
 #include "OrvaneCore/Logging/TextLogSink.h"
+#include "Support/ClockScope.h"
+#include "Support/RunConcurrently.h"
 
 namespace Orvane::Testing {
 namespace {
@@ -106,6 +109,19 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
       LLastRound[LEntry.ThreadId] = LRound;
     }
   }
+}
+
+TEST_F(LoggerConcurrencyTest, TheLogLimiterLetsOneLineOfAFloodFromManyThreadsThroughAndCountsTheRest) {
+  TManualClockScope LClock;
+  TLogLimiter LLimiter(60);
+  const auto LFlood = [&LLimiter] {
+    for (int I = 0; I < 500; ++I) LLimiter.Warning("Flood", "flood", {});
+  };
+  RunConcurrently({LFlood, LFlood, LFlood, LFlood});
+  Clock().AdvanceSeconds(60);
+  LLimiter.Flush();
+  EXPECT_EQ(FRecording->Count(K::Warning, "flood"), 1);
+  EXPECT_TRUE(FRecording->Contains(K::Warning, "Flood: 1999 more in the last 60 seconds"));
 }
 
 }  // namespace
