@@ -172,7 +172,7 @@ TEST_F(AgentE2ETest, EditedJobsFileIsMergedAtTheNextReloadAndABrokenOneIsSurvive
   }));
   LAgent.Signal(SIGINT);
   EXPECT_EQ(LAgent.WaitForExit(), 0);
-  EXPECT_NE(ReadFile(ServerFile("handed-out")).find(CSecondExecutionId), std::string::npos);
+  EXPECT_NE(ReadFile(FDataDir / "taken-manual-jobs").find(CSecondExecutionId), std::string::npos);
 }
 
 TEST_F(AgentE2ETest, StopAndNewStartHandOutNoManualJobTwice) {
