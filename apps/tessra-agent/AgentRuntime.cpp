@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ClientJobListProvider.h"
+#include "JobManagement/Storage/ManualJobStorage.Intf.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Container/Container.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
@@ -32,6 +33,8 @@ void TAgentRuntime::Load() {
   } catch (const std::exception& E) {
     throw EAgentBadInput("the jobs file " + FOptions.JobsFile + " cannot be used: " + E.what());
   }
+  // Every request to the server goes through the record, whichever sender reaches the server.
+  FTakenJobs = std::make_shared<TTakenManualJobs>(FServer, FOptions.DataDir);
   FRunInfo = std::make_shared<TSystemRunInfo>();
   FRestartCommand = std::make_shared<TAgentRestartCommand>(FOptions.OnRestartRequested);
   FServant = std::make_shared<TAgentJobServant>(FRestartCommand);
@@ -41,7 +44,7 @@ void TAgentRuntime::Load() {
   LContainer.RegisterValue(TClientId{FOptions.ClientId});
   LContainer.RegisterInstance<IJobServant>(FServant);
   LContainer.RegisterInstance<ITessraAgentRestartCommand>(FRestartCommand);
-  LContainer.RegisterInstance<IServerRequestSender>(FServer);
+  LContainer.RegisterInstance<IServerRequestSender>(FTakenJobs);
   LContainer.RegisterInstance<IJobExecStateReporter>(FServer);
   LContainer.RegisterInstance<IJobListProvider<TJobAction>>(std::make_shared<TAgentClientJobListProvider>());
   for (const THostAgentTask& LTask : CreateHostAgentTasks(FOptions.DataDir))
@@ -54,6 +57,7 @@ void TAgentRuntime::Load() {
     OrvaneLogger()->Error("Cannot load the module %s: %s", {FModulePath, LModule.LastErrorText()});
     throw EAgentLoadError("cannot load the module " + FModulePath + ": " + LModule.LastErrorText());
   }
+  WatchJobListSaver();
 }
 
 template <class I>
@@ -67,6 +71,16 @@ std::shared_ptr<I> TAgentRuntime::ResolveFromModule(const char* AWhat, std::stri
   }
   if (!LService) throw EAgentLoadError("the module " + FModulePath + " did not provide " + AWhat);
   return LService;
+}
+
+void TAgentRuntime::WatchJobListSaver() {
+  // The module makes a saver for whoever asks; the job list gets this one, the last registered.
+  const auto LSaver =
+      ResolveFromModule<IManualJobSaverJobList<TScannerJobAction>>("the saver of the job list's manual jobs");
+  FTakenJobs->WatchSaver(LSaver);
+  TContainer& LContainer = GlobalContainer();
+  LContainer.RegisterInstance<IManualJobSaverJobList<TScannerJobAction>>(LSaver);
+  LContainer.Build();
 }
 
 std::shared_ptr<IJobService> TAgentRuntime::CreateService() {

@@ -15,6 +15,7 @@
 #include "OrvaneCore/Interfaces/JobProcessorPool.Intf.h"
 #include "OrvaneCore/Interfaces/JobService.Intf.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
+#include "TakenManualJobs.h"
 
 namespace Orvane {
 
@@ -32,9 +33,11 @@ struct TAgentRuntimeOptions {
   std::function<void()> OnRestartRequested;
 };
 
-// What every mode of the program needs of the host: the host's own services (the server stand-in,
-// the servant, the restart command, the run information, the host's agent tasks) in the global
-// container, the agent-task module loaded into it, and the services the host takes from it.
+// What every mode of the program needs of the host: the host's own services (the server stand-in
+// behind the record of taken manual jobs, the servant, the restart command, the run information,
+// the host's agent tasks) in the global container, the agent-task module loaded into it, and the
+// services the host takes from it. The job list's manual-job saver is made once, here, so that
+// the record hears of each of its saves.
 // One per process: the container is the process's.
 class TAgentRuntime {
 public:
@@ -61,6 +64,7 @@ public:
 private:
   template <class I>
   std::shared_ptr<I> ResolveFromModule(const char* AWhat, std::string_view AName = {});
+  void WatchJobListSaver();
 
   TAgentRuntimeOptions FOptions;
   std::string FModulePath;
@@ -68,6 +72,7 @@ private:
   std::shared_ptr<TAgentRestartCommand> FRestartCommand;
   std::shared_ptr<TAgentJobServant> FServant;
   std::shared_ptr<TAgentServerStandIn> FServer;
+  std::shared_ptr<TTakenManualJobs> FTakenJobs;
 };
 
 }  // namespace Orvane

@@ -1,11 +1,7 @@
 #include "AgentServerStandIn.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <set>
 #include <utility>
 
 #include "DefaultJobList.h"
@@ -15,7 +11,7 @@
 #include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
-#include "OrvaneCore/Platform/Paths.h"
+#include "OrvaneCore/Platform/SafeFiles.h"
 #include "OrvaneCore/Time/DateTime.h"
 #include "OrvaneCore/Xml/SerializerHelper.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
@@ -24,21 +20,14 @@ namespace Orvane {
 
 namespace {
 
-constexpr const char* CHandedOutFile = "handed-out";
-constexpr const char* CCancelledFile = "cancelled";
-constexpr const char* CAbortedFile = "aborted";
-constexpr const char* CReportsFile = "reports.log";
+constexpr const char* CServerDir = "server";
+constexpr const char* CCancelledFile = "server/cancelled";
+constexpr const char* CAbortedFile = "server/aborted";
+constexpr const char* CReportsFile = "server/reports.log";
 
 bool ContainsText(const std::vector<std::string>& AList, const std::string& AText) {
   return std::any_of(AList.begin(), AList.end(),
                      [&](const std::string& LItem) { return SameText(LItem, AText); });
-}
-
-// A manual job is remembered by the run the server made it for, else by its identifier.
-std::string HandOutKey(const TJob& AJob) {
-  const std::shared_ptr<TJobAction> LAction = AJob.GetJobAction();
-  if (LAction && !LAction->ExecutionId.empty()) return LAction->ExecutionId;
-  return AJob.GetIdentifier();
 }
 
 std::string LocalTimeText() {
@@ -65,9 +54,10 @@ const char* ResultText(TJobResult AResult) {
 }  // namespace
 
 TAgentServerStandIn::TAgentServerStandIn(std::string ADataDir, std::string AJobsFile)
-    : FServerDir(IncludeTrailingPathDelimiter(std::move(ADataDir)) + "server"),
-      FJobsFile(std::move(AJobsFile)) {
-  if (!ForceDirectories(FServerDir)) throw EOSError("Cannot create the directory " + FServerDir, errno);
+    : FDataDir(std::move(ADataDir)), FJobsFile(std::move(AJobsFile)) {
+  // Where the files are to be written; each write makes it again when it must.
+  if (const TFileResult LMade = MakeOwnerDirectories(FDataDir, CServerDir); !LMade.Done())
+    OrvaneLogger()->Error("The server's directory cannot be made: %s", {LMade.Error});
   TMutexLock LLock(FLock);
   FLastGoodJobList = FJobsFile.empty() ? BuildDefaultJobList() : ReadJobsFile();
 }
@@ -93,22 +83,20 @@ TJobList TAgentServerStandIn::CurrentJobList() {
 }
 
 std::vector<std::string> TAgentServerStandIn::ReadLines(const std::string& AName) const {
+  std::string LContent;
+  if (const TFileResult LRead = ReadWholeFile(FDataDir, AName, LContent);
+      !LRead.Done() && LRead.Status != TFileResult::TStatus::Missing)
+    OrvaneLogger()->Error("The server's file cannot be read: %s", {LRead.Error});
   std::vector<std::string> LLines;
-  std::ifstream LStream(FServerDir + "/" + AName);
-  std::string LLine;
-  while (std::getline(LStream, LLine)) {
-    LLine = Trim(LLine);
+  std::size_t LStart = 0;
+  while (LStart < LContent.size()) {
+    std::size_t LEnd = LContent.find('\n', LStart);
+    if (LEnd == std::string::npos) LEnd = LContent.size();
+    const std::string LLine = Trim(std::string_view(LContent).substr(LStart, LEnd - LStart));
     if (!LLine.empty() && LLine[0] != '#') LLines.push_back(LLine);
+    LStart = LEnd + 1;
   }
   return LLines;
-}
-
-void TAgentServerStandIn::AppendLine(const std::string& AName, const std::string& ALine) const {
-  const std::string LFileName = FServerDir + "/" + AName;
-  std::ofstream LStream(LFileName, std::ios::app);
-  LStream << ALine << '\n';
-  LStream.flush();
-  if (!LStream) OrvaneLogger()->Error("Cannot write to %s", {LFileName});
 }
 
 int32_t TAgentServerStandIn::SendRequest(TRequest& ARequest, TResponse& AResponse) {
@@ -124,18 +112,8 @@ int32_t TAgentServerStandIn::SendRequest(TRequest& ARequest, TResponse& ARespons
     if (!ContainsText(LCancelled, LId))
       LExisting.Children.push_back({"Item", TDataNode::TKind::Value, LId, "", {}});
 
-  std::vector<std::string> LHandedOut = ReadLines(CHandedOutFile);
   TDataNode LJobList{"JobList", TDataNode::TKind::List, "", "", {}};
-  for (const TJobPtr& LJob : CurrentJobList()) {
-    if (LJob->GetIsManual()) {
-      const std::string LKey = HandOutKey(*LJob);
-      if (ContainsText(LHandedOut, LKey)) continue;
-      // Recorded before it is handed out: a crash in between loses the job, never runs it twice.
-      AppendLine(CHandedOutFile, LKey);
-      LHandedOut.push_back(LKey);
-    }
-    LJobList.Children.push_back(RecordToNode(*LJob, "Item"));
-  }
+  for (const TJobPtr& LJob : CurrentJobList()) LJobList.Children.push_back(RecordToNode(*LJob, "Item"));
 
   TDataNode LResponse = RecordToNode(AResponse);
   LResponse.Children = {std::move(LJobList), std::move(LExisting)};
@@ -144,11 +122,11 @@ int32_t TAgentServerStandIn::SendRequest(TRequest& ARequest, TResponse& ARespons
 }
 
 void TAgentServerStandIn::WriteReport(const std::string& ALine) {
-  const std::string LFileName = FServerDir + "/" + CReportsFile;
-  struct stat LStat {};
-  if (stat(LFileName.c_str(), &LStat) == 0 && static_cast<uint64_t>(LStat.st_size) >= CReportsLogLimit)
-    std::rename(LFileName.c_str(), (LFileName + ".1").c_str());
-  AppendLine(CReportsFile, LocalTimeText() + " " + ALine);
+  const std::string LLine = LocalTimeText() + " " + ALine;
+  if (const TFileResult LWritten = AppendToFile(FDataDir, CReportsFile, LLine + "\n", CReportsLogLimit);
+      !LWritten.Done())
+    OrvaneLogger()->Error("A report cannot be written to the reports log (%s); the report: %s",
+                          {LWritten.Error, LLine});
 }
 
 bool TAgentServerStandIn::ReportJobStarted(const std::string& AExecutionId, const std::string& AJobIdentifier,

@@ -11,14 +11,15 @@
 
 namespace Orvane {
 
-// Plays the management server on this machine. It answers the job-list request from the jobs file
-// (read again at every request, so an edited file takes effect at the next reload) or from the
-// built-in list, and keeps its state in DATA/server/:
-//   handed-out   the manual jobs already handed out, by execution id or else identifier, one a line;
-//                each manual job of the file is handed out once, also across restarts
+// Plays the management server on this machine, as a static server would. It answers the job-list
+// request with every job of the jobs file (read again at every request, so an edited file takes
+// effect at the next reload) or of the built-in list; which of its manual jobs the client has
+// taken already is the client's own record (TTakenManualJobs). It keeps its state in DATA/server/:
 //   cancelled    manual job ids that the "server" no longer knows: the client aborts them
 //   aborted      execution ids whose start is answered with "aborted"
 //   reports.log  one line per start and finish report (the previous one kept as reports.log.1)
+// None of them is reached through a symbolic link. A report that cannot be written is logged as an
+// error that carries the report itself, so it is never lost without a trace.
 // The request and the response are classes of the module; they are read and filled through their
 // member description, under the member names that the job-list request has.
 class TAgentServerStandIn : public IServerRequestSender, public IJobExecStateReporter {
@@ -33,7 +34,6 @@ public:
   void ReportJobFinished(const std::string& AExecutionId, const std::string& AJobIdentifier,
                          TJobResult AResult, const std::string& AReserved) override;
 
-  const std::string& GetServerDir() const { return FServerDir; }
   // reports.log is started afresh above this size.
   static constexpr uint64_t CReportsLogLimit = 1024 * 1024;
 
@@ -42,10 +42,9 @@ private:
   TJobList CurrentJobList() REQUIRES(FLock);
   TJobList ReadJobsFile() const;
   std::vector<std::string> ReadLines(const std::string& AName) const;
-  void AppendLine(const std::string& AName, const std::string& ALine) const;
   void WriteReport(const std::string& ALine) REQUIRES(FLock);
 
-  const std::string FServerDir;
+  const std::string FDataDir;
   const std::string FJobsFile;
   TMutex FLock;
   TJobList FLastGoodJobList GUARDED_BY(FLock);

@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <atomic>
-#include <filesystem>
 #include <set>
 
 #include "AgentRuntime.h"
@@ -18,20 +17,6 @@
 namespace Orvane {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// The newest result document of the task, "" when it has none.
-std::string NewestResult(const std::string& ADataDir, const std::string& ATaskName) {
-  std::error_code LError;
-  std::string LNewest;
-  for (const fs::directory_entry& LEntry :
-       fs::directory_iterator(TTaskResultStore::ResultDir(ADataDir, ATaskName), LError)) {
-    const std::string LPath = LEntry.path().string();
-    if (LEntry.path().extension() == ".xml" && LPath > LNewest) LNewest = LPath;
-  }
-  return LNewest;
-}
 
 // The runtime of a command that runs no service: a restart request has nothing to restart.
 TAgentRuntimeOptions RuntimeOptions(const TTaskCommandOptions& AOptions, const std::string& ADataDir) {
@@ -99,7 +84,7 @@ int RunTaskCommand(const TTaskCommandOptions& AOptions, const std::string& AName
       Fail(LName + " failed; the log says why");
       return CExitFailure;
     }
-    const std::string LResult = NewestResult(LDataDir, LName);
+    const std::string LResult = TTaskResultStore::ForTask(LDataDir, LName).Newest();
     Say(LResult.empty() ? "tessra-agent: " + LName + " succeeded; it leaves no result document"
                         : "tessra-agent: " + LName + " succeeded; result: " + LResult);
     return CExitSuccess;

@@ -62,13 +62,14 @@ inline bool PollFor(const std::function<bool()>& APredicate, double ASeconds = C
 }
 
 inline std::string ManualJobXml(const std::string& AIdentifier, const std::string& AExecutionId,
-                         const std::string& AConditions = "") {
+                                const std::string& AConditions = "",
+                                std::string_view ATaskId = CComputerScannerId) {
   return "  <TJob>\n    <Identifier>" + AIdentifier + "</Identifier>\n    <DisplayText>Manual scan " +
          AIdentifier +
          "</DisplayText>\n    <IsManual>true</IsManual>\n    <ItemKind>11</ItemKind>\n"
          "    <JobAction Class=\"TScannerJobAction\">\n      <ExecutionId>" +
          AExecutionId +
-         "</ExecutionId>\n      <AgentTaskId>{B3A5474A-E933-4CC0-8567-C80F6591AC19}</AgentTaskId>\n"
+         "</ExecutionId>\n      <AgentTaskId>" + std::string(ATaskId) + "</AgentTaskId>\n"
          "    </JobAction>\n" +
          (AConditions.empty() ? std::string()
                               : "    <StartCondition Class=\"TStartConditionFacade\"><Conditions>" +

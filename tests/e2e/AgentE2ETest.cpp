@@ -2,6 +2,7 @@
 // the agent restart.
 
 #include "AgentE2ESupport.h"
+#include "Support/UmaskScope.h"
 
 namespace Orvane::E2E {
 namespace {
@@ -178,7 +179,7 @@ TEST_F(AgentE2ETest, EditedJobsFileIsMergedAtTheNextReloadAndABrokenOneIsSurvive
   }));
   LAgent.Signal(SIGINT);
   EXPECT_EQ(LAgent.WaitForExit(), 0);
-  EXPECT_NE(ReadFile(ServerFile("handed-out")).find(CSecondExecutionId), std::string::npos);
+  EXPECT_NE(ReadFile(FDataDir / "taken-manual-jobs").find(CSecondExecutionId), std::string::npos);
 }
 
 TEST_F(AgentE2ETest, StopAndNewStartHandOutNoManualJobTwice) {
@@ -231,6 +232,76 @@ TEST_F(AgentE2ETest, RestartTaskStartsTheAgentAgainInTheSameProcess) {
   EXPECT_LE(LDescriptors, 12u);
   LAgent.Signal(SIGINT);
   EXPECT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
+}
+
+// Links planted in the data directory lead nowhere: a report that cannot be written is logged with
+// its content instead, and a results folder that is a link gets nothing written and loses nothing.
+TEST_F(AgentE2ETest, SymbolicLinksInTheDataDirectoryAreNotWrittenThroughOrPruned) {
+  const fs::path LElsewhere = FWorkDir / "elsewhere";
+  fs::create_directories(LElsewhere);
+  fs::create_directories(FDataDir / "server");
+  fs::create_directories(FDataDir / "results");
+  fs::permissions(FDataDir, fs::perms::owner_all, fs::perm_options::replace);
+  WriteFile(LElsewhere / "reports.log", "");
+  fs::create_symlink(LElsewhere / "reports.log", ServerFile("reports.log"));
+  // More documents than a task keeps, where the results link leads.
+  for (int I = 10; I < 22; ++I) WriteFile(LElsewhere / ("20010101-0000" + std::to_string(I) + "-000.xml"), "old");
+  fs::create_directory_symlink(LElsewhere, FDataDir / "results" / "Computer Scanner");
+  const fs::path LJobs = FWorkDir / "jobs.xml";
+  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId)));
+
+  TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}));
+  ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Manual scan ") + CManualJobId))
+      << LAgent.Out() << LAgent.Err();
+  LAgent.Signal(SIGINT);
+  ASSERT_EQ(LAgent.WaitForExit(), 0);
+  const std::string LErr = LAgent.Err();
+  EXPECT_NE(LErr.find(ServerFile("reports.log").string() + ": a symbolic link"), std::string::npos) << LErr;
+  // Each report is in the error line, as it would have been written.
+  for (const std::string LReport : {"started ", "finished "}) {
+    const std::size_t LAt = LErr.find(LReport + CManualExecutionId);
+    ASSERT_NE(LAt, std::string::npos) << LReport << LErr;
+    EXPECT_NE(LErr.rfind("; the report: ", LAt), std::string::npos);
+    EXPECT_GT(LErr.rfind("; the report: ", LAt), LErr.rfind('\n', LAt));
+  }
+  EXPECT_NE(LErr.find("Computer Scanner: the result cannot be written"), std::string::npos) << LErr;
+  EXPECT_EQ(ReadFile(LElsewhere / "reports.log"), "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(LElsewhere), fs::directory_iterator()), 13);
+}
+
+// Whatever the umask, everything the agent makes in its data directory, and its log file, is for
+// its user alone.
+TEST_F(AgentE2ETest, WhatTheAgentCreatesIsOwnerOnlyWhateverTheUmask) {
+  const fs::path LJobs = FWorkDir / "jobs.xml";
+  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId)));
+  const fs::path LLog = FWorkDir / "logs" / "agent.log";
+  std::unique_ptr<TAgentProcess> LAgent;
+  {
+    Testing::TUmaskScope LUmask(0);
+    LAgent = std::make_unique<TAgentProcess>(FWorkDir, RunArguments({"--jobs", LJobs.string(), "--log-file",
+                                                                     LLog.string()}));
+  }
+  ASSERT_TRUE(LAgent->WaitForOutput(std::string("done                   Manual scan ") + CManualJobId))
+      << LAgent->Out() << LAgent->Err();
+  LAgent->Signal(SIGINT);
+  ASSERT_EQ(LAgent->WaitForExit(), 0);
+
+  const auto LModeOf = [](const fs::path& APath) {
+    return static_cast<unsigned>(fs::symlink_status(APath).permissions() & fs::perms::all);
+  };
+  std::vector<fs::path> LChecked = {FDataDir, LLog.parent_path(), LLog};
+  for (const auto& LEntry : fs::recursive_directory_iterator(FDataDir)) LChecked.push_back(LEntry.path());
+  for (const fs::path& LPath : LChecked) {
+    if (fs::is_directory(fs::symlink_status(LPath))) {
+      EXPECT_EQ(LModeOf(LPath), 0700u) << LPath;
+    } else if (fs::is_regular_file(fs::symlink_status(LPath))) {
+      EXPECT_EQ(LModeOf(LPath), 0600u) << LPath;
+    }
+  }
+  // What the run made is among them.
+  for (const char* LMade : {"Orvane/Tessra/AgentTasks", "server/reports.log", "results/Computer Scanner",
+                            "taken-manual-jobs"})
+    EXPECT_TRUE(fs::exists(FDataDir / LMade)) << LMade;
 }
 
 }  // namespace

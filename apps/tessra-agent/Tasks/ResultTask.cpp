@@ -10,15 +10,16 @@ namespace Orvane {
 TResultTask::TResultTask(const std::string& ADataDir, std::string ATaskId, std::string ATaskName)
     : FTaskId(std::move(ATaskId)),
       FTaskName(std::move(ATaskName)),
-      FResultDir(TTaskResultStore::ResultDir(ADataDir, FTaskName)) {}
+      FResults(TTaskResultStore::ForTask(ADataDir, FTaskName)) {}
 
 std::string TResultTask::Run(const std::string& AClientId,
                              const std::shared_ptr<TScannerJobAction>& AJobAction,
-                             const TContinueCheck& ACanContinue, const std::string& ADir, bool& ASucceeded) {
+                             const TContinueCheck& ACanContinue, const TTaskResultStore& AStore,
+                             bool& ASucceeded) {
   ASucceeded = false;
   const TTaskRun LRun = CollectRun(AClientId, AJobAction, ACanContinue);
   if (!LRun.Document) return "";
-  std::string LFileName = TTaskResultStore::Write(*LRun.Document, LRun.At, ADir, FTaskName);
+  std::string LFileName = AStore.Write(*LRun.Document, LRun.At);
   ASucceeded = LRun.Succeeded && !LFileName.empty();
   return LFileName;
 }
@@ -26,9 +27,9 @@ std::string TResultTask::Run(const std::string& AClientId,
 bool TResultTask::Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
                           const TContinueCheck& ACanContinueProcessing) {
   bool LSucceeded = false;
-  const std::string LFileName = Run(AClientId, AJobAction, ACanContinueProcessing, FResultDir, LSucceeded);
+  const std::string LFileName = Run(AClientId, AJobAction, ACanContinueProcessing, FResults, LSucceeded);
   if (LFileName.empty()) return false;
-  TTaskResultStore::RemoveOld(FResultDir);
+  FResults.RemoveOld();
   OrvaneLogger()->Message(FTaskName + " result: %s", {LFileName});
   return LSucceeded;
 }
@@ -36,7 +37,7 @@ bool TResultTask::Execute(const std::string& AClientId, const std::shared_ptr<TS
 bool TResultTask::ScanOnly(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
                            const TContinueCheck& ACanContinueProcessing, const std::string& ATargetDir) {
   bool LSucceeded = false;
-  Run(AClientId, AJobAction, ACanContinueProcessing, ATargetDir, LSucceeded);
+  Run(AClientId, AJobAction, ACanContinueProcessing, TTaskResultStore(ATargetDir, "", FTaskName), LSucceeded);
   return LSucceeded;
 }
 

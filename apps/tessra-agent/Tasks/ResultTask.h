@@ -6,6 +6,7 @@
 #include "OrvaneCore/Data/TessraData.h"
 #include "OrvaneCore/Interfaces/AgentTask.Intf.h"
 #include "OrvaneCore/Time/DateTime.h"
+#include "Tasks/TaskResultStore.h"
 
 namespace Orvane {
 
@@ -21,7 +22,7 @@ public:
 
   std::string GetAgentTaskId() final { return FTaskId; }
 
-  const std::string& GetResultDir() const { return FResultDir; }
+  std::string GetResultDir() const { return FResults.GetDir(); }
 
 protected:
   TResultTask(const std::string& ADataDir, std::string ATaskId, std::string ATaskName);
@@ -48,13 +49,13 @@ protected:
   }
 
 private:
-  // Collects and writes into ADir; the written file, "" when none. ASucceeded: the run's outcome.
+  // Collects and writes into AStore; the written file, "" when none. ASucceeded: the run's outcome.
   std::string Run(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
-                  const TContinueCheck& ACanContinue, const std::string& ADir, bool& ASucceeded);
+                  const TContinueCheck& ACanContinue, const TTaskResultStore& AStore, bool& ASucceeded);
 
   std::string FTaskId;
   std::string FTaskName;
-  std::string FResultDir;
+  TTaskResultStore FResults;
 };
 
 }  // namespace Orvane

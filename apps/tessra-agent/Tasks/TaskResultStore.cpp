@@ -3,50 +3,86 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/Paths.h"
+#include "OrvaneCore/Platform/SafeFiles.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 
 namespace Orvane {
 
-namespace fs = std::filesystem;
+namespace {
 
-std::string TTaskResultStore::ResultDir(const std::string& ADataDir, const std::string& ATaskName) {
-  return IncludeTrailingPathDelimiter(ADataDir) + "results/" + ATaskName;
+constexpr std::string_view CResultExtension = ".xml";
+
+}  // namespace
+
+TTaskResultStore TTaskResultStore::ForTask(const std::string& ADataDir, const std::string& ATaskName) {
+  return TTaskResultStore(ADataDir, "results/" + ATaskName, ATaskName);
 }
 
-std::string TTaskResultStore::Write(const TTessraData& ADocument, TDateTime AAt, const std::string& ADir,
-                                    const std::string& ATaskName) {
-  if (!ForceDirectories(ADir)) {
-    OrvaneLogger()->LastError(ATaskName + ": cannot create " + ADir, errno);
+TTaskResultStore::TTaskResultStore(std::string ABase, std::string ARelativeDir, std::string ATaskName)
+    : FBase(std::move(ABase)), FRelativeDir(std::move(ARelativeDir)), FTaskName(std::move(ATaskName)) {}
+
+std::string TTaskResultStore::GetDir() const {
+  return FRelativeDir.empty() ? FBase : IncludeTrailingPathDelimiter(FBase) + FRelativeDir;
+}
+
+std::string TTaskResultStore::Write(const TTessraData& ADocument, TDateTime AAt) const {
+  // The base is the data directory or a folder the caller named; it is made as it is.
+  if (!ForceDirectories(FBase)) {
+    OrvaneLogger()->LastError(FTaskName + ": cannot create " + FBase, errno);
     return "";
   }
   const TDateTimeParts L = DecodeDateTime(AAt);
   char LName[64];
   std::snprintf(LName, sizeof(LName), "%04d%02d%02d-%02d%02d%02d-%03d.xml", L.Year, L.Month, L.Day, L.Hour,
                 L.Minute, L.Second, L.MilliSecond);
-  const std::string LFileName = IncludeTrailingPathDelimiter(ADir) + LName;
+  std::string LXml;
   try {
     TXmlSerializer LSerializer;
     LSerializer.WriteObject(ADocument);
-    LSerializer.SaveToFile(LFileName);
+    LXml = LSerializer.GetXml();
   } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, ATaskName + ": writing the result");
+    OrvaneLogger()->LogException(E, FTaskName + ": writing the result");
     return "";
   }
-  return LFileName;
+  const std::string LRelativeFile = JoinRelativePath(FRelativeDir, LName);
+  if (const TFileResult LSaved = ReplaceFile(FBase, LRelativeFile, LXml); !LSaved.Done()) {
+    OrvaneLogger()->Error("%s: the result cannot be written: %s", {FTaskName, LSaved.Error});
+    return "";
+  }
+  return IncludeTrailingPathDelimiter(GetDir()) + LName;
 }
 
-void TTaskResultStore::RemoveOld(const std::string& ADir, std::size_t AKeep) {
-  std::error_code LError;
-  std::vector<fs::path> LResults;
-  for (const fs::directory_entry& LEntry : fs::directory_iterator(ADir, LError))
-    if (LEntry.is_regular_file(LError) && LEntry.path().extension() == ".xml") LResults.push_back(LEntry.path());
+void TTaskResultStore::RemoveOld(std::size_t AKeep) const {
+  std::vector<TDirectoryEntry> LEntries;
+  if (const TFileResult LListed = ListDirectory(FBase, FRelativeDir, LEntries); !LListed.Done()) {
+    OrvaneLogger()->Error("%s: old results cannot be removed: %s", {FTaskName, LListed.Error});
+    return;
+  }
+  std::vector<std::string> LResults;
+  for (const TDirectoryEntry& LEntry : LEntries)
+    if (LEntry.Kind == TDirectoryEntry::TKind::File && LEntry.Name.ends_with(CResultExtension))
+      LResults.push_back(LEntry.Name);
   std::sort(LResults.begin(), LResults.end());
-  for (std::size_t I = 0; I + AKeep < LResults.size(); ++I) fs::remove(LResults[I], LError);
+  for (std::size_t I = 0; I + AKeep < LResults.size(); ++I)
+    if (const TFileResult LRemoved = RemoveFile(FBase, JoinRelativePath(FRelativeDir, LResults[I]));
+        !LRemoved.Done() && LRemoved.Status != TFileResult::TStatus::Missing)
+      OrvaneLogger()->Error("%s: an old result cannot be removed: %s", {FTaskName, LRemoved.Error});
+}
+
+std::string TTaskResultStore::Newest() const {
+  std::vector<TDirectoryEntry> LEntries;
+  if (!ListDirectory(FBase, FRelativeDir, LEntries).Done()) return "";
+  std::string LNewest;
+  for (const TDirectoryEntry& LEntry : LEntries)
+    if (LEntry.Kind == TDirectoryEntry::TKind::File && LEntry.Name.ends_with(CResultExtension) &&
+        LEntry.Name > LNewest)
+      LNewest = LEntry.Name;
+  return LNewest.empty() ? "" : IncludeTrailingPathDelimiter(GetDir()) + LNewest;
 }
 
 }  // namespace Orvane

@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/Paths.h"
 
 namespace Orvane {
 
 namespace {
 
 constexpr mode_t CLogFileMode = S_IRUSR | S_IWUSR;
+constexpr mode_t CLogFolderMode = S_IRWXU;
 
 spdlog::level::level_enum SpdLevel(TLogLevel ALevel) {
   switch (ALevel) {
@@ -139,14 +141,12 @@ std::string FormatEntry(const TLogEntry& AEntry) {
   return LResult;
 }
 
-// Creates the file (and its folder) readable by the owner only before the sink opens it, and narrows
-// the mode of a file that already exists: the log carries job data.
+// Creates the file (and its missing folders) readable by the owner only before the sink opens it,
+// whatever the umask, and narrows the mode of a file that already exists: the log carries job data.
 void PrepareLogFile(const std::string& AFileName) {
-  std::filesystem::path LFolder = std::filesystem::path(AFileName).parent_path();
-  if (!LFolder.empty()) {
-    std::error_code LError;
-    std::filesystem::create_directories(LFolder, LError);
-  }
+  const std::string LFolder = std::filesystem::path(AFileName).parent_path().string();
+  // A folder that cannot be made is reported by the sink's own open.
+  if (!LFolder.empty()) (void)ForceDirectories(LFolder, CLogFolderMode);
   int LFile = ::open(AFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, CLogFileMode);
   if (LFile < 0) return;  // the sink's own open reports the failure
   (void)::fchmod(LFile, CLogFileMode);

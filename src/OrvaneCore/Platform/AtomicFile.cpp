@@ -8,12 +8,14 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/FileHandle.h"
 #include "OrvaneCore/Platform/Guid.h"
 #include "OrvaneCore/Platform/Paths.h"
+#include "OrvaneCore/Platform/SafeFiles.h"
 
 namespace Orvane {
 
@@ -22,31 +24,6 @@ namespace {
 // Enough for any number of planted files a local attacker could keep ahead of random names.
 constexpr int CMaxTemporaryNameAttempts = 64;
 constexpr std::size_t CCompareChunk = 64 * 1024;
-
-class TFileHandle {
-public:
-  explicit TFileHandle(int AFd = -1) : FFd(AFd) {}
-  ~TFileHandle() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFileHandle(const TFileHandle&) = delete;
-  TFileHandle& operator=(const TFileHandle&) = delete;
-
-  int Get() const { return FFd; }
-  void Reset(int AFd) {
-    if (FFd >= 0) ::close(FFd);
-    FFd = AFd;
-  }
-  // Closes now and reports the result: a delayed write error may surface only here.
-  int Close() {
-    const int LResult = ::close(FFd);
-    FFd = -1;
-    return LResult;
-  }
-
-private:
-  int FFd;
-};
 
 [[noreturn]] void RaiseSaveError(const std::string& AFileName, const std::string& AStep, int AError) {
   throw EOSError(
@@ -59,10 +36,10 @@ std::string DirectoryOf(const std::string& AFileName) {
   return LDir.empty() ? std::string(".") : LDir;
 }
 
-// Whether AFileName is a regular file holding exactly AContent. Never follows a link at the path,
-// and never blocks on a FIFO planted there.
-bool HoldsContent(const std::string& AFileName, std::string_view AContent) {
-  TFileHandle LFile(::open(AFileName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+// Whether AName in ADirectory is a regular file holding exactly AContent. Never follows a link at
+// the name, and never blocks on a FIFO planted there.
+bool HoldsContent(const TFileHandle& ADirectory, const std::string& AName, std::string_view AContent) {
+  TFileHandle LFile(::openat(ADirectory.Get(), AName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (LFile.Get() < 0) return false;
   struct stat LStat {};
   if (::fstat(LFile.Get(), &LStat) != 0 || !S_ISREG(LStat.st_mode)) return false;
@@ -100,11 +77,42 @@ void WriteAll(int AFd, std::string_view AContent, const std::string& AFileName) 
   }
 }
 
-void SyncDirectory(const std::string& ADirectory, const std::string& AFileName) {
-  TFileHandle LDir(::open(ADirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (LDir.Get() < 0) RaiseSaveError(AFileName, "opening the directory to flush it", errno);
+void SyncDirectory(const TFileHandle& ADirectory, const std::string& AFileName) {
   // Some file systems cannot flush a directory (EINVAL); the rename is as durable as they allow.
-  if (::fsync(LDir.Get()) != 0 && errno != EINVAL) RaiseSaveError(AFileName, "flushing the directory", errno);
+  if (::fsync(ADirectory.Get()) != 0 && errno != EINVAL) RaiseSaveError(AFileName, "flushing the directory", errno);
+}
+
+std::string LastComponent(const std::string& APath) {
+  const std::size_t LSlash = APath.rfind('/');
+  return LSlash == std::string::npos ? APath : APath.substr(LSlash + 1);
+}
+
+bool IsLeftTemporary(const std::string& AName) {
+  // "." NAME "." 32 hex digits ".tmp", as NewTemporaryName makes them.
+  constexpr std::size_t CRandomLength = 32;
+  constexpr std::string_view CSuffix = ".tmp";
+  if (AName.size() < 1 + 1 + 1 + CRandomLength + CSuffix.size() || AName[0] != '.' || !AName.ends_with(CSuffix))
+    return false;
+  const std::size_t LRandomStart = AName.size() - CSuffix.size() - CRandomLength;
+  if (AName[LRandomStart - 1] != '.') return false;
+  for (std::size_t I = LRandomStart; I < LRandomStart + CRandomLength; ++I)
+    if (!std::isxdigit(static_cast<unsigned char>(AName[I]))) return false;
+  return true;
+}
+
+int RemoveLeftTemporaryFilesBelow(const std::string& ABase, const std::string& ARelativeDir) {
+  std::vector<TDirectoryEntry> LEntries;
+  if (!ListDirectory(ABase, ARelativeDir, LEntries).Done()) return 0;
+  int LRemoved = 0;
+  for (const TDirectoryEntry& LEntry : LEntries) {
+    const std::string LPath = JoinRelativePath(ARelativeDir, LEntry.Name);
+    if (LEntry.Kind == TDirectoryEntry::TKind::Directory)
+      LRemoved += RemoveLeftTemporaryFilesBelow(ABase, LPath);
+    else if (LEntry.Kind == TDirectoryEntry::TKind::File && IsLeftTemporary(LEntry.Name) &&
+             RemoveFile(ABase, LPath).Done())
+      ++LRemoved;
+  }
+  return LRemoved;
 }
 
 }  // namespace
@@ -121,38 +129,52 @@ std::string TAtomicFile::NewTemporaryName(const std::string& AFileName) {
 bool TAtomicFile::Save(const std::string& AFileName, std::string_view AContent) {
   if (AFileName.empty() || AFileName.back() == '/')
     throw EArgumentException("Cannot save \"" + AFileName + "\": not a file name");
-  if (HoldsContent(AFileName, AContent)) return false;
+  const TFileHandle LDirectory(::open(DirectoryOf(AFileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!LDirectory.IsOpen()) RaiseSaveError(AFileName, "opening its directory", errno);
+  return SaveIn(LDirectory, LastComponent(AFileName), AFileName, AContent);
+}
+
+bool TAtomicFile::SaveBelow(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent) {
+  const std::string LFileName = IncludeTrailingPathDelimiter(ABase) + ARelativeFile;
+  const TRelativeFileName LName = SplitRelativeFileName(ARelativeFile);
+  if (LName.Name.empty()) throw EArgumentException("Cannot save \"" + LFileName + "\": not a file name");
+  TFileHandle LDirectory;
+  int LErrno = 0;
+  const TFileResult LOpened = OpenDirectoryBelow(ABase, LName.Dir, true, LDirectory, LErrno);
+  if (!LOpened.Done()) throw EOSError("Cannot save \"" + LFileName + "\": " + LOpened.Error, LErrno);
+  return SaveIn(LDirectory, LName.Name, LFileName, AContent);
+}
+
+bool TAtomicFile::SaveIn(const TFileHandle& ADirectory, const std::string& AName, const std::string& AFileName,
+                         std::string_view AContent) {
+  if (HoldsContent(ADirectory, AName, AContent)) return false;
 
   std::string LTemporaryName;
   TFileHandle LFile;
-  for (int LAttempt = 0; LAttempt < CMaxTemporaryNameAttempts && LFile.Get() < 0; ++LAttempt) {
-    LTemporaryName = NewTemporaryName(AFileName);
+  for (int LAttempt = 0; LAttempt < CMaxTemporaryNameAttempts && !LFile.IsOpen(); ++LAttempt) {
+    LTemporaryName = LastComponent(NewTemporaryName(AFileName));
     // O_EXCL fails on any existing entry, a symbolic link included, so nothing planted at the name
     // can receive the content.
-    const int LFd =
-        ::open(LTemporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (LFd >= 0) {
-      LFile.Reset(LFd);
-    } else if (errno != EEXIST) {
+    LFile.Reset(::openat(ADirectory.Get(), LTemporaryName.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!LFile.IsOpen() && errno != EEXIST)
       RaiseSaveError(AFileName, "creating the temporary file \"" + LTemporaryName + "\"", errno);
-    }
   }
-  if (LFile.Get() < 0) RaiseSaveError(AFileName, "finding a free temporary file name", EEXIST);
+  if (!LFile.IsOpen()) RaiseSaveError(AFileName, "finding a free temporary file name", EEXIST);
 
   try {
     // The umask may only take bits away; the mode is exactly owner read and write.
-    if (::fchmod(LFile.Get(), 0600) != 0)
-      RaiseSaveError(AFileName, "setting the temporary file's mode", errno);
+    if (::fchmod(LFile.Get(), 0600) != 0) RaiseSaveError(AFileName, "setting the temporary file's mode", errno);
     WriteAll(LFile.Get(), AContent, AFileName);
     if (::fsync(LFile.Get()) != 0) RaiseSaveError(AFileName, "flushing the temporary file", errno);
     if (LFile.Close() != 0) RaiseSaveError(AFileName, "closing the temporary file", errno);
-    if (::rename(LTemporaryName.c_str(), AFileName.c_str()) != 0)
+    if (::renameat(ADirectory.Get(), LTemporaryName.c_str(), ADirectory.Get(), AName.c_str()) != 0)
       RaiseSaveError(AFileName, "renaming the temporary file over it", errno);
   } catch (...) {
-    ::unlink(LTemporaryName.c_str());
+    ::unlinkat(ADirectory.Get(), LTemporaryName.c_str(), 0);
     throw;
   }
-  SyncDirectory(DirectoryOf(AFileName), AFileName);
+  SyncDirectory(ADirectory, AFileName);
   return true;
 }
 
@@ -162,31 +184,7 @@ bool SaveFileAtomically(const std::string& AFileName, std::string_view AContent)
 }
 
 int RemoveLeftTemporaryFiles(const std::string& ADirectory) {
-  namespace fs = std::filesystem;
-  const auto LIsLeftTemporary = [](const std::string& AName) {
-    // "." NAME "." 32 hex digits ".tmp", as NewTemporaryName makes them.
-    constexpr std::size_t CRandomLength = 32;
-    constexpr std::string_view CSuffix = ".tmp";
-    if (AName.size() < 1 + 1 + 1 + CRandomLength + CSuffix.size() || AName[0] != '.' ||
-        !AName.ends_with(CSuffix))
-      return false;
-    const std::size_t LRandomStart = AName.size() - CSuffix.size() - CRandomLength;
-    if (AName[LRandomStart - 1] != '.') return false;
-    for (std::size_t I = LRandomStart; I < LRandomStart + CRandomLength; ++I)
-      if (!std::isxdigit(static_cast<unsigned char>(AName[I]))) return false;
-    return true;
-  };
-  int LRemoved = 0;
-  std::error_code LError;
-  for (fs::recursive_directory_iterator LEntry(ADirectory, fs::directory_options::skip_permission_denied, LError),
-       LEnd;
-       !LError && LEntry != LEnd; LEntry.increment(LError)) {
-    if (!LEntry->is_regular_file(LError) || LEntry->is_symlink(LError)) continue;
-    if (!LIsLeftTemporary(LEntry->path().filename().string())) continue;
-    std::error_code LRemoveError;
-    if (fs::remove(LEntry->path(), LRemoveError)) ++LRemoved;
-  }
-  return LRemoved;
+  return RemoveLeftTemporaryFilesBelow(ADirectory, "");
 }
 
 }  // namespace Orvane

@@ -5,6 +5,8 @@
 
 namespace Orvane {
 
+class TFileHandle;
+
 // Replaces a file's content so that a crash leaves either the old file or the new one, never a
 // torn one:
 //   1. the bytes go to a temporary file in the same directory, created exclusively
@@ -29,19 +31,28 @@ public:
 
   // True when the file was written, false when it already held exactly AContent.
   bool Save(const std::string& AFileName, std::string_view AContent);
+  // The same for ARelativeFile below the trusted directory ABase (see SafeFiles.h): the directories
+  // between them are opened without following a symbolic link and made owner-only when missing; a
+  // link among them raises EOSError with ELOOP, and nothing is written.
+  bool SaveBelow(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent);
 
 protected:
-  // The name of a new temporary file for AFileName: a random one in the same directory. A name
-  // that is taken is not used; the save asks again.
+  // The name of a new temporary file for AFileName: a random one in the same directory (only its
+  // last component is used). A name that is taken is not used; the save asks again.
   virtual std::string NewTemporaryName(const std::string& AFileName);
+
+private:
+  // The save itself, of AName in the open directory ADirectory; AFileName names it in messages.
+  bool SaveIn(const TFileHandle& ADirectory, const std::string& AName, const std::string& AFileName,
+              std::string_view AContent);
 };
 
 // TAtomicFile().Save(AFileName, AContent).
 bool SaveFileAtomically(const std::string& AFileName, std::string_view AContent);
 
 // Removes the temporary files that saves interrupted by a crash or a kill left in ADirectory and
-// the directories below it (".NAME.<32 hex digits>.tmp"; regular files only, links are not
-// followed) and returns how many went. Only for a moment when no save can be running on that tree,
+// the directories below it (".NAME.<32 hex digits>.tmp"; regular files only; the walk never
+// follows a symbolic link) and returns how many went. Only for a moment when no save can be running on that tree,
 // such as the start of the one process that writes there.
 int RemoveLeftTemporaryFiles(const std::string& ADirectory);
 

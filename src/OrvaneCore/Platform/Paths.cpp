@@ -79,9 +79,10 @@ void CheckDataDir(const std::string& APath) {
   }
 }
 
-// mkdir that accepts an existing directory (or a symlink to one).
+// mkdir that accepts an existing directory (or a symlink to one). A directory it makes gets AMode
+// exactly: the umask may have taken bits away.
 bool MakeDirectory(const std::string& APath, mode_t AMode) {
-  if (mkdir(APath.c_str(), AMode) == 0) return true;
+  if (mkdir(APath.c_str(), AMode) == 0) return chmod(APath.c_str(), AMode) == 0;
   if (errno != EEXIST) return false;
   struct stat LInfo {};
   if (stat(APath.c_str(), &LInfo) != 0) return false;
@@ -151,7 +152,7 @@ bool ForceDirectories(const std::string& APath, mode_t AMode) {
   for (std::size_t LSlash = LPath.find('/', 1); LSlash != std::string::npos;
        LSlash = LPath.find('/', LSlash + 1)) {
     if (LPath[LSlash - 1] == '/') continue;
-    if (!MakeDirectory(LPath.substr(0, LSlash), 0777)) return false;
+    if (!MakeDirectory(LPath.substr(0, LSlash), AMode)) return false;
   }
   return MakeDirectory(LPath, AMode);
 }

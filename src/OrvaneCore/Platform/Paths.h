@@ -34,9 +34,9 @@ bool FileExists(const std::string& AFileName);
 // True for a directory (following symlinks).
 bool DirectoryExists(const std::string& APath);
 
-// Creates APath and its missing parents. The last directory gets AMode; parents are created with
-// the usual 0777 (both less the umask). Succeeds when APath already is a directory; on failure
-// returns false with errno kept from the call that failed.
+// Creates APath and its missing parents, each directory it creates with exactly AMode, whatever the
+// umask. Succeeds when APath already is a directory; on failure returns false with errno kept from
+// the call that failed.
 bool ForceDirectories(const std::string& APath, mode_t AMode = 0700);
 
 }  // namespace Orvane

@@ -13,6 +13,7 @@
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/TextLogSink.h"
 #include "Support/ClockScope.h"
+#include "Support/UmaskScope.h"
 
 namespace Orvane::Testing {
 namespace {
@@ -98,8 +99,12 @@ TEST_F(TextLogSinkTest, WritesIndentedReadableLines) {
 
 TEST_F(TextLogSinkTest, LogFileIsForTheOwnerOnly) {
   const std::filesystem::path LNew = FFolder / "new" / "agent.log";
-  AddFileSink(LNew, TLogLevel::Info);
+  {
+    TUmaskScope LUmask(0);
+    AddFileSink(LNew, TLogLevel::Info);
+  }
   EXPECT_EQ(FileMode(LNew), 0600u);
+  EXPECT_EQ(FileMode(LNew.parent_path()), 0700u);
 
   const std::filesystem::path LOld = FFolder / "old.log";
   std::ofstream(LOld) << "earlier run\n";

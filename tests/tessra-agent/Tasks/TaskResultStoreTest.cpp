@@ -16,23 +16,22 @@ namespace fs = std::filesystem;
 TEST(TaskResultStoreTest, WritesAReadableDocumentNamedByTimeAndKeepsOnlyTheNewest) {
   Testing::TTempDir LDir;
   ASSERT_FALSE(LDir.Path().empty());
-  const std::string LResults = TTaskResultStore::ResultDir(LDir.Path(), "Computer Scanner");
+  const TTaskResultStore LStore = TTaskResultStore::ForTask(LDir.Path(), "Computer Scanner");
+  const std::string LResults = LStore.GetDir();
   EXPECT_EQ(LResults, LDir.Path() + "/results/Computer Scanner");
 
   TComputerInventory LInventory;
   LInventory.HostName = "client-7";
-  const std::string LFile = TTaskResultStore::Write(LInventory, EncodeDateTime(2026, 12, 6, 8, 5, 9, 42),
-                                                    LResults, "Computer Scanner");
+  const std::string LFile = LStore.Write(LInventory, EncodeDateTime(2026, 12, 6, 8, 5, 9, 42));
   EXPECT_EQ(fs::path(LFile).filename(), "20261206-080509-042.xml");
   TXmlSerializer LReader;
   LReader.LoadFromFile(LFile);
   EXPECT_EQ(LReader.ReadRoot().Find("HostName")->Text, "client-7");
 
   for (int I = 0; I < 12; ++I)
-    TTaskResultStore::Write(LInventory, EncodeDateTime(2026, 12, 7, 0, 0, I, 0), LResults,
-                            "Computer Scanner");
+    LStore.Write(LInventory, EncodeDateTime(2026, 12, 7, 0, 0, I, 0));
   std::ofstream(LResults + "/notes.txt") << "not a result";
-  TTaskResultStore::RemoveOld(LResults, 3);
+  LStore.RemoveOld(3);
   std::vector<std::string> LLeft;
   for (const auto& LEntry : fs::directory_iterator(LResults)) LLeft.push_back(LEntry.path().filename());
   std::sort(LLeft.begin(), LLeft.end());
@@ -45,8 +44,8 @@ TEST(TaskResultStoreTest, ADirectoryThatCannotBeMadeGivesNoFile) {
   ASSERT_FALSE(LDir.Path().empty());
   std::ofstream(LDir.Path() + "/blocker") << "a file where the directory should be";
   TComputerInventory LInventory;
-  EXPECT_EQ(TTaskResultStore::Write(LInventory, EncodeDateTime(2026, 1, 1, 0, 0, 0, 0),
-                                    LDir.Path() + "/blocker/x", "Computer Scanner"),
+  EXPECT_EQ(TTaskResultStore(LDir.Path(), "blocker/x", "Computer Scanner")
+                .Write(LInventory, EncodeDateTime(2026, 1, 1, 0, 0, 0, 0)),
             "");
 }
 
