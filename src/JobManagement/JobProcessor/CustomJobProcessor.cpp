@@ -102,8 +102,8 @@ void TCustomJobProcessor<>::RunGuarded(const TJobPtr& AJob) {
       throw;
     }
     if (ShouldNotifyJobFinished()) ReportExecState(false, LResult);
-  } catch (const std::exception& E) {
-    LLog->LogException(E, "");
+  } catch (...) {
+    LogCurrentException("");
     LLog->MessageObject("Failed job", AJob.get());
   }
 }
@@ -124,8 +124,13 @@ void TCustomJobProcessor<>::Execute() {
       RunGuarded(LJob);
 
       // After the release the pool may free this processor from another thread, but only once the
-      // finished event below has been signalled.
-      if (IJobProcessorPool<>* LPool = GetProcessorPool()) LPool->ReleaseProcessor(this, ShouldNotifyJobFinished());
+      // finished event below has been signalled. A job-done handler that raises does not keep the
+      // job from being marked finished.
+      try {
+        if (IJobProcessorPool<>* LPool = GetProcessorPool()) LPool->ReleaseProcessor(this, ShouldNotifyJobFinished());
+      } catch (...) {
+        LogCurrentException("");
+      }
       {
         TMutexLock LLock(FLock);
         FProcessorPool.reset();
@@ -137,8 +142,8 @@ void TCustomJobProcessor<>::Execute() {
       if (LManual) SetJob(nullptr);
       LLog->StringValue(ClassName(), "");
     }
-  } catch (const std::exception& E) {
-    LLog->LogException(E, "");
+  } catch (...) {
+    LogCurrentException("");
   }
   FExecutionFinishedEvent.SetEvent();
   CoUninitialize();

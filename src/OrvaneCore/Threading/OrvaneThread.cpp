@@ -117,10 +117,8 @@ void TOrvaneThread::ThreadProc() {
   if (FPriority.load() != TThreadPriority::tpNormal) ApplyPriority();
   try {
     Execute();
-  } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, ClassName() + ".Execute");
   } catch (...) {
-    OrvaneLogger()->Error("Unknown exception in thread %s", {ClassName()});
+    LogCurrentException(ClassName() + ".Execute");
   }
   if (GetFreeOnTerminate()) {
     delete this;
