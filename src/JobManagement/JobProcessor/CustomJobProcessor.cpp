@@ -118,7 +118,12 @@ void TCustomJobProcessor<>::Execute() {
       LLog->MessageObject("Process: \"%s\"", {LDisplay}, LJob.get());
       LLog->StringValue(ClassName(), FormatLogText("Process: %s", {LDisplay}));
       const std::shared_ptr<TJobAction> LAction = LJob->GetJobAction();
-      if (!LJob->GetIsManual() && LAction) LAction->ExecutionId = CreateExecutionId();
+      if (!LJob->GetIsManual() && LAction) {
+        // Written only when it changes: the job list copies a running job's action (a snapshot for
+        // the host), and agent-task runs always keep the empty id.
+        std::string LExecutionId = CreateExecutionId();
+        if (LAction->ExecutionId != LExecutionId) LAction->ExecutionId = std::move(LExecutionId);
+      }
       if (LAction) LLog->MessageObject("Job action [%s]", {LAction->ClassName()}, LAction.get());
 
       RunGuarded(LJob);
