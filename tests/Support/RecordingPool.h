@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "JobManagement/JobProcessor/CustomJobProcessorPool.h"
@@ -7,11 +8,14 @@
 
 namespace Orvane::Testing {
 
+using TProcessJobHook = std::function<void(const TJobPtr&)>;
+
 // A processor without a thread: it records the jobs it was asked to run and runs nothing; the test
 // ends a run by releasing the processor to its pool.
 class TRecordingProcessor : public IJobProcessor<> {
 public:
-  TRecordingProcessor(TMutex& ALock, std::vector<TJobPtr>& AStarted) : FLock(ALock), FStarted(AStarted) {}
+  TRecordingProcessor(TMutex& ALock, std::vector<TJobPtr>& AStarted, const TProcessJobHook& AOnProcessJob)
+      : FLock(ALock), FStarted(AStarted), FOnProcessJob(AOnProcessJob) {}
   TJobPtr GetJob() override {
     TMutexLock LGuard(FLock);
     return FJob;
@@ -23,6 +27,7 @@ public:
   bool CanProcessJobAction(const TClassName&) override { return true; }
   TJobResult ProcessAndWaitForJob() override { return TJobResult::jrSucceeded; }
   void ProcessJob(const TJobPtr& AJob) override {
+    if (FOnProcessJob) FOnProcessJob(AJob);
     TMutexLock LGuard(FLock);
     FJob = AJob;
     FStarted.push_back(AJob);
@@ -33,6 +38,7 @@ public:
 private:
   TMutex& FLock;
   std::vector<TJobPtr>& FStarted GUARDED_BY(FLock);
+  const TProcessJobHook& FOnProcessJob;
   TJobPtr FJob GUARDED_BY(FLock);
 };
 
@@ -57,10 +63,13 @@ public:
       if (LCandidate->GetJob() == AJob) return ReleaseProcessor(LCandidate.get(), true);
   }
 
+  // Runs first in every ProcessJob (a start that fails, for one); set before the pool is used.
+  TProcessJobHook OnProcessJob;
+
 protected:
   std::shared_ptr<IJobProcessor<>> CreateProcessor(const TJobPtr&) override {
     TMutexLock LGuard(FLock);
-    auto LProcessor = std::make_shared<TRecordingProcessor>(FLock, FStarted);
+    auto LProcessor = std::make_shared<TRecordingProcessor>(FLock, FStarted, OnProcessJob);
     FProcessors.push_back(LProcessor);
     return LProcessor;
   }

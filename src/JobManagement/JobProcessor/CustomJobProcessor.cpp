@@ -104,8 +104,8 @@ void TCustomJobProcessor<>::RunGuarded(const TJobPtr& AJob) {
       throw;
     }
     if (ShouldNotifyJobFinished()) ReportExecState(false, LResult);
-  } catch (const std::exception& E) {
-    LLog->LogException(E, "");
+  } catch (...) {
+    LogCurrentException("");
     LLog->MessageObject("Failed job", AJob.get());
   }
 }
@@ -120,14 +120,24 @@ void TCustomJobProcessor<>::Execute() {
       LLog->MessageObject("Process: \"%s\"", {LDisplay}, LJob.get());
       LLog->StringValue(ClassName(), FormatLogText("Process: %s", {LDisplay}));
       const std::shared_ptr<TJobAction> LAction = LJob->GetJobAction();
-      if (!LJob->GetIsManual() && LAction) LAction->ExecutionId = CreateExecutionId();
+      if (!LJob->GetIsManual() && LAction) {
+        // Written only when it changes: the job list copies a running job's action (a snapshot for
+        // the host), and agent-task runs always keep the empty id.
+        std::string LExecutionId = CreateExecutionId();
+        if (LAction->ExecutionId != LExecutionId) LAction->ExecutionId = std::move(LExecutionId);
+      }
       if (LAction) LLog->MessageObject("Job action [%s]", {LAction->ClassName()}, LAction.get());
 
       RunGuarded(LJob);
 
       // After the release the pool may free this processor from another thread, but only once the
-      // finished event below has been signalled.
-      if (IJobProcessorPool<>* LPool = GetProcessorPool()) LPool->ReleaseProcessor(this, ShouldNotifyJobFinished());
+      // finished event below has been signalled. A job-done handler that raises does not keep the
+      // job from being marked finished.
+      try {
+        if (IJobProcessorPool<>* LPool = GetProcessorPool()) LPool->ReleaseProcessor(this, ShouldNotifyJobFinished());
+      } catch (...) {
+        LogCurrentException("");
+      }
       {
         TMutexLock LLock(FLock);
         FProcessorPool.reset();
@@ -139,8 +149,8 @@ void TCustomJobProcessor<>::Execute() {
       if (LManual) SetJob(nullptr);
       LLog->StringValue(ClassName(), "");
     }
-  } catch (const std::exception& E) {
-    LLog->LogException(E, "");
+  } catch (...) {
+    LogCurrentException("");
   }
   FExecutionFinishedEvent.SetEvent();
   CoUninitialize();

@@ -81,9 +81,17 @@ IJobProcessor<>* TCustomJobProcessorPool<>::RequestProcessor(const TJobPtr& AJob
     FParallelProcessors.push_back(LProcessor);
   }
   AddRunningJob(*AJob);
-  LProcessor->SetProcessorPool(shared_from_this());
-  LProcessor->SetJobExecStateReporter(FJobExecStateReporter);
-  FOnAfterRequestProcessor.Invoke(AJob);
+  try {
+    LProcessor->SetProcessorPool(shared_from_this());
+    LProcessor->SetJobExecStateReporter(FJobExecStateReporter);
+    FOnAfterRequestProcessor.Invoke(AJob);
+  } catch (...) {
+    // Nobody got the processor: it counts as released unstarted, and the job no longer runs.
+    RemoveRunningJob(*AJob);
+    FReleasedProcessors.push_back(LProcessor.get());
+    NotifyRunningChanged();
+    throw;
+  }
   return LProcessor.get();
 }
 
@@ -92,21 +100,27 @@ void TCustomJobProcessorPool<>::ReleaseProcessor(IJobProcessor<>* AProcessor, bo
   LLog->TraceEnter("ReleaseProcessor");
   const TJobPtr LJob = AProcessor ? AProcessor->GetJob() : nullptr;
   if (LJob) {
-    {
-      TCriticalSectionLock LLock(FSynchronizer);
-      RemoveRunningJob(*LJob);
-      FReleasedProcessors.push_back(AProcessor);
-      if (ANotifyJobFinished) {
-        LLog->MessageObject("Finished job: \"%s\"", {LJob->GetDisplayText()}, LJob.get());
-        FOnJobDone.Invoke(LJob);
-      }
+    // A job-done handler that raises must not keep WaitForJobs waiting for a job that has ended.
+    struct TWakeWaiters {
+      TCustomJobProcessorPool& FPool;
+      ~TWakeWaiters() { FPool.NotifyRunningChanged(); }
+    } LWake{*this};
+    TCriticalSectionLock LLock(FSynchronizer);
+    RemoveRunningJob(*LJob);
+    FReleasedProcessors.push_back(AProcessor);
+    if (ANotifyJobFinished) {
+      LLog->MessageObject("Finished job: \"%s\"", {LJob->GetDisplayText()}, LJob.get());
+      FOnJobDone.Invoke(LJob);
     }
-    {
-      TMutexLock LWait(FWaitLock);
-    }
-    FRunningChanged.NotifyAll();
   }
   LLog->TraceExit("ReleaseProcessor");
+}
+
+void TCustomJobProcessorPool<>::NotifyRunningChanged() {
+  {
+    TMutexLock LWait(FWaitLock);
+  }
+  FRunningChanged.NotifyAll();
 }
 
 std::shared_ptr<IJobProcessor<>> TCustomJobProcessorPool<>::TakeOwned(IJobProcessor<>* AProcessor) {

@@ -23,7 +23,9 @@ class TCustomJobProcessorPool;
 //
 // Locks: FSynchronizer (the pool's critical section, P in the lock order dispatcher, pool, job list,
 // queue) guards the processor lists and the running ids; the after-request and job-done events are
-// raised under it, so their handlers must not wait for a thread that needs the pool.
+// raised under it, so their handlers must not wait for a thread that needs the pool. When an
+// after-request handler raises, the request is undone (the processor counts as released unstarted)
+// and the failure goes to the caller.
 // FRunningJobsCount changes under P but is atomic, because WaitForJobs reads it without P; the two
 // flags are atomics read without a lock. The pool is always held by a shared reference; processors
 // hold it weakly, and its destructor waits for their threads before anything of it goes.
@@ -66,6 +68,8 @@ private:
   void AddRunningJob(const TJob& AJob) REQUIRES(FSynchronizer);
   void RemoveRunningJob(const TJob& AJob) REQUIRES(FSynchronizer);
   void FreeReleasedProcessors() REQUIRES(FSynchronizer);
+  // Wakes WaitForJobs to look at the running count again.
+  void NotifyRunningChanged() EXCLUDES(FWaitLock);
   // Takes a processor out of the slot or the list; nullptr when the pool does not hold it.
   std::shared_ptr<IJobProcessor<>> TakeOwned(IJobProcessor<>* AProcessor) REQUIRES(FSynchronizer);
 

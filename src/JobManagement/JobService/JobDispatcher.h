@@ -1,10 +1,13 @@
 #pragma once
 
+#include <map>
 #include <memory>
+#include <string>
 
 #include "JobManagement/JobService/JobDispatcherIntf.h"
 #include "JobManagement/JobService/JobQueueIntf.h"
 #include "JobManagement/JobService/JobServantIntf.h"
+#include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
 #include "OrvaneCore/Interfaces/JobProcessorPool.Intf.h"
 #include "OrvaneCore/Platform/CriticalSection.h"
@@ -18,6 +21,12 @@ namespace Orvane {
 // one at a time; it is held for the whole call, the calls into the servant, the pool and the job
 // list included. Jobs that a pending reboot or restart skips are put back only when the call ends,
 // so that a call never takes the same job twice and always ends.
+//
+// A failure between the processor request and the hand-over is rolled back: the processor goes
+// back to the pool unannounced, the job gets its state and due time back, a manual job returns to
+// the queue, and the failure leaves the call. A job whose hand-over fails three times in a row is
+// dropped instead and the call goes on, so that one job that can never start does not keep the
+// others from starting.
 class TJobDispatcher : public TOrvaneObject, public virtual IJobDispatcher {
 public:
   TJobDispatcher(std::shared_ptr<IJobQueue<>> AJobQueue, std::shared_ptr<IJobProcessorPool<>> AProcessorPool,
@@ -32,8 +41,15 @@ public:
   virtual bool CheckStartCondition(const TJobPtr& AJob);
 
 private:
+  enum class THandOver { Started, NoProcessor, Refused, Dropped };
+
   void PutBack(const TJobPtr& AJob);
   void ReturnToJobList(const TJobPtr& AJob);
+  // Requests a processor for the job and hands the job over; rolls a failure back (see above).
+  THandOver HandOver(const TJobPtr& AJob) REQUIRES(FCriticalSection);
+  // Inside the catch block of a failed hand-over: the third failure in a row drops the job (true),
+  // an earlier one is left to the caller (false).
+  bool DropAfterFailedHandOver(const TJobPtr& AJob) REQUIRES(FCriticalSection);
 
   TJobEvent FOnJobDropped{"OnJobDropped"};
   const std::shared_ptr<IJobQueue<>> FJobQueue;
@@ -41,6 +57,8 @@ private:
   const std::shared_ptr<IJobServant> FJobServant;
   TCriticalSection FCriticalSection;
   const std::shared_ptr<IJobListProvider<>> FJobListProvider;
+  // Failed hand-overs in a row, by job identifier (letter case aside); a hand-over clears its entry.
+  std::map<std::string, int, TTextLess> FHandOverFailures GUARDED_BY(FCriticalSection);
 };
 
 }  // namespace Orvane

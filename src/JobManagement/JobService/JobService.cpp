@@ -185,7 +185,15 @@ void TJobService::OnJobAborted(const TJobPtr& AJob) {
 void TJobService::OnJobDone(const TJobPtr& AJob) {
   // Runs on the processor's thread under the pool's lock.
   AJob->GetStartCondition()->SetAlreadyRunFlag(true);
-  if (!FIgnoreTimings.load()) FJobListProvider->SaveConditionStorages();
+  // A failed save costs the file this run, not the job its end: the count, the next dispatch and
+  // the notifier still follow.
+  if (!FIgnoreTimings.load()) {
+    try {
+      FJobListProvider->SaveConditionStorages();
+    } catch (...) {
+      LogCurrentException(MakeContext(*this, "OnJobDone"));
+    }
+  }
   --FRunningJobCount;
   if (FIsWaitingForJobs.load()) {
     {
@@ -203,8 +211,8 @@ void TJobService::OnJobDone(const TJobPtr& AJob) {
 void TJobService::RunNextJobInQueue() {
   try {
     if (FDispatcher) FDispatcher->ProcessQueue();
-  } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, "while executing TJobService.RunNextJobInQueue");
+  } catch (...) {
+    LogCurrentException("while executing TJobService.RunNextJobInQueue");
     OrvaneLogger()->Error("Aborting all remaining jobs");
     FRunningJobCount.store(0);
     NotifyStateChanged();
@@ -251,9 +259,9 @@ bool TJobService::RunTurn() {
   return true;
 }
 
-void TJobService::LogTurnFailure(const std::exception& AException) {
+void TJobService::LogTurnFailure() {
   IOrvaneLogger* LLog = OrvaneLogger();
-  LLog->LogException(AException, FName);
+  LogCurrentException(FName);
   LLog->Error("TJobService.Running");
   const TSystemRunInfoPtr LRunInfo = GetSystemRunInfo();
   int32_t LTimeOut;
@@ -279,8 +287,8 @@ void TJobService::RunMainLoop() {
   while (FIsRunning.load()) {
     try {
       if (!RunTurn()) break;
-    } catch (const std::exception& E) {
-      LogTurnFailure(E);
+    } catch (...) {
+      LogTurnFailure();
       WaitWhile(CFailedTurnPause, [this] { return FIsRunning.load(); });
     }
   }
@@ -322,12 +330,13 @@ void TJobService::StartAsync(TThreadPriority APriority) {
   FIsRunning.store(true);
   FIsStopped.store(false);
   auto LThread = TOrvaneThread::CreateAnonymousThread([this] {
+    Clock().NameCurrentThread(ClassName() + ".Worker");
     try {
       WaitWhile(FStartDelayInSeconds.load(), [this] { return FIsRunning.load(); });
       if (FIsRunning.load()) Start();
-    } catch (const std::exception& E) {
+    } catch (...) {
       OrvaneLogger()->Error(ClassName() + " stopped working");
-      OrvaneLogger()->LogException(E, FormatLogText("Job service [%s] exception details", {FName}));
+      LogCurrentException(FormatLogText("Job service [%s] exception details", {FName}));
     }
     if (!FIsRunning.load()) {
       // Stopped during the start delay: nothing to wait for.

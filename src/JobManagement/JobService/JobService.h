@@ -20,10 +20,11 @@ namespace Orvane {
 // dispatcher hand them to processors, then waits for its time-out, which events shorten or
 // lengthen. RunAndWaitForJobs schedules once and waits until the jobs of that pass have finished.
 //
-// Threads: the thread of Start (or the worker of StartAsync); processor threads, which raise the
-// pool's events (job done under the pool's lock); the task processor, which dispatches again when
-// a job of a waiting pass ends; host threads, which call Stop and RunAndWaitForJobs and raise the
-// servant's, the job list's and the run information's events.
+// Threads: the thread of Start (or the worker of StartAsync, which the clock knows as
+// "TJobService.Worker"); processor threads, which raise the pool's events (job done under the
+// pool's lock); the task processor, which dispatches again when a job of a waiting pass ends; host
+// threads, which call Stop and RunAndWaitForJobs and raise the servant's, the job list's and the
+// run information's events. Every guard of these threads catches whatever is thrown.
 //
 // Locks: FStateLock guards the wait of a turn (time-out, its deadline) and the notifier and run
 // information references; every change the loop waits for notifies FStateChanged, so a wait ends
@@ -79,7 +80,8 @@ private:
   void RunNextJobInQueue();
 
   void RunMainLoop();
-  void LogTurnFailure(const std::exception& AException);
+  // Inside the catch block of a failed turn: the failure and the loop's state.
+  void LogTurnFailure();
   // Waits until the current turn's deadline passes or the loop is asked to stop.
   void WaitForTurnEnd() EXCLUDES(FStateLock);
   // Waits up to ASeconds while APredicate is false; woken by every state change.

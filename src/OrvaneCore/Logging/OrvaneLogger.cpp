@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -419,6 +420,17 @@ TOrvaneLoggerCore& LoggerCore() {
 
 IOrvaneLogger* OrvaneLogger() {
   return &LoggerCore();
+}
+
+void LogCurrentException(std::string_view AContext) {
+  if (!std::current_exception()) return;
+  try {
+    throw;
+  } catch (const std::exception& LException) {
+    OrvaneLogger()->LogException(LException, AContext);
+  } catch (...) {
+    OrvaneLogger()->LogException(Exception("Unknown exception"), AContext);
+  }
 }
 
 void AddLogSink(std::shared_ptr<ILogSink> ASink) {

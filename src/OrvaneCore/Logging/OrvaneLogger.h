@@ -87,4 +87,9 @@ struct IOrvaneLogger {
 // The process-wide logger; never null.
 IOrvaneLogger* OrvaneLogger();
 
+// Inside a catch block: logs the exception being handled with a context text. What is not a
+// std::exception is logged as an unknown exception, so a guard that catches everything still says
+// what happened. Outside a catch block it does nothing.
+void LogCurrentException(std::string_view AContext);
+
 }  // namespace Orvane

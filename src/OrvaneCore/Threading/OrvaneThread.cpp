@@ -71,14 +71,15 @@ void TOrvaneThread::Start() {
   std::shared_ptr<TClock::TThreadRecord> LRecord = Clock().PrepareThread(ClassName());
   TMutexLock LLock(FLock);
   if (FStarted) return;
-  FStarted = true;
   // Assigned under FLock: the new thread takes FLock once before it runs, so FThread is complete
-  // before a free-on-terminate thread compares it with itself.
+  // before a free-on-terminate thread compares it with itself. Started only once the thread exists:
+  // when it cannot be created, nothing waits for a run that never comes.
   FThread = std::thread([this, LRecord] {
     Clock().BindCurrentThread(LRecord);
     { TMutexLock LStarted(FLock); }
     ThreadProc();
   });
+  FStarted = true;
 }
 
 bool TOrvaneThread::GetStarted() {
@@ -117,10 +118,8 @@ void TOrvaneThread::ThreadProc() {
   if (FPriority.load() != TThreadPriority::tpNormal) ApplyPriority();
   try {
     Execute();
-  } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, ClassName() + ".Execute");
   } catch (...) {
-    OrvaneLogger()->Error("Unknown exception in thread %s", {ClassName()});
+    LogCurrentException(ClassName() + ".Execute");
   }
   if (GetFreeOnTerminate()) {
     delete this;

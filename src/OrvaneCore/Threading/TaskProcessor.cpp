@@ -34,6 +34,7 @@ int TTaskProcessor::PendingCount() {
 }
 
 void TTaskProcessor::Run() {
+  Clock().NameCurrentThread(FName);
   for (;;) {
     std::function<void()> LItem;
     {
@@ -50,8 +51,8 @@ void TTaskProcessor::Run() {
     }
     try {
       LItem();
-    } catch (const std::exception& E) {
-      OrvaneLogger()->LogException(E, FName);
+    } catch (...) {
+      LogCurrentException(FName);
     }
     {
       TMutexLock LLock(FLock);

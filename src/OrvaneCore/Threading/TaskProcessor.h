@@ -11,9 +11,10 @@
 
 namespace Orvane {
 
-// Runs queued work items, one after another, on a thread of its own. Destroying it ends the thread
-// after the item that runs; items still queued then are dropped (their owner has gone). An item
-// that throws is logged and the next one runs.
+// Runs queued work items, one after another, on a thread of its own, which the clock knows by the
+// processor's name. Destroying it ends the thread after the item that runs; items still queued then
+// are dropped (their owner has gone). An item that throws, whatever it throws, is logged and the
+// next one runs.
 class TTaskProcessor {
 public:
   explicit TTaskProcessor(std::string AName);

@@ -166,6 +166,45 @@ TEST_F(JobDispatcherTest, ManualJobInHandIsKeptWhenTheCallFails) {
   FQueue->EnqueueJob(MakeJob("manual", true));
   EXPECT_THROW(LDispatcher->ProcessQueue(), std::runtime_error);
   EXPECT_EQ(QueuedIds(), std::vector<std::string>{"manual"});
+  EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
+}
+
+TEST_F(JobDispatcherTest, FailedHandOverIsRolledBackAndTheThirdInARowDropsTheJob) {
+  auto LDispatcher = MakeDispatcher(10, FServant);
+  int LFailingStep = 0;  // 1: an after-request handler, 2: the servant, 3: the processor's start
+  FPool->GetOnAfterRequestProcessor().Add([&](const TJobPtr&) {
+    if (LFailingStep == 1) throw std::runtime_error("handler failed");
+  });
+  EXPECT_CALL(*FServant, IsJobStartAllowed(_)).WillRepeatedly([&](const TJobPtr&) {
+    if (LFailingStep == 2) throw 42;
+    return true;
+  });
+  FPool->OnProcessJob = [&](const TJobPtr& AJob) {
+    if (LFailingStep == 3 && AJob->GetIdentifier() == "poison") throw std::runtime_error("no thread");
+  };
+  int LDone = 0;
+  FPool->GetOnJobDone().Add([&](const TJobPtr&) { ++LDone; });
+  const TJobPtr LPoison = MakeJob("poison", false, 1);
+  const TDateTime LDue = LPoison->GetNextExecution();
+  for (LFailingStep = 1; LFailingStep <= 2; ++LFailingStep) {
+    FQueue->EnqueueJob(LPoison);  // as the scheduler queues it again
+    EXPECT_ANY_THROW(LDispatcher->ProcessQueue());
+    EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
+    EXPECT_EQ(LPoison->GetExecState(), TJobExecState::Idle);
+    EXPECT_EQ(LPoison->GetNextExecution(), LDue);
+    EXPECT_TRUE(FDropped.empty());
+  }
+  // The third failure in a row drops the job, and the call goes on with the next one.
+  FQueue->EnqueueJob(LPoison);
+  FQueue->EnqueueJob(MakeJob("next", false, 2));
+  EXPECT_EQ(LDispatcher->ProcessQueue(), 1);
+  EXPECT_EQ(FDropped, std::vector<TJobPtr>{LPoison});
+  EXPECT_EQ(LPoison->GetNextExecution(), CNoDateTime);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Dropped job"));
+  ASSERT_EQ(FPool->Started().size(), 1u);
+  EXPECT_EQ(FPool->Started()[0]->GetIdentifier(), "next");
+  EXPECT_EQ(FPool->GetRunningJobsCount(), 1);
+  EXPECT_EQ(LDone, 0);
 }
 
 }  // namespace

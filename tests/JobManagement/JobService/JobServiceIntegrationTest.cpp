@@ -17,6 +17,7 @@
 #include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
+#include "Support/ServiceMocks.h"
 
 namespace Orvane {
 namespace {
@@ -67,8 +68,8 @@ protected:
     FProvider = std::make_shared<Testing::TScriptedJobListProvider>(nullptr, FRunInfo, nullptr, nullptr, nullptr, "TScannerJobAction");
     FQueue = std::make_shared<TAgentTaskJobQueue>(nullptr, nullptr, nullptr);
     auto LScheduler = std::make_shared<TJobScheduler>(FProvider, FQueue);
-    auto LJobDispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, nullptr, FProvider);
-    FService = std::make_shared<TJobService>(LJobDispatcher, LScheduler, FProvider, FPool, nullptr, FQueue, FRunInfo, 60);
+    auto LJobDispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, FServant, FProvider);
+    FService = std::make_shared<TJobService>(LJobDispatcher, LScheduler, FProvider, FPool, FServant, FQueue, FRunInfo, 60);
   }
   void TearDown() override {
     FService->Stop();
@@ -78,6 +79,8 @@ protected:
   Testing::TManualClockScope FClock;
   Testing::TLogCapture FLog;
   std::shared_ptr<TCountingTask> FTask = std::make_shared<TCountingTask>(CScannerId);
+  std::shared_ptr<testing::NiceMock<Testing::MockJobServant>> FServant =
+      std::make_shared<testing::NiceMock<Testing::MockJobServant>>();
   TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::shared_ptr<TAgentTaskJobProcessorPool> FPool;
   std::shared_ptr<Testing::TScriptedJobListProvider> FProvider;
@@ -138,6 +141,31 @@ TEST_F(JobServiceIntegrationTest, FailingAgentTaskDoesNotStopTheLoop) {
   FProvider->AddManualJob(LNext);
   Clock().WaitForSleepers(1);
   EXPECT_EQ(FTask->FRuns, 2);
+}
+
+TEST_F(JobServiceIntegrationTest, JobWhoseHandOverKeepsFailingIsDroppedAndTheOthersStillRun) {
+  EXPECT_CALL(*FServant, IsJobStartAllowed(testing::_)).WillRepeatedly([](const TJobPtr& AJob) {
+    if (AJob->GetIdentifier() == "poison") throw std::runtime_error("servant failed");
+    return true;
+  });
+  auto LPoison = AgentTaskJob("poison", "poison-task");
+  LPoison->SetNextExecution(Now());
+  FProvider->AddManualJob(LPoison);
+  auto LOther = AgentTaskJob(CScannerId, CScannerId);
+  LOther->SetNextExecution(Now());
+  LOther->SetOrder(1);  // behind the poison job
+  FProvider->AddManualJob(LOther);
+  FService->StartAsync(TThreadPriority::tpNormal);
+  Clock().WaitForSleepers(1);
+  Clock().AdvanceSeconds(2);  // two failed turns, a second apart; the third drops the job
+  EXPECT_EQ(FTask->FRuns, 1);
+  EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "TJobService.Running"), 2);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Dropped job"));
+  const TJobList LList = FService->FetchJobList();
+  ASSERT_EQ(LList.size(), 1u);  // back in the job list, not due any more
+  EXPECT_EQ(LList[0]->GetIdentifier(), "poison");
+  EXPECT_EQ(LList[0]->GetNextExecution(), CNoDateTime);
 }
 
 }  // namespace

@@ -218,22 +218,56 @@ TEST_F(JobServiceTest, SettingTheSameNotifierAgainDoesNotDetachAndAttachIt) {
   FService->SetJobStateNotifier(nullptr);
 }
 
-TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOn) {
+TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
   MakeService();
-  EXPECT_CALL(*FScheduler, UpdateQueue(_)).WillOnce([](TConditions) -> int32_t {
-    throw std::runtime_error("provider failed");
-  }).WillRepeatedly([this](TConditions) {
-    ++FTurns;
-    return 0;
-  });
+  EXPECT_CALL(*FScheduler, UpdateQueue(_))
+      .WillOnce([](TConditions) -> int32_t { throw std::runtime_error("provider failed"); })
+      .WillOnce([](TConditions) -> int32_t { throw 42; })
+      .WillRepeatedly([this](TConditions) {
+        ++FTurns;
+        return 0;
+      });
   FService->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Error, "TJobService.Running"));
+  Clock().WaitForSleepers(2);  // the loop and the idle task processor
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "provider failed"));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::GroupBegin, "Extended information"));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Value, "FWaitWill"));
   Clock().AdvanceSeconds(1);  // a failed turn pauses one second
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "Unknown exception"));
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "TJobService.Running"), 2);
+  Clock().AdvanceSeconds(1);
   EXPECT_EQ(FTurns, 1);
   FService->Stop();
+}
+
+TEST_F(JobServiceTest, WaitingPassEndsWhenADispatchAfterAJobFailsWithAnyException) {
+  FPool = std::make_shared<Testing::TRecordingPool>(1);  // one job at a time: B waits for A
+  MakeService(FServant);
+  const TJobPtr LA = MakeJob("A"), LB = MakeJob("B");
+  EXPECT_CALL(*FScheduler, UpdateQueue(CAllConditions)).WillOnce([&](TConditions) {
+    FQueue->EnqueueJob(LA);
+    FQueue->EnqueueJob(LB);
+    return 2;
+  });
+  EXPECT_CALL(*FServant, IsJobStartAllowed(_)).WillRepeatedly([](const TJobPtr& AJob) {
+    if (AJob->GetIdentifier() == "B") throw 42;
+    return true;
+  });
+  std::atomic<bool> LGiveUp{false};
+  ON_CALL(*FServant, IsRebootRequested()).WillByDefault([&] { return LGiveUp.load(); });
+  std::atomic<bool> LPassEnded{false};
+  std::thread LPass([&] {
+    FService->RunAndWaitForJobs(nullptr, nullptr, false, CAllConditions);
+    LPassEnded = true;
+  });
+  Clock().WaitForSleepers(2);  // the pass and the idle task processor
+  FPool->Finish(LA);           // the dispatch that follows fails on B
+  Clock().WaitForSleepers(0);
+  EXPECT_TRUE(LPassEnded);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Error, "Aborting all remaining jobs"));
+  LGiveUp = true;  // ends a pass that kept waiting
+  Clock().AdvanceSeconds(1);
+  LPass.join();
 }
 
 TEST(JobServiceConstructionTest, NilPoolFailsConstruction) {

@@ -53,14 +53,16 @@ protected:
     FPool->GetOnJobDone().Add([this](const TJobPtr&) { FDone.SetEvent(); });
   }
 
-  // Runs AJob as the dispatcher does and waits until the pool announced it finished.
+  // Runs AJob as the dispatcher does, waits until the processor's thread is done and checks that
+  // the pool announced the job finished.
   void Run(const TJobPtr& AJob) {
     IJobProcessor<>* LProcessor = FPool->RequestProcessor(AJob);
     ASSERT_NE(LProcessor, nullptr);
     AJob->SetNextExecution(CNoDateTime);
     AJob->SetExecState(TJobExecState::Running);
     LProcessor->ProcessJob(AJob);
-    ASSERT_EQ(FDone.WaitFor(-1), TWaitResult::wrSignaled);
+    Clock().WaitForSleepers(0);
+    ASSERT_EQ(FDone.WaitFor(0), TWaitResult::wrSignaled);
   }
 
   void UsePlainProcessors(TJobResult AResult) {
@@ -154,14 +156,27 @@ TEST_F(JobProcessorTest, ServerAbortSkipsTheWorkAndTheFinishButStillEndsTheJob) 
   EXPECT_EQ(LJob->GetExecState(), TJobExecState::Finished);
 }
 
-TEST_F(JobProcessorTest, TaskThatRaisesIsReportedWithoutResultAndLoggedAsFailed) {
-  EXPECT_CALL(*FReporter, ReportJobStarted(_, _, _)).WillOnce(Return(false));
+TEST_F(JobProcessorTest, TaskThatRaisesAnythingIsReportedWithoutResultAndLoggedAsFailed) {
+  EXPECT_CALL(*FReporter, ReportJobStarted(_, _, _)).Times(2).WillRepeatedly(Return(false));
   EXPECT_CALL(*FDispatcher, StartScanner(testing::A<const TJobPtr&>(), _))
-      .WillOnce(Throw(std::runtime_error("scanner crashed")));
-  EXPECT_CALL(*FReporter, ReportJobFinished("{E}", "M", TJobResult::jrNoResult, ""));
+      .WillOnce(Throw(std::runtime_error("scanner crashed")))
+      .WillOnce([](const TJobPtr&, const TContinueCheck&) -> bool { throw 42; });
+  EXPECT_CALL(*FReporter, ReportJobFinished("{E}", "M", TJobResult::jrNoResult, "")).Times(2);
+  Run(MakeJob("M", true, "{E}"));
   Run(MakeJob("M", true, "{E}"));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "scanner crashed"));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Failed job"));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "Unknown exception"));
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Failed job"), 2);
+  EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
+}
+
+TEST_F(JobProcessorTest, JobDoneHandlerThatRaisesStillLeavesTheJobFinished) {
+  EXPECT_CALL(*FDispatcher, StartScanner(testing::A<const TJobPtr&>(), _)).WillOnce(Return(true));
+  FPool->GetOnJobDone().Add([](const TJobPtr&) { throw std::runtime_error("notifier failed"); });
+  const TJobPtr LJob = MakeJob("S", false);
+  Run(LJob);
+  EXPECT_EQ(LJob->GetExecState(), TJobExecState::Finished);
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "notifier failed"));
 }
 
 TEST_F(JobProcessorTest, ManualJobIsGivenUpAfterItsRunAndAScheduledJobStaysFinished) {

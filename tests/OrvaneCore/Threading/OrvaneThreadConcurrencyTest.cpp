@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "OrvaneCore/Threading/OrvaneThread.h"
+#include "OrvaneCore/Threading/TaskProcessor.h"
 #include "OrvaneCore/Time/WaitableEvent.h"
 #include "Support/ClockScope.h"
 
@@ -75,6 +76,18 @@ TEST(OrvaneThreadTest, ExceptionInTheProcedureEndsTheThreadQuietly) {
   LThread->Start();
   EXPECT_TRUE(LThread->WaitFor(-1));
   EXPECT_TRUE(LThread->GetFinished());
+}
+
+TEST(TaskProcessorTest, ItemThatRaisesAnythingIsLoggedAndTheNextOneRuns) {
+  Testing::TManualClockScope LScope;
+  std::atomic<int> LRan{0};
+  TTaskProcessor LProcessor("TestTasks");
+  LProcessor.Post([] { throw std::runtime_error("item failed"); });
+  LProcessor.Post([] { throw 42; });
+  LProcessor.Post([&] { ++LRan; });
+  Clock().WaitForSleepers(1);  // idle again after the three items
+  EXPECT_EQ(LRan, 1);
+  EXPECT_EQ(LProcessor.PendingCount(), 0);
 }
 
 }  // namespace
