@@ -7,6 +7,7 @@
 
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
 #include "OrvaneCore/Jobs/Job.h"
+#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/SerializerHelper.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/TempDir.h"
@@ -283,6 +284,25 @@ TEST(SmartXmlSerializerTest, LeavesOutDefaultMembersAndReadsBackIntoNewObjects) 
   EXPECT_TRUE(LReadRequest.DataEquals(LRequest));
   EXPECT_TRUE(LReadJob.DataEquals(LJob)) << ObjectToXml(LReadJob);
   EXPECT_THROW(CreateXmlSerializer("TJsonSerializer"), EClassNotFound);
+}
+
+// The writer of log texts is registered by this library's own static initialiser.
+TEST(XmlLogTextTest, RecordsAttachedToLogEntriesShowTheirXml) {
+  RemoveAllLogSinks();
+  auto LSink = std::make_shared<TRecordingLogSink>();
+  AddLogSink(LSink);
+  TJob LJob;
+  LJob.SetIdentifier("{LOGGED}");
+  OrvaneLogger()->MessageObject("Job to save", &LJob);
+  TXmlSerializer LNotARecord;
+  OrvaneLogger()->MessageObject("Serializer", &LNotARecord);
+  RemoveAllLogSinks();
+
+  const std::vector<TLogEntry> LEntries = LSink->Entries();
+  ASSERT_EQ(LEntries.size(), 2u);
+  EXPECT_NE(LEntries[0].ObjectText.find("<Identifier>{LOGGED}</Identifier>"), std::string::npos);
+  EXPECT_EQ(LEntries[0].ObjectText, ObjectToXml(LJob));
+  EXPECT_EQ(LEntries[1].ObjectText, "TXmlSerializer");
 }
 
 }  // namespace
