@@ -73,24 +73,5 @@ TEST(StartConditionFacadeTest, ReEvaluationIsAskedWhenAnyEnabledConditionWantsIt
   EXPECT_FALSE(LFacade.GetReEvaluateBeforeRun());
 }
 
-TEST(StartConditionFacadeTest, AllowedConditionsFilter) {
-  TStartConditionFacade LNone, LShutdown, LMixed;
-  LShutdown.AddCondition(FixedCondition(CHourAgo, ckShutdown));
-  LMixed.AddCondition(FixedCondition(CHourAgo, ckDaily));
-  LMixed.AddCondition(FixedCondition(CHourAgo, ckShutdown));
-  TStartConditionFacade LDailyOnly;
-  LDailyOnly.AddCondition(FixedCondition(CHourAgo, ckDaily));
-
-  EXPECT_EQ(CShutdownConditions, 0x0200);
-  // Every job takes part in an unrestricted pass, one without conditions too.
-  for (const TStartConditionFacade* LFacade : {&LNone, &LShutdown, &LMixed, &LDailyOnly})
-    EXPECT_TRUE(IsAllowedByConditions(*LFacade, CAllConditions));
-  // The shutdown pass runs only jobs that hold a shutdown condition.
-  EXPECT_FALSE(IsAllowedByConditions(LNone, CShutdownConditions));
-  EXPECT_TRUE(IsAllowedByConditions(LShutdown, CShutdownConditions));
-  EXPECT_TRUE(IsAllowedByConditions(LMixed, CShutdownConditions));
-  EXPECT_FALSE(IsAllowedByConditions(LDailyOnly, CShutdownConditions));
-}
-
 }  // namespace
 }  // namespace Orvane

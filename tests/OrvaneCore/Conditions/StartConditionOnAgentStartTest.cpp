@@ -50,22 +50,5 @@ TEST_F(TStartConditionOnAgentStartTest, ReCheckAfterTheStartupPassAnswersAsThatP
   EXPECT_AT(LCondition->CalcNextExecution(LNextStart, FStorage), LNextStart);
 }
 
-TEST_F(TStartConditionOnAgentStartTest, DroppedJobIsNotMarkedAsRunAndComesBackAtTheNextStart) {
-  auto LCondition = Make<TStartConditionOnAgentStart>();
-  StartupPass();
-  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CStart);
-  NormalPass();
-  FRunInfo->SetIsStopping(true);  // the service stops before the job got its turn
-  LCondition->SetIsReEvaluationRun(true);
-  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 60), FStorage), CNoDateTime);
-  LCondition->SetAlreadyRunFlag(false, IncSeconds(CStart, 60), FStorage);
-  LCondition->SetIsReEvaluationRun(false);
-  EXPECT_EQ(FStorage.GetLastRun(), CNoDateTime);
-
-  FRunInfo->SetIsStopping(false);
-  StartupPass();
-  EXPECT_AT(LCondition->CalcNextExecution(Local(2026, 1, 5, 9, 0), FStorage), Local(2026, 1, 5, 9, 0));
-}
-
 }  // namespace
 }  // namespace Orvane

@@ -42,6 +42,9 @@ TEST_F(TStartConditionOnShutdownTest, ShutdownPassAdmitsAndRunsOnlyJobsThatHoldT
   LDailyOnly.AddCondition(CloneAs<TStartCondition>(*LDaily));
   LDailyOnly.SetSystemRunInfo(FRunInfo);
 
+  // Every job takes part in an unrestricted pass, one without conditions too.
+  for (const TStartConditionFacade* LFacade : {&LShutdownOnly, &LDailyAndShutdown, &LDailyOnly, &LNone})
+    EXPECT_TRUE(IsAllowedByConditions(*LFacade, CAllConditions));
   EXPECT_TRUE(IsAllowedByConditions(LShutdownOnly, CShutdownConditions));
   EXPECT_TRUE(IsAllowedByConditions(LDailyAndShutdown, CShutdownConditions));
   EXPECT_FALSE(IsAllowedByConditions(LDailyOnly, CShutdownConditions));

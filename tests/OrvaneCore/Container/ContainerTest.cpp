@@ -291,32 +291,6 @@ TEST(ContainerTest, DelegatesMayResolveFromTheContainerAndMustNotReturnNull) {
   }
 }
 
-TEST(ContainerTest, ErrorsNameTheInterfaceTheRegistrationNameAndTheMissingParameter) {
-  TContainer LContainer;
-  LContainer.RegisterType<TCar>()
-      .Implements<ICar>("sports")
-      .Constructors<Ctor<std::shared_ptr<IEngine>, Named<std::shared_ptr<IWheel>, "spare">>>();
-  LContainer.RegisterType<TEngine>().Implements<IEngine>();
-  LContainer.Build();
-
-  auto LMessageOf = [](auto AResolve) -> std::string {
-    try {
-      AResolve();
-    } catch (const EContainerError& AError) {
-      return AError.Message();
-    }
-    return "no error";
-  };
-  EXPECT_THAT(
-      LMessageOf([&] { LContainer.Resolve<IHorn>("loud"); }),
-      AllOf(HasSubstr("IHorn"), HasSubstr(IHorn::IID), HasSubstr("\"loud\""), HasSubstr("no registration")));
-  EXPECT_THAT(LMessageOf([&] { LContainer.Resolve<ICar>("sports"); }),
-              AllOf(HasSubstr("ICar " + std::string(ICar::IID) + " named \"sports\""), HasSubstr("TCar"),
-                    HasSubstr("parameter 2, std::shared_ptr<IWheel " + std::string(IWheel::IID) +
-                              " named \"spare\">"),
-                    HasSubstr("which has no registration")));
-}
-
 TEST(ContainerTest, ACycleWithoutLazyRaisesAndLeavesTheSingletonBuildable) {
   struct TLoopEngine : TEngine {};
   struct TLoopCar : TCar {

@@ -9,36 +9,23 @@
 namespace Orvane {
 namespace {
 
-TEST(ClassRegistryTest, NameCreatesThatClass) {
-  for (const char* LName : {"TJob", "TScannerJobAction", "TFileScannerJobAction", "TStartConditionOnDelay",
-                            "TStartConditionStorage", "TStartConditionFacade"}) {
-    const auto LObject = TClassRegistry::Instance().Create(LName);
-    ASSERT_NE(LObject, nullptr) << LName;
-    EXPECT_EQ(LObject->ClassName(), LName);
-  }
-}
-
-TEST(ClassRegistryTest, UnknownAndAbstractNamesAreReported) {
-  EXPECT_EQ(TClassRegistry::Instance().Create("TNoSuchClass"), nullptr);
-  EXPECT_EQ(TClassRegistry::Instance().Create("TStartCondition"), nullptr);  // abstract
-  try {
-    TClassRegistry::Instance().CreateOrRaise("TNoSuchClass");
-    FAIL() << "no exception";
-  } catch (const EClassNotFound& E) {
-    EXPECT_NE(std::string(E.what()).find("TNoSuchClass"), std::string::npos);
-  }
-}
-
-TEST(ClassRegistryTest, DescendantTestFollowsTheParentChain) {
+// Which names are creatable is shown by the XML round trip of every kind; here the parent chain
+// and the refusals.
+TEST(ClassRegistryTest, DescendantTestFollowsTheParentChainAndUnknownNamesAreReported) {
   const TClassRegistry& LRegistry = TClassRegistry::Instance();
-  EXPECT_TRUE(LRegistry.InheritsFrom("TFileScannerJobAction", "TScannerJobAction"));
   EXPECT_TRUE(LRegistry.InheritsFrom("TFileScannerJobAction", "TJobAction"));
   EXPECT_TRUE(LRegistry.InheritsFrom("TScannerJobAction", "TScannerJobAction"));
   EXPECT_FALSE(LRegistry.InheritsFrom("TJobAction", "TScannerJobAction"));
   EXPECT_FALSE(LRegistry.InheritsFrom("TJob", "TJobAction"));
   EXPECT_FALSE(LRegistry.InheritsFrom("TNoSuchClass", "TTessraData"));
-  EXPECT_TRUE(LRegistry.InheritsFrom("TStartConditionOnDelay", "TStartCondition"));
   EXPECT_EQ(LRegistry.ParentOf("TAviraScannerJobAction"), "TScannerJobAction");
+  EXPECT_EQ(LRegistry.Create("TStartCondition"), nullptr);  // abstract
+  try {
+    LRegistry.CreateOrRaise("TNoSuchClass");
+    FAIL() << "no exception";
+  } catch (const EClassNotFound& E) {
+    EXPECT_NE(std::string(E.what()).find("TNoSuchClass"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -12,15 +12,12 @@ TJobPtr Job(const std::string& AIdentifier) {
   return LJob;
 }
 
-TEST(TessraDataUtilsTest, IndexesJobsByUpperCasedIdentifier) {
+TEST(TessraDataUtilsTest, IndexesJobsByUpperCasedIdentifierAndRaisesOnTwoThatDifferOnlyInCase) {
   const TJobList LJobs = {Job("{ab-1}"), nullptr, Job("{CD-2}")};
   const TJobIndex LIndex = TTessraDataUtils::CreateJobIndex(LJobs);
   ASSERT_EQ(LIndex.size(), 2u);
   EXPECT_EQ(LIndex.at("{AB-1}"), LJobs[0]);
   EXPECT_EQ(LIndex.at("{CD-2}"), LJobs[2]);
-}
-
-TEST(TessraDataUtilsTest, TwoIdentifiersThatDifferOnlyInLetterCaseRaise) {
   try {
     TTessraDataUtils::CreateJobIndex({Job("{ab-1}"), Job("{X}"), Job("{AB-1}")});
     ADD_FAILURE() << "no exception";

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "OrvaneCore/Data/DataNode.h"
-#include "OrvaneCore/Logging/LogSink.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "Support/ClockScope.h"
 #include "Support/TestConditions.h"
 
@@ -114,25 +112,6 @@ TEST(JobTest, ContentIdIsTheAgentTaskIdElseTheIdentifier) {
   LAction->AgentTaskId = "{072BE601-5372-4618-9A6D-2571D230278E}";
   LJob.SetJobAction(LAction);
   EXPECT_EQ(LJob.GetContentId(), "{072BE601-5372-4618-9A6D-2571D230278E}");
-}
-
-TEST(JobTest, ItemOfUnknownClassIsSkippedWithALoggedErrorAndTheRestLoads) {
-  auto LSink = std::make_shared<TRecordingLogSink>();
-  AddLogSink(LSink);
-  TDataNode LNode = RecordToNode(*FullJob());
-  TDataNode* LConditions = nullptr;
-  for (TDataNode& LChild : LNode.Children)
-    if (LChild.Name == "StartCondition")
-      for (TDataNode& LList : LChild.Children)
-        if (LList.Name == "Conditions") LConditions = &LList;
-  ASSERT_NE(LConditions, nullptr);
-  LConditions->Children[0].ClassName = "TConditionFromTheFuture";
-
-  TJob LJob;
-  NodeToRecord(LNode, LJob);
-  RemoveLogSink(LSink);
-  EXPECT_EQ(LJob.GetStartCondition()->GetConditions().size(), 2u);
-  EXPECT_TRUE(LSink->Contains(TLogEntryKind::Error, "TConditionFromTheFuture"));
 }
 
 TEST(StartConditionOnDelayTest, DueExactlyItsDelayAfterCreationAndNotBefore) {

@@ -110,10 +110,5 @@ TEST(PathNamesTest, SplitAndJoin) {
   EXPECT_EQ(IncludeTrailingPathDelimiter(""), "");
 }
 
-TEST(PathNamesTest, ExecutableDirIsTheTestBinarysDir) {
-  const std::filesystem::path LBinary = std::filesystem::canonical(program_invocation_name);
-  EXPECT_EQ(GetExecutableDir(), LBinary.parent_path().string());
-}
-
 }  // namespace
 }  // namespace Orvane

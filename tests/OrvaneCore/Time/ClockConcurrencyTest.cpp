@@ -21,22 +21,6 @@ double SecondsSince(TMonoTime AStart) {
   return std::chrono::duration<double>(Clock().Monotonic() - AStart).count();
 }
 
-TEST(ManualClockTest, SleepReturnsOnlyAfterTheTestAdvancedItsWholeDuration) {
-  TManualClockScope LScope;
-  std::atomic<bool> LWoke{false};
-  std::thread LSleeper([&] {
-    Clock().SleepMs(60000);
-    LWoke = true;
-  });
-  Clock().WaitForSleepers(1);
-  Clock().AdvanceMs(59999);
-  EXPECT_FALSE(LWoke);
-  EXPECT_EQ(Clock().SleeperNames().size(), 1u);
-  Clock().AdvanceMs(1);
-  EXPECT_TRUE(LWoke);  // Advance returned only once the woken thread had run to its end
-  LSleeper.join();
-}
-
 TEST(ManualClockTest, SleepersWakeInDeadlineOrderAtTheirOwnDeadlines) {
   TManualClockScope LScope;
   const TMonoTime LStart = Clock().Monotonic();
@@ -159,22 +143,17 @@ TEST(ManualClockTest, WaitForSleepersNamesTheThreadThatStaysBusy) {
   EXPECT_TRUE(LBusy->WaitFor(-1));
 }
 
-TEST(ScaledClockTest, SixtySecondsAtFactorThousandTakeAboutSixtyMilliseconds) {
+TEST(ScaledClockTest, SixtySecondsAtFactorThousandTakeAboutSixtyMillisecondsOnBothClocks) {
   TScaledClockScope LScope(1000);
   const TMonoTime LRealStart = TClock::RealMonotonic();
   const TMonoTime LClockStart = Clock().Monotonic();
+  const TDateTime LWallStart = Clock().Now();
   Clock().SleepMs(60000);
   const auto LReal = TClock::RealMonotonic() - LRealStart;
   EXPECT_GE(LReal, 60ms);
   EXPECT_LT(LReal, 10s);
   EXPECT_GE(Clock().Monotonic() - LClockStart, 60s);
-}
-
-TEST(ScaledClockTest, WallClockRunsAtTheSameSpeedAsDeadlines) {
-  TScaledClockScope LScope(1000);
-  const TDateTime LWallStart = Clock().Now();
-  Clock().SleepMs(30000);
-  EXPECT_GE(SecondsBetween(LWallStart, Clock().Now()), 30.0 - 0.001);
+  EXPECT_GE(SecondsBetween(LWallStart, Clock().Now()), 60.0 - 0.001);
 }
 
 }  // namespace
