@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -236,6 +237,22 @@ struct TEngine {
   std::shared_ptr<TAgentTaskJobQueue> Queue;
   std::shared_ptr<TJobDispatcher> Dispatcher;
   std::shared_ptr<TJobService> Service;  // last: goes first, with its subscriptions
+
+  // A host thread's manual jobs, each after ABefore, with a pull request every tenth and a snapshot.
+  std::thread AddManualJobs(int AHost, int ACount, std::function<void()> ABefore) {
+    return std::thread([this, AHost, ACount, ABefore] {
+      for (int I = 0; I < ACount; ++I) {
+        ABefore();
+        auto LJob = TaskJob(ManualId(AHost, I));
+        LJob->SetNextExecution(Now());
+        // A host whose job could not be saved is told so, and asks again.
+        for (int LTry = 0; LTry < 100 && Provider->AddManualJob(LJob) != 0; ++LTry) {
+        }
+        if (I % 10 == 0) Provider->GetOnPullRequestReceived().Invoke(nullptr);
+        (void)Provider->CreateSnapshot();
+      }
+    });
+  }
 };
 
 TEST(JobServiceConcurrencyTest, BusyDayRunsEveryDueJobOnceAndStopsInTime) {
@@ -258,17 +275,7 @@ TEST(JobServiceConcurrencyTest, BusyDayRunsEveryDueJobOnceAndStopsInTime) {
   Clock().WaitForSleepers(1);
   std::atomic<bool> LHostsDone{false};
   std::vector<std::thread> LHosts;
-  for (int H = 0; H < 2; ++H) {
-    LHosts.emplace_back([&, H] {
-      for (int I = 0; I < CManualJobsPerHost; ++I) {
-        auto LJob = TaskJob(ManualId(H, I));
-        LJob->SetNextExecution(Now());
-        LEngine.Provider->AddManualJob(LJob);
-        if (I % 10 == 0) LEngine.Provider->GetOnPullRequestReceived().Invoke(nullptr);
-        (void)LEngine.Provider->CreateSnapshot();
-      }
-    });
-  }
+  for (int H = 0; H < 2; ++H) LHosts.push_back(LEngine.AddManualJobs(H, CManualJobsPerHost, [] {}));
   for (int LMinute = 0; LMinute < 24 * 60; ++LMinute) {
     Clock().AdvanceSeconds(60);
     if (LMinute == 10) {
@@ -326,18 +333,9 @@ TEST(JobServiceConcurrencyTest, FailuresAtRandomMomentsCostNoJobAndNoStop) {
   Clock().WaitForSleepers(1);
   // Host threads live on the clock too: each adds its manual jobs at random moments of the day.
   std::vector<std::thread> LHosts;
-  for (int H = 0; H < CHosts; ++H) {
-    LHosts.emplace_back([&, H] {
-      for (int I = 0; I < CManualJobsPerHost; ++I) {
-        Clock().SleepMs(60000LL * LFaults.Draw(1, 17));
-        auto LJob = TaskJob(ManualId(H, I));
-        LJob->SetNextExecution(Now());
-        LEngine.Provider->AddManualJob(LJob);
-        if (I % 10 == 0) LEngine.Provider->GetOnPullRequestReceived().Invoke(nullptr);
-        (void)LEngine.Provider->CreateSnapshot();
-      }
-    });
-  }
+  for (int H = 0; H < CHosts; ++H)
+    LHosts.push_back(
+        LEngine.AddManualJobs(H, CManualJobsPerHost, [&] { Clock().SleepMs(60000LL * LFaults.Draw(1, 17)); }));
   std::atomic<bool> LPassDone{false};
   LHosts.emplace_back([&] {
     Clock().SleepMs(12 * 3600 * 1000LL);
