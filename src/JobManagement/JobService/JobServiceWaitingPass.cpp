@@ -59,6 +59,7 @@ bool TJobServiceWaitingPass::JobDone() {
   if (!FIsWaitingForJobs.load()) return false;
   {
     TMutexLock LLock(FTaskLock);
+    // No work item is ever posted to a task processor that has gone.
     if (FTaskProcessor) FTaskProcessor->Post([this] { RunNextJobInQueue(); });
   }
   NotifyCountChanged();

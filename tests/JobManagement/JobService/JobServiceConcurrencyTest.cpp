@@ -22,6 +22,7 @@
 #include "OrvaneCore/Platform/Mutex.h"
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
+#include "Support/ServiceMocks.h"
 
 namespace Orvane {
 namespace {
@@ -112,31 +113,6 @@ private:
   const std::string FId;
   TDayLog& FLog;
   TFaults* FFaults;
-};
-
-class TFlakyServant : public IJobServant {
-public:
-  TFlakyServant(TFaults& AFaults, TDayLog& ALog) : FFaults(AFaults), FLog(ALog) {}
-  TNotifyEvent& GetOnJobStartAllowed() override { return FAllowed; }
-  TNotifyEvent& GetOnJobStartDenied() override { return FDenied; }
-  bool GetIsSystemShutdownInProgress() override { return false; }
-  void SetIsSystemShutdownInProgress(bool) override {}
-  bool IsJobStartAllowed(const TJobPtr& AJob) override {
-    if (!FFaults.Hit(TFaults::Servant, 0.05)) return true;
-    FLog.Hit(AJob->GetIdentifier());
-    if (FFaults.Draw(0, 1) == 0) throw std::runtime_error("servant failed");
-    throw TNotAStdException();
-  }
-  bool IsRestartRequested() override { return false; }
-  bool IsRebootRequested() override { return false; }
-  bool IsJobStartDuringRebootAllowed(const std::string&) override { return true; }
-  void SetRebootRequested(bool) override {}
-
-private:
-  TFaults& FFaults;
-  TDayLog& FLog;
-  TNotifyEvent FAllowed{"OnJobStartAllowed"};
-  TNotifyEvent FDenied{"OnJobStartDenied"};
 };
 
 // A manual-job saver whose write fails now and then: it answers non-zero.
@@ -321,7 +297,14 @@ TEST(JobServiceConcurrencyTest, FailuresAtRandomMomentsCostNoJobAndNoStop) {
   for (int H = 0; H < CHosts; ++H)
     for (int I = 0; I < CManualJobsPerHost; ++I)
       LHost.Tasks.push_back(std::make_shared<TTask>(ManualId(H, I), LLog, &LFaults));
-  LHost.Servant = std::make_shared<TFlakyServant>(LFaults, LLog);
+  auto LServant = std::make_shared<testing::NiceMock<Testing::MockJobServant>>();
+  ON_CALL(*LServant, IsJobStartAllowed(testing::_)).WillByDefault([&](const TJobPtr& AJob) {
+    if (!LFaults.Hit(TFaults::Servant, 0.05)) return true;
+    LLog.Hit(AJob->GetIdentifier());
+    if (LFaults.Draw(0, 1) == 0) throw std::runtime_error("servant failed");
+    throw TNotAStdException();
+  });
+  LHost.Servant = LServant;
   LHost.StorageManager = std::make_shared<TFlakyStorageManager>(LFaults);
   LHost.QueueSaver = std::make_shared<TFlakySaver>(LFaults);
   LHost.ListSaver = std::make_shared<TFlakySaver>(LFaults);
