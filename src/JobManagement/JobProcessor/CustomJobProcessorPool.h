@@ -51,12 +51,11 @@ public:
   // Returns only after the job-done handlers of the last release have run.
   void WaitForJobs(int32_t ATimeoutSeconds) override EXCLUDES(FSynchronizer);
   void AllowJobExecutionForShutdown() override { FIsWaitingForJobsToFinish.store(false); }
+  bool HasRunningJobs() override EXCLUDES(FSynchronizer);
 
   // Whether a job with this identifier (letter case aside) runs. Takes the pool's lock.
   bool IsJobRunning(const TJob& AJob) EXCLUDES(FSynchronizer);
   int32_t GetRunningJobsCount() const { return FRunningJobsCount.load(); }
-  // Under the pool's lock: a release in progress (with its job-done handlers) is seen whole.
-  bool HasRunningJobs() EXCLUDES(FSynchronizer);
   virtual int32_t GetMaxParallelProcessorCount() { return FMaxParallelProcessorCount; }
 
 protected:

@@ -1,6 +1,5 @@
 #include "JobManagement/JobService/JobService.h"
 
-#include "JobManagement/JobProcessor/CustomJobProcessorPool.h"
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 
@@ -12,8 +11,6 @@ constexpr const char* CNoPool = "ProcessorPool is not assigned in TJobService";
 constexpr int32_t CDeniedTimeOut = 300;
 // A turn that failed waits this long before the next, so a lasting fault cannot spin the loop.
 constexpr double CFailedTurnPause = 1.0;
-// The step in which a waiting pass calls its idle procedure.
-constexpr double CIdleStep = 1.0;
 }  // namespace
 
 TJobService::TJobService(std::shared_ptr<IJobDispatcher> ADispatcher, std::shared_ptr<IJobScheduler> AScheduler,
@@ -29,7 +26,9 @@ TJobService::TJobService(std::shared_ptr<IJobDispatcher> ADispatcher, std::share
       FJobServant(std::move(AJobServant)),
       FDefaultTimeOut(ATimeOut),
       FName(std::move(AJobServiceName)),
-      FTimeOut(ATimeOut) {
+      FTimeOut(ATimeOut),
+      FWaitingPass(FDispatcher, FScheduler, FJobListProvider, FJobProcessorPool, FJobServant, FJobQueue,
+                   [this] { ReportQueue(); }) {
   // Checked before any subscription: a constructor that fails leaves no handler behind.
   if (!FJobProcessorPool) throw EInvalidPointer(CNoPool);
   if (FDispatcher) FDroppedToken = FDispatcher->GetOnJobDropped().Add([this](const TJobPtr& A) { OnJobDropped(A); });
@@ -49,7 +48,7 @@ TJobService::~TJobService() {
     LHasThread = FAsync != nullptr;
   }
   if (FIsRunning.load() || LHasThread) Stop();
-  FreeTaskProcessor();
+  FWaitingPass.FreeTaskProcessor();
   SetSystemRunInfo(nullptr);
   FJobProcessorPool->GetOnAfterRequestProcessor().Remove(FAfterRequestToken);
   FJobProcessorPool->GetOnJobDone().Remove(FDoneToken);
@@ -119,7 +118,6 @@ void TJobService::SetTimeOut(int32_t ASeconds) {
     TMutexLock LLock(FStateLock);
     if (ASeconds == FTimeOut) return;
     FTimeOut = ASeconds;
-    FWaitTill = IncSeconds(Now(), ASeconds);
     FWaitDeadline = Clock().DeadlineIn(ASeconds);
   }
   OrvaneLogger()->Message("Changed time out to %d seconds", {ASeconds});
@@ -131,6 +129,11 @@ int32_t TJobService::GetTimeOut() {
   return FTimeOut;
 }
 
+TDateTime TJobService::WaitTill() {
+  if (FWaitDeadline == CNoDeadline) return CNoDateTime;
+  return IncSeconds(Now(), std::chrono::duration<double>(FWaitDeadline - Clock().Monotonic()).count());
+}
+
 void TJobService::NotifyStateChanged() {
   { TMutexLock LLock(FStateLock); }
   FStateChanged.NotifyAll();
@@ -138,7 +141,6 @@ void TJobService::NotifyStateChanged() {
 
 void TJobService::WaitForTurnEnd() {
   TMutexLock LLock(FStateLock);
-  FWaitTill = IncSeconds(Now(), FTimeOut);
   FWaitDeadline = Clock().DeadlineIn(FTimeOut);
   // The deadline may move while we wait (SetTimeOut): each sleep takes the current one.
   while (FIsRunning.load() && Clock().Monotonic() < FWaitDeadline)
@@ -187,36 +189,15 @@ void TJobService::OnJobDone(const TJobPtr& AJob) {
   AJob->GetStartCondition()->SetAlreadyRunFlag(true);
   // A failed save costs the file this run, not the job its end: the count, the next dispatch and
   // the notifier still follow.
-  if (!FIgnoreTimings.load()) {
+  if (!FWaitingPass.GetIgnoreTimings()) {
     try {
       FJobListProvider->SaveConditionStorages();
     } catch (...) {
       LogCurrentException(MakeContext(*this, "OnJobDone"));
     }
   }
-  --FRunningJobCount;
-  if (FIsWaitingForJobs.load()) {
-    {
-      TMutexLock LLock(FTaskLock);
-      // No work item is ever posted to a task processor that has gone.
-      if (FTaskProcessor) FTaskProcessor->Post([this] { RunNextJobInQueue(); });
-    }
-    NotifyStateChanged();
-  } else {
-    SetTimeOut(0);
-  }
+  if (!FWaitingPass.JobDone()) SetTimeOut(0);
   if (const auto LNotifier = Notifier()) LNotifier->JobDone(AJob);
-}
-
-void TJobService::RunNextJobInQueue() {
-  try {
-    if (FDispatcher) FDispatcher->ProcessQueue();
-  } catch (...) {
-    LogCurrentException("while executing TJobService.RunNextJobInQueue");
-    OrvaneLogger()->Error("Aborting all remaining jobs");
-    FRunningJobCount.store(0);
-    NotifyStateChanged();
-  }
 }
 
 void TJobService::OnSystemShutdown() {
@@ -227,22 +208,6 @@ void TJobService::OnSystemShutdown() {
   if (const auto LRunInfo = GetSystemRunInfo()) LRunInfo->SetIsShutdownPass(false);
 }
 
-// ---- Task processor
-
-void TJobService::EnsureTaskProcessor() {
-  TMutexLock LLock(FTaskLock);
-  if (!FTaskProcessor) FTaskProcessor = std::make_unique<TTaskProcessor>("TJobService.TaskProcessor");
-}
-
-void TJobService::FreeTaskProcessor() {
-  std::unique_ptr<TTaskProcessor> LTaskProcessor;
-  {
-    TMutexLock LLock(FTaskLock);
-    LTaskProcessor = std::move(FTaskProcessor);
-  }
-  // Joined outside the lock: a job finishing meanwhile takes the lock to post and finds nothing.
-}
-
 // ---- Main loop
 
 bool TJobService::RunTurn() {
@@ -251,7 +216,7 @@ bool TJobService::RunTurn() {
     return false;
   }
   if (FScheduler) FScheduler->UpdateQueue(CAllConditions);
-  if (const auto LNotifier = Notifier()) LNotifier->JobQueueChanged(FJobQueue->CreateSnapshot());
+  ReportQueue();
   if (FDispatcher) FDispatcher->ProcessQueue();
   if (const auto LRunInfo = GetSystemRunInfo()) LRunInfo->SetIsStartupPass(false);
   WaitForTurnEnd();
@@ -269,7 +234,7 @@ void TJobService::LogTurnFailure() {
   {
     TMutexLock LLock(FStateLock);
     LTimeOut = FTimeOut;
-    LWaitTill = FWaitTill;
+    LWaitTill = WaitTill();
   }
   LLog->BeginGroup("Extended information");
   LLog->BooleanValue("FIsRunning", FIsRunning.load());
@@ -297,7 +262,7 @@ void TJobService::RunMainLoop() {
 void TJobService::Start() {
   FIsRunning.store(true);
   FIsStopped.store(false);
-  EnsureTaskProcessor();
+  FWaitingPass.EnsureTaskProcessor();
   TNotifyEvent::TToken LAllowedToken = 0, LDeniedToken = 0;
   try {
     FJobQueue->LoadQueuedManualJobs();
@@ -365,71 +330,19 @@ void TJobService::Stop() {
     LAsync = std::move(FAsync);
   }
   LAsync.reset();  // joins the worker outside the lock
-  FreeTaskProcessor();
+  FWaitingPass.FreeTaskProcessor();
   WaitWhile(FTerminationTimeout, [this] { return !FIsStopped.load(); });
   FJobListProvider->SaveQueuedManualJobs();
   FJobQueue->SaveQueuedManualJobs();
 }
 
-// ---- Waiting pass
-
-bool TJobService::WaitingPassStalled() {
-  // Nothing is left to dispatch and nothing runs: no job of this pass can finish any more. The
-  // dispatch work is read before and after the pool, whose lock shows a release whole (a job done
-  // posts its dispatch under that lock), so a job that ends between the reads is not missed.
-  auto* LPool = dynamic_cast<TCustomJobProcessorPool<>*>(FJobProcessorPool.get());
-  if (!LPool) return false;
-  auto LNothingPending = [this] {
-    TMutexLock LLock(FTaskLock);
-    return !FTaskProcessor || FTaskProcessor->PendingCount() == 0;
-  };
-  return LNothingPending() && !LPool->HasRunningJobs() && LNothingPending();
+void TJobService::ReportQueue() {
+  if (const auto LNotifier = Notifier()) LNotifier->JobQueueChanged(FJobQueue->CreateSnapshot());
 }
 
 void TJobService::RunAndWaitForJobs(const TJobCountNotification& AJobCountNotification, const TIdleProc& AIdleProc,
                                     bool AIgnoreTimings, TConditions AAllowedStartConditions) {
-  TMutexLock LPass(FPassLock);
-  IOrvaneLogger* LLog = OrvaneLogger();
-  LLog->TraceEnter("RunAndWaitForJobs", this);
-  FIsWaitingForJobs.store(true);
-  FIgnoreTimings.store(AIgnoreTimings);
-  EnsureTaskProcessor();
-  struct TPassEnd {
-    TJobService& FService;
-    ~TPassEnd() {
-      FService.FreeTaskProcessor();
-      FService.FIsWaitingForJobs.store(false);
-    }
-  } LPassEnd{*this};
-
-  if (!AIgnoreTimings) {
-    FRunningJobCount.store(FScheduler ? FScheduler->UpdateQueue(AAllowedStartConditions) : 0);
-  } else {
-    const TJobList LJobs = FJobListProvider->FetchJobList();
-    for (auto LJob = LJobs.rbegin(); LJob != LJobs.rend(); ++LJob) FJobQueue->EnqueueJob(*LJob);
-    FRunningJobCount.store(static_cast<int32_t>(LJobs.size()));
-  }
-  if (AJobCountNotification) AJobCountNotification(FRunningJobCount.load());
-  LLog->IntegerValue("Running jobs", FRunningJobCount.load());
-  if (const auto LNotifier = Notifier()) LNotifier->JobQueueChanged(FJobQueue->CreateSnapshot());
-  if (FDispatcher) FDispatcher->ProcessQueue();
-
-  const TMonoTime LLimit = Clock().DeadlineIn(FWaitingPassLimitSeconds.load());
-  while (FRunningJobCount.load() > 0 && !(FJobServant && FJobServant->IsRebootRequested())) {
-    WaitWhile(CIdleStep, [this] { return FRunningJobCount.load() > 0; });
-    if (AIdleProc) AIdleProc(this);
-    if (FRunningJobCount.load() <= 0) break;
-    if (WaitingPassStalled()) {
-      LLog->Warning("Waiting pass ends: %d of its jobs will not run now", {FRunningJobCount.load()});
-      break;
-    }
-    if (Clock().Monotonic() >= LLimit) {
-      LLog->Warning("Waiting pass ends after %d seconds with %d jobs unfinished",
-                    {FWaitingPassLimitSeconds.load(), FRunningJobCount.load()});
-      break;
-    }
-  }
-  LLog->TraceExit("RunAndWaitForJobs", this);
+  FWaitingPass.Run(this, AJobCountNotification, AIdleProc, AIgnoreTimings, AAllowedStartConditions);
 }
 
 }  // namespace Orvane

@@ -8,29 +8,29 @@
 #include "JobManagement/JobService/JobQueueIntf.h"
 #include "JobManagement/JobService/JobSchedulerIntf.h"
 #include "JobManagement/JobService/JobServantIntf.h"
+#include "JobManagement/JobService/JobServiceWaitingPass.h"
 #include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
 #include "OrvaneCore/Interfaces/JobProcessorPool.Intf.h"
 #include "OrvaneCore/Interfaces/JobService.Intf.h"
 #include "OrvaneCore/Platform/Mutex.h"
-#include "OrvaneCore/Threading/TaskProcessor.h"
 
 namespace Orvane {
 
 // The job service: turn by turn its main loop asks the scheduler to queue the due jobs, lets the
 // dispatcher hand them to processors, then waits for its time-out, which events shorten or
-// lengthen. RunAndWaitForJobs schedules once and waits until the jobs of that pass have finished.
+// lengthen. RunAndWaitForJobs schedules once and waits until the jobs of that pass have finished
+// (TJobServiceWaitingPass).
 //
 // Threads: the thread of Start (or the worker of StartAsync, which the clock knows as
 // "TJobService.Worker"); processor threads, which raise the pool's events (job done under the
-// pool's lock); the task processor, which dispatches again when a job of a waiting pass ends; host
-// threads, which call Stop and RunAndWaitForJobs and raise the servant's, the job list's and the
-// run information's events. Every guard of these threads catches whatever is thrown.
+// pool's lock); the waiting pass's task processor; host threads, which call Stop and
+// RunAndWaitForJobs and raise the servant's, the job list's and the run information's events. Every
+// guard of these threads catches whatever is thrown.
 //
 // Locks: FStateLock guards the wait of a turn (time-out, its deadline) and the notifier and run
 // information references; every change the loop waits for notifies FStateChanged, so a wait ends
-// at once, not at the next poll. FAsyncLock guards the worker thread and FTaskLock the task
-// processor; both are only held to take the object out, never while it is joined. FPassLock lets
-// waiting passes run one at a time. The flags and counters the loop polls are atomics.
+// at once, not at the next poll. FAsyncLock guards the worker thread; it is only held to take the
+// thread out, never while it is joined. The flags the loop polls are atomics.
 class TJobService : public TOrvaneObject, public virtual IJobService {
 public:
   TJobService(std::shared_ptr<IJobDispatcher> ADispatcher, std::shared_ptr<IJobScheduler> AScheduler,
@@ -54,7 +54,7 @@ public:
   void Start() override;
   void StartAsync(TThreadPriority APriority) override EXCLUDES(FAsyncLock);
   void PrepareStop() override;
-  void Stop() override EXCLUDES(FAsyncLock, FTaskLock);
+  void Stop() override EXCLUDES(FAsyncLock);
 
   // One turn of the main loop; false when a system shutdown in progress ends the loop.
   bool RunTurn();
@@ -65,7 +65,7 @@ public:
   bool GetIsStopped() const { return FIsStopped.load(); }
   // A waiting pass whose jobs can no longer finish (nothing runs, nothing is left to dispatch)
   // ends; so does one that lasts longer than this.
-  void SetWaitingPassLimitSeconds(int32_t AValue) { FWaitingPassLimitSeconds.store(AValue); }
+  void SetWaitingPassLimitSeconds(int32_t AValue) { FWaitingPass.SetLimitSeconds(AValue); }
 
 private:
   void OnPullRequestReceived();
@@ -77,7 +77,6 @@ private:
   void OnJobAborted(const TJobPtr& AJob);
   void OnJobDone(const TJobPtr& AJob);
   void OnSystemShutdown();
-  void RunNextJobInQueue();
 
   void RunMainLoop();
   // Inside the catch block of a failed turn: the failure and the loop's state.
@@ -88,10 +87,11 @@ private:
   template <class TPredicate>
   void WaitWhile(double ASeconds, TPredicate APredicate) EXCLUDES(FStateLock);
   void NotifyStateChanged() EXCLUDES(FStateLock);
-  void EnsureTaskProcessor() EXCLUDES(FTaskLock);
-  void FreeTaskProcessor() EXCLUDES(FTaskLock);
-  bool WaitingPassStalled();
+  // The wall-clock moment the current wait ends, for the log.
+  TDateTime WaitTill() REQUIRES(FStateLock);
   std::shared_ptr<IJobStateNotifier> Notifier() EXCLUDES(FStateLock) { return GetJobStateNotifier(); }
+  // Hands the queue's snapshot to the notifier.
+  void ReportQueue() EXCLUDES(FStateLock);
 
   const std::shared_ptr<IJobDispatcher> FDispatcher;
   const std::shared_ptr<IJobScheduler> FScheduler;
@@ -105,26 +105,19 @@ private:
 
   std::atomic<bool> FIsRunning{false};
   std::atomic<bool> FIsStopped{true};
-  std::atomic<int32_t> FRunningJobCount{0};
-  std::atomic<bool> FIsWaitingForJobs{false};
-  std::atomic<bool> FIgnoreTimings{false};
   std::atomic<int32_t> FStartDelayInSeconds{0};
-  std::atomic<int32_t> FWaitingPassLimitSeconds{1800};
 
   TMutex FStateLock;
   TClockCondition FStateChanged;
   int32_t FTimeOut GUARDED_BY(FStateLock);
-  TDateTime FWaitTill GUARDED_BY(FStateLock) = CNoDateTime;  // for the log
-  TMonoTime FWaitDeadline GUARDED_BY(FStateLock){};
+  TMonoTime FWaitDeadline GUARDED_BY(FStateLock) = CNoDeadline;
   std::shared_ptr<IJobStateNotifier> FJobStateNotifier GUARDED_BY(FStateLock);
   TSystemRunInfoPtr FSystemRunInfo GUARDED_BY(FStateLock);
   TNotifyEvent::TToken FShutdownToken GUARDED_BY(FStateLock) = 0;
 
   TMutex FAsyncLock;
   std::unique_ptr<TOrvaneThread> FAsync GUARDED_BY(FAsyncLock);
-  TMutex FTaskLock;
-  std::unique_ptr<TTaskProcessor> FTaskProcessor GUARDED_BY(FTaskLock);
-  TMutex FPassLock;
+  TJobServiceWaitingPass FWaitingPass;
 
   // Subscriptions, removed in the destructor.
   TJobEvent::TToken FDroppedToken = 0, FDoneToken = 0, FAbortedToken = 0, FAfterRequestToken = 0;

@@ -29,6 +29,9 @@ struct IJobProcessorPool<void> {
   virtual void ReleaseProcessor(IJobProcessor<>* AProcessor, bool ANotifyJobFinished) = 0;
   virtual void WaitForJobs(int32_t ATimeoutSeconds) = 0;
   virtual void AllowJobExecutionForShutdown() = 0;
+  // Whether a job runs, read under the pool's lock: a release in progress, with its job-done
+  // handlers, is seen whole.
+  virtual bool HasRunningJobs() = 0;
 };
 
 template <>

@@ -75,28 +75,15 @@ TEST_F(JobServiceFactoryTest, SaverTheHostRegisteredFirstStaysTheOnlyOneAndJobLi
             std::static_pointer_cast<IManualJobLoaderJobList<T>>(LHostLoader));
 }
 
-TEST_F(JobServiceFactoryTest, FactoryWithQueueSharesItAndOneWithoutBuildsOnePerServiceInANewDirectory) {
+TEST_F(JobServiceFactoryTest, ServiceIsBuiltInANewStorageDirectoryAndTheContainersFactoryCarriesTheHostsServant) {
   RegisterHost();
   RegisterTypes(FContainer);
   const std::string LStorage = FDataDir.Path() + "/a/b/AgentTasks";
-  auto LPathProvider = std::make_shared<TFixedPathProvider>(LStorage);
-  auto LListProvider = FContainer.Resolve<IJobListProvider<T>>();
-  auto LPool = FContainer.Resolve<IJobProcessorPool<T>>();
-  auto LManager = FContainer.Resolve<IStartConditionStorageManager<T>>();
-
-  const std::shared_ptr<IJobQueue<T>> LQueue = FContainer.Resolve<IJobQueue<T>>();
-  TJobServiceFactory<T> LShared(LListProvider, LPool, LPathProvider, LManager, LQueue, FServant);
-  EXPECT_EQ(LShared.GetJobQueue(), std::static_pointer_cast<IJobQueue<>>(LQueue));
-  EXPECT_EQ(LShared.GetJobServant(), std::static_pointer_cast<IJobServant>(FServant));
-  ASSERT_TRUE(LShared.CreateJobService());
+  TJobServiceFactory<T> LFactory(FContainer.Resolve<IJobListProvider<T>>(), FContainer.Resolve<IJobProcessorPool<T>>(),
+                                 std::make_shared<TFixedPathProvider>(LStorage),
+                                 FContainer.Resolve<IStartConditionStorageManager<T>>());
+  ASSERT_TRUE(LFactory.CreateJobService("named", nullptr));
   EXPECT_TRUE(DirectoryExists(LStorage));
-
-  TJobServiceFactory<T> LOwn(LListProvider, LPool, LPathProvider, LManager);
-  EXPECT_EQ(LOwn.GetJobQueue(), nullptr);
-  EXPECT_EQ(LOwn.GetJobServant(), nullptr);
-  const std::shared_ptr<IJobService> LService = LOwn.CreateJobService("named", nullptr);
-  ASSERT_TRUE(LService);
-  EXPECT_EQ(LService->GetStartDelayInSeconds(), 0);
 
   // The container picks the fullest constructor it can supply: with the host's servant, six.
   const auto LResolved =
@@ -104,9 +91,6 @@ TEST_F(JobServiceFactoryTest, FactoryWithQueueSharesItAndOneWithoutBuildsOnePerS
   ASSERT_TRUE(LResolved);
   EXPECT_NE(LResolved->GetJobQueue(), nullptr);
   EXPECT_EQ(LResolved->GetJobServant(), std::static_pointer_cast<IJobServant>(FServant));
-  const auto LOther =
-      std::dynamic_pointer_cast<TJobServiceFactory<>>(FContainer.Resolve<IJobServiceFactory<T>>());
-  EXPECT_NE(LResolved->GetJobQueue(), LOther->GetJobQueue());
 }
 
 TEST_F(JobServiceFactoryTest, StorageDirectoryThatCannotBeCreatedRaises) {

@@ -12,10 +12,8 @@
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "JobServices/AgentTask/JobQueue.h"
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
-#include "OrvaneCore/Logging/LogSink.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
-#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
+#include "Support/LogCapture.h"
 #include "Support/EngineMocks.h"
 #include "Support/ServiceMocks.h"
 
@@ -29,7 +27,6 @@ public:
   bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override {
     FClientId = AClientId;
     ++FRuns;
-    if (FFail) throw std::runtime_error("the scanner failed");
     return true;
   }
   std::string GetAgentTaskId() override { return FId; }
@@ -39,7 +36,6 @@ public:
   }
   const std::string FId;
   std::atomic<int> FRuns{0};
-  std::atomic<bool> FFail{false};
   std::string FClientId;
 };
 
@@ -110,37 +106,6 @@ TEST_F(JobServiceIntegrationTest, ScheduledJobRunsToTheEndAndItsConditionRecords
   Clock().WaitForSleepers(1);
   EXPECT_EQ(FTask->FRuns, 2);
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Finished job: \"Computer Scanner\""));
-}
-
-TEST_F(JobServiceIntegrationTest, ManualJobAddedWhileTheLoopWaitsRunsAtOnce) {
-  FService->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);
-  const TMonoTime LStart = Clock().Monotonic();
-  auto LJob = AgentTaskJob(CScannerId, CScannerId);
-  LJob->SetNextExecution(Now());
-  std::thread LHost([&] { FProvider->AddManualJob(LJob); });
-  LHost.join();
-  Clock().WaitForSleepers(1);
-  EXPECT_EQ(FTask->FRuns, 1);
-  EXPECT_EQ(Clock().Monotonic(), LStart);  // no clock time passed
-}
-
-TEST_F(JobServiceIntegrationTest, FailingAgentTaskDoesNotStopTheLoop) {
-  FTask->FFail = true;
-  auto LJob = AgentTaskJob(CScannerId, CScannerId);
-  LJob->SetNextExecution(Now());
-  FProvider->AddManualJob(LJob);
-  FService->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);
-  EXPECT_EQ(FTask->FRuns, 1);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Failed job"));
-  // The loop goes on: a second manual job runs too.
-  FTask->FFail = false;
-  auto LNext = AgentTaskJob(CScannerId, CScannerId);
-  LNext->SetNextExecution(Now());
-  FProvider->AddManualJob(LNext);
-  Clock().WaitForSleepers(1);
-  EXPECT_EQ(FTask->FRuns, 2);
 }
 
 TEST_F(JobServiceIntegrationTest, JobWhoseHandOverKeepsFailingIsDroppedAndTheOthersStillRun) {
