@@ -60,63 +60,52 @@ TEST_F(AgentE2ETest, BadUsageAndBadInputExitWithCode2) {
   EXPECT_NE(LHelp.find("--time-scale"), std::string::npos);
 }
 
-TEST_F(AgentE2ETest, ManualJobAbortedOnTheServerIsNotRunAndDoesNotComeBack) {
+// A job aborted on the server is ended without a run when it arrives; a job cancelled there before
+// it is due is aborted at the next reload. Neither comes back at a new start.
+TEST_F(AgentE2ETest, ManualJobsAbortedOrCancelledOnTheServerAreNotRunAndDoNotComeBack) {
   fs::create_directories(FDataDir / "server");
   fs::permissions(FDataDir, fs::perms::owner_all, fs::perm_options::replace);
   WriteFile(ServerFile("aborted"), std::string(CManualExecutionId) + "\n");
-  const fs::path LJobs = FWorkDir / "jobs.xml";
-  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId) + SettingsWatchXml()));
-
-  {
-    TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}), "run1");
-    ASSERT_TRUE(LAgent.WaitForOutput(std::string("aborted                Manual scan ") + CManualJobId))
-        << LAgent.Out() << LAgent.Err();
-    EXPECT_TRUE(PollFor([&] {
-      return ReadFile(ServerFile("reports.log")).find(std::string("aborted ") + CManualExecutionId) !=
-             std::string::npos;
-    }));
-    LAgent.Signal(SIGINT);
-    ASSERT_EQ(LAgent.WaitForExit(), 0);
-    // The processor ends the job ("done") without running it: no scan, no finish report.
-    EXPECT_EQ(LAgent.Err().find("Computer Scanner result:"), std::string::npos) << LAgent.Err();
-    EXPECT_EQ(ReadFile(ServerFile("reports.log")).find("finished"), std::string::npos);
-  }
-  // A new start: the server handed the job out already and does not hand it out again.
-  TAgentProcess LAgain(FWorkDir, TraceRunArguments({"--jobs", LJobs.string()}), "run2");
-  ASSERT_TRUE(WaitForFirstTurn(LAgain)) << LAgain.Err();
-  LAgain.Signal(SIGINT);
-  ASSERT_EQ(LAgain.WaitForExit(), 0);
-  EXPECT_FALSE(LAgain.OutContains(CManualJobId)) << LAgain.Out();
-}
-
-TEST_F(AgentE2ETest, ManualJobCancelledOnTheServerIsAbortedLocally) {
-  fs::create_directories(FDataDir / "server");
-  fs::permissions(FDataDir, fs::perms::owner_all, fs::perm_options::replace);
   WriteFile(ServerFile("cancelled"), std::string(CDelayedJobId) + "\n");
   // Due 5 minutes after it arrives (5 seconds here): the next reload, which the settings watch at
   // start brings, finds it cancelled first.
   const std::string LDelay =
       "<Item Class=\"TStartConditionOnDelay\"><DelayValue>5</DelayValue><ValueUnit>0</ValueUnit></Item>";
   const fs::path LJobs = FWorkDir / "jobs.xml";
-  WriteFile(LJobs, JobListXml(ManualJobXml(CDelayedJobId, "", LDelay) + SettingsWatchXml()));
-  const fs::path LLog = FWorkDir / "agent.log";
-
-  // The abort is logged with the job attached, which the debug level shows.
-  std::vector<std::string> LArgs = RunArguments({"--jobs", LJobs.string(), "--log-file", LLog.string()});
-  LArgs[6] = "debug";
-  TAgentProcess LAgent(FWorkDir, LArgs);
-  ASSERT_TRUE(LAgent.WaitForOutput("done                   Settings watch")) << LAgent.Out() << LAgent.Err();
-  EXPECT_TRUE(PollFor([&] {
-    return ReadFile(LLog).find("Aborted manual job: Manual scan " + std::string(CDelayedJobId)) !=
-           std::string::npos;
-  }));
-  LAgent.Signal(SIGINT);
-  ASSERT_EQ(LAgent.WaitForExit(), 0);
-  EXPECT_FALSE(LAgent.OutContains(std::string("handed to a processor  Manual scan ") + CDelayedJobId));
-  // Gone from the saved manual jobs as well.
-  EXPECT_EQ(ReadFile(FDataDir / "Orvane" / "Tessra" / "AgentTasks" / "ManualJobsInJobListProvider.xml")
-                .find(CDelayedJobId),
-            std::string::npos);
+  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId) + ManualJobXml(CDelayedJobId, "", LDelay) +
+                              SettingsWatchXml()));
+  {
+    // The abort of the cancelled job is logged with the job attached, which the debug level shows.
+    const fs::path LLog = FWorkDir / "agent.log";
+    std::vector<std::string> LArgs = RunArguments({"--jobs", LJobs.string(), "--log-file", LLog.string()});
+    LArgs[6] = "debug";
+    TAgentProcess LAgent(FWorkDir, LArgs, "run1");
+    ASSERT_TRUE(LAgent.WaitForOutput(std::string("aborted                Manual scan ") + CManualJobId))
+        << LAgent.Out() << LAgent.Err();
+    ASSERT_TRUE(LAgent.WaitForOutput("done                   Settings watch")) << LAgent.Out() << LAgent.Err();
+    EXPECT_TRUE(PollFor([&] {
+      return ReadFile(ServerFile("reports.log")).find(std::string("aborted ") + CManualExecutionId) !=
+                 std::string::npos &&
+             ReadFile(LLog).find("Aborted manual job: Manual scan " + std::string(CDelayedJobId)) != std::string::npos;
+    }));
+    LAgent.Signal(SIGINT);
+    ASSERT_EQ(LAgent.WaitForExit(), 0);
+    // The processor ends the aborted job ("done") without running it: no scan, no finish report.
+    EXPECT_EQ(LAgent.Err().find("Computer Scanner result:"), std::string::npos) << LAgent.Err();
+    EXPECT_EQ(ReadFile(ServerFile("reports.log")).find("finished"), std::string::npos);
+    EXPECT_FALSE(LAgent.OutContains(std::string("handed to a processor  Manual scan ") + CDelayedJobId));
+    // Gone from the saved manual jobs as well.
+    EXPECT_EQ(ReadFile(FDataDir / "Orvane" / "Tessra" / "AgentTasks" / "ManualJobsInJobListProvider.xml")
+                  .find(CDelayedJobId),
+              std::string::npos);
+  }
+  // A new start: the server handed the jobs out already and does not hand them out again.
+  TAgentProcess LAgain(FWorkDir, TraceRunArguments({"--jobs", LJobs.string()}), "run2");
+  ASSERT_TRUE(WaitForFirstTurn(LAgain)) << LAgain.Err();
+  LAgain.Signal(SIGINT);
+  ASSERT_EQ(LAgain.WaitForExit(), 0);
+  EXPECT_FALSE(LAgain.OutContains(CManualJobId)) << LAgain.Out();
+  EXPECT_FALSE(LAgain.OutContains(CDelayedJobId)) << LAgain.Out();
 }
 
 TEST_F(AgentE2ETest, EditedJobsFileIsMergedAtTheNextReloadAndABrokenOneIsSurvived) {
