@@ -1,5 +1,5 @@
-// The agent's service: scans at start, shutdown jobs, bad input, manual jobs from the server, and
-// the agent restart.
+// The agent's service: scans at start, bad input, manual jobs from the server, and what it leaves
+// in its data directory.
 
 #include "AgentE2ESupport.h"
 #include "Support/UmaskScope.h"
@@ -22,136 +22,90 @@ TEST_F(AgentE2ETest, ScannerRunsAtStartAndWritesWellFormedResult) {
   LSerializer.LoadFromFile(LFiles.front().string());
   const TDataNode LRoot = LSerializer.ReadRoot();
   EXPECT_EQ(LRoot.Name, "TComputerInventory");
-  ASSERT_NE(LRoot.Find("HostName"), nullptr);
-  EXPECT_FALSE(LRoot.Find("HostName")->Text.empty());
-  ASSERT_NE(LRoot.Find("CpuCount"), nullptr);
-  EXPECT_GT(std::stoi(LRoot.Find("CpuCount")->Text), 0);
-  ASSERT_NE(LRoot.Find("FileSystems"), nullptr);
-  EXPECT_FALSE(LRoot.Find("FileSystems")->Children.empty());
-  ASSERT_NE(LRoot.Find("NetworkInterfaces"), nullptr);
-  EXPECT_FALSE(LRoot.Find("NetworkInterfaces")->Children.empty());
+  for (const char* LMember : {"HostName", "CpuCount", "FileSystems", "NetworkInterfaces"}) {
+    const TDataNode* LNode = LRoot.Find(LMember);
+    EXPECT_TRUE(LNode && (!LNode->Text.empty() || !LNode->Children.empty())) << LMember;
+  }
 
   LAgent.Signal(SIGINT);
   EXPECT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
   EXPECT_TRUE(LAgent.OutContains("tessra-agent: stopped"));
 }
 
-TEST_F(AgentE2ETest, SigtermRunsTheShutdownJobBeforeTheProcessEnds) {
-  TAgentProcess LAgent(FWorkDir, RunArguments());
-  ASSERT_TRUE(
-      LAgent.WaitForOutput(std::string("done                   Computer Scanner ") + CComputerScanJobId))
-      << LAgent.Out() << LAgent.Err();
-  EXPECT_FALSE(LAgent.OutContains(CShutdownComputerScanJobId));
-
-  LAgent.Signal(SIGTERM);
-  ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
-  const std::string LOut = LAgent.Out();
-  const std::size_t LShutdownDone =
-      LOut.find(std::string("done                   Computer Scanner at shutdown ") + CShutdownComputerScanJobId);
-  ASSERT_NE(LShutdownDone, std::string::npos) << LOut;
-  EXPECT_LT(LShutdownDone, LOut.find("tessra-agent: shut down"));
-}
-
-TEST_F(AgentE2ETest, SecondAgentOnTheSameDataDirectoryExitsWithUsageError) {
-  TAgentProcess LFirst(FWorkDir, RunArguments(), "first");
-  ASSERT_TRUE(LFirst.WaitForOutput("tessra-agent running"));
-  TAgentProcess LSecond(FWorkDir, RunArguments(), "second");
-  EXPECT_EQ(LSecond.WaitForExit(), 2);
-  EXPECT_NE(LSecond.Err().find("Another tessra-agent is already running"), std::string::npos)
-      << LSecond.Err();
-
-  LFirst.Signal(SIGINT);
-  EXPECT_EQ(LFirst.WaitForExit(), 0);
-}
-
 TEST_F(AgentE2ETest, BadUsageAndBadInputExitWithCode2) {
-  TAgentProcess LUnknown(FWorkDir, {"run", "--no-such-option"}, "unknown");
-  EXPECT_EQ(LUnknown.WaitForExit(), 2);
-  EXPECT_NE(LUnknown.Err().find("--no-such-option"), std::string::npos);
-
-  const fs::path LJobs = FWorkDir / "jobs.xml";
-  WriteFile(LJobs, "<TJobList><TJob><Identifier>x</Identifier>");
-  TAgentProcess LBadJobs(FWorkDir, RunArguments({"--jobs", LJobs.string()}), "badjobs");
-  EXPECT_EQ(LBadJobs.WaitForExit(), 2);
-  EXPECT_NE(LBadJobs.Err().find("the jobs file " + LJobs.string() + " cannot be used"), std::string::npos)
-      << LBadJobs.Err();
-  EXPECT_FALSE(LBadJobs.OutContains("tessra-agent running"));
+  const fs::path LBroken = FWorkDir / "broken.xml";
+  WriteFile(LBroken, "<TJobList><TJob><Identifier>x</Identifier>");
   // A text that is not UTF-8 makes the file as unusable as broken XML.
-  WriteFile(LJobs,
-            JobListXml("  <TJob><Identifier>x</Identifier><DisplayText>caf\xE9</DisplayText></TJob>\n"));
-  TAgentProcess LNotUtf8(FWorkDir, RunArguments({"--jobs", LJobs.string()}), "notutf8");
-  EXPECT_EQ(LNotUtf8.WaitForExit(), 2);
-  EXPECT_NE(LNotUtf8.Err().find("is not valid UTF-8"), std::string::npos) << LNotUtf8.Err();
-
+  const fs::path LLatin1 = FWorkDir / "latin1.xml";
+  WriteFile(LLatin1, JobListXml("  <TJob><Identifier>x</Identifier><DisplayText>caf\xE9</DisplayText></TJob>\n"));
   // A plain file where the data directory should be.
   WriteFile(FWorkDir / "not-a-dir", "");
-  TAgentProcess LBadDir(FWorkDir, {"run", "--data-dir", (FWorkDir / "not-a-dir" / "data").string()},
-                        "baddir");
-  EXPECT_EQ(LBadDir.WaitForExit(), 2);
-  EXPECT_NE(LBadDir.Err().find("cannot create the data directory"), std::string::npos) << LBadDir.Err();
-
-  TAgentProcess LHelp(FWorkDir, {"run", "--help"}, "help");
-  EXPECT_EQ(LHelp.WaitForExit(), 0);
-  EXPECT_TRUE(LHelp.OutContains("--time-scale"));
+  const struct {
+    std::vector<std::string> Arguments;
+    std::string Error;
+  } LCases[] = {
+      {{"run", "--no-such-option"}, "--no-such-option"},
+      {RunArguments({"--jobs", LBroken.string()}), "the jobs file " + LBroken.string() + " cannot be used"},
+      {RunArguments({"--jobs", LLatin1.string()}), "is not valid UTF-8"},
+      {{"run", "--data-dir", (FWorkDir / "not-a-dir" / "data").string()}, "cannot create the data directory"},
+  };
+  for (const auto& LCase : LCases) {
+    std::string LOut, LErr;
+    EXPECT_EQ(RunCommand(LCase.Arguments, "bad", &LOut, &LErr), 2) << LCase.Error;
+    EXPECT_NE(LErr.find(LCase.Error), std::string::npos) << LErr;
+    EXPECT_EQ(LOut.find("tessra-agent running"), std::string::npos) << LOut;
+  }
+  std::string LHelp;
+  EXPECT_EQ(RunCommand({"run", "--help"}, "help", &LHelp), 0);
+  EXPECT_NE(LHelp.find("--time-scale"), std::string::npos);
 }
 
-TEST_F(AgentE2ETest, ManualJobAbortedOnTheServerIsNotRunAndDoesNotComeBack) {
+// A job aborted on the server is ended without a run when it arrives; a job cancelled there before
+// it is due is aborted at the next reload. Neither comes back at a new start.
+TEST_F(AgentE2ETest, ManualJobsAbortedOrCancelledOnTheServerAreNotRunAndDoNotComeBack) {
   fs::create_directories(FDataDir / "server");
   fs::permissions(FDataDir, fs::perms::owner_all, fs::perm_options::replace);
   WriteFile(ServerFile("aborted"), std::string(CManualExecutionId) + "\n");
-  const fs::path LJobs = FWorkDir / "jobs.xml";
-  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId) + SettingsWatchXml()));
-
-  {
-    TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}), "run1");
-    ASSERT_TRUE(LAgent.WaitForOutput(std::string("aborted                Manual scan ") + CManualJobId))
-        << LAgent.Out() << LAgent.Err();
-    EXPECT_TRUE(PollFor([&] {
-      return ReadFile(ServerFile("reports.log")).find(std::string("aborted ") + CManualExecutionId) !=
-             std::string::npos;
-    }));
-    LAgent.Signal(SIGINT);
-    ASSERT_EQ(LAgent.WaitForExit(), 0);
-    // The processor ends the job ("done") without running it: no scan, no finish report.
-    EXPECT_EQ(LAgent.Err().find("Computer Scanner result:"), std::string::npos) << LAgent.Err();
-    EXPECT_EQ(ReadFile(ServerFile("reports.log")).find("finished"), std::string::npos);
-  }
-  // A new start: the server handed the job out already and does not hand it out again.
-  TAgentProcess LAgain(FWorkDir, TraceRunArguments({"--jobs", LJobs.string()}), "run2");
-  ASSERT_TRUE(WaitForFirstTurn(LAgain)) << LAgain.Err();
-  LAgain.Signal(SIGINT);
-  ASSERT_EQ(LAgain.WaitForExit(), 0);
-  EXPECT_FALSE(LAgain.OutContains(CManualJobId)) << LAgain.Out();
-}
-
-TEST_F(AgentE2ETest, ManualJobCancelledOnTheServerIsAbortedLocally) {
-  fs::create_directories(FDataDir / "server");
-  fs::permissions(FDataDir, fs::perms::owner_all, fs::perm_options::replace);
   WriteFile(ServerFile("cancelled"), std::string(CDelayedJobId) + "\n");
   // Due 5 minutes after it arrives (5 seconds here): the next reload, which the settings watch at
   // start brings, finds it cancelled first.
   const std::string LDelay =
       "<Item Class=\"TStartConditionOnDelay\"><DelayValue>5</DelayValue><ValueUnit>0</ValueUnit></Item>";
   const fs::path LJobs = FWorkDir / "jobs.xml";
-  WriteFile(LJobs, JobListXml(ManualJobXml(CDelayedJobId, "", LDelay) + SettingsWatchXml()));
-  const fs::path LLog = FWorkDir / "agent.log";
-
-  // The abort is logged with the job attached, which the debug level shows.
-  std::vector<std::string> LArgs = RunArguments({"--jobs", LJobs.string(), "--log-file", LLog.string()});
-  LArgs[6] = "debug";
-  TAgentProcess LAgent(FWorkDir, LArgs);
-  ASSERT_TRUE(LAgent.WaitForOutput("done                   Settings watch")) << LAgent.Out() << LAgent.Err();
-  EXPECT_TRUE(PollFor([&] {
-    return ReadFile(LLog).find("Aborted manual job: Manual scan " + std::string(CDelayedJobId)) !=
-           std::string::npos;
-  }));
-  LAgent.Signal(SIGINT);
-  ASSERT_EQ(LAgent.WaitForExit(), 0);
-  EXPECT_FALSE(LAgent.OutContains(std::string("handed to a processor  Manual scan ") + CDelayedJobId));
-  // Gone from the saved manual jobs as well.
-  EXPECT_EQ(ReadFile(FDataDir / "Orvane" / "Tessra" / "AgentTasks" / "ManualJobsInJobListProvider.xml")
-                .find(CDelayedJobId),
-            std::string::npos);
+  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId) + ManualJobXml(CDelayedJobId, "", LDelay) +
+                              SettingsWatchXml()));
+  {
+    // The abort of the cancelled job is logged with the job attached, which the debug level shows.
+    const fs::path LLog = FWorkDir / "agent.log";
+    std::vector<std::string> LArgs = RunArguments({"--jobs", LJobs.string(), "--log-file", LLog.string()});
+    LArgs[6] = "debug";
+    TAgentProcess LAgent(FWorkDir, LArgs, "run1");
+    ASSERT_TRUE(LAgent.WaitForOutput(std::string("aborted                Manual scan ") + CManualJobId))
+        << LAgent.Out() << LAgent.Err();
+    ASSERT_TRUE(LAgent.WaitForOutput("done                   Settings watch")) << LAgent.Out() << LAgent.Err();
+    EXPECT_TRUE(PollFor([&] {
+      return ReadFile(ServerFile("reports.log")).find(std::string("aborted ") + CManualExecutionId) !=
+                 std::string::npos &&
+             ReadFile(LLog).find("Aborted manual job: Manual scan " + std::string(CDelayedJobId)) != std::string::npos;
+    }));
+    LAgent.Signal(SIGINT);
+    ASSERT_EQ(LAgent.WaitForExit(), 0);
+    // The processor ends the aborted job ("done") without running it: no scan, no finish report.
+    EXPECT_EQ(LAgent.Err().find("Computer Scanner result:"), std::string::npos) << LAgent.Err();
+    EXPECT_EQ(ReadFile(ServerFile("reports.log")).find("finished"), std::string::npos);
+    EXPECT_FALSE(LAgent.OutContains(std::string("handed to a processor  Manual scan ") + CDelayedJobId));
+    // Gone from the saved manual jobs as well.
+    EXPECT_EQ(ReadFile(FDataDir / "Orvane" / "Tessra" / "AgentTasks" / "ManualJobsInJobListProvider.xml")
+                  .find(CDelayedJobId),
+              std::string::npos);
+  }
+  // A new start: the server handed the jobs out already and does not hand them out again.
+  TAgentProcess LAgain(FWorkDir, TraceRunArguments({"--jobs", LJobs.string()}), "run2");
+  ASSERT_TRUE(WaitForFirstTurn(LAgain)) << LAgain.Err();
+  LAgain.Signal(SIGINT);
+  ASSERT_EQ(LAgain.WaitForExit(), 0);
+  EXPECT_FALSE(LAgain.OutContains(CManualJobId)) << LAgain.Out();
+  EXPECT_FALSE(LAgain.OutContains(CDelayedJobId)) << LAgain.Out();
 }
 
 TEST_F(AgentE2ETest, EditedJobsFileIsMergedAtTheNextReloadAndABrokenOneIsSurvived) {
@@ -180,58 +134,6 @@ TEST_F(AgentE2ETest, EditedJobsFileIsMergedAtTheNextReloadAndABrokenOneIsSurvive
   LAgent.Signal(SIGINT);
   EXPECT_EQ(LAgent.WaitForExit(), 0);
   EXPECT_NE(ReadFile(FDataDir / "taken-manual-jobs").find(CSecondExecutionId), std::string::npos);
-}
-
-TEST_F(AgentE2ETest, StopAndNewStartHandOutNoManualJobTwice) {
-  const fs::path LJobs = FWorkDir / "jobs.xml";
-  WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId) + SettingsWatchXml()));
-  {
-    TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}), "run1");
-    ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Manual scan ") + CManualJobId))
-        << LAgent.Out() << LAgent.Err();
-    LAgent.Signal(SIGINT);
-    ASSERT_EQ(LAgent.WaitForExit(), 0);
-  }
-  TAgentProcess LAgain(FWorkDir, TraceRunArguments({"--jobs", LJobs.string()}), "run2");
-  ASSERT_TRUE(WaitForFirstTurn(LAgain)) << LAgain.Err();
-  LAgain.Signal(SIGINT);
-  ASSERT_EQ(LAgain.WaitForExit(), 0);
-  EXPECT_FALSE(LAgain.OutContains(CManualJobId)) << LAgain.Out();
-  const std::string LReports = ReadFile(ServerFile("reports.log"));
-  const std::string LStarted = std::string("started ") + CManualExecutionId;
-  ASSERT_NE(LReports.find(LStarted), std::string::npos);
-  EXPECT_EQ(LReports.find(LStarted, LReports.find(LStarted) + 1), std::string::npos) << LReports;
-}
-
-TEST_F(AgentE2ETest, RestartTaskStartsTheAgentAgainInTheSameProcess) {
-  const fs::path LJobs = FWorkDir / "jobs.xml";
-  WriteFile(LJobs,
-            JobListXml("  <TJob>\n    <Identifier>{AB000000-0000-0000-0000-000000000001}</Identifier>\n"
-                       "    <DisplayText>Restart Tessra agent</DisplayText>\n    <IsManual>true</IsManual>\n"
-                       "    <JobAction Class=\"TScannerJobAction\"><AgentTaskId>"
-                       "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}</AgentTaskId></JobAction>\n  </TJob>\n" +
-                       SettingsWatchXml()));
-  TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}));
-  ASSERT_TRUE(LAgent.WaitForOutput("tessra-agent: restarting")) << LAgent.Out() << LAgent.Err();
-  // The same process, executed again: it takes the instance lock once more and runs its jobs.
-  ASSERT_TRUE(PollFor([&] {
-    const std::string LOut = LAgent.Out();
-    const std::size_t LRestart = LOut.find("tessra-agent: restarting");
-    return LOut.find("done                   Settings watch", LRestart) != std::string::npos;
-  })) << LAgent.Out() << LAgent.Err();
-  const std::string LOut = LAgent.Out();
-  EXPECT_NE(LOut.find("done                   Restart Tessra agent"), std::string::npos) << LOut;
-  EXPECT_LT(LOut.find("done                   Restart Tessra agent"), LOut.find("stopped for an agent restart"));
-  // The server handed the manual restart job out once: the new agent does not restart again.
-  EXPECT_EQ(LOut.find("handed to a processor  Restart Tessra agent", LOut.find("tessra-agent: restarting")),
-            std::string::npos);
-  // Nothing of the first agent is left open in the second beyond what it opens itself.
-  std::size_t LDescriptors = 0;
-  for ([[maybe_unused]] const auto& LEntry : fs::directory_iterator("/proc/" + std::to_string(LAgent.Pid()) + "/fd"))
-    ++LDescriptors;
-  EXPECT_LE(LDescriptors, 12u);
-  LAgent.Signal(SIGINT);
-  EXPECT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
 }
 
 // Links planted in the data directory lead nowhere: a report that cannot be written is logged with

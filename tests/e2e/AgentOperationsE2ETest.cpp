@@ -10,11 +10,10 @@ namespace {
 
 class AgentOperationsE2ETest : public AgentE2ETest {
 protected:
-  // A systemctl that answers is-system-running with AState and records that it was asked.
+  // A systemctl that answers is-system-running with AState.
   fs::path FakeSystemctl(const std::string& AState) const {
-    const fs::path LProgram = FWorkDir / "systemctl";
-    WriteFile(LProgram, "#!/bin/sh\necho \"$@\" >> \"" + (FWorkDir / "systemctl.asked").string() +
-                            "\"\necho " + AState + "\n");
+    const fs::path LProgram = FWorkDir / ("systemctl-" + AState);
+    WriteFile(LProgram, "#!/bin/sh\necho " + AState + "\n");
     chmod(LProgram.c_str(), 0755);
     return LProgram;
   }
@@ -24,10 +23,13 @@ protected:
   }
 };
 
-TEST_F(AgentOperationsE2ETest, HangUpReloadsTheJobListAndOnlySigintOfTheRestEndsTheAgent) {
+TEST_F(AgentOperationsE2ETest, HangUpAndPullReloadTheJobListAndOnlySigintOfTheRestEndsTheAgent) {
   const fs::path LJobs = FWorkDir / "jobs.xml";
   WriteFile(LJobs, JobListXml(ManualJobXml(CManualJobId, CManualExecutionId)));
-  TAgentProcess LAgent(FWorkDir, RunArguments({"--jobs", LJobs.string()}));
+  // 5 minutes are 30 seconds here: no reload of the agent's own comes within the test.
+  std::vector<std::string> LArgs = RunArguments({"--jobs", LJobs.string()});
+  LArgs[4] = "10";
+  TAgentProcess LAgent(FWorkDir, LArgs);
   // The display text names the identifier too; the result follows the identifier.
   ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Manual scan ") + CManualJobId + " " + CManualJobId +
                                    "  succeeded"))
@@ -37,12 +39,14 @@ TEST_F(AgentOperationsE2ETest, HangUpReloadsTheJobListAndOnlySigintOfTheRestEnds
                                                     CManualJobId + " succeeded") != std::string::npos;
   }));
   for (const int LSignal : {SIGUSR1, SIGUSR2, SIGPIPE}) LAgent.Signal(LSignal);
-  // Nothing else reloads this list within the test: it has no settings watch.
   WriteFile(LJobs, JobListXml(ManualJobXml(CSecondManualJobId, CSecondExecutionId)));
   LAgent.Signal(SIGHUP);
   ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Manual scan ") + CSecondManualJobId))
       << LAgent.Out() << LAgent.Err();
-  EXPECT_EQ(RunCommand(Ctl({"status"}), "status"), 0);
+  WriteFile(LJobs, JobListXml(ManualJobXml(CDelayedJobId, "")));
+  ASSERT_EQ(RunCommand(Ctl({"pull"}), "pull"), 0);
+  ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Manual scan ") + CDelayedJobId))
+      << LAgent.Out() << LAgent.Err();
   LAgent.Signal(SIGINT);
   ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
   EXPECT_TRUE(LAgent.OutContains("tessra-agent: stopped")) << LAgent.Out();
@@ -70,39 +74,42 @@ TEST_F(AgentOperationsE2ETest, AScanThatAStopCutsShortIsShownAndReportedSo) {
       << ReadFile(ServerFile("reports.log"));
 }
 
-TEST_F(AgentOperationsE2ETest, UnitStopRunsNoShutdownJob) {
-  TAgentProcess LAgent(FWorkDir, RunArguments(), "agent", UnderSystemd(FakeSystemctl("running")));
-  ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Computer Scanner ") + CComputerScanJobId))
-      << LAgent.Out() << LAgent.Err();
-  LAgent.Signal(SIGTERM);
-  ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
-  EXPECT_TRUE(LAgent.OutContains("tessra-agent: stopped")) << LAgent.Out();
-  EXPECT_FALSE(LAgent.OutContains(CShutdownComputerScanJobId)) << LAgent.Out();
-  EXPECT_NE(ReadFile(FWorkDir / "systemctl.asked").find("is-system-running"), std::string::npos);
+// SIGTERM is a system shutdown unless systemd says the system keeps running: only then, or when
+// systemd cannot be asked, it is a plain stop without the shutdown job.
+TEST_F(AgentOperationsE2ETest, SigtermRunsTheShutdownJobOnlyWhenTheSystemGoesDown) {
+  struct TCase {
+    const char* Tag;
+    std::vector<std::string> Environment;
+    bool Shutdown;
+  };
+  const fs::path LMissing = FWorkDir / "no-systemctl-here";
+  const TCase LCases[] = {{"plain", {}, true},
+                          {"stopping", UnderSystemd(FakeSystemctl("stopping")), true},
+                          {"running", UnderSystemd(FakeSystemctl("running")), false},
+                          {"unasked", UnderSystemd(LMissing), false}};
+  for (const TCase& LCase : LCases) {
+    SCOPED_TRACE(LCase.Tag);
+    TAgentProcess LAgent(FWorkDir, RunArguments(), LCase.Tag, LCase.Environment);
+    ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Computer Scanner ") + CComputerScanJobId))
+        << LAgent.Out() << LAgent.Err();
+    EXPECT_FALSE(LAgent.OutContains(CShutdownComputerScanJobId));
+    LAgent.Signal(SIGTERM);
+    ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
+    const std::string LOut = LAgent.Out();
+    const std::size_t LShutdownDone =
+        LOut.find(std::string("done                   Computer Scanner at shutdown ") + CShutdownComputerScanJobId);
+    if (LCase.Shutdown) {
+      ASSERT_NE(LShutdownDone, std::string::npos) << LOut;
+      EXPECT_LT(LShutdownDone, LOut.find("tessra-agent: shut down")) << LOut;
+    } else {
+      EXPECT_EQ(LShutdownDone, std::string::npos) << LOut;
+      EXPECT_NE(LOut.find("tessra-agent: stopped"), std::string::npos) << LOut;
+    }
+  }
+  EXPECT_NE(ReadFile(FWorkDir / "unasked.err").find("Cannot run " + LMissing.string()), std::string::npos);
 }
 
-TEST_F(AgentOperationsE2ETest, SigtermWhileTheSystemGoesDownRunsTheShutdownJob) {
-  TAgentProcess LAgent(FWorkDir, RunArguments(), "agent", UnderSystemd(FakeSystemctl("stopping")));
-  ASSERT_TRUE(LAgent.WaitForOutput(std::string("done                   Computer Scanner ") + CComputerScanJobId))
-      << LAgent.Out() << LAgent.Err();
-  LAgent.Signal(SIGTERM);
-  ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
-  EXPECT_TRUE(LAgent.OutContains(std::string("done                   Computer Scanner at shutdown ") + CShutdownComputerScanJobId))
-      << LAgent.Out();
-  EXPECT_TRUE(LAgent.OutContains("tessra-agent: shut down")) << LAgent.Out();
-}
-
-TEST_F(AgentOperationsE2ETest, SystemctlThatCannotBeRunCountsAsAPlainStop) {
-  TAgentProcess LAgent(FWorkDir, RunArguments(), "agent", UnderSystemd(FWorkDir / "no-systemctl-here"));
-  ASSERT_TRUE(LAgent.WaitForOutput("tessra-agent running")) << LAgent.Err();
-  LAgent.Signal(SIGTERM);
-  ASSERT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
-  EXPECT_TRUE(LAgent.OutContains("tessra-agent: stopped")) << LAgent.Out();
-  EXPECT_NE(LAgent.Err().find("Cannot run " + (FWorkDir / "no-systemctl-here").string()), std::string::npos)
-      << LAgent.Err();
-}
-
-TEST_F(AgentOperationsE2ETest, RestartThroughCtlRunsTheProgramNowInstalledUnderTheSamePath) {
+TEST_F(AgentOperationsE2ETest, RestartThroughCtlRunsTheProgramNowInstalledUnderTheSamePathOnce) {
   // An installed copy of the program with its libraries, module and plug-in.
   const fs::path LInstalled = FWorkDir / "installed";
   const fs::path LBuilt = fs::path(TESSRA_AGENT_BINARY).parent_path();
@@ -140,8 +147,17 @@ TEST_F(AgentOperationsE2ETest, RestartThroughCtlRunsTheProgramNowInstalledUnderT
     return LOut.find(std::string("done                   Computer Scanner ") + CComputerScanJobId,
                      LOut.find("tessra-agent: restarting")) != std::string::npos;
   })) << LAgent.Out() << LAgent.Err();
-  std::string LStatus;
-  EXPECT_EQ(RunCommand(Ctl({"status"}), "status", &LStatus), 0);
+  const std::string LOut = LAgent.Out();
+  EXPECT_LT(LOut.find("done                   Restart Tessra agent"), LOut.find("stopped for an agent restart"));
+  // The restart job ran once: the new agent does not restart again.
+  EXPECT_EQ(LOut.find("handed to a processor  Restart Tessra agent", LOut.find("tessra-agent: restarting")),
+            std::string::npos);
+  // Nothing of the first agent is left open in the second beyond what it opens itself.
+  std::size_t LDescriptors = 0;
+  for ([[maybe_unused]] const auto& LEntry : fs::directory_iterator("/proc/" + std::to_string(LAgent.Pid()) + "/fd"))
+    ++LDescriptors;
+  EXPECT_LE(LDescriptors, 12u);
+  EXPECT_EQ(RunCommand(Ctl({"status"}), "status"), 0);
   LAgent.Signal(SIGINT);
   EXPECT_EQ(LAgent.WaitForExit(), 0) << LAgent.Err();
 }

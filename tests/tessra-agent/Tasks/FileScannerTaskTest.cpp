@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
@@ -77,7 +76,6 @@ TEST_F(FileScannerTaskTest, ListsRegularFilesInNameOrderWithoutFollowingLinksOrL
 }
 
 TEST_F(FileScannerTaskTest, FailedPathsAreRecordedAndFailTheRunWhileTheOthersAreStillWritten) {
-  EXPECT_EQ(GetAgentTaskName(FTask.GetAgentTaskId()), TFileScannerTask::CTaskName);
   const std::string LFile = WriteFile("x/found.txt", "1");
   const std::string LMissing = FDir.Path() + "/missing";
   EXPECT_FALSE(

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
@@ -46,7 +45,6 @@ protected:
 };
 
 TEST_F(LastUserScannerTaskTest, ExecuteReportsTheLastUserWithTerminalHostAndLocalLogonTime) {
-  EXPECT_EQ(GetAgentTaskName(FTask.GetAgentTaskId()), TLastUserScannerTask::CTaskName);
   // 2026-07-01 10:30:15.250 UTC, 12:30 in Central European summer time.
   Testing::WriteLoginRecords(
       FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "laptop.lan", 1782901815, 250000),

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "JobServices/AgentTask/ScannerResources.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
@@ -38,7 +37,6 @@ protected:
 
 TEST_F(SoftwareScannerTaskTest, ExecuteLeavesTheInventoryInTheResultsDirectory) {
   TSoftwareScannerTask LTask(FDir.Path() + "/data", FStatusFile);
-  EXPECT_EQ(GetAgentTaskName(LTask.GetAgentTaskId()), TSoftwareScannerTask::CTaskName);
   ASSERT_TRUE(LTask.Execute("client-7", nullptr, [] { return true; }));
 
   const std::vector<fs::path> LFiles = FilesIn(FDir.Path() + "/data/results/Software Scanner");
