@@ -20,8 +20,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using Testing::TRecordingJobListLoader;
-using Testing::TRecordingJobListSaver;
 using Testing::TRecordingJobLoader;
 using Testing::TRecordingJobSaver;
 using Testing::TRecordingStorageManager;
@@ -300,9 +298,6 @@ TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFi
   ASSERT_GE(LAfter, 0);
   EXPECT_EQ(LEntries[static_cast<size_t>(LBefore)].Value, "2");
   EXPECT_EQ(LEntries[static_cast<size_t>(LAfter)].Value, "2");
-  EXPECT_EQ(FLog->IndexOf(TLogEntryKind::TraceEnter, "RemoveManualJob"), 0);
-  EXPECT_EQ(LEntries.back().Kind, TLogEntryKind::TraceExit);
-  EXPECT_EQ(LEntries.back().Text, "RemoveManualJob");
 
   // Any object with the identifier (letter case aside) stands for the job.
   FProvider->RemoveManualJob(MakeJob({.Identifier = "M1"}));
@@ -340,25 +335,6 @@ TEST_F(CustomJobListProviderTest, StoredManualJobsArriveWithTheFirstReloadAndAre
   EXPECT_EQ(FLoader->LoadCount, 1);
 }
 
-TEST_F(CustomJobListProviderTest, SnapshotCopiesTheListsWithoutReloadOrCleanUp) {
-  FProvider->AddManualJob(MakeJob({.Identifier = "m"}));
-  const TJobPtr LJob = Find(Reload({MakeJob({.Identifier = "a"}), MakeJob({.Identifier = "b"})}), "b");
-  LJob->SetExecState(TJobExecState::Queued);
-  Reload({MakeJob({.Identifier = "a"})});
-  LJob->SetExecState(TJobExecState::Idle);
-  FProvider->SetLoadListFromServerOnNextFetch(true);
-
-  const TJobListSnapshot LSnapshot = FProvider->CreateSnapshot();
-
-  EXPECT_THAT(Identifiers(LSnapshot.ManualJobs), ElementsAre("m"));
-  EXPECT_THAT(Identifiers(LSnapshot.AutoJobs), ElementsAre("a", "b"));
-  EXPECT_THAT(Identifiers(LSnapshot.CleanupList), ElementsAre("b"));
-  EXPECT_NE(LSnapshot.CleanupList.front(), LJob);
-  EXPECT_EQ(FProvider->LoadCount.load(), 2);
-  EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
-  EXPECT_THAT(FManager->Unregistered(), IsEmpty());
-}
-
 // A source that brings manual jobs adds them while the fetch holds the lock.
 TEST_F(CustomJobListProviderTest, SourceMayAddManualJobsWhileTheFetchHoldsTheLock) {
   FProvider->OnLoad = [this] { FProvider->AddManualJob(MakeJob({.Identifier = "from-source"})); };
@@ -373,26 +349,6 @@ TEST_F(CustomJobListProviderTest, ReloadAskedForWhileTheSourceIsReadIsNotLost) {
   FProvider->FetchJobList();
   EXPECT_FALSE(FProvider->GetLoadListFromServerOnNextFetch());
   EXPECT_EQ(FProvider->LoadCount.load(), 2);
-}
-
-TEST(CustomJobListProviderOfAgentTasksTest, WorksWithTheTypedCollaborators) {
-  auto LManager = std::make_shared<TRecordingStorageManager>();
-  auto LSaver = std::make_shared<TRecordingJobListSaver>();
-  auto LLoader = std::make_shared<TRecordingJobListLoader>();
-  auto LStored = MakeJob({.Identifier = "stored", .IsManual = true});
-  LLoader->Items = {LStored};
-  std::shared_ptr<IJobListProvider<TScannerJobAction>> LProvider =
-      std::make_shared<TCustomJobListProvider<TScannerJobAction>>(nullptr, LManager, LSaver, LLoader);
-
-  LProvider->AddManualJob(MakeJob({.Identifier = "m"}));
-  // No source of its own: the held jobs are handed out and the reload stays pending.
-  EXPECT_THAT(Identifiers(LProvider->FetchJobList()), ElementsAre("stored", "m"));
-  EXPECT_TRUE(LProvider->GetLoadListFromServerOnNextFetch());
-  EXPECT_THAT(LSaver->LastSave(), ElementsAre("stored", "m"));
-  LProvider->RemoveManualJob(LStored);
-  EXPECT_EQ(LSaver->SaveCount(), 2);
-  EXPECT_THAT(LSaver->LastSave(), ElementsAre("m"));
-  EXPECT_EQ(LManager->Saves(), 1);
 }
 
 }  // namespace
