@@ -92,37 +92,26 @@ TEST_F(CustomJobListProviderTest, FetchHandsOutManualJobsFirstThenAutomaticJobsB
   EXPECT_EQ(FProvider->LoadCount.load(), 1);
 }
 
-TEST_F(CustomJobListProviderTest, UpdateTakesTheNewDefinitionAndKeepsDueTimeAndState) {
-  const TJobPtr LJob = Reload({MakeJob({.Identifier = "a", .Order = 1, .DisplayText = "Old"})}).front();
-  LJob->SetNextExecution(123.0);
-  LJob->SetExecState(TJobExecState::Finished);
-
-  const TJobList LFetched = Reload({MakeJob({.Identifier = "A", .Order = 5, .DisplayText = "New"})});
-
-  ASSERT_EQ(LFetched.size(), 1u);
-  EXPECT_EQ(LFetched.front(), LJob);
-  EXPECT_EQ(LJob->GetDisplayText(), "New");
-  EXPECT_EQ(LJob->GetOrder(), 5);
-  EXPECT_EQ(LJob->GetNextExecution(), 123.0);
-  EXPECT_EQ(LJob->GetExecState(), TJobExecState::Finished);
-  EXPECT_THAT(FManager->Registered(), ElementsAre("a"));
-}
-
 // A queued or running job is not written to while other threads use it; the newer definition is
-// assigned by the first fetch that finds the job idle.
-TEST_F(CustomJobListProviderTest, UpdateOfABusyJobWaitsUntilTheJobIsIdle) {
-  const TJobPtr LJob = Reload({MakeJob({.Identifier = "a", .DisplayText = "Old"})}).front();
+// assigned by the first fetch that finds the job idle. Due time and state stay the job's own.
+TEST_F(CustomJobListProviderTest, UpdateTakesTheNewDefinitionOnceTheJobIsIdleAndKeepsDueTimeAndState) {
+  const TJobPtr LJob = Reload({MakeJob({.Identifier = "a", .Order = 1, .DisplayText = "Old"})}).front();
   LJob->SetExecState(TJobExecState::Running);
   LJob->SetNextExecution(50.0);
 
   EXPECT_THAT(Identifiers(Reload({MakeJob({.Identifier = "a", .DisplayText = "Newer"})})), ElementsAre("a"));
-  Reload({MakeJob({.Identifier = "a", .DisplayText = "Newest"})});
+  Reload({MakeJob({.Identifier = "A", .Order = 5, .DisplayText = "Newest"})});
   EXPECT_EQ(LJob->GetDisplayText(), "Old");
 
-  LJob->SetExecState(TJobExecState::Idle);
-  FProvider->FetchJobList();
+  LJob->SetExecState(TJobExecState::Finished);
+  const TJobList LFetched = FProvider->FetchJobList();
+  ASSERT_EQ(LFetched.size(), 1u);
+  EXPECT_EQ(LFetched.front(), LJob);
   EXPECT_EQ(LJob->GetDisplayText(), "Newest");
+  EXPECT_EQ(LJob->GetOrder(), 5);
   EXPECT_EQ(LJob->GetNextExecution(), 50.0);
+  EXPECT_EQ(LJob->GetExecState(), TJobExecState::Finished);
+  EXPECT_THAT(FManager->Registered(), ElementsAre("a"));
 }
 
 TEST_F(CustomJobListProviderTest,
@@ -235,7 +224,8 @@ TEST_F(CustomJobListProviderTest, FailingSourceIsAskedAgainAtEveryFetchWhileTheH
   EXPECT_EQ(FManager->Loads(), 2);
 }
 
-TEST_F(CustomJobListProviderTest, EmptyLoadedListDropsTheIdleAutomaticJobs) {
+// An empty load drops the idle automatic jobs; a load of manual jobs only leaves them alone.
+TEST_F(CustomJobListProviderTest, EmptyLoadDropsTheIdleAutomaticJobsAndALoadOfManualJobsLeavesThem) {
   const TJobList LFirst =
       Reload({MakeJob({.Identifier = "a"}), MakeJob({.Identifier = "b"}), MakeJob({.Identifier = "c"})});
   Find(LFirst, "b")->SetExecState(TJobExecState::Running);
@@ -243,14 +233,12 @@ TEST_F(CustomJobListProviderTest, EmptyLoadedListDropsTheIdleAutomaticJobs) {
   EXPECT_THAT(Reload({}), IsEmpty());
   EXPECT_THAT(Identifiers(FProvider->CreateSnapshot().AutoJobs), ElementsAre("b"));
   EXPECT_THAT(FManager->Unregistered(), UnorderedElementsAre("a", "c"));
-}
 
-TEST_F(CustomJobListProviderTest, LoadOfManualJobsOnlyLeavesTheAutomaticJobsAlone) {
-  Reload({MakeJob({.Identifier = "a"})});
-  EXPECT_THAT(Identifiers(Reload({MakeJob({.Identifier = "x", .IsManual = true})})), ElementsAre("a"));
+  EXPECT_THAT(Identifiers(Reload({MakeJob({.Identifier = "d"})})), ElementsAre("d"));
+  EXPECT_THAT(Identifiers(Reload({MakeJob({.Identifier = "x", .IsManual = true})})), ElementsAre("d"));
   EXPECT_THAT(
-      Identifiers(Reload({MakeJob({.Identifier = "b"}), MakeJob({.Identifier = "y", .IsManual = true})})),
-      ElementsAre("b"));
+      Identifiers(Reload({MakeJob({.Identifier = "e"}), MakeJob({.Identifier = "y", .IsManual = true})})),
+      ElementsAre("e"));
 }
 
 TEST_F(CustomJobListProviderTest, AddedManualJobIsPreparedAnnouncedOnceAndSavedWithTheOthers) {
