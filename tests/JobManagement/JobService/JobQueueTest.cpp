@@ -71,14 +71,17 @@ TEST_F(JobQueueTest, JobsComeOutInPriorityOrder) {
                               MakeJob({.Identifier = "none-order-3", .Order = -3}),
                               MakeJob({.Identifier = "due50-order9", .Due = 50.0, .Order = 9}),
                               MakeJob({.Identifier = "manual-none", .IsManual = true}),
+                              // Equal in every key: the order of addition stands.
+                              MakeJob({.Identifier = "manual-tie-a", .IsManual = true, .Due = 10.0, .QueueIndex = 3}),
+                              MakeJob({.Identifier = "manual-tie-b", .IsManual = true, .Due = 10.0, .QueueIndex = 3}),
                               MakeJob({.Identifier = "none-added-last"})})
     ASSERT_TRUE(FQueue->EnqueueJob(LJob));
 
   const TJobPtr LPeeked = FQueue->PeekNextJob();
   ASSERT_NE(LPeeked, nullptr);
   EXPECT_EQ(FQueue->PeekNextJob(), LPeeked) << "peeking leaves the job queued";
-  EXPECT_EQ(DrainIdentifiers(), (TStrings{"manual-none", "due50-order9", "due100-order5", "none-order-3",
-                                          "none-added-first", "none-added-last"}));
+  EXPECT_EQ(DrainIdentifiers(), (TStrings{"manual-tie-a", "manual-tie-b", "manual-none", "due50-order9",
+                                          "due100-order5", "none-order-3", "none-added-first", "none-added-last"}));
 }
 
 TEST_F(JobQueueTest, QueueIndexIsStampedOnceAndKeptWhenAJobComesBack) {

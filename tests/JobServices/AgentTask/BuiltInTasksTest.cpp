@@ -108,6 +108,11 @@ TEST_F(BuiltInTasksTest, ScanOnlyOfTheBuiltInTasksTouchesNothing) {
   EXPECT_EQ(FClientProviderResolutions, 0);
 }
 
+TEST_F(BuiltInTasksTest, ConstructorsRefuseMissingCollaborators) {
+  EXPECT_THROW(TRestartAgentTask(nullptr), EInvalidPointer);
+  EXPECT_THROW(TSettingsWatchTask(nullptr), EInvalidPointer);
+}
+
 // The dispatcher finds each built-in task under the system's id for it.
 TEST_F(BuiltInTasksTest, BuiltInTasksAnswerTheSystemsIdsForThem) {
   EXPECT_EQ(TClientCommandScanner(LazyClientProvider()).GetAgentTaskId(), "{F5C78CFA-15A8-434E-812F-6FB8908CB015}");
