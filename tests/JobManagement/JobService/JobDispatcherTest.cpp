@@ -54,13 +54,6 @@ protected:
   std::shared_ptr<Testing::TRecordingPool> FPool;
 };
 
-TEST_F(JobDispatcherTest, EmptyQueueDispatchesNothing) {
-  auto LDispatcher = MakeDispatcher(10, nullptr);
-  EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::TraceEnter, "ProcessQueue"));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::TraceExit, "ProcessQueue"));
-}
-
 TEST_F(JobDispatcherTest, JobsRunUntilNoProcessorIsFreeAndTheRestStaysQueued) {
   auto LDispatcher = MakeDispatcher(2, nullptr);
   for (const char* LId : {"A", "B", "C"}) FQueue->EnqueueJob(MakeJob(LId, false, LId[0]));

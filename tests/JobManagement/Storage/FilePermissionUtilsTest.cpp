@@ -148,73 +148,51 @@ TEST_F(FilePermissionUtilsTest, MissingPathIsLoggedWithoutLookingForThePlugin) {
   }
 }
 
-TEST_F(FilePermissionUtilsTest, MissingPluginIsLoggedAndChangesNothing) {
+// Each way the plug-in can fail is logged and leaves the file as it was; a plug-in that was loaded
+// is unloaded again (the raising plug-in's exception class lives in it, so it is logged after that).
+TEST_F(FilePermissionUtilsTest, PluginThatIsMissingBrokenOrFailingIsLoggedAndChangesNothing) {
   const std::string LFile = MakeFile("ConditionStorage.xml", 0600);
-  Testing::TTempDir LEmpty("orvane-noplugin");
-  SetFilePermissionsPluginBaseDirForTesting(LEmpty.Path());
-
-  SetAllRightsForEverybody(LFile, false);
-
-  EXPECT_THAT(LogLines(*FLog),
-              ElementsAre("enter SetAllRightsForEverybody", "value ADirOrFileName = " + LFile,
-                          "value AIncludeWritePrivilege = false",
-                          "value Value of LFilename = " + LEmpty.Path() + "/Plugins/Sys/FilePermissions.dll",
-                          "message DLL \"FilePermissions.dll\" not found", "exit SetAllRightsForEverybody"));
-  EXPECT_EQ(ModeOf(LFile), 0600u);
-}
-
-TEST_F(FilePermissionUtilsTest, LibraryThatCannotBeLoadedIsLoggedAndRaisesNothing) {
-  const std::string LFile = MakeFile("ConditionStorage.xml", 0600);
+  const std::string LBroken = FTemp.Path() + "/broken/Plugins/Sys/FilePermissions.dll";
   ASSERT_TRUE(ForceDirectories(FTemp.Path() + "/broken/Plugins/Sys"));
-  const std::string LPlugin = FTemp.Path() + "/broken/Plugins/Sys/FilePermissions.dll";
-  std::ofstream(LPlugin) << "MZ this is no shared object";
-  SetFilePermissionsPluginBaseDirForTesting(FTemp.Path() + "/broken");
+  std::ofstream(LBroken) << "MZ this is no shared object";
+  Testing::TTempDir LEmpty("orvane-noplugin");
+  const std::string LNoExport = TestPluginDir("NoExport") + "/Plugins/Sys/FilePermissions.dll";
+  const std::string LRaising = TestPluginDir("Raising") + "/Plugins/Sys/FilePermissions.dll";
+  struct TCase {
+    std::string BaseDir;
+    std::vector<::testing::Matcher<std::string>> Lines;  // between the arguments and the exit
+  };
+  const TCase LCases[] = {
+      {LEmpty.Path(),
+       {"value Value of LFilename = " + LEmpty.Path() + "/Plugins/Sys/FilePermissions.dll",
+        "message DLL \"FilePermissions.dll\" not found"}},
+      {FTemp.Path() + "/broken",
+       {"value DLL filename = " + LBroken, StartsWith("value Loader error = " + LBroken),
+        "os error Failed to load library", "message SetAllRightsForEverybody failed",
+        "exception EOSError: Failed to load library []"}},
+      {TestPluginDir("NoExport"),
+       {"os error Proc \"SetAllRightsForEverybody\" not found", "message SetAllRightsForEverybody failed",
+        "exception EOSError: Proc \"SetAllRightsForEverybody\" not found []"}},
+      {TestPluginDir("Raising"),
+       {"message SetAllRightsForEverybody failed", "exception Exception: refused " + LFile + " without write []"}},
+  };
+  ASSERT_TRUE(FileExists(LNoExport) && FileExists(LRaising)) << "the stand-ins are built beside the test binary";
+  for (const TCase& LCase : LCases) {
+    SCOPED_TRACE(LCase.BaseDir);
+    SetFilePermissionsPluginBaseDirForTesting(LCase.BaseDir);
+    FLog->Clear();
 
-  SetAllRightsForEverybody(LFile, true);
+    SetAllRightsForEverybody(LFile, false);
 
-  EXPECT_THAT(LogLines(*FLog),
-              ElementsAre("enter SetAllRightsForEverybody", "value ADirOrFileName = " + LFile,
-                          "value AIncludeWritePrivilege = true", "value DLL filename = " + LPlugin,
-                          StartsWith("value Loader error = " + LPlugin), "os error Failed to load library",
-                          "message SetAllRightsForEverybody failed",
-                          "exception EOSError: Failed to load library []", "exit SetAllRightsForEverybody"));
-  EXPECT_EQ(ModeOf(LFile), 0600u);
-}
-
-TEST_F(FilePermissionUtilsTest, PluginWithoutTheExportIsUnloadedAndLogged) {
-  const std::string LFile = MakeFile("ConditionStorage.xml", 0600);
-  SetFilePermissionsPluginBaseDirForTesting(TestPluginDir("NoExport"));
-  const std::string LPlugin = FilePermissionsPluginFileName();
-  ASSERT_TRUE(FileExists(LPlugin)) << LPlugin;
-
-  SetAllRightsForEverybody(LFile, true);
-
-  EXPECT_THAT(LogLines(*FLog),
-              ElementsAre("enter SetAllRightsForEverybody", "value ADirOrFileName = " + LFile,
-                          "value AIncludeWritePrivilege = true",
-                          "os error Proc \"SetAllRightsForEverybody\" not found",
-                          "message SetAllRightsForEverybody failed",
-                          "exception EOSError: Proc \"SetAllRightsForEverybody\" not found []",
-                          "exit SetAllRightsForEverybody"));
-  EXPECT_EQ(ModeOf(LFile), 0600u);
-  EXPECT_FALSE(IsLibraryLoaded(LPlugin));
-}
-
-// The plug-in's exception class lives in the plug-in; it is logged after the plug-in is unloaded.
-TEST_F(FilePermissionUtilsTest, PluginThatRaisesIsUnloadedAndLogged) {
-  const std::string LFile = MakeFile("ConditionStorage.xml", 0600);
-  SetFilePermissionsPluginBaseDirForTesting(TestPluginDir("Raising"));
-  const std::string LPlugin = FilePermissionsPluginFileName();
-  ASSERT_TRUE(FileExists(LPlugin)) << LPlugin;
-
-  SetAllRightsForEverybody(LFile, false);
-
-  EXPECT_THAT(LogLines(*FLog),
-              ElementsAre("enter SetAllRightsForEverybody", "value ADirOrFileName = " + LFile,
-                          "value AIncludeWritePrivilege = false", "message SetAllRightsForEverybody failed",
-                          "exception Exception: refused " + LFile + " without write []",
-                          "exit SetAllRightsForEverybody"));
-  EXPECT_FALSE(IsLibraryLoaded(LPlugin));
+    std::vector<::testing::Matcher<std::string>> LExpected = {
+        "enter SetAllRightsForEverybody", "value ADirOrFileName = " + LFile, "value AIncludeWritePrivilege = false"};
+    LExpected.insert(LExpected.end(), LCase.Lines.begin(), LCase.Lines.end());
+    LExpected.push_back("exit SetAllRightsForEverybody");
+    EXPECT_THAT(LogLines(*FLog), ::testing::ElementsAreArray(LExpected));
+    EXPECT_EQ(ModeOf(LFile), 0600u);
+  }
+  EXPECT_FALSE(IsLibraryLoaded(LNoExport));
+  EXPECT_FALSE(IsLibraryLoaded(LRaising));
 }
 
 // A file name on disk may be any bytes; one that is not UTF-8 cannot be handed over as UTF-16.

@@ -10,13 +10,10 @@
 #include <vector>
 
 #include "JobManagement/Storage/FileStartConditionStorageManager.h"
-#include "JobManagement/Storage/JobStoragePathProvider.Client.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/NativeXml.h"
 #include "Support/LogCapture.h"
-#include "Support/EnvScope.h"
 #include "Support/TempDir.h"
 
 namespace Orvane {
@@ -136,15 +133,6 @@ TEST_F(FileStartConditionStorageManagerTest,
 
   EXPECT_THAT(KeyElements(FPath),
               ElementsAre("N6D1C0E5A-1B2C-4D3E-8F40-5A6B7C8D9E01", "N6D1C0E5A-1B2C-4D3E-8F40-5A6B7C8D9E02"));
-  TNativeXml LDocument("Root");
-  LDocument.LoadFromFile(FPath);
-  const TXmlNode* LList = LDocument.GetRoot()->Nodes(0)->NodeByName("TStartConditionStorageList");
-  ASSERT_NE(LList, nullptr);
-  ASSERT_EQ(LList->NodeCount(), 2);
-  EXPECT_EQ(LList->Nodes(0)->GetName(), "TStartConditionStorage");
-  EXPECT_EQ(LList->Nodes(0)->NodeByName("Name")->GetValue(), "Interval#1");
-  EXPECT_EQ(LList->Nodes(0)->NodeByName("SplaySeconds")->GetValue(), "17");
-  EXPECT_EQ(LList->Nodes(1)->NodeByName("Name")->GetValue(), "Daily#1");
   // The document handed to the hook is the file's content.
   ASSERT_EQ(LManager->SavedXml.size(), 1u);
   EXPECT_EQ(LManager->SavedXml[0], ReadFile(FPath));
@@ -326,22 +314,6 @@ TEST(FileStartConditionStorageManagerKeyTest, KeysAndElementNames) {
   EXPECT_EQ(TManager::NodeNameToKey("Nx_zz_4"), "{x_zz_4}");
 }
 
-TEST_F(FileStartConditionStorageManagerTest, KeyThatNoElementNameCouldHoldRoundTripsThroughTheFile) {
-  const std::string LKey = "{Job 1 / Inventar \xC3\xA4 & <daily>}";
-  auto LManager = NewManager();
-  LManager->LoadConditionStorages();
-  LManager->RegisterJob(Job(LKey, {Storage("Daily#1", 46000.5)}));
-  ASSERT_TRUE(LManager->SaveConditionStorages());
-  EXPECT_THAT(Exceptions(), IsEmpty());
-
-  auto LRestarted = NewManager();
-  LRestarted->LoadConditionStorages();
-  TJobPtr LJob = Job(LKey, {Storage("Daily#1", -1)});
-  LRestarted->RegisterJob(LJob);
-  EXPECT_EQ(StoragesOf(LJob)[0]->GetLastRun(), 46000.5);
-  EXPECT_EQ(Count(TLogEntryKind::Warning), 0);
-}
-
 struct TBadFile {
   const char* Name;
   std::string Content;
@@ -376,10 +348,6 @@ TEST_P(FileStartConditionStorageManagerBadFileTest, IsLoggedLoadsNothingAndIsRep
 INSTANTIATE_TEST_SUITE_P(
     Files, FileStartConditionStorageManagerBadFileTest,
     ::testing::Values(
-        TBadFile{"Empty", "", ""},
-        TBadFile{"Truncated",
-                 "<?xml version=\"1.0\"?>\n<Root>\n  <NA1>\n    <TStartConditionStorageList>\n      <TStart",
-                 ""},
         TBadFile{"Garbage",
                  std::string("\x7F"
                              "ELF\x02\x01\x01\0\0garbage",
@@ -481,29 +449,6 @@ TEST_F(FileStartConditionStorageManagerTest, BaseClassOpensTheFileToEverybodyAft
   struct stat LStat {};
   ASSERT_EQ(::stat(FPath.c_str(), &LStat), 0);
   EXPECT_EQ(LStat.st_mode & 0666, 0666u);
-}
-
-TEST_F(FileStartConditionStorageManagerTest, RegisteredManagerUsesTheStorageDirectoryAndNeverCallsThePlugIn) {
-  std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> LPaths;
-  {
-    Testing::TEnvScope LEnv("ORVANE_COMMON_APPDATA", FDir.Path().c_str());
-    LPaths = std::make_shared<TJobStoragePathProvider<TScannerJobAction>>();
-  }
-  auto LManager =
-      std::make_shared<TFileStartConditionStorageManagerNoFilePermissions<TScannerJobAction>>(LPaths);
-  const std::string LExpected = LPaths->GetStoragePath() + "/ConditionStorage.xml";
-  EXPECT_EQ(LManager->GetFilePath(), LExpected);
-
-  std::shared_ptr<IStartConditionStorageManager<TScannerJobAction>> LTyped = LManager;
-  std::shared_ptr<IStartConditionStorageManager<>> LUntyped = LTyped;
-  LUntyped->LoadConditionStorages();
-  LUntyped->RegisterJob(Job(CKeyA, {Storage("Interval#1", 46000.5)}));
-  ASSERT_TRUE(LUntyped->SaveConditionStorages());
-  EXPECT_TRUE(std::filesystem::exists(LExpected));
-  EXPECT_EQ(Count(TLogEntryKind::TraceEnter, "SetAllRightsForEverybody"), 0);
-  struct stat LStat {};
-  ASSERT_EQ(::stat(LExpected.c_str(), &LStat), 0);
-  EXPECT_EQ(LStat.st_mode & 0777, 0600u);
 }
 
 }  // namespace

@@ -102,26 +102,6 @@ protected:
   Testing::TLogCapture FLog;
 };
 
-TEST_F(StartConditionStorageManagerRestartTest, IntervalJobThatRanIsNotRunAgainEarly) {
-  auto LAgent = Start(IntervalJob(60));
-  TJobPtr LJob = LAgent->FetchJob();
-  ASSERT_TRUE(LJob);
-  // Never run: due when first seen.
-  ASSERT_TRUE(IsDue(LJob));
-  LAgent->RecordRun(LJob);
-  Clock().AdvanceSeconds(10 * 60);
-  LAgent.reset();
-
-  LAgent = Start(IntervalJob(60));
-  LJob = LAgent->FetchJob();
-  EXPECT_EQ(StoredUpdates(), 1);
-  EXPECT_FALSE(IsDue(LJob));
-  Clock().AdvanceSeconds(49 * 60);
-  EXPECT_FALSE(IsDue(LJob));
-  Clock().AdvanceSeconds(60);
-  EXPECT_TRUE(IsDue(LJob));
-}
-
 TEST_F(StartConditionStorageManagerRestartTest, DailyJobThatRanTodayDoesNotRunAgainToday) {
   Clock().AdvanceSeconds(13 * 3600);  // 2 March 23:00
   // Splayed over the whole day: a job that forgot its run would draw a new splay and, most

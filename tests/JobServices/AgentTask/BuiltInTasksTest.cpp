@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "JobServices/AgentTask/ClientCommandScannerCommand.h"
-#include "JobServices/AgentTask/Dispatcher.h"
 #include "JobServices/AgentTask/RestartAgentCommand.h"
 #include "JobServices/AgentTask/SettingsWatchCommand.h"
 #include "OrvaneClientShared/WumJobListProvider.h"
-#include "OrvaneCore/Container/Container.h"
 #include "Support/TaskMocks.h"
 
 namespace Orvane {
@@ -116,31 +114,10 @@ TEST_F(BuiltInTasksTest, ConstructorsRefuseMissingCollaborators) {
 }
 
 // The dispatcher finds each built-in task under the system's id for it.
-TEST_F(BuiltInTasksTest, ContainerBuildsTheBuiltInTasksForTheDispatcherWithTheirCollaborators) {
-  TContainer LContainer;
-  LContainer.RegisterInstance<IJobListProvider<TScannerJobAction>>(FTaskProvider);
-  LContainer.RegisterInstance<IJobListProvider<TJobAction>>(FClientProvider);
-  LContainer.RegisterInstance<ITessraAgentRestartCommand>(FRestartCommand);
-  LContainer.RegisterType<TClientCommandScanner>()
-      .Implements<IAgentTask>("TClientCommandScanner")
-      .Constructors<Ctor<Lazy<IJobListProvider<TJobAction>>>>();
-  LContainer.RegisterType<TRestartAgentTask>()
-      .Implements<IAgentTask>("TRestartAgentTask")
-      .Constructors<Ctor<std::shared_ptr<ITessraAgentRestartCommand>>>();
-  LContainer.RegisterType<TSettingsWatchTask>()
-      .Implements<IAgentTask>("TSettingsWatchTask")
-      .Constructors<Ctor<std::shared_ptr<IJobListProvider<TScannerJobAction>>>>();
-  LContainer.Build();
-
-  EXPECT_CALL(*FClientProvider, SetLoadListFromServerOnNextFetch(true));
-  EXPECT_CALL(*FRestartCommand, RestartAgent());
-  EXPECT_CALL(*FTaskProvider, SetLoadListFromServerOnNextFetch(true));
-  TAgentTaskDispatcher LDispatcher(TClientId{"client-7"},
-                                   LContainer.ResolveLazy<IEnumerable<std::shared_ptr<IAgentTask>>>());
-  for (std::string_view LId :
-       {"{F5C78CFA-15A8-434E-812F-6FB8908CB015}", "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}",
-        "{EE727092-AD9C-42F3-B73D-053CAD48C72B}"})
-    EXPECT_TRUE(LDispatcher.StartScanner(ActionFor(LId), [] { return true; })) << LId;
+TEST_F(BuiltInTasksTest, BuiltInTasksAnswerTheSystemsIdsForThem) {
+  EXPECT_EQ(TClientCommandScanner(LazyClientProvider()).GetAgentTaskId(), "{F5C78CFA-15A8-434E-812F-6FB8908CB015}");
+  EXPECT_EQ(TRestartAgentTask(FRestartCommand).GetAgentTaskId(), "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}");
+  EXPECT_EQ(TSettingsWatchTask(FTaskProvider).GetAgentTaskId(), "{EE727092-AD9C-42F3-B73D-053CAD48C72B}");
 }
 
 }  // namespace
