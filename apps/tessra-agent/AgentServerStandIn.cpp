@@ -38,19 +38,6 @@ std::string LocalTimeText() {
   return LText;
 }
 
-const char* ResultText(TJobResult AResult) {
-  switch (AResult) {
-    case TJobResult::jrSucceeded:
-      return "succeeded";
-    case TJobResult::jrFailed:
-      return "failed";
-    case TJobResult::jrCutShort:
-      return "cut short";
-    default:
-      return "no result";
-  }
-}
-
 }  // namespace
 
 TAgentServerStandIn::TAgentServerStandIn(std::string ADataDir, std::string AJobsFile)
@@ -141,7 +128,7 @@ void TAgentServerStandIn::ReportJobFinished(const std::string& AExecutionId,
                                             const std::string& AJobIdentifier, TJobResult AResult,
                                             const std::string&) {
   TMutexLock LLock(FLock);
-  WriteReport(std::string("finished ") + AExecutionId + " " + AJobIdentifier + " " + ResultText(AResult));
+  WriteReport(std::string("finished ") + AExecutionId + " " + AJobIdentifier + " " + JobResultText(AResult));
 }
 
 }  // namespace Orvane
