@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "AgentTaskNames.h"
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Time/Clock.h"
 

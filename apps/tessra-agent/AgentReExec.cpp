@@ -48,10 +48,6 @@ void TAgentReExec::RememberInvocation(int AArgc, char** AArgv) {
   GArguments.assign(AArgv, AArgv + AArgc);
 }
 
-const std::string& TAgentReExec::GetProgramPath() {
-  return GProgramPath;
-}
-
 std::string TAgentReExec::ExecuteAgain() {
   if (GProgramPath.empty() || GArguments.empty()) return "the program's own path is not known";
   std::vector<char*> LArguments;

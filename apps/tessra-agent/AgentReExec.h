@@ -17,9 +17,6 @@ public:
   // control socket, whatever a library opened), gives back the signal mask the program was started
   // with and executes the program. Returns only when that failed, with the reason.
   static std::string ExecuteAgain();
-
-  // The program's path as read at start ("" when it could not be read).
-  static const std::string& GetProgramPath();
 };
 
 }  // namespace Orvane

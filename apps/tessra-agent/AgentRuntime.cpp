@@ -6,6 +6,7 @@
 
 #include "ClientJobListProvider.h"
 #include "JobManagement/Storage/ManualJobStorage.Intf.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Container/Container.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
@@ -18,7 +19,6 @@ namespace Orvane {
 namespace {
 
 constexpr const char* CModuleFileName = "libOrvaneJobServicesAgentTask.so";
-constexpr const char* CAgentTaskServiceName = "AgentTasks";
 
 }  // namespace
 
@@ -84,7 +84,7 @@ void TAgentRuntime::WatchJobListSaver() {
 }
 
 std::shared_ptr<IJobService> TAgentRuntime::CreateService() {
-  return ResolveFromModule<IJobService>("the \"AgentTasks\" job service", CAgentTaskServiceName);
+  return ResolveFromModule<IJobService>("the \"AgentTasks\" job service", CAgentTasksJobServiceName);
 }
 
 std::shared_ptr<IAgentTaskQueue> TAgentRuntime::GetQueue() {

@@ -55,7 +55,6 @@ public:
   std::shared_ptr<IJobProcessorPool<TScannerJobAction>> GetProcessorPool();
   const std::shared_ptr<TSystemRunInfo>& GetRunInfo() const { return FRunInfo; }
   const std::shared_ptr<TAgentJobServant>& GetServant() const { return FServant; }
-  const std::shared_ptr<TAgentRestartCommand>& GetRestartCommand() const { return FRestartCommand; }
 
   // The ids of the agent tasks that have an implementation in this process (the host's and the
   // module's), upper case.

@@ -1,6 +1,6 @@
 #include "AgentTaskNames.h"
 
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Base/Strings.h"
 
 namespace Orvane {

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"

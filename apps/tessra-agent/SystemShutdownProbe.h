@@ -22,7 +22,6 @@ public:
   TSystemShutdownProbe();
   TSystemShutdownProbe(bool AUnderSystemd, std::string ASystemctl);
 
-  bool IsUnderSystemd() const { return FUnderSystemd; }
   bool IsSystemGoingDown() const;
 
   // How long systemctl may take to answer, in real milliseconds.

@@ -9,7 +9,7 @@
 #include "AgentSetup.h"
 #include "AgentSignals.h"
 #include "AgentTaskNames.h"
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "Tasks/TaskResultStore.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "DefaultJobList.h"
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Time/Clock.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 

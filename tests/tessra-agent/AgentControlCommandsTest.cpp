@@ -6,7 +6,7 @@
 #include <string>
 
 #include "AgentControlCommands.h"
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "Support/TaskMocks.h"
 
 namespace Orvane {

@@ -17,7 +17,7 @@
 #include <set>
 #include <utility>
 
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/Paths.h"

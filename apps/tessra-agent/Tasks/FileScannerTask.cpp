@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Time/DateTime.h"

@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Time/DateTime.h"
 

@@ -98,7 +98,7 @@ std::shared_ptr<IJobService> TJobServiceFactory<>::CreateJobService(const std::s
 
   std::shared_ptr<IJobQueue<>> LQueue = FJobQueue;
   if (!LQueue)
-    LQueue = BuildJobQueue(IncludeTrailingPathDelimiter(LStoragePath) + "ManualJobsInJobQueue" + ".xml",
+    LQueue = BuildJobQueue(IncludeTrailingPathDelimiter(LStoragePath) + CManualJobsInJobQueueFileName,
                            &NewFileJobListSaver<TFileJobListSaverNoPermissions>);
 
   auto LScheduler = std::make_shared<TJobScheduler>(FJobListProvider, LQueue);

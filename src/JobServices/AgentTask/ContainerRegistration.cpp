@@ -16,6 +16,7 @@
 #include "JobServices/AgentTask/JobQueue.h"
 #include "JobServices/AgentTask/RestartAgentCommand.h"
 #include "JobServices/AgentTask/SettingsWatchCommand.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 

@@ -4,9 +4,6 @@
 
 namespace Orvane {
 
-// The name under which the host resolves the agent-task job service.
-inline constexpr const char* CAgentTasksJobServiceName = "AgentTasks";
-
 // Registers every service of the agent-task job service in AContainer and builds it. Loading the
 // module runs it once on GlobalContainer() from a static initialiser; a failure there is logged,
 // since nothing can leave dlopen, and the host then finds "AgentTasks" unresolvable. Tests that

@@ -1,8 +1,11 @@
 #include "JobServices/AgentTask/Dispatcher.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Container/ContainerTypes.h"
 #include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
@@ -11,9 +14,18 @@ namespace Orvane {
 
 namespace {
 
-// Ends a search that found nothing. The search's once-state stays unbuilt, so nothing is cached
-// and a thread still waiting for that search walks the tasks again itself.
-struct TNoAgentTaskFound {};
+using TWalk = std::pair<const void*, std::string>;
+
+// The ids this thread is walking the registered tasks for, each with its dispatcher.
+thread_local std::vector<TWalk> GWalksOfThisThread;
+
+// Records a walk of this thread for as long as it lasts.
+struct TWalkRecord {
+  explicit TWalkRecord(TWalk AWalk) { GWalksOfThisThread.push_back(std::move(AWalk)); }
+  ~TWalkRecord() { GWalksOfThisThread.pop_back(); }
+  TWalkRecord(const TWalkRecord&) = delete;
+  TWalkRecord& operator=(const TWalkRecord&) = delete;
+};
 
 void LogNoAgentTask(const std::string& AId) {
   OrvaneLogger()->Message("No agent task found with id: [%s]", {AId});
@@ -63,48 +75,26 @@ bool TAgentTaskDispatcher::ScanOnly(const std::string& AAgentTaskId,
 std::shared_ptr<IAgentTask> TAgentTaskDispatcher::FindAgentTask(const std::string& AId) {
   // A task that reports no id is broken; an empty id never names one.
   if (AId.empty()) return nullptr;
-  std::shared_ptr<TOnceState> LSearch;
   {
     TMutexLock LLock(FLock);
     const auto LCached = FTaskLookup.find(AId);
     if (LCached != FTaskLookup.end()) return LCached->second;
-    std::shared_ptr<TOnceState>& LSlot = FSearches[AId];
-    if (!LSlot) LSlot = std::make_shared<TOnceState>();
-    LSearch = LSlot;
   }
-
-  std::shared_ptr<void> LFound;
-  try {
-    LFound = LSearch->Get(
-        [this, &AId]() -> std::shared_ptr<void> {
-          std::shared_ptr<IAgentTask> LTask = SearchTasks(AId);
-          if (!LTask) throw TNoAgentTaskFound();
-          // Cached before the waiting threads are released, so every later lookup is a hit.
-          TMutexLock LLock(FLock);
-          return FTaskLookup.emplace(AId, std::move(LTask)).first->second;
-        },
-        [&AId] { return "The agent task with id [" + AId + "]"; });
-  } catch (const TNoAgentTaskFound&) {
-    ForgetSearch(AId, LSearch);
-    return nullptr;
-  } catch (...) {
-    ForgetSearch(AId, LSearch);
-    throw;
-  }
-  ForgetSearch(AId, LSearch);
-  return std::static_pointer_cast<IAgentTask>(LFound);
+  std::shared_ptr<IAgentTask> LTask = SearchTasks(AId);
+  if (!LTask) return nullptr;
+  TMutexLock LLock(FLock);
+  return FTaskLookup.emplace(AId, std::move(LTask)).first->second;
 }
 
 std::shared_ptr<IAgentTask> TAgentTaskDispatcher::SearchTasks(const std::string& AId) const {
+  TWalk LWalk(this, AId);
+  if (std::find(GWalksOfThisThread.begin(), GWalksOfThisThread.end(), LWalk) != GWalksOfThisThread.end())
+    throw EContainerError("The agent task with id [" + AId +
+                          "] was looked up while the walk for it was building the registered tasks (a cycle)");
+  const TWalkRecord LRecord(std::move(LWalk));
   for (const std::shared_ptr<IAgentTask>& LTask : FTasks.Value())
     if (LTask && LTask->GetAgentTaskId() == AId) return LTask;
   return nullptr;
-}
-
-void TAgentTaskDispatcher::ForgetSearch(const std::string& AId, const std::shared_ptr<TOnceState>& ASearch) {
-  TMutexLock LLock(FLock);
-  const auto LSlot = FSearches.find(AId);
-  if (LSlot != FSearches.end() && LSlot->second == ASearch) FSearches.erase(LSlot);
 }
 
 }  // namespace Orvane

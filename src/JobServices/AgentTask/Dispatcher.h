@@ -19,14 +19,10 @@ namespace Orvane {
 // is searched for again on every call, so a task registered later is found.
 //
 // Threading: any thread may call any operation, and tasks run side by side, each on its caller's
-// thread; the dispatcher serialises none of them.
-// - FLock guards FTaskLookup and FSearches. It is a leaf lock, held only to read or change the two
-//   maps: never while the registered tasks are walked (the walk builds tasks through the
-//   container) and never while a task runs.
-// - A lookup that misses the cache walks the tasks once however many threads ask for that id at
-//   once: the first one searches, the others wait on the clock for its result (TOnceState, which
-//   also turns a task that looks itself up while being built into an error instead of a
-//   deadlock). Lookups of different ids walk side by side.
+// thread; the dispatcher serialises none of them. FLock guards FTaskLookup only, around the cache
+// lookup and the insert, never while the registered tasks are walked (the walk builds tasks
+// through the container, and a task may look tasks up itself) and never while a task runs. First
+// lookups of one id at once may each walk; the first task stored is the one every caller gets.
 class TAgentTaskDispatcher : public TOrvaneObject, public virtual IAgentTaskDispatcher {
 public:
   TAgentTaskDispatcher(TClientId AClientId, Lazy<IEnumerable<std::shared_ptr<IAgentTask>>> ATasks);
@@ -50,18 +46,16 @@ public:
 private:
   // The task for AId, nullptr when no registered task has that id (or AId is empty).
   std::shared_ptr<IAgentTask> FindAgentTask(const std::string& AId) EXCLUDES(FLock);
-  // Walks the registered tasks in registration order for the first whose id is AId.
+  // Walks the registered tasks in registration order for the first whose id is AId. Raises when
+  // this thread is already walking for AId: a task that looks itself up while the walk builds it
+  // would otherwise be built again without end.
   std::shared_ptr<IAgentTask> SearchTasks(const std::string& AId) const;
-  // Drops the search for AId when it is still ASearch (a later search may have replaced it).
-  void ForgetSearch(const std::string& AId, const std::shared_ptr<TOnceState>& ASearch) EXCLUDES(FLock);
 
   // Resolved by the first lookup that misses the cache; each miss walks it afresh.
   const Lazy<IEnumerable<std::shared_ptr<IAgentTask>>> FTasks;
   TMutex FLock;
   // Only grows: an id, once found, is never searched for again.
   std::unordered_map<std::string, std::shared_ptr<IAgentTask>> FTaskLookup GUARDED_BY(FLock);
-  // The searches under way, one per id.
-  std::unordered_map<std::string, std::shared_ptr<TOnceState>> FSearches GUARDED_BY(FLock);
   const TClientId FClientId;
 };
 

@@ -25,13 +25,6 @@ std::string UpperCase(std::string_view AText) {
   return LResult;
 }
 
-std::string LowerCase(std::string_view AText) {
-  std::string LResult(AText);
-  for (char& LChar : LResult)
-    if (LChar >= 'A' && LChar <= 'Z') LChar = static_cast<char>(LChar - 'A' + 'a');
-  return LResult;
-}
-
 std::string Trim(std::string_view AText) {
   const auto LSpace = [](char A) { return A == ' ' || A == '\t' || A == '\r' || A == '\n'; };
   std::size_t LBegin = 0, LEnd = AText.size();

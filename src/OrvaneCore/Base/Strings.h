@@ -10,7 +10,6 @@ namespace Orvane {
 bool SameText(std::string_view A, std::string_view B);
 int CompareText(std::string_view A, std::string_view B);
 std::string UpperCase(std::string_view AText);
-std::string LowerCase(std::string_view AText);
 std::string Trim(std::string_view AText);
 
 // Case-insensitive ordering for maps and sorted lists of identifiers.

@@ -72,8 +72,6 @@ public:
                               TFilterPredicate AFilter = {})
       : FActions(AActions), FEquals(std::move(AEquals)), FFilter(std::move(AFilter)) {}
 
-  TUpdateActions GetActions() const { return FActions; }
-
   void UpdateListPersistent(const TList& ASource, TList& ATarget) const {
     Update(ASource, ATarget, false, &NewByAssign, &AssignItem);
   }

@@ -46,7 +46,6 @@ public:
 
   // Best effort: the scheduler's nice value of the thread (raising it needs privileges).
   void SetPriority(TThreadPriority AValue);
-  TThreadPriority GetPriority() const { return FPriority.load(); }
 
   void SetFreeOnTerminate(bool AValue) { FFreeOnTerminate.store(AValue); }
   bool GetFreeOnTerminate() const { return FFreeOnTerminate.load(); }

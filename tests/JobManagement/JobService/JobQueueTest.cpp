@@ -22,7 +22,7 @@ using Testing::TRecordingJobLoader;
 using Testing::TRecordingJobSaver;
 using TStrings = std::vector<std::string>;
 
-struct TJobSpec {
+struct TJobFields {
   std::string Identifier = {};
   bool IsManual = false;
   TDateTime Due = CNoDateTime;
@@ -31,17 +31,17 @@ struct TJobSpec {
   std::string ContentId = {};  // the agent task id; "" leaves the identifier as content id
 };
 
-TJobPtr MakeJob(const TJobSpec& ASpec) {
+TJobPtr MakeJob(const TJobFields& AFields) {
   auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(ASpec.Identifier);
-  LJob->SetDisplayText("Job " + ASpec.Identifier);
-  LJob->SetIsManual(ASpec.IsManual);
-  LJob->SetNextExecution(ASpec.Due);
-  LJob->SetOrder(ASpec.Order);
-  LJob->SetQueueIndex(ASpec.QueueIndex);
-  if (!ASpec.ContentId.empty()) {
+  LJob->SetIdentifier(AFields.Identifier);
+  LJob->SetDisplayText("Job " + AFields.Identifier);
+  LJob->SetIsManual(AFields.IsManual);
+  LJob->SetNextExecution(AFields.Due);
+  LJob->SetOrder(AFields.Order);
+  LJob->SetQueueIndex(AFields.QueueIndex);
+  if (!AFields.ContentId.empty()) {
     auto LAction = std::make_shared<TScannerJobAction>();
-    LAction->AgentTaskId = ASpec.ContentId;
+    LAction->AgentTaskId = AFields.ContentId;
     LJob->SetJobAction(LAction);
   }
   return LJob;

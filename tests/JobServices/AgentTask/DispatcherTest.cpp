@@ -180,6 +180,19 @@ TEST_F(DispatcherTest, FailuresOfTheTaskOrOfTheWalkReachTheCaller) {
   EXPECT_EQ(FTasks.Walks(), 2);
 }
 
+TEST_F(DispatcherTest, TaskLookingItselfUpWhileTheWalkBuildsItRaisesInsteadOfRecursing) {
+  // A walk builds the registered tasks; here the building looks up the very id being walked for.
+  bool LLookUpWhileBuilding = true;
+  FTasks.SetOnWalk([this, &LLookUpWhileBuilding] {
+    if (LLookUpWhileBuilding) FDispatcher.StartScanner(ActionFor(CTaskA), [] { return true; });
+  });
+  EXPECT_THROW(FDispatcher.StartScanner(ActionFor(CTaskA), [] { return true; }), EContainerError);
+
+  LLookUpWhileBuilding = false;
+  EXPECT_CALL(*FTaskA, Execute(_, _, _)).WillOnce(Return(true));
+  EXPECT_TRUE(FDispatcher.StartScanner(ActionFor(CTaskA), [] { return true; }));
+}
+
 TEST_F(DispatcherTest, TaskMayStartAnotherTaskThroughTheDispatcherWhileItRuns) {
   // Neither the cache's lock nor the search is held while a task runs.
   EXPECT_CALL(*FTaskA, Execute(_, _, _)).WillOnce(Invoke([this](auto&&...) {

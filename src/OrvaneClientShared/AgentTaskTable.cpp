@@ -1,4 +1,4 @@
-#include "JobServices/AgentTask/ScannerResources.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
 
 #include <algorithm>
 
