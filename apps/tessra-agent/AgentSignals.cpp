@@ -1,8 +1,6 @@
 #include "AgentSignals.h"
 
-#include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -11,32 +9,35 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/LogLimiter.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/FileHandle.h"
+#include "WakeablePoll.h"
 
 namespace Orvane {
 
 struct TAgentSignalWatcher::TState {
   THandler Handler;
-  int SignalFd = -1;
-  int WakeFd = -1;  // written by the destructor to end the thread
+  TFileHandle SignalFd;
+  TWakeablePoll Wake;  // raised by the destructor to end the thread
   std::thread Thread;
 
   void Run() {
-    pollfd LFds[2] = {{SignalFd, POLLIN, 0}, {WakeFd, POLLIN, 0}};
+    std::vector<TWakeablePoll::TItem> LItems{{SignalFd.Get()}};
     for (;;) {
-      // Blocks without a deadline on purpose: this thread only reacts to signals and to its end.
-      const int LReady = poll(LFds, 2, -1);
-      if (LReady < 0) {
-        if (errno == EINTR) continue;
+      // This thread only reacts to signals and to its end; the bound merely makes it look up.
+      const TWakeablePoll::TWaitResult LResult = Wake.Wait(LItems, TWakeablePoll::CMaxWaitMs);
+      if (LResult == TWakeablePoll::TWaitResult::Failed) {
         OrvaneLogger()->LastError("Signal watcher: poll failed", errno);
         return;
       }
-      if (LFds[1].revents != 0) return;
+      if (LResult == TWakeablePoll::TWaitResult::Woken) return;
+      if (!LItems[0].Ready) continue;
       signalfd_siginfo LInfo{};
-      if (read(SignalFd, &LInfo, sizeof(LInfo)) != static_cast<ssize_t>(sizeof(LInfo))) continue;
+      if (read(SignalFd.Get(), &LInfo, sizeof(LInfo)) != static_cast<ssize_t>(sizeof(LInfo))) continue;
       switch (LInfo.ssi_signo) {
         case SIGINT:
           Handler(TSignalKind::skInterrupt);
@@ -94,28 +95,17 @@ void TAgentSignalWatcher::RestoreSignalMask() {
   pthread_sigmask(SIG_SETMASK, &GMaskBeforeBlocking, nullptr);
 }
 
-TAgentSignalWatcher::TAgentSignalWatcher(THandler AHandler) : FState(new TState) {
+TAgentSignalWatcher::TAgentSignalWatcher(THandler AHandler) : FState(std::make_unique<TState>()) {
   FState->Handler = std::move(AHandler);
   const sigset_t LSet = AgentSignalSet();
-  FState->SignalFd = signalfd(-1, &LSet, SFD_CLOEXEC);
-  FState->WakeFd = eventfd(0, EFD_CLOEXEC);
-  if (FState->SignalFd < 0 || FState->WakeFd < 0) {
-    const int LError = errno;
-    if (FState->SignalFd >= 0) close(FState->SignalFd);
-    if (FState->WakeFd >= 0) close(FState->WakeFd);
-    delete FState;
-    throw EOSError("Cannot watch the signals", LError);
-  }
-  FState->Thread = std::thread([State = FState] { State->Run(); });
+  FState->SignalFd.Reset(signalfd(-1, &LSet, SFD_CLOEXEC));
+  if (!FState->SignalFd.IsOpen()) throw EOSError("Cannot watch the signals", errno);
+  FState->Thread = std::thread([State = FState.get()] { State->Run(); });
 }
 
 TAgentSignalWatcher::~TAgentSignalWatcher() {
-  const uint64_t LOne = 1;
-  [[maybe_unused]] const ssize_t LWritten = write(FState->WakeFd, &LOne, sizeof(LOne));
+  FState->Wake.Wake();
   if (FState->Thread.joinable()) FState->Thread.join();
-  close(FState->SignalFd);
-  close(FState->WakeFd);
-  delete FState;
 }
 
 }  // namespace Orvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 namespace Orvane {
 
@@ -28,7 +29,7 @@ public:
 
 private:
   struct TState;
-  TState* FState;
+  std::unique_ptr<TState> FState;
 };
 
 }  // namespace Orvane

@@ -14,26 +14,23 @@ namespace Orvane {
 
 TInstanceLock::TInstanceLock(const std::string& ADataDir)
     : FFileName(IncludeTrailingPathDelimiter(ADataDir) + "tessra-agent.lock") {
-  FHandle = open(FFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (FHandle < 0)
+  FHandle.Reset(open(FFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!FHandle.IsOpen())
     throw EFileError("Cannot open the instance lock file " + FFileName + ": " + std::strerror(errno));
-  if (flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+  if (flock(FHandle.Get(), LOCK_EX | LOCK_NB) != 0) {
     const int LError = errno;
-    close(FHandle);
-    FHandle = -1;
+    FHandle.Reset();
     if (LError == EWOULDBLOCK)
       throw EInvalidOperation("Another tessra-agent is already running on the data directory " + ADataDir);
     throw EFileError("Cannot lock " + FFileName + ": " + std::strerror(LError));
   }
   // The lock file says which process holds it, for whoever wonders.
   const std::string LPid = std::to_string(getpid()) + "\n";
-  if (ftruncate(FHandle, 0) == 0) {
-    [[maybe_unused]] const ssize_t LWritten = pwrite(FHandle, LPid.data(), LPid.size(), 0);
+  if (ftruncate(FHandle.Get(), 0) == 0) {
+    [[maybe_unused]] const ssize_t LWritten = pwrite(FHandle.Get(), LPid.data(), LPid.size(), 0);
   }
 }
 
-TInstanceLock::~TInstanceLock() {
-  if (FHandle >= 0) close(FHandle);
-}
+TInstanceLock::~TInstanceLock() = default;
 
 }  // namespace Orvane

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "OrvaneCore/Platform/FileHandle.h"
+
 namespace Orvane {
 
 // Keeps a second agent off a data directory: an exclusive, non-blocking lock on a file that only
@@ -20,7 +22,7 @@ public:
 
 private:
   std::string FFileName;
-  int FHandle = -1;
+  TFileHandle FHandle;
 };
 
 }  // namespace Orvane

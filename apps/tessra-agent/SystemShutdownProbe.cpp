@@ -13,6 +13,7 @@
 
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/FileHandle.h"
 #include "OrvaneCore/Time/Clock.h"
 
 extern char** environ;
@@ -47,9 +48,11 @@ std::string TSystemShutdownProbe::AskSystemState() const {
     OrvaneLogger()->LastError("Cannot ask systemd for the system state", errno);
     return "";
   }
+  TFileHandle LReadEnd(LPipe[0]);
+  TFileHandle LWriteEnd(LPipe[1]);
   posix_spawn_file_actions_t LActions;
   posix_spawn_file_actions_init(&LActions);
-  posix_spawn_file_actions_adddup2(&LActions, LPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&LActions, LWriteEnd.Get(), STDOUT_FILENO);
   posix_spawnattr_t LAttributes;
   posix_spawnattr_init(&LAttributes);
   // The child must not inherit the agent's blocked SIGINT and SIGTERM.
@@ -64,9 +67,9 @@ std::string TSystemShutdownProbe::AskSystemState() const {
   const int LSpawned = posix_spawnp(&LChild, LProgram.c_str(), &LActions, &LAttributes, LArguments, environ);
   posix_spawn_file_actions_destroy(&LActions);
   posix_spawnattr_destroy(&LAttributes);
-  close(LPipe[1]);
+  // Only the child writes: its end of the pipe is what tells us it is done.
+  LWriteEnd.Reset();
   if (LSpawned != 0) {
-    close(LPipe[0]);
     OrvaneLogger()->LastError("Cannot run " + FSystemctl, LSpawned);
     return "";
   }
@@ -78,12 +81,12 @@ std::string TSystemShutdownProbe::AskSystemState() const {
     const auto LLeft =
         std::chrono::duration_cast<std::chrono::milliseconds>(LDeadline - Clock().RealMonotonic()).count();
     if (LLeft <= 0) break;
-    pollfd LFd{LPipe[0], POLLIN, 0};
+    pollfd LFd{LReadEnd.Get(), POLLIN, 0};
     const int LReady = poll(&LFd, 1, static_cast<int>(LLeft));
     if (LReady < 0 && errno == EINTR) continue;
     if (LReady <= 0) break;
     char LBuffer[256];
-    const ssize_t LRead = read(LPipe[0], LBuffer, sizeof(LBuffer));
+    const ssize_t LRead = read(LReadEnd.Get(), LBuffer, sizeof(LBuffer));
     if (LRead < 0 && errno == EINTR) continue;
     if (LRead <= 0) {
       LComplete = true;
@@ -91,7 +94,7 @@ std::string TSystemShutdownProbe::AskSystemState() const {
       LOutput.append(LBuffer, static_cast<std::size_t>(LRead));
     }
   }
-  close(LPipe[0]);
+  LReadEnd.Reset();
   if (!LComplete) {
     OrvaneLogger()->Warning("%s did not answer in time", {FSystemctl});
     kill(LChild, SIGKILL);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "OrvaneCore/Platform/FileHandle.h"
 #include "OrvaneCore/Time/Clock.h"
 
 namespace Orvane {
@@ -19,20 +20,6 @@ namespace Orvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-class TSocketHandle {
-public:
-  explicit TSocketHandle(int AFd) : FFd(AFd) {}
-  ~TSocketHandle() {
-    if (FFd >= 0) close(FFd);
-  }
-  TSocketHandle(const TSocketHandle&) = delete;
-  TSocketHandle& operator=(const TSocketHandle&) = delete;
-  int Get() const { return FFd; }
-
-private:
-  int FFd;
-};
 
 [[noreturn]] void ThrowOSError(const std::string& AText, int AError) {
   throw EOSError(AText + ": " + std::strerror(AError), AError);
@@ -86,8 +73,8 @@ void Connect(int AFd, const std::string& ASocketPath, int ATimeoutMs) {
 std::optional<TControlAnswer> SendOnce(const std::string& ASocketPath, const std::string& ALine, int ATimeoutMs,
                                        TMonoTime ADeadline) {
   const std::string LTimedOut = "The agent did not answer within " + std::to_string(ATimeoutMs) + " ms";
-  TSocketHandle LSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (LSocket.Get() < 0) ThrowOSError("Cannot create a socket", errno);
+  const TFileHandle LSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!LSocket.IsOpen()) ThrowOSError("Cannot create a socket", errno);
   Connect(LSocket.Get(), ASocketPath, std::max(1, MsLeft(ADeadline)));
   const int LFlags = fcntl(LSocket.Get(), F_GETFL);
   if (LFlags < 0 || fcntl(LSocket.Get(), F_SETFL, LFlags | O_NONBLOCK) != 0)

@@ -1,9 +1,7 @@
 #include "Control/ControlServer.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,10 +49,9 @@ TMonoTime MsFromNow(int AMilliseconds) {
   throw EOSError(AText + ": " + std::strerror(LError), LError);
 }
 
-void AnswerOnceAndClose(int AFd, const TControlAnswer& AAnswer) {
+void AnswerOnceAndClose(TFileHandle AFd, const TControlAnswer& AAnswer) {
   const std::string LBytes = EncodeAnswer(AAnswer);
-  [[maybe_unused]] const ssize_t LSent = send(AFd, LBytes.data(), LBytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  close(AFd);
+  [[maybe_unused]] const ssize_t LSent = send(AFd.Get(), LBytes.data(), LBytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 }  // namespace
@@ -62,7 +59,7 @@ void AnswerOnceAndClose(int AFd, const TControlAnswer& AAnswer) {
 // The thread's state; only the server thread touches it.
 struct TControlServer::TLoop {
   struct TClient {
-    int Fd = -1;
+    TFileHandle Fd;
     pid_t Pid = 0;
     std::string Input;
     std::string Output;
@@ -79,31 +76,29 @@ struct TControlServer::TLoop {
   explicit TLoop(TControlServer& AServer) : Server(AServer), Limited(AServer.FLogLimiter) {}
 
   void Run() {
-    std::vector<pollfd> LFds;
+    std::vector<TWakeablePoll::TItem> LItems;
     for (;;) {
-      LFds.clear();
-      LFds.push_back({Server.FWakeFd, POLLIN, 0});
+      LItems.clear();
       const bool LAccepting = RealNow() >= AcceptPausedUntil;
-      LFds.push_back({LAccepting ? Server.FListenFd : -1, POLLIN, 0});
+      LItems.push_back({LAccepting ? Server.FListen.Get() : -1});
       const std::size_t LPolled = Clients.size();
-      for (const TClient& LClient : Clients)
-        LFds.push_back({LClient.Fd, static_cast<short>(LClient.Writing ? POLLOUT : POLLIN), 0});
+      for (const TClient& LClient : Clients) LItems.push_back({LClient.Fd.Get(), LClient.Writing});
 
-      if (poll(LFds.data(), LFds.size(), PollTimeoutMs(LAccepting)) < 0) {
-        if (errno == EINTR) continue;
+      const TWakeablePoll::TWaitResult LResult = Server.FWake->Wait(LItems, PollTimeoutMs(LAccepting));
+      if (LResult == TWakeablePoll::TWaitResult::Failed) {
         OrvaneLogger()->LastError("Control: poll failed; the control channel stops", errno);
         break;
       }
-      if (LFds[0].revents != 0) break;
+      if (LResult == TWakeablePoll::TWaitResult::Woken) break;
       // Clients first: a connection accepted in this round has no poll result yet.
       for (std::size_t I = 0; I < LPolled; ++I) {
-        if (LFds[I + 2].revents == 0) continue;
+        if (!LItems[I + 1].Ready) continue;
         if (Clients[I].Writing)
           Flush(Clients[I]);
         else
           Read(Clients[I]);
       }
-      if (LFds[1].revents != 0) AcceptPending();
+      if (LItems[0].Ready) AcceptPending();
       ExpireDeadlines();
       RemoveClosed();
       Limited.Flush();
@@ -111,7 +106,6 @@ struct TControlServer::TLoop {
     for (TClient& LClient : Clients) {
       // What the socket takes at once still reaches the peer (the answer to "stop", for one).
       if (LClient.Writing) Flush(LClient);
-      if (LClient.Fd >= 0) close(LClient.Fd);
     }
     Clients.clear();
   }
@@ -132,8 +126,8 @@ struct TControlServer::TLoop {
 
   void AcceptPending() {
     for (int I = 0; I < CMaxAcceptsPerRound; ++I) {
-      const int LFd = accept4(Server.FListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (LFd < 0) {
+      TFileHandle LFd(accept4(Server.FListen.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      if (!LFd.IsOpen()) {
         const int LError = errno;
         if (LError == EAGAIN || LError == EWOULDBLOCK) return;
         if (LError == EINTR || LError == ECONNABORTED) continue;
@@ -142,24 +136,23 @@ struct TControlServer::TLoop {
           AcceptPausedUntil = RealNow() + CAcceptPause;
         return;
       }
-      Admit(LFd);
+      Admit(std::move(LFd));
     }
   }
 
-  void Admit(int AFd) {
+  void Admit(TFileHandle AFd) {
     ucred LCred{};
     socklen_t LLength = sizeof(LCred);
-    if (getsockopt(AFd, SOL_SOCKET, SO_PEERCRED, &LCred, &LLength) != 0) {
+    if (getsockopt(AFd.Get(), SOL_SOCKET, SO_PEERCRED, &LCred, &LLength) != 0) {
       Limited.LastError("Control: unreadable peer credentials",
                         "Control: the peer's credentials cannot be read; connection closed", errno);
-      close(AFd);
       return;
     }
     if (LCred.uid != geteuid()) {
       Limited.Warning("Control: connection of another user refused",
                       "Control: refused a connection from user %d (process %d): not the agent's user",
                       {static_cast<long long>(LCred.uid), static_cast<long long>(LCred.pid)});
-      AnswerOnceAndClose(AFd, {false, "permission denied"});
+      AnswerOnceAndClose(std::move(AFd), {false, "permission denied"});
       return;
     }
     RemoveClosed();
@@ -167,12 +160,12 @@ struct TControlServer::TLoop {
       Limited.Warning("Control: connection refused, every slot busy",
                       "Control: refused a connection from process %d: %d connections are being answered",
                       {static_cast<long long>(LCred.pid), static_cast<long long>(Clients.size())});
-      AnswerOnceAndClose(AFd, {false, "the agent is busy: too many control connections are open; try again"});
+      AnswerOnceAndClose(std::move(AFd), {false, "the agent is busy: too many control connections are open; try again"});
       return;
     }
     Limited.IntegerValue("Control: connection", "Control: connection from process", LCred.pid);
     TClient LClient;
-    LClient.Fd = AFd;
+    LClient.Fd = std::move(AFd);
     LClient.Pid = LCred.pid;
     LClient.Deadline = MsFromNow(Server.FLimits.IdleMs);
     Clients.push_back(std::move(LClient));
@@ -185,16 +178,16 @@ struct TControlServer::TLoop {
   // order); false when every connection is being answered.
   bool MakeRoom() {
     for (TClient& LClient : Clients) {
-      if (LClient.Fd < 0 || LClient.Writing) continue;
+      if (!LClient.Fd.IsOpen() || LClient.Writing) continue;
       // Its line may be waiting unread; then it is served instead, and may be done at once.
       Read(LClient);
-      if (LClient.Fd >= 0 && !LClient.Writing) {
+      if (LClient.Fd.IsOpen() && !LClient.Writing) {
         Limited.Warning("Control: idle connection closed for a new one",
                         "Control: %d connections are open; the one of process %d, idle longest, is closed for a new one",
                         {static_cast<long long>(Clients.size()), static_cast<long long>(LClient.Pid)});
         Drop(LClient);
       }
-      if (LClient.Fd < 0) break;
+      if (!LClient.Fd.IsOpen()) break;
     }
     RemoveClosed();
     return Clients.size() < Server.FLimits.MaxClients;
@@ -203,7 +196,7 @@ struct TControlServer::TLoop {
   // Connections are closed where they are found and removed here, once no index into the list is
   // in use any more.
   void RemoveClosed() {
-    std::erase_if(Clients, [](const TClient& AClient) { return AClient.Fd < 0; });
+    std::erase_if(Clients, [](const TClient& AClient) { return !AClient.Fd.IsOpen(); });
   }
 
   // Reads what is there; answers once a line is complete, the peer ended its side, or the line
@@ -211,7 +204,7 @@ struct TControlServer::TLoop {
   void Read(TClient& AClient) {
     char LBuffer[CReadChunk];
     for (;;) {
-      const ssize_t LRead = recv(AClient.Fd, LBuffer, sizeof(LBuffer), 0);
+      const ssize_t LRead = recv(AClient.Fd.Get(), LBuffer, sizeof(LBuffer), 0);
       if (LRead > 0) {
         const std::size_t LOld = AClient.Input.size();
         AClient.Input.append(LBuffer, static_cast<std::size_t>(LRead));
@@ -279,7 +272,7 @@ struct TControlServer::TLoop {
 
   void Flush(TClient& AClient) {
     while (AClient.Sent < AClient.Output.size()) {
-      const ssize_t LSent = send(AClient.Fd, AClient.Output.data() + AClient.Sent,
+      const ssize_t LSent = send(AClient.Fd.Get(), AClient.Output.data() + AClient.Sent,
                                  AClient.Output.size() - AClient.Sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (LSent > 0) {
         AClient.Sent += static_cast<std::size_t>(LSent);
@@ -298,7 +291,7 @@ struct TControlServer::TLoop {
   void ExpireDeadlines() {
     const TMonoTime LNow = RealNow();
     for (TClient& LClient : Clients) {
-      if (LClient.Fd < 0 || LClient.Deadline > LNow) continue;
+      if (!LClient.Fd.IsOpen() || LClient.Deadline > LNow) continue;
       if (LClient.Writing) {
         Limited.Warning("Control: answer not taken", "Control: process %d did not take its answer within %d ms; connection closed",
                         {static_cast<long long>(LClient.Pid), Server.FLimits.WriteMs});
@@ -307,16 +300,13 @@ struct TControlServer::TLoop {
       }
       // The line may have arrived while the handler served someone else: read before giving up.
       Read(LClient);
-      if (LClient.Fd < 0 || LClient.Writing) continue;
+      if (!LClient.Fd.IsOpen() || LClient.Writing) continue;
       Limited.IntegerValue("Control: idle connection closed", "Control: idle connection closed, process", LClient.Pid);
       Drop(LClient);
     }
   }
 
-  static void Drop(TClient& AClient) {
-    close(AClient.Fd);
-    AClient.Fd = -1;
-  }
+  static void Drop(TClient& AClient) { AClient.Fd.Reset(); }
 };
 
 TControlServer::TControlServer(std::string ASocketPath, THandler AHandler, TControlServerLimits ALimits,
@@ -328,28 +318,27 @@ TControlServer::~TControlServer() {
 }
 
 void TControlServer::Start() {
-  if (FThread.joinable() || FListenFd >= 0) throw EInvalidOperation("The control channel is already started");
+  if (FThread.joinable() || FListen.IsOpen()) throw EInvalidOperation("The control channel is already started");
   const sockaddr_un LAddress = ControlSocketAddress(FSocketPath);
   RemoveStaleSocket();
   bool LBound = false;
   try {
-    FListenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (FListenFd < 0) ThrowOSError("Cannot create the control socket");
+    FListen.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!FListen.IsOpen()) ThrowOSError("Cannot create the control socket");
     // The mode of the socket's inode becomes the file's at bind, so the file is never open to
     // others, not even for a moment; the chmod afterwards makes sure of it.
-    if (fchmod(FListenFd, 0600) != 0) ThrowOSError("Cannot set the mode of the control socket");
-    if (bind(FListenFd, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) != 0)
+    if (fchmod(FListen.Get(), 0600) != 0) ThrowOSError("Cannot set the mode of the control socket");
+    if (bind(FListen.Get(), reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) != 0)
       ThrowOSError("Cannot bind the control socket " + FSocketPath);
     LBound = true;
     struct stat LStat {};
     if (chmod(FSocketPath.c_str(), 0600) != 0 || lstat(FSocketPath.c_str(), &LStat) != 0)
       ThrowOSError("Cannot restrict the control socket " + FSocketPath + " to its owner");
-    FSocketDevice = LStat.st_dev;
-    FSocketInode = LStat.st_ino;
-    if (listen(FListenFd, CListenBacklog) != 0)
+    FSocketDevice = static_cast<uint64_t>(LStat.st_dev);
+    FSocketInode = static_cast<uint64_t>(LStat.st_ino);
+    if (listen(FListen.Get(), CListenBacklog) != 0)
       ThrowOSError("Cannot listen on the control socket " + FSocketPath);
-    FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (FWakeFd < 0) ThrowOSError("Cannot create the control channel's wake-up event");
+    FWake.emplace();
     // A plain thread, unknown to the clock: it blocks in poll(), which a manual clock cannot see,
     // and its deadlines are real time anyway.
     FThread = std::thread([this] {
@@ -365,27 +354,22 @@ void TControlServer::Start() {
 }
 
 void TControlServer::Stop() {
-  if (FWakeFd >= 0) {
-    const uint64_t LOne = 1;
-    [[maybe_unused]] const ssize_t LWritten = write(FWakeFd, &LOne, sizeof(LOne));
-  }
+  if (FWake) FWake->Wake();
   if (FThread.get_id() == std::this_thread::get_id()) return;  // from the handler: the owner joins later
   if (FThread.joinable()) FThread.join();
-  if (FListenFd >= 0) {
+  if (FListen.IsOpen()) {
     // Removed only while it is still ours: a later agent may have replaced a socket file we lost.
     struct stat LStat {};
-    if (lstat(FSocketPath.c_str(), &LStat) == 0 && LStat.st_dev == FSocketDevice &&
-        LStat.st_ino == FSocketInode)
+    if (lstat(FSocketPath.c_str(), &LStat) == 0 && static_cast<uint64_t>(LStat.st_dev) == FSocketDevice &&
+        static_cast<uint64_t>(LStat.st_ino) == FSocketInode)
       unlink(FSocketPath.c_str());
   }
   CloseHandles();
 }
 
 void TControlServer::CloseHandles() {
-  if (FListenFd >= 0) close(FListenFd);
-  if (FWakeFd >= 0) close(FWakeFd);
-  FListenFd = -1;
-  FWakeFd = -1;
+  FListen.Reset();
+  FWake.reset();
 }
 
 void TControlServer::RemoveStaleSocket() {
@@ -398,12 +382,12 @@ void TControlServer::RemoveStaleSocket() {
     throw EFileError("The control socket path " + FSocketPath +
                      " is taken by something that is not a socket");
   // A socket file outlives its agent; whether anyone still listens tells a dead agent's from a live one's.
-  const int LProbe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (LProbe < 0) ThrowOSError("Cannot create a socket");
+  TFileHandle LProbe(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!LProbe.IsOpen()) ThrowOSError("Cannot create a socket");
   const sockaddr_un LAddress = ControlSocketAddress(FSocketPath);
-  const int LResult = connect(LProbe, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress));
+  const int LResult = connect(LProbe.Get(), reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress));
   const int LError = errno;
-  close(LProbe);
+  LProbe.Reset();
   // A full backlog (EAGAIN) means someone listens as well.
   if (LResult == 0 || LError == EAGAIN)
     throw EInvalidOperation("Another tessra-agent listens on the control socket " + FSocketPath);

@@ -1,14 +1,16 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "Control/ControlProtocol.h"
 #include "OrvaneCore/Logging/LogLimiter.h"
+#include "OrvaneCore/Platform/FileHandle.h"
+#include "WakeablePoll.h"
 
 namespace Orvane {
 
@@ -65,10 +67,10 @@ private:
   TLogLimiter& FLogLimiter;
   // Set by Start before the thread exists and cleared by Stop after it is joined, so the thread
   // reads them without a lock.
-  int FListenFd = -1;
-  int FWakeFd = -1;
-  dev_t FSocketDevice = 0;  // identity of our socket file, so Stop never removes a successor's
-  ino_t FSocketInode = 0;
+  TFileHandle FListen;
+  std::optional<TWakeablePoll> FWake;
+  uint64_t FSocketDevice = 0;  // identity of our socket file, so Stop never removes a successor's
+  uint64_t FSocketInode = 0;
   std::thread FThread;
 };
 

@@ -1,16 +1,12 @@
 #include "Tasks/DpkgStatusReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <system_error>
 #include <utility>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/FileReader.h"
 
 namespace Orvane {
 
@@ -21,32 +17,9 @@ namespace {
 }
 
 std::string ReadFileText(const std::string& AFileName) {
-  const int LFile = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (LFile < 0) RaiseReadError(AFileName, errno);
   std::string LText;
-  int LError = 0;
-  struct stat LStat {};
-  if (fstat(LFile, &LStat) != 0)
-    LError = errno;
-  else if (!S_ISREG(LStat.st_mode))
-    LError = S_ISDIR(LStat.st_mode) ? EISDIR : EINVAL;
-  else {
-    // The size is a hint only: the package manager may rewrite the file while we read it.
-    LText.reserve(static_cast<std::size_t>(LStat.st_size));
-    char LBuffer[65536];
-    for (;;) {
-      const ssize_t LRead = read(LFile, LBuffer, sizeof(LBuffer));
-      if (LRead < 0) {
-        if (errno == EINTR) continue;
-        LError = errno;
-        break;
-      }
-      if (LRead == 0) break;
-      LText.append(LBuffer, static_cast<std::size_t>(LRead));
-    }
-  }
-  close(LFile);
-  if (LError != 0) RaiseReadError(AFileName, LError);
+  if (const TFileResult LRead = ReadWholeFile(AFileName, LText, {.RegularOnly = true}); !LRead.Done())
+    RaiseReadError(AFileName, LRead.ErrorCode);
   return LText;
 }
 

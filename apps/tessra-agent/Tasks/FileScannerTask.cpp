@@ -19,6 +19,7 @@
 #include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/FileHandle.h"
 #include "OrvaneCore/Time/DateTime.h"
 
 namespace Orvane {
@@ -133,13 +134,14 @@ void TFileWalker::Tick() {
 bool TFileWalker::ScanDirectory(const std::string& ADir, bool AFollowLink, std::vector<std::string>& ASubDirs,
                                 int& AErrorCode) {
   // A directory swapped for a link since it was seen is not entered.
-  const int LFile = open(ADir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (AFollowLink ? 0 : O_NOFOLLOW));
-  DIR* LDir = LFile < 0 ? nullptr : fdopendir(LFile);
+  TFileHandle LFile(open(ADir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (AFollowLink ? 0 : O_NOFOLLOW)));
+  DIR* LDir = LFile.IsOpen() ? fdopendir(LFile.Get()) : nullptr;
   if (!LDir) {
     AErrorCode = errno;
-    if (LFile >= 0) close(LFile);
     return false;
   }
+  // The stream owns the descriptor now.
+  LFile.Release();
   TDirCloser LCloser(LDir);
   std::vector<std::string> LNames;
   for (;;) {

@@ -1,9 +1,6 @@
 #include "Tasks/LoginRecordReader.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utmp.h>
 
 #include <algorithm>
@@ -15,6 +12,7 @@
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/FileReader.h"
 
 namespace Orvane {
 
@@ -44,32 +42,6 @@ std::string AddressText(const int32_t (&AAddress)[4]) {
   return LText;
 }
 
-// Reads up to ABytes into ABuffer; fewer only at the end of the file.
-std::size_t ReadFully(int AFile, char* ABuffer, std::size_t ABytes, const std::string& AFileName) {
-  std::size_t LDone = 0;
-  while (LDone < ABytes) {
-    const ssize_t LRead = read(AFile, ABuffer + LDone, ABytes - LDone);
-    if (LRead < 0) {
-      if (errno == EINTR) continue;
-      RaiseReadError(AFileName, errno);
-    }
-    if (LRead == 0) break;
-    LDone += static_cast<std::size_t>(LRead);
-  }
-  return LDone;
-}
-
-class TFileCloser {
-public:
-  explicit TFileCloser(int AFile) : FFile(AFile) {}
-  ~TFileCloser() { close(FFile); }
-  TFileCloser(const TFileCloser&) = delete;
-  TFileCloser& operator=(const TFileCloser&) = delete;
-
-private:
-  int FFile;
-};
-
 }  // namespace
 
 TLoginRecordReader::TLoginRecordReader(std::string AFileName) : FFileName(std::move(AFileName)) {}
@@ -78,14 +50,11 @@ bool TLoginRecordReader::Read(const TContinueCheck& ACanContinue) {
   FLastLogin = TLoginRecord{};
   FRecordCount = FLoginCount = FUnknownCount = 0;
 
-  const int LFile = open(FFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (LFile < 0) RaiseReadError(FFileName, errno);
-  TFileCloser LCloser(LFile);
-  struct stat LStat {};
-  if (fstat(LFile, &LStat) != 0) RaiseReadError(FFileName, errno);
-  if (!S_ISREG(LStat.st_mode)) RaiseReadError(FFileName, S_ISDIR(LStat.st_mode) ? EISDIR : EINVAL);
+  TFileReader LFile;
+  if (const TFileResult LOpened = LFile.Open(FFileName, {.RegularOnly = true}); !LOpened.Done())
+    RaiseReadError(FFileName, LOpened.ErrorCode);
   // Only what was there when we looked: a logon appended meanwhile belongs to the next run.
-  const std::size_t LSize = static_cast<std::size_t>(LStat.st_size);
+  const std::size_t LSize = static_cast<std::size_t>(LFile.Size());
   if (LSize % CRecordSize != 0)
     throw EFileError(FFileName + " does not end on a record boundary: " + std::to_string(LSize) +
                      " bytes, records of " + std::to_string(CRecordSize) + " bytes");
@@ -96,7 +65,9 @@ bool TLoginRecordReader::Read(const TContinueCheck& ACanContinue) {
   while (LLeft > 0) {
     if (FRecordCount > 0 && ACanContinue && !ACanContinue()) return false;
     const std::size_t LWanted = std::min(LLeft, LChunk.size() * CRecordSize);
-    const std::size_t LGot = ReadFully(LFile, reinterpret_cast<char*>(LChunk.data()), LWanted, FFileName);
+    std::size_t LGot = 0;
+    if (const TFileResult LRead = LFile.Read({reinterpret_cast<char*>(LChunk.data()), LWanted}, LGot); !LRead.Done())
+      RaiseReadError(FFileName, LRead.ErrorCode);
     // Shortened while we read (rotated by copy and truncate): a part record is no record.
     if (LGot % CRecordSize != 0)
       throw EFileError(FFileName + " ends inside a record: it was shortened while it was read");

@@ -19,6 +19,7 @@
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Platform/FileReader.h"
 #include "OrvaneCore/Platform/Mutex.h"
 
 namespace Orvane {
@@ -112,36 +113,6 @@ std::string OSErrorText(int AErrorCode) {
 // A logged file is read only up to this size: the log holds configuration and state files, not
 // payloads.
 constexpr size_t CMaxLoggedFileSize = 64 * 1024;
-
-// Reads the start of a file; false (and errno in AErrorCode) when it cannot be read.
-bool ReadFileStart(const std::string& AFileName, std::string& AContent, bool& ATruncated, int& AErrorCode) {
-  int LFile = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (LFile < 0) {
-    AErrorCode = errno;
-    return false;
-  }
-  // One byte beyond the bound tells whether the file goes on.
-  std::string LBuffer(CMaxLoggedFileSize + 1, '\0');
-  size_t LRead = 0;
-  bool LOk = true;
-  while (LRead < LBuffer.size()) {
-    ssize_t LCount = ::read(LFile, LBuffer.data() + LRead, LBuffer.size() - LRead);
-    if (LCount < 0) {
-      if (errno == EINTR) continue;
-      AErrorCode = errno;
-      LOk = false;
-      break;
-    }
-    if (LCount == 0) break;
-    LRead += static_cast<size_t>(LCount);
-  }
-  ::close(LFile);
-  if (!LOk) return false;
-  ATruncated = LRead > CMaxLoggedFileSize;
-  LBuffer.resize(std::min(LRead, CMaxLoggedFileSize));
-  AContent = std::move(LBuffer);
-  return true;
-}
 
 // Group nesting of the calling thread. Plain values only: threads may log while their thread-local
 // objects are being destroyed.
@@ -273,16 +244,14 @@ public:
 
   void FileContentValue(std::string_view AName, const std::string& AFileName) override {
     Value(AName, [&](TLogEntry& AEntry, bool) {
-      bool LTruncated = false;
-      int LErrorCode = 0;
-      if (ReadFileStart(AFileName, AEntry.Value, LTruncated, LErrorCode)) {
-        if (LTruncated) {
-          AEntry.Value +=
-              "\n(" + AFileName + " goes on beyond " + std::to_string(CMaxLoggedFileSize) + " bytes)";
-        }
-      } else {
-        AEntry.ErrorCode = LErrorCode;
-        AEntry.Value = "(" + AFileName + " cannot be read: " + OSErrorText(LErrorCode) + ")";
+      // One byte beyond the bound tells whether the file goes on.
+      const TFileResult LRead = ReadWholeFile(AFileName, AEntry.Value, {}, CMaxLoggedFileSize + 1);
+      if (!LRead.Done()) {
+        AEntry.ErrorCode = LRead.ErrorCode;
+        AEntry.Value = "(" + AFileName + " cannot be read: " + OSErrorText(LRead.ErrorCode) + ")";
+      } else if (AEntry.Value.size() > CMaxLoggedFileSize) {
+        AEntry.Value.resize(CMaxLoggedFileSize);
+        AEntry.Value += "\n(" + AFileName + " goes on beyond " + std::to_string(CMaxLoggedFileSize) + " bytes)";
       }
     });
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/FileHandle.h"
 #include "OrvaneCore/Platform/Paths.h"
 
 namespace Orvane {
@@ -147,10 +148,9 @@ void PrepareLogFile(const std::string& AFileName) {
   const std::string LFolder = std::filesystem::path(AFileName).parent_path().string();
   // A folder that cannot be made is reported by the sink's own open.
   if (!LFolder.empty()) (void)ForceDirectories(LFolder, CLogFolderMode);
-  int LFile = ::open(AFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, CLogFileMode);
-  if (LFile < 0) return;  // the sink's own open reports the failure
-  (void)::fchmod(LFile, CLogFileMode);
-  ::close(LFile);
+  const TFileHandle LFile(::open(AFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, CLogFileMode));
+  if (!LFile.IsOpen()) return;  // the sink's own open reports the failure
+  (void)::fchmod(LFile.Get(), CLogFileMode);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Platform/FileHandle.h"
+#include "OrvaneCore/Platform/FileReader.h"
 #include "OrvaneCore/Platform/Guid.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Platform/SafeFiles.h"
@@ -39,30 +40,21 @@ std::string DirectoryOf(const std::string& AFileName) {
 // Whether AName in ADirectory is a regular file holding exactly AContent. Never follows a link at
 // the name, and never blocks on a FIFO planted there.
 bool HoldsContent(const TFileHandle& ADirectory, const std::string& AName, std::string_view AContent) {
-  TFileHandle LFile(::openat(ADirectory.Get(), AName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (LFile.Get() < 0) return false;
-  struct stat LStat {};
-  if (::fstat(LFile.Get(), &LStat) != 0 || !S_ISREG(LStat.st_mode)) return false;
-  if (static_cast<uint64_t>(LStat.st_size) != AContent.size()) return false;
-  std::string LBuffer(std::min(CCompareChunk, AContent.size()), '\0');
+  TFileReader LFile;
+  if (!LFile.OpenIn(ADirectory, AName, AName, {.NoFollow = true, .RegularOnly = true}).Done() ||
+      LFile.Size() != AContent.size())
+    return false;
+  // One byte more than the content tells a file that grew since it was opened.
+  std::string LBuffer(std::min(CCompareChunk, AContent.size()) + 1, '\0');
   std::size_t LCompared = 0;
-  while (LCompared < AContent.size()) {
-    const std::size_t LWanted = std::min(LBuffer.size(), AContent.size() - LCompared);
-    const ssize_t LRead = ::read(LFile.Get(), LBuffer.data(), LWanted);
-    if (LRead < 0 && errno == EINTR) continue;
-    if (LRead <= 0) return false;
-    if (AContent.compare(LCompared, static_cast<std::size_t>(LRead), LBuffer.data(),
-                         static_cast<std::size_t>(LRead)) != 0)
-      return false;
-    LCompared += static_cast<std::size_t>(LRead);
+  for (;;) {
+    const std::size_t LWanted = std::min(LBuffer.size(), AContent.size() - LCompared + 1);
+    std::size_t LRead = 0;
+    if (!LFile.Read(std::span<char>(LBuffer.data(), LWanted), LRead).Done()) return false;
+    if (AContent.substr(LCompared, LRead) != std::string_view(LBuffer.data(), LRead)) return false;
+    LCompared += LRead;
+    if (LRead < LWanted) return LCompared == AContent.size();
   }
-  // The file may have grown since fstat.
-  char LExtra;
-  ssize_t LRead;
-  do {
-    LRead = ::read(LFile.Get(), &LExtra, 1);
-  } while (LRead < 0 && errno == EINTR);
-  return LRead == 0;
 }
 
 void WriteAll(int AFd, std::string_view AContent, const std::string& AFileName) {
@@ -139,9 +131,8 @@ bool TAtomicFile::SaveBelow(const std::string& ABase, const std::string& ARelati
   const TRelativeFileName LName = SplitRelativeFileName(ARelativeFile);
   if (LName.Name.empty()) throw EArgumentException("Cannot save \"" + LFileName + "\": not a file name");
   TFileHandle LDirectory;
-  int LErrno = 0;
-  const TFileResult LOpened = OpenDirectoryBelow(ABase, LName.Dir, true, LDirectory, LErrno);
-  if (!LOpened.Done()) throw EOSError("Cannot save \"" + LFileName + "\": " + LOpened.Error, LErrno);
+  const TFileResult LOpened = OpenDirectoryBelow(ABase, LName.Dir, true, LDirectory);
+  if (!LOpened.Done()) throw EOSError("Cannot save \"" + LFileName + "\": " + LOpened.Error, LOpened.ErrorCode);
   return SaveIn(LDirectory, LName.Name, LFileName, AContent);
 }
 

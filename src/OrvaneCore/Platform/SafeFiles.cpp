@@ -12,6 +12,7 @@
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Platform/FileHandle.h"
+#include "OrvaneCore/Platform/FileReader.h"
 #include "OrvaneCore/Platform/Paths.h"
 
 namespace Orvane {
@@ -28,31 +29,13 @@ std::string FullPath(const std::string& ABase, const std::string& ARelative) {
   return ARelative.empty() ? ABase : IncludeTrailingPathDelimiter(ABase) + ARelative;
 }
 
-TFileResult Failure(TStatus AStatus, const std::string& APath, const std::string& AReason) {
-  return {AStatus, APath + ": " + AReason};
-}
-
-TFileResult ErrnoFailure(const std::string& APath, int AErrno) {
-  return Failure(AErrno == ENOENT ? TStatus::Missing : TStatus::Failed, APath,
-                 std::system_category().message(AErrno));
-}
-
-TFileResult LinkRefused(const std::string& APath) {
-  return Failure(TStatus::SymbolicLink, APath, "a symbolic link, which is not followed");
+TFileResult Failure(TStatus AStatus, const std::string& APath, const std::string& AReason, int AErrno) {
+  return {AStatus, APath + ": " + AReason, AErrno};
 }
 
 bool IsLink(int ADir, const std::string& AName) {
   struct stat LStat {};
   return ::fstatat(ADir, AName.c_str(), &LStat, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(LStat.st_mode);
-}
-
-// Why opening AName in ADir failed (errno AErrno): a link there is named as such.
-TFileResult OpenFailure(int ADir, const std::string& AName, const std::string& APath, int& AErrno) {
-  if (IsLink(ADir, AName)) {
-    AErrno = ELOOP;
-    return LinkRefused(APath);
-  }
-  return ErrnoFailure(APath, AErrno);
 }
 
 // The names of ARelative; false for a path that does not stay below its base.
@@ -80,19 +63,13 @@ TFileResult OpenFileIn(const TFileHandle& ADir, const std::string& AName, const 
     // Exclusive first, so that only a file made here gets its mode set.
     LFile.Reset(::openat(ADir.Get(), AName.c_str(), LFlags | O_CREAT | O_EXCL, CFileMode));
     if (LFile.IsOpen() && ::fchmod(LFile.Get(), CFileMode) != 0) return ErrnoFailure(APath, errno);
-    if (!LFile.IsOpen() && errno != EEXIST) {
-      int LErrno = errno;
-      return OpenFailure(ADir.Get(), AName, APath, LErrno);
-    }
+    if (!LFile.IsOpen() && errno != EEXIST) return OpenFailure(ADir.Get(), AName, APath, errno);
   }
   if (!LFile.IsOpen()) LFile.Reset(::openat(ADir.Get(), AName.c_str(), LFlags));
-  if (!LFile.IsOpen()) {
-    int LErrno = errno;
-    return OpenFailure(ADir.Get(), AName, APath, LErrno);
-  }
+  if (!LFile.IsOpen()) return OpenFailure(ADir.Get(), AName, APath, errno);
   struct stat LStat {};
   if (::fstat(LFile.Get(), &LStat) != 0) return ErrnoFailure(APath, errno);
-  if (!S_ISREG(LStat.st_mode)) return Failure(TStatus::Failed, APath, "not a regular file");
+  if (!S_ISREG(LStat.st_mode)) return Failure(TStatus::Failed, APath, "not a regular file", EINVAL);
   AFile = std::move(LFile);
   return {};
 }
@@ -101,13 +78,22 @@ TFileResult OpenFileIn(const TFileHandle& ADir, const std::string& AName, const 
 TFileResult OpenParent(const std::string& ABase, const std::string& ARelativeFile, bool ACreate,
                        TFileHandle& ADir, std::string& AName) {
   const TRelativeFileName LName = SplitRelativeFileName(ARelativeFile);
-  if (LName.Name.empty()) return Failure(TStatus::Failed, FullPath(ABase, ARelativeFile), "not a file name");
-  int LErrno = 0;
+  if (LName.Name.empty()) return Failure(TStatus::Failed, FullPath(ABase, ARelativeFile), "not a file name", EINVAL);
   AName = LName.Name;
-  return OpenDirectoryBelow(ABase, LName.Dir, ACreate, ADir, LErrno);
+  return OpenDirectoryBelow(ABase, LName.Dir, ACreate, ADir);
 }
 
 }  // namespace
+
+TFileResult ErrnoFailure(const std::string& APath, int AErrno) {
+  return Failure(AErrno == ENOENT ? TStatus::Missing : TStatus::Failed, APath,
+                 std::system_category().message(AErrno), AErrno);
+}
+
+TFileResult OpenFailure(int ADir, const std::string& AName, const std::string& APath, int AErrno) {
+  if (IsLink(ADir, AName)) return Failure(TStatus::SymbolicLink, APath, "a symbolic link, which is not followed", ELOOP);
+  return ErrnoFailure(APath, AErrno);
+}
 
 std::string JoinRelativePath(const std::string& ARelativeDir, const std::string& AName) {
   return ARelativeDir.empty() ? AName : IncludeTrailingPathDelimiter(ARelativeDir) + AName;
@@ -120,19 +106,13 @@ TRelativeFileName SplitRelativeFileName(const std::string& ARelativePath) {
 }
 
 TFileResult OpenDirectoryBelow(const std::string& ABase, const std::string& ARelativeDir, bool ACreate,
-                               TFileHandle& ADir, int& AErrno) {
-  AErrno = 0;
+                               TFileHandle& ADir) {
   std::vector<std::string> LParts;
-  if (ABase.empty() || !SplitComponents(ARelativeDir, LParts)) {
-    AErrno = EINVAL;
-    return Failure(TStatus::Failed, FullPath(ABase, ARelativeDir), "not a path below the directory");
-  }
+  if (ABase.empty() || !SplitComponents(ARelativeDir, LParts))
+    return Failure(TStatus::Failed, FullPath(ABase, ARelativeDir), "not a path below the directory", EINVAL);
   // The base is trusted as it is, a link to it included.
   TFileHandle LDir(::open(ABase.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!LDir.IsOpen()) {
-    AErrno = errno;
-    return ErrnoFailure(ABase, AErrno);
-  }
+  if (!LDir.IsOpen()) return ErrnoFailure(ABase, errno);
   std::string LSoFar;
   for (const std::string& LPart : LParts) {
     LSoFar = JoinRelativePath(LSoFar, LPart);
@@ -141,18 +121,13 @@ TFileResult OpenDirectoryBelow(const std::string& ABase, const std::string& ARel
       if (::mkdirat(LDir.Get(), LPart.c_str(), CDirectoryMode) == 0) {
         LNext.Reset(::openat(LDir.Get(), LPart.c_str(), CDirectoryFlags));
         // The umask may have taken bits away; the mode is exactly owner-only.
-        if (LNext.IsOpen() && ::fchmod(LNext.Get(), CDirectoryMode) != 0) {
-          AErrno = errno;
-          return ErrnoFailure(FullPath(ABase, LSoFar), AErrno);
-        }
+        if (LNext.IsOpen() && ::fchmod(LNext.Get(), CDirectoryMode) != 0)
+          return ErrnoFailure(FullPath(ABase, LSoFar), errno);
       } else if (errno == EEXIST) {
         LNext.Reset(::openat(LDir.Get(), LPart.c_str(), CDirectoryFlags));
       }
     }
-    if (!LNext.IsOpen()) {
-      AErrno = errno;
-      return OpenFailure(LDir.Get(), LPart, FullPath(ABase, LSoFar), AErrno);
-    }
+    if (!LNext.IsOpen()) return OpenFailure(LDir.Get(), LPart, FullPath(ABase, LSoFar), errno);
     LDir = std::move(LNext);
   }
   ADir = std::move(LDir);
@@ -161,8 +136,7 @@ TFileResult OpenDirectoryBelow(const std::string& ABase, const std::string& ARel
 
 TFileResult MakeOwnerDirectories(const std::string& ABase, const std::string& ARelativeDir) {
   TFileHandle LDir;
-  int LErrno = 0;
-  return OpenDirectoryBelow(ABase, ARelativeDir, true, LDir, LErrno);
+  return OpenDirectoryBelow(ABase, ARelativeDir, true, LDir);
 }
 
 TFileResult AppendToFile(const std::string& ABase, const std::string& ARelativeFile, std::string_view AText,
@@ -199,21 +173,11 @@ TFileResult ReadWholeFile(const std::string& ABase, const std::string& ARelative
   TFileHandle LDir;
   std::string LName;
   if (TFileResult LResult = OpenParent(ABase, ARelativeFile, false, LDir, LName); !LResult.Done()) return LResult;
-  const std::string LPath = FullPath(ABase, ARelativeFile);
-  TFileHandle LFile;
-  if (TFileResult LResult = OpenFileIn(LDir, LName, LPath, O_RDONLY, false, LFile); !LResult.Done())
+  TFileReader LReader;
+  if (TFileResult LResult = LReader.OpenIn(LDir, LName, FullPath(ABase, ARelativeFile), {true, true});
+      !LResult.Done())
     return LResult;
-  char LBuffer[16 * 1024];
-  for (;;) {
-    const ssize_t LCount = ::read(LFile.Get(), LBuffer, sizeof(LBuffer));
-    if (LCount < 0) {
-      if (errno == EINTR) continue;
-      return ErrnoFailure(LPath, errno);
-    }
-    if (LCount == 0) break;
-    AContent.append(LBuffer, static_cast<std::size_t>(LCount));
-  }
-  return {};
+  return LReader.ReadAll(AContent);
 }
 
 TFileResult ReplaceFile(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent) {
@@ -224,7 +188,7 @@ TFileResult ReplaceFile(const std::string& ABase, const std::string& ARelativeFi
     const TStatus LStatus = E.ErrorCode() == ELOOP    ? TStatus::SymbolicLink
                             : E.ErrorCode() == ENOENT ? TStatus::Missing
                                                       : TStatus::Failed;
-    return {LStatus, E.what()};
+    return {LStatus, E.what(), E.ErrorCode()};
   } catch (const std::exception& E) {
     return {TStatus::Failed, E.what()};
   }
@@ -234,8 +198,7 @@ TFileResult ListDirectory(const std::string& ABase, const std::string& ARelative
                           std::vector<TDirectoryEntry>& AEntries) {
   AEntries.clear();
   TFileHandle LDir;
-  int LErrno = 0;
-  if (TFileResult LResult = OpenDirectoryBelow(ABase, ARelativeDir, false, LDir, LErrno); !LResult.Done())
+  if (TFileResult LResult = OpenDirectoryBelow(ABase, ARelativeDir, false, LDir); !LResult.Done())
     return LResult;
   const std::string LPath = FullPath(ABase, ARelativeDir);
   // The stream takes the descriptor over and closes it.

@@ -31,6 +31,7 @@ struct TFileResult {
   };
   TStatus Status = TStatus::Done;
   std::string Error;  // for the log; empty when done
+  int ErrorCode = 0;  // the system's code of the failure (ELOOP for a refused link); 0 when done
 
   bool Done() const { return Status == TStatus::Done; }
 };

@@ -1,9 +1,5 @@
 #include "OrvaneCore/Xml/XmlSerializer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <pugixml.hpp>
@@ -13,6 +9,7 @@
 
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
+#include "OrvaneCore/Platform/FileReader.h"
 
 namespace Orvane {
 
@@ -179,29 +176,6 @@ private:
   const bool FRepair;
 };
 
-std::string ReadWholeFile(const std::string& AFileName) {
-  const int LFd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (LFd < 0) {
-    const int LError = errno;
-    throw EXmlReadError("Cannot read \"" + AFileName + "\": " + std::system_category().message(LError));
-  }
-  std::string LContent;
-  char LBuffer[64 * 1024];
-  for (;;) {
-    const ssize_t LRead = ::read(LFd, LBuffer, sizeof LBuffer);
-    if (LRead < 0 && errno == EINTR) continue;
-    if (LRead < 0) {
-      const int LError = errno;
-      ::close(LFd);
-      throw EXmlReadError("Cannot read \"" + AFileName + "\": " + std::system_category().message(LError));
-    }
-    if (LRead == 0) break;
-    LContent.append(LBuffer, static_cast<std::size_t>(LRead));
-  }
-  ::close(LFd);
-  return LContent;
-}
-
 struct TStringWriter final : pugi::xml_writer {
   std::string Text;
   void write(const void* AData, size_t ASize) override {
@@ -366,7 +340,9 @@ bool TXmlSerializer::SaveToFile(const std::string& AFileName) const {
 }
 
 void TXmlSerializer::LoadFromFile(const std::string& AFileName) {
-  const std::string LContent = ReadWholeFile(AFileName);
+  std::string LContent;
+  if (const TFileResult LRead = ReadWholeFile(AFileName, LContent); !LRead.Done())
+    throw EXmlReadError("Cannot read \"" + AFileName + "\": " + std::system_category().message(LRead.ErrorCode));
   FState->Parse(LContent.data(), LContent.size(), "\"" + AFileName + "\"");
 }
 

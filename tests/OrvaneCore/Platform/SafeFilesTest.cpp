@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "OrvaneCore/Platform/FileReader.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Platform/SafeFiles.h"
 #include "Support/TempDir.h"
@@ -129,6 +130,38 @@ TEST_F(SafeFilesTest, AppendReadListAndRotate) {
   std::sort(LNames.begin(), LNames.end());
   EXPECT_EQ(LNames, (std::vector<std::string>{"reports.log", "reports.log.1"}));
   EXPECT_EQ(ListDirectory(FBase, "missing", LEntries).Status, TStatus::Missing);
+}
+
+// The reader of whole files by their own path: what it refuses when asked, and a bounded read.
+TEST_F(SafeFilesTest, TheFileReaderRefusesALinkOrANonRegularFileOnlyWhenAsked) {
+  const std::string LFile = FVictim + "/file.xml";
+  const std::string LLink = FBase + "/link.xml";
+  fs::create_symlink(LFile, LLink);
+  ::mkfifo((FBase + "/fifo").c_str(), 0600);
+  std::string LContent;
+  const TFileResult LMissing = ReadWholeFile(FBase + "/missing", LContent);
+  EXPECT_EQ(LMissing.Status, TStatus::Missing);
+  EXPECT_EQ(LMissing.ErrorCode, ENOENT);
+  ASSERT_TRUE(ReadWholeFile(LLink, LContent).Done());
+  EXPECT_EQ(LContent, "victim's");
+  const TFileResult LRefused = ReadWholeFile(LLink, LContent, {.NoFollow = true});
+  EXPECT_EQ(LRefused.Status, TStatus::SymbolicLink);
+  EXPECT_EQ(LRefused.ErrorCode, ELOOP);
+  EXPECT_EQ(ReadWholeFile(FBase, LContent, {.RegularOnly = true}).ErrorCode, EISDIR);
+  EXPECT_EQ(ReadWholeFile(FBase + "/fifo", LContent, {.RegularOnly = true}).ErrorCode, EINVAL);  // without blocking
+
+  ASSERT_TRUE(ReadWholeFile(LFile, LContent, {}, 3).Done());
+  EXPECT_EQ(LContent, "vic");
+  // A read beyond the end is short, and the position stays where the last one ended.
+  TFileReader LReader;
+  ASSERT_TRUE(LReader.Open(LFile, {.NoFollow = true, .RegularOnly = true}).Done());
+  EXPECT_EQ(LReader.Size(), 8u);
+  char LBuffer[6];
+  std::size_t LRead = 0;
+  ASSERT_TRUE(LReader.Read(LBuffer, LRead).Done());
+  EXPECT_EQ(std::string(LBuffer, LRead), "victim");
+  ASSERT_TRUE(LReader.Read(LBuffer, LRead).Done());
+  EXPECT_EQ(std::string(LBuffer, LRead), "'s");
 }
 
 }  // namespace
