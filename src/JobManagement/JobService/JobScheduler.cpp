@@ -61,6 +61,7 @@ IEnumerable<TJobPtr> TJobScheduler::GetAffectedJobs(TConditions AAllowedConditio
 int32_t TJobScheduler::UpdateQueue(TConditions AAllowedConditions) {
   IOrvaneLogger* LLogger = OrvaneLogger();
   LLogger->TraceEnter("UpdateQueue", this);
+  TMutexLock LPass(FPassLock);
   // One moment for the whole pass.
   const TDateTime LNow = Now();
   int32_t LCount = 0;

@@ -10,6 +10,7 @@
 #include "OrvaneCore/Base/Enumerable.h"
 #include "OrvaneCore/Base/OrvaneObject.h"
 #include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
+#include "OrvaneCore/Platform/Mutex.h"
 
 namespace Orvane {
 
@@ -18,9 +19,11 @@ namespace Orvane {
 // until the dispatcher resets it, so a job is evaluated once per run. A job whose due time lies in
 // the future is not due yet: it keeps the value and is queued by the first pass at or after it.
 //
-// Threading: the scheduler keeps no state beyond its three collaborators and takes no lock of its
-// own; the job list provider and the queue guard their own state. Two passes may run at once (the
-// main loop and a waiting pass); each walks its own fetched list.
+// Threading: passes run one at a time (FPassLock). The main loop and a waiting pass both pass;
+// side by side, each would walk a list fetched before the other moved a manual job into the queue,
+// and the second would queue that job again once the first copy had left the queue, running it
+// twice. FPassLock comes before the job list's and the queue's locks and is never taken under
+// them; a pass waits on nothing while it holds it.
 class TJobScheduler : public TOrvaneObject, public virtual IJobScheduler {
 public:
   // AJobServant may be nullptr: then no job is held back for a pending reboot or restart.
@@ -31,7 +34,7 @@ public:
   std::string ClassName() const override { return "TJobScheduler"; }
 
   // Failures during the pass are logged, never passed on; the jobs queued before stay queued.
-  int32_t UpdateQueue(TConditions AAllowedConditions) override;
+  int32_t UpdateQueue(TConditions AAllowedConditions) override EXCLUDES(FPassLock);
 
   // The jobs a pass looks at: the fetched job list restricted to AAllowedConditions (that much is
   // handed to the queue's SyncQueue), without running jobs and jobs that are not initialized.
@@ -45,6 +48,7 @@ private:
   const std::shared_ptr<IJobListProvider<>> FJobProvider;
   const std::shared_ptr<IJobQueue<>> FJobQueue;
   const std::shared_ptr<IJobServant> FJobServant;
+  TMutex FPassLock;
 };
 
 }  // namespace Orvane
