@@ -64,7 +64,7 @@ TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOn
           LJob->SetIdentifier("job-" + std::to_string(T) + "-" + std::to_string(I));
           LJob->SetIsManual(I % 2 == 0);
           LJob->SetJobAction(std::make_shared<TScannerJobAction>());
-          if (I == CJobsPerThread - 2) LLastManual = LJob;
+          if (T == 0 && I == CJobsPerThread - 2) LLastManual = LJob;  // one writer thread
           IJobProcessor<>* LProcessor = LPool->RequestProcessor(LJob);
           ASSERT_NE(LProcessor, nullptr);
           LJob->SetExecState(TJobExecState::Running);
