@@ -35,7 +35,7 @@ public:
 // A job list provider of any action class: MockJobListProvider<TScannerJobAction>,
 // MockJobListProvider<TJobAction>, MockJobListProvider<> for the untyped interface.
 template <class T = void>
-class MockJobListProvider : public IJobListProvider<T> {
+class MockJobListProvider : public virtual IJobListProvider<T> {
 public:
   MOCK_METHOD(TNotifyEvent&, GetOnPullRequestReceived, (), (override));
   MOCK_METHOD(TOnNewManualJobEvent&, GetOnManualJobsChanged, (), (override));
@@ -51,21 +51,10 @@ public:
   MOCK_METHOD(void, SaveConditionStorages, (), (override));
 };
 
-// The agent task queue as the host sees it.
-class MockAgentTaskQueue : public IAgentTaskQueue {
+// The agent task queue as the host sees it: the job list's calls come from the provider mock, which
+// shares the queue's one job-list base.
+class MockAgentTaskQueue : public MockJobListProvider<>, public IAgentTaskQueue {
 public:
-  MOCK_METHOD(TNotifyEvent&, GetOnPullRequestReceived, (), (override));
-  MOCK_METHOD(TOnNewManualJobEvent&, GetOnManualJobsChanged, (), (override));
-  MOCK_METHOD(bool, GetLoadListFromServerOnNextFetch, (), (override));
-  MOCK_METHOD(void, SetLoadListFromServerOnNextFetch, (bool), (override));
-  MOCK_METHOD(TSystemRunInfoPtr, GetSystemRunInfo, (), (override));
-  MOCK_METHOD(void, SetSystemRunInfo, (const TSystemRunInfoPtr&), (override));
-  MOCK_METHOD(int32_t, AddManualJob, (const TJobPtr&), (override));
-  MOCK_METHOD(void, RemoveManualJob, (const TJobPtr&), (override));
-  MOCK_METHOD(TJobList, FetchJobList, (), (override));
-  MOCK_METHOD(int32_t, SaveQueuedManualJobs, (), (override));
-  MOCK_METHOD(void, LoadQueuedManualJobs, (), (override));
-  MOCK_METHOD(void, SaveConditionStorages, (), (override));
   MOCK_METHOD(int32_t, EnqueueAgentTask, (const std::string&, TDateTime), (override));
   MOCK_METHOD(int32_t, EnqueueAgentTask, (const std::string&, TDateTime, int32_t), (override));
   MOCK_METHOD(int32_t, EnqueueAllAgentTasks, (TDateTime), (override));

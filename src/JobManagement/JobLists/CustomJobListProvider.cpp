@@ -41,16 +41,6 @@ TJobList ClonesOf(const TJobList& AJobs) {
   return LResult;
 }
 
-void LogFailure(const TOrvaneObject& AObject, const std::string& AMethod) {
-  try {
-    throw;
-  } catch (const std::exception& LException) {
-    OrvaneLogger()->LogException(LException, MakeContext(AObject, AMethod));
-  } catch (...) {
-    OrvaneLogger()->LogException(Exception("Unknown exception"), MakeContext(AObject, AMethod));
-  }
-}
-
 }  // namespace
 
 TCustomJobListProvider<>::TCustomJobListProvider(
@@ -77,7 +67,7 @@ TCustomJobListProvider<>::~TCustomJobListProvider() {
   try {
     SaveConditionStorages();
   } catch (...) {
-    LogFailure(*this, "Destroy");
+    LogCurrentException(MakeContext(*this, "Destroy"));
   }
 }
 
@@ -201,22 +191,22 @@ TJobList TCustomJobListProvider<>::FetchJobList() {
     try {
       UpdateJobList();
     } catch (...) {
-      LogFailure(*this, "FetchJobList");
+      LogCurrentException(MakeContext(*this, "FetchJobList"));
     }
     try {
       ApplyPendingUpdates();
     } catch (...) {
-      LogFailure(*this, "FetchJobList");
+      LogCurrentException(MakeContext(*this, "FetchJobList"));
     }
     try {
       CleanJobList();
     } catch (...) {
-      LogFailure(*this, "FetchJobList");
+      LogCurrentException(MakeContext(*this, "FetchJobList"));
     }
     try {
       LResult = AssembleJobList();
     } catch (...) {
-      LogFailure(*this, "FetchJobList");
+      LogCurrentException(MakeContext(*this, "FetchJobList"));
     }
   }
   OrvaneLogger()->IntegerValue("Fetched jobs", static_cast<int64_t>(LResult.size()));

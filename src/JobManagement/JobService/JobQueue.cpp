@@ -119,10 +119,8 @@ void TJobQueue<>::SyncQueue(const IEnumerable<TJobPtr>& AExistingJobs) {
       FJobContentIds.erase(LJob->GetContentId());
       FJobs.erase(FJobs.begin() + static_cast<std::ptrdiff_t>(LIndex));
     }
-  } catch (const std::exception& LException) {
-    LLogger->LogException(LException, "TJobQueue.SyncQueue");
   } catch (...) {
-    LLogger->LogException(Exception("Unknown exception"), "TJobQueue.SyncQueue");
+    LogCurrentException("TJobQueue.SyncQueue");
   }
   LLogger->TraceExit("SyncQueue");
 }

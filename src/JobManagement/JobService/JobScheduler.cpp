@@ -83,10 +83,8 @@ int32_t TJobScheduler::UpdateQueue(TConditions AAllowedConditions) {
       }
       if (EnqueueDueJob(LJob)) ++LCount;
     }
-  } catch (const std::exception& LException) {
-    LLogger->LogException(LException, MakeContext(*this, "UpdateQueue"));
   } catch (...) {
-    LLogger->LogException(Exception("Unknown exception"), MakeContext(*this, "UpdateQueue"));
+    LogCurrentException(MakeContext(*this, "UpdateQueue"));
   }
   LLogger->IntegerValue("New enqueued jobs count", LCount);
   LLogger->TraceExit("UpdateQueue", this);
