@@ -11,9 +11,7 @@ TEST(ControlProtocolTest, AwkwardTextsSurviveARoundTripOnOneLine) {
   const std::vector<TControlRequest> LRequests = {
       {"status", {}},
       {"pull", {""}},
-      {"enqueue", {"", "", ""}},
-      {"enqueue",
-       {"Computer Scanner", "a\tb", "line 1\nline 2\r\n", "C:\\jobs\\new", "\\t is not a tab", "ends\\"}},
+      {"enqueue", {"", "line 1\nline 2\r\n", "C:\\jobs\\new", "\\t is not a tab", "ends\\"}},
       {"x\ty\\z", {"Grüße € 漢字 🙂"}},
   };
   for (const TControlRequest& LRequest : LRequests) {
@@ -21,10 +19,7 @@ TEST(ControlProtocolTest, AwkwardTextsSurviveARoundTripOnOneLine) {
     ASSERT_EQ(std::count(LLine.begin(), LLine.end(), '\n'), 1) << LLine;
     ASSERT_EQ(LLine.back(), '\n');
     EXPECT_EQ(LLine.find('\r'), std::string::npos);
-    const std::optional<TControlRequest> LDecoded =
-        DecodeRequest(std::string_view(LLine).substr(0, LLine.size() - 1));
-    ASSERT_TRUE(LDecoded) << LLine;
-    EXPECT_EQ(*LDecoded, LRequest) << LLine;
+    EXPECT_EQ(DecodeRequest(std::string_view(LLine).substr(0, LLine.size() - 1)), LRequest) << LLine;
   }
   // No argument and one empty argument are different requests.
   EXPECT_NE(EncodeRequest({"pull", {}}), EncodeRequest({"pull", {""}}));
@@ -73,25 +68,13 @@ TEST(ControlProtocolTest, AnswersAreReadWhateverTheirBytesArriveIn) {
 }
 
 TEST(ControlProtocolTest, BrokenStatusLinesAreErrors) {
-  for (const std::string LBytes : {"HELLO 3\nabc", "OK\n", "OK \n", "OK -1\n", "OK +1\n", "OK 12x\n",
-                                   "ok 1\nx", "ERROR 99999999999999999999\n", "OK 1000000000\n"}) {
+  // The last one never ends its status line.
+  for (const std::string& LBytes :
+       std::vector<std::string>{"HELLO 3\nabc", "OK\n", "OK \n", "OK -1\n", "OK +1\n", "OK 12x\n", "ok 1\nx",
+                                "ERROR 99999999999999999999\n", "OK 1000000000\n", std::string(1000, '7')}) {
     TControlAnswerReader LReader;
-    EXPECT_THROW(LReader.Feed(LBytes), EControlError) << LBytes;
+    EXPECT_THROW(LReader.Feed(LBytes), EControlError) << LBytes.substr(0, 40);
   }
-  TControlAnswerReader LEndless;
-  EXPECT_THROW(LEndless.Feed(std::string(1000, '7')), EControlError);
-}
-
-TEST(ControlProtocolTest, ASocketPathTooLongForAUnixSocketIsAClearError) {
-  EXPECT_EQ(ControlSocketPath("/var/lib/tessra"), "/var/lib/tessra/control.sock");
-  const std::string LLong = "/tmp/" + std::string(120, 'd') + "/control.sock";
-  try {
-    ControlSocketAddress(LLong);
-    FAIL() << "no exception";
-  } catch (const EArgumentException& E) {
-    EXPECT_NE(std::string(E.what()).find("too long for a Unix socket"), std::string::npos) << E.what();
-  }
-  EXPECT_EQ(std::string(ControlSocketAddress("/tmp/a.sock").sun_path), "/tmp/a.sock");
 }
 
 }  // namespace

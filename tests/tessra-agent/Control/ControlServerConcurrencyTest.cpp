@@ -1,7 +1,5 @@
-#include <fcntl.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +11,8 @@
 #include "Control/ControlServer.h"
 #include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Time/Clock.h"
-#include "Support/LogCapture.h"
 #include "Support/ClockScope.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 
 namespace Orvane {
@@ -36,26 +34,32 @@ int64_t RealMsSince(TMonoTime AStart) {
   return (TClock::RealMonotonic() - AStart) / 1ms;
 }
 
+// A Unix stream socket at APath: connected as a client, or bound (nobody listens yet). ADone: whether
+// that worked.
+TFileHandle SocketAt(const std::string& APath, bool ABind, bool& ADone) {
+  TFileHandle LSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const sockaddr_un LAddress = ControlSocketAddress(APath);
+  const auto* LAny = reinterpret_cast<const sockaddr*>(&LAddress);
+  const int LResult =
+      ABind ? bind(LSocket.Get(), LAny, sizeof(LAddress)) : connect(LSocket.Get(), LAny, sizeof(LAddress));
+  ADone = LResult == 0;
+  return LSocket;
+}
+
 // A peer that speaks raw bytes.
-class TRawPeer {
-public:
-  explicit TRawPeer(const std::string& APath) : FFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    const sockaddr_un LAddress = ControlSocketAddress(APath);
-    FConnected = connect(FFd, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) == 0;
-  }
-  ~TRawPeer() { close(FFd); }
-  bool Connected() const { return FConnected; }
+struct TRawPeer {
+  explicit TRawPeer(const std::string& APath) : Fd(SocketAt(APath, false, Connected)) {}
   // Sends what the socket takes until the agent closes its side.
   void SendAll(const std::string& ABytes) {
     for (std::size_t LSent = 0; LSent < ABytes.size();) {
-      const ssize_t LCount = send(FFd, ABytes.data() + LSent, ABytes.size() - LSent, MSG_NOSIGNAL);
+      const ssize_t LCount = send(Fd.Get(), ABytes.data() + LSent, ABytes.size() - LSent, MSG_NOSIGNAL);
       if (LCount <= 0) return;
       LSent += static_cast<std::size_t>(LCount);
     }
   }
   // Whether the agent has sent something or closed, without waiting.
   bool HasNews() {
-    pollfd LFd{FFd, POLLIN, 0};
+    pollfd LFd{Fd.Get(), POLLIN, 0};
     return poll(&LFd, 1, 0) > 0;
   }
   // Everything the agent sends until it closes the connection, waiting at most AMaxMs of real time;
@@ -63,38 +67,38 @@ public:
   std::optional<std::string> ReadUntilClosed(int AMaxMs = 10000) {
     const TMonoTime LDeadline = TClock::RealMonotonic() + std::chrono::milliseconds(AMaxMs);
     std::string LBytes;
-    for (;;) {
-      pollfd LFd{FFd, POLLIN, 0};
+    for (char LBuffer[4096];;) {
+      pollfd LFd{Fd.Get(), POLLIN, 0};
       const int LLeft = static_cast<int>((LDeadline - TClock::RealMonotonic()) / 1ms);
       if (LLeft <= 0 || poll(&LFd, 1, LLeft) <= 0) return std::nullopt;
-      char LBuffer[4096];
-      const ssize_t LCount = recv(FFd, LBuffer, sizeof(LBuffer), 0);
+      const ssize_t LCount = recv(Fd.Get(), LBuffer, sizeof(LBuffer), 0);
       if (LCount <= 0) return LBytes;  // closed (or reset once the agent dropped unread input)
       LBytes.append(LBuffer, static_cast<std::size_t>(LCount));
     }
   }
+  // The one answer the agent sent before it closed.
+  TControlAnswer ReadAnswer() {
+    const std::string LBytes = ReadUntilClosed().value_or("");
+    TControlAnswerReader LReader;
+    EXPECT_EQ(LReader.Feed(LBytes), LBytes.size());
+    EXPECT_TRUE(LReader.IsComplete()) << LBytes.substr(0, 100);
+    return LReader.GetAnswer();
+  }
 
-private:
-  int FFd;
-  bool FConnected = false;
+  bool Connected = false;
+  TFileHandle Fd;
 };
-
-TControlAnswer ParseAnswer(const std::string& ABytes) {
-  TControlAnswerReader LReader;
-  EXPECT_EQ(LReader.Feed(ABytes), ABytes.size());
-  EXPECT_TRUE(LReader.IsComplete()) << ABytes.substr(0, 100);
-  return LReader.GetAnswer();
-}
 
 class ControlServerTest : public ::testing::Test {
 protected:
+  void SetUp() override { ASSERT_FALSE(FDir.Path().empty()); }
+  TControlAnswer Send(const std::string& ACommand, std::vector<std::string> AArguments = {}) {
+    return TControlClient::Send(FPath, {ACommand, std::move(AArguments)});
+  }
+
   Testing::TTempDir FDir{"ctl"};
   std::string FPath = ControlSocketPath(FDir.Path());
   Testing::TLogCapture FLog;
-
-  void SetUp() override {
-    ASSERT_FALSE(FDir.Path().empty());
-  }
 };
 
 TEST_F(ControlServerTest, AnswersThroughARealSocketThatOnlyItsOwnerMayOpen) {
@@ -105,39 +109,32 @@ TEST_F(ControlServerTest, AnswersThroughARealSocketThatOnlyItsOwnerMayOpen) {
   EXPECT_TRUE(S_ISSOCK(LStat.st_mode));
   EXPECT_EQ(LStat.st_mode & 07777, 0600u);
 
-  const TControlAnswer LAnswer =
-      TControlClient::Send(FPath, {"enqueue", {"Computer Scanner", "", "a\tb\nc\\"}});
-  EXPECT_EQ(LAnswer, (TControlAnswer{true, "enqueue|Computer Scanner||a\tb\nc\\"}));
+  EXPECT_EQ(Send("enqueue", {"Computer Scanner", "", "a\tb\nc\\"}),
+            (TControlAnswer{true, "enqueue|Computer Scanner||a\tb\nc\\"}));
   // An answer larger than the socket buffer is delivered in rounds.
-  const TControlAnswer LBig = TControlClient::Send(FPath, {"big", {}});
+  const TControlAnswer LBig = Send("big");
   EXPECT_EQ(LBig.Text.size(), 3u * 1024 * 1024 + 4);
   EXPECT_TRUE(LBig.Text.ends_with("b\nend"));
-
-  const TControlAnswer LThrown = TControlClient::Send(FPath, {"throw", {"Nightly"}});
-  EXPECT_EQ(LThrown, (TControlAnswer{false, "no job named Nightly"}));
+  EXPECT_EQ(Send("throw", {"Nightly"}), (TControlAnswer{false, "no job named Nightly"}));
   TRawPeer LGarbage(FPath);
   LGarbage.SendAll("enqueue\tbad\\q\n");
-  EXPECT_EQ(ParseAnswer(LGarbage.ReadUntilClosed().value()), (TControlAnswer{false, "malformed request"}));
+  EXPECT_EQ(LGarbage.ReadAnswer(), (TControlAnswer{false, "malformed request"}));
 
   LServer.Stop();
   EXPECT_NE(lstat(FPath.c_str(), &LStat), 0);
 }
 
 TEST_F(ControlServerTest, ReplacesADeadAgentsSocketButNeitherALiveOneNorAFile) {
-  {
-    const int LDead = socket(AF_UNIX, SOCK_STREAM, 0);
-    const sockaddr_un LAddress = ControlSocketAddress(FPath);
-    ASSERT_EQ(bind(LDead, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)), 0);
-    close(LDead);  // the file stays, nobody listens
-  }
-  EXPECT_THROW(TControlClient::Send(FPath, {"status", {}}), EControlNotRunning);
+  bool LBound = false;
+  SocketAt(FPath, true, LBound);  // the file stays, nobody listens
+  ASSERT_TRUE(LBound);
+  EXPECT_THROW(Send("status"), EControlNotRunning);
   TControlServer LServer(FPath, EchoHandler);
   LServer.Start();
-  EXPECT_TRUE(TControlClient::Send(FPath, {"status", {}}).Ok);
-
+  EXPECT_TRUE(Send("status").Ok);
   TControlServer LSecond(FPath, EchoHandler);
   EXPECT_THROW(LSecond.Start(), EInvalidOperation);
-  EXPECT_TRUE(TControlClient::Send(FPath, {"status", {}}).Ok);
+  EXPECT_TRUE(Send("status").Ok);
 
   const std::string LFile = FDir.Path() + "/not-a-socket";
   std::ofstream(LFile) << "keep me";
@@ -155,10 +152,9 @@ TEST_F(ControlServerTest, ASilentPeerDelaysNobodyAndIsClosedAfterASecondInRealTi
   LServer.Start();
   const TMonoTime LStart = TClock::RealMonotonic();
   TRawPeer LSilent(FPath);
-  ASSERT_TRUE(LSilent.Connected());
+  ASSERT_TRUE(LSilent.Connected);
   for (int I = 0; I < 5; ++I)
-    EXPECT_EQ(TControlClient::Send(FPath, {"status", {std::to_string(I)}}).Text,
-              "status|" + std::to_string(I));
+    EXPECT_EQ(Send("status", {std::to_string(I)}).Text, "status|" + std::to_string(I));
   const bool LClosedEarly = LSilent.HasNews();
   if (RealMsSince(LStart) < 900) {
     EXPECT_FALSE(LClosedEarly) << "closed before its idle time";
@@ -172,17 +168,14 @@ TEST_F(ControlServerTest, AFloodWithoutALineEndIsRefusedWhileOthersAreServed) {
   TControlServer LServer(FPath, EchoHandler);
   LServer.Start();
   TRawPeer LFlood(FPath);
-  ASSERT_TRUE(LFlood.Connected());
+  ASSERT_TRUE(LFlood.Connected);
   std::thread LWriter([&] { LFlood.SendAll(std::string(1024 * 1024, 'g')); });
-  EXPECT_EQ(TControlClient::Send(FPath, {"status", {}}).Text, "status");
-  const std::optional<std::string> LBytes = LFlood.ReadUntilClosed();
+  EXPECT_EQ(Send("status").Text, "status");
+  const TControlAnswer LAnswer = LFlood.ReadAnswer();
   LWriter.join();
-  ASSERT_TRUE(LBytes);
-  const TControlAnswer LAnswer = ParseAnswer(*LBytes);
-  EXPECT_FALSE(LAnswer.Ok);
-  EXPECT_EQ(LAnswer.Text, "request too long: more than 65536 bytes");
+  EXPECT_EQ(LAnswer, (TControlAnswer{false, "request too long: more than 65536 bytes"}));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Warning, "is longer than 65536 bytes; refused"));
-  EXPECT_EQ(TControlClient::Send(FPath, {"status", {}}).Text, "status");
+  EXPECT_EQ(Send("status").Text, "status");
 }
 
 TEST_F(ControlServerTest, FiftyPeersAtOnceAllGetTheirOwnAnswers) {
@@ -192,8 +185,9 @@ TEST_F(ControlServerTest, FiftyPeersAtOnceAllGetTheirOwnAnswers) {
   std::vector<std::thread> LPeers;
   for (int I = 0; I < 50; ++I)
     LPeers.emplace_back([&, I] {
-      const TControlAnswer LAnswer = TControlClient::Send(FPath, {"pull", {std::to_string(I)}}, 30000);
-      if (LAnswer == TControlAnswer{true, "pull|" + std::to_string(I)}) ++LRight;
+      const std::string LId = std::to_string(I);
+      if (TControlClient::Send(FPath, {"pull", {LId}}, 30000) == TControlAnswer{true, "pull|" + LId})
+        ++LRight;
     });
   for (std::thread& LPeer : LPeers) LPeer.join();
   EXPECT_EQ(LRight.load(), 50);
@@ -205,8 +199,8 @@ TEST_F(ControlServerTest, AFullTableClosesItsLongestIdlePeerAndIsBusyOnlyWhileAn
   LServer.Start();
   // Connections are accepted in the order they were made.
   TRawPeer LOldest(FPath), LNewer(FPath);
-  ASSERT_TRUE(LOldest.Connected() && LNewer.Connected());
-  EXPECT_EQ(TControlClient::Send(FPath, {"status", {}}).Text, "status");
+  ASSERT_TRUE(LOldest.Connected && LNewer.Connected);
+  EXPECT_EQ(Send("status").Text, "status");
   EXPECT_EQ(LOldest.ReadUntilClosed(), "");
   EXPECT_FALSE(LNewer.HasNews());
 
@@ -215,11 +209,10 @@ TEST_F(ControlServerTest, AFullTableClosesItsLongestIdlePeerAndIsBusyOnlyWhileAn
   LSlowA.SendAll("big\n");
   TRawPeer LSlowB(FPath);
   LSlowB.SendAll("big\n");
-  for (int I = 0; I < 3; ++I) {
-    const TControlAnswer LAnswer = TControlClient::Send(FPath, {"status", {}});
-    EXPECT_FALSE(LAnswer.Ok);
-    EXPECT_NE(LAnswer.Text.find("busy"), std::string::npos) << LAnswer.Text;
-  }
+  using ::testing::AllOf, ::testing::Field, ::testing::HasSubstr;
+  for (int I = 0; I < 3; ++I)
+    EXPECT_THAT(Send("status"),
+                AllOf(Field(&TControlAnswer::Ok, false), Field(&TControlAnswer::Text, HasSubstr("busy"))));
   EXPECT_EQ(LNewer.ReadUntilClosed(), "");
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "connections are being answered"), 1);
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "idle longest, is closed for a new one"), 1);
@@ -228,28 +221,22 @@ TEST_F(ControlServerTest, AFullTableClosesItsLongestIdlePeerAndIsBusyOnlyWhileAn
 TEST_F(ControlServerTest, AClientWhoseConnectionGaveWayUnreadSendsItsRequestAgain) {
   // An agent by hand: it closes the first connection without reading it, as a flooded agent does
   // with its idle connections, and answers the second.
-  const int LListen = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_un LAddress = ControlSocketAddress(FPath);
-  ASSERT_EQ(bind(LListen, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)), 0);
-  ASSERT_EQ(listen(LListen, 4), 0);
+  bool LBound = false;
+  const TFileHandle LListen = SocketAt(FPath, true, LBound);
+  ASSERT_TRUE(LBound && listen(LListen.Get(), 4) == 0);
   std::thread LAgent([&] {
-    close(accept(LListen, nullptr, nullptr));
-    const int LSecond = accept(LListen, nullptr, nullptr);
-    if (LSecond < 0) return;  // the client gave up
+    close(accept(LListen.Get(), nullptr, nullptr));
+    const TFileHandle LSecond(accept(LListen.Get(), nullptr, nullptr));
+    if (!LSecond.IsOpen()) return;  // the client gave up
     char LLine[64];
-    [[maybe_unused]] const ssize_t LRead = recv(LSecond, LLine, sizeof(LLine), 0);
+    [[maybe_unused]] const ssize_t LRead = recv(LSecond.Get(), LLine, sizeof(LLine), 0);
     const std::string LAnswer = EncodeAnswer({true, "second"});
-    [[maybe_unused]] const ssize_t LSent = send(LSecond, LAnswer.data(), LAnswer.size(), MSG_NOSIGNAL);
-    close(LSecond);
+    [[maybe_unused]] const ssize_t LSent = send(LSecond.Get(), LAnswer.data(), LAnswer.size(), MSG_NOSIGNAL);
   });
-  try {
-    EXPECT_EQ(TControlClient::Send(FPath, {"status", {}}, 5000), (TControlAnswer{true, "second"}));
-  } catch (const std::exception& E) {
-    ADD_FAILURE() << E.what();
-  }
-  shutdown(LListen, SHUT_RDWR);  // ends a wait for a second connection that never came
+  EXPECT_NO_THROW(
+      EXPECT_EQ(TControlClient::Send(FPath, {"status", {}}, 5000), (TControlAnswer{true, "second"})));
+  shutdown(LListen.Get(), SHUT_RDWR);  // ends a wait for a second connection that never came
   LAgent.join();
-  close(LListen);
 }
 
 TEST_F(ControlServerTest, StopWithPeersConnectedIsPromptAndClosesThem) {
@@ -258,12 +245,12 @@ TEST_F(ControlServerTest, StopWithPeersConnectedIsPromptAndClosesThem) {
   std::vector<std::unique_ptr<TRawPeer>> LPeers;
   for (int I = 0; I < 3; ++I) LPeers.push_back(std::make_unique<TRawPeer>(FPath));
   LPeers[0]->SendAll("status\tno line end yet");
-  EXPECT_TRUE(TControlClient::Send(FPath, {"status", {}}).Ok);  // all three are in by now
+  EXPECT_TRUE(Send("status").Ok);  // all three are in by now
   const TMonoTime LStart = TClock::RealMonotonic();
   LServer.Stop();
   EXPECT_LT(RealMsSince(LStart), 2000);
   for (auto& LPeer : LPeers) EXPECT_TRUE(LPeer->ReadUntilClosed(2000));
-  EXPECT_THROW(TControlClient::Send(FPath, {"status", {}}), EControlNotRunning);
+  EXPECT_THROW(Send("status"), EControlNotRunning);
 }
 
 TEST_F(ControlServerTest, AStopAskedForByTheHandlerStillDeliversItsAnswer) {
@@ -274,20 +261,21 @@ TEST_F(ControlServerTest, AStopAskedForByTheHandlerStillDeliversItsAnswer) {
   });
   LSelf = &LServer;
   LServer.Start();
-  EXPECT_EQ(TControlClient::Send(FPath, {"stop", {}}), (TControlAnswer{true, "stopping"}));
+  EXPECT_EQ(Send("stop"), (TControlAnswer{true, "stopping"}));
   LServer.Stop();
-  EXPECT_THROW(TControlClient::Send(FPath, {"status", {}}), EControlNotRunning);
+  EXPECT_THROW(Send("status"), EControlNotRunning);
 }
 
 TEST_F(ControlServerTest, WithoutAnAgentTheClientSaysSoClearly) {
-  try {
-    TControlClient::Send(FPath, {"status", {}});
-    FAIL() << "no exception";
-  } catch (const EControlNotRunning& E) {
-    EXPECT_EQ(std::string(E.what()), "no tessra-agent is running on " + FDir.Path());
-  }
+  using ::testing::HasSubstr, ::testing::ThrowsMessage;
+  EXPECT_THAT([&] { Send("status"); },
+              ThrowsMessage<EControlNotRunning>("no tessra-agent is running on " + FDir.Path()));
   const std::string LLong = FDir.Path() + "/" + std::string(110, 'd') + "/control.sock";
-  EXPECT_THROW(TControlClient::Send(LLong, {"status", {}}), EArgumentException);
+  EXPECT_THAT(
+      [&] {
+        TControlClient::Send(LLong, {"status", {}});
+      },
+      ThrowsMessage<EArgumentException>(HasSubstr("too long for a Unix socket")));
   TControlServer LServer(LLong, EchoHandler);
   EXPECT_THROW(LServer.Start(), EArgumentException);
 }

@@ -20,9 +20,7 @@ namespace fs = std::filesystem;
 
 class FileScannerTaskTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_FALSE(FDir.Path().empty());
-  }
+  void SetUp() override { ASSERT_FALSE(FDir.Path().empty()); }
 
   std::string WriteFile(const std::string& ARelative, const std::string& AContent) {
     const fs::path LPath = fs::path(FTree) / ARelative;
@@ -118,10 +116,9 @@ TEST_F(FileScannerTaskTest, AnUnreadableDirectoryBelowANamedPathIsAnErrorEntryOn
 
 TEST_F(FileScannerTaskTest, AJobWithoutPathsFailsWithoutAResult) {
   EXPECT_FALSE(FTask.Execute("client-7", std::make_shared<TScannerJobAction>(), [] { return true; }));
-  EXPECT_FALSE(FTask.Execute("client-7", ActionFor({}), [] { return true; }));
   EXPECT_FALSE(FTask.ScanOnly(
-      "", nullptr, [] { return true; }, FDir.Path() + "/scan-only"));
-  EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "File Scanner: the job names no paths to scan"), 3);
+      "", ActionFor({}), [] { return true; }, FDir.Path() + "/scan-only"));
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "File Scanner: the job names no paths to scan"), 2);
   EXPECT_TRUE(ResultFiles().empty());
   EXPECT_FALSE(fs::exists(FDir.Path() + "/scan-only"));
 }

@@ -18,9 +18,7 @@ using Testing::MakeLoginRecord;
 
 class LastUserScannerTaskTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_FALSE(FDir.Path().empty());
-  }
+  void SetUp() override { ASSERT_FALSE(FDir.Path().empty()); }
 
   std::vector<fs::path> ResultFiles() const {
     std::vector<fs::path> LFiles;

@@ -14,34 +14,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SoftwareScannerTaskTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    ASSERT_FALSE(FDir.Path().empty());
-    std::ofstream(FStatusFile)
-        << "Package: bash\nStatus: install ok installed\nVersion: 5.2-1\n\nPackage: broken\n\n"
-           "Package: zsh\nStatus: install ok installed\nVersion: 5.9\n";
-  }
+std::vector<fs::path> FilesIn(const std::string& ADir) {
+  std::vector<fs::path> LFiles;
+  std::error_code LError;
+  for (const auto& LEntry : fs::directory_iterator(ADir, LError)) LFiles.push_back(LEntry.path());
+  return LFiles;
+}
 
-  static std::vector<fs::path> FilesIn(const std::string& ADir) {
-    std::vector<fs::path> LFiles;
-    std::error_code LError;
-    for (const auto& LEntry : fs::directory_iterator(ADir, LError)) LFiles.push_back(LEntry.path());
-    return LFiles;
-  }
+TEST(SoftwareScannerTaskTest, OnlyARunThatReadTheDatabaseLeavesAnInventory) {
+  Testing::TTempDir LDir;
+  ASSERT_FALSE(LDir.Path().empty());
+  Testing::TLogCapture LLog;
+  TSoftwareScannerTask LMissing(LDir.Path() + "/data", LDir.Path() + "/no-such-status");
+  EXPECT_FALSE(LMissing.Execute("client-7", nullptr, [] { return true; }));
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Exception, LDir.Path() + "/no-such-status cannot be read"));
 
-  Testing::TTempDir FDir;
-  std::string FStatusFile = FDir.Path() + "/status";
-  Testing::TLogCapture FLog;
-};
+  std::ofstream(LDir.Path() + "/status")
+      << "Package: bash\nStatus: install ok installed\nVersion: 5.2-1\n\nPackage: broken\n\n"
+         "Package: zsh\nStatus: install ok installed\nVersion: 5.9\n";
+  TSoftwareScannerTask LTask(LDir.Path() + "/data", LDir.Path() + "/status");
+  EXPECT_FALSE(LTask.Execute("client-7", nullptr, [] { return false; }));
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Message, "Software Scanner cut short"));
+  EXPECT_TRUE(FilesIn(LTask.GetResultDir()).empty());
 
-TEST_F(SoftwareScannerTaskTest, ExecuteLeavesTheInventoryInTheResultsDirectory) {
-  TSoftwareScannerTask LTask(FDir.Path() + "/data", FStatusFile);
   ASSERT_TRUE(LTask.Execute("client-7", nullptr, [] { return true; }));
-
-  const std::vector<fs::path> LFiles = FilesIn(FDir.Path() + "/data/results/Software Scanner");
+  const std::vector<fs::path> LFiles = FilesIn(LTask.GetResultDir());
   ASSERT_EQ(LFiles.size(), 1u);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Software Scanner result: " + LFiles[0].string()));
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Message, "Software Scanner result: " + LFiles[0].string()));
   TXmlSerializer LReader;
   LReader.LoadFromFile(LFiles[0]);
   const TDataNode LRoot = LReader.ReadRoot();
@@ -53,19 +52,8 @@ TEST_F(SoftwareScannerTaskTest, ExecuteLeavesTheInventoryInTheResultsDirectory) 
   EXPECT_EQ(LRoot.Find("Packages")->Children[1].Find("Name")->Text, "zsh");
 
   EXPECT_TRUE(LTask.ScanOnly(
-      "", nullptr, [] { return true; }, FDir.Path() + "/scan-only"));
-  EXPECT_EQ(FilesIn(FDir.Path() + "/scan-only").size(), 1u);
-}
-
-TEST_F(SoftwareScannerTaskTest, AMissingDatabaseOrAStopFailsTheRunWithoutAResult) {
-  TSoftwareScannerTask LMissing(FDir.Path() + "/data", FDir.Path() + "/no-such-status");
-  EXPECT_FALSE(LMissing.Execute("client-7", nullptr, [] { return true; }));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, FDir.Path() + "/no-such-status cannot be read"));
-
-  TSoftwareScannerTask LStopped(FDir.Path() + "/data", FStatusFile);
-  EXPECT_FALSE(LStopped.Execute("client-7", nullptr, [] { return false; }));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Software Scanner cut short"));
-  EXPECT_TRUE(FilesIn(LStopped.GetResultDir()).empty());
+      "", nullptr, [] { return true; }, LDir.Path() + "/scan-only"));
+  EXPECT_EQ(FilesIn(LDir.Path() + "/scan-only").size(), 1u);
 }
 
 }  // namespace
