@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,13 +9,8 @@
 #include "OrvaneCore/Platform/NamedMutex.h"
 #include "Support/EngineMocks.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
-
-using Testing::TRecordingJobListLoader;
-using Testing::TRecordingJobListSaver;
-using Testing::TRecordingStorageManager;
-using Testing::TScriptedJobListProvider;
 
 TJobPtr MakeJob(const std::string& AIdentifier) {
   auto LJob = std::make_shared<TJob>();
@@ -78,32 +72,26 @@ TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcr
 // While an agent-task provider works under its lock, the lock named "TScannerJobAction" (in any
 // letter case) is taken for every other thread of the process.
 TEST(CustomJobListProviderConcurrencyTest, AgentTaskProviderWorksUnderTheLockNamedAfterItsActionClass) {
-  auto LProvider = std::make_shared<TCustomJobListProvider<TScannerJobAction>>(
-      nullptr, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
-      std::make_shared<TRecordingJobListLoader>());
+  TCustomJobListProvider<TScannerJobAction> LProvider(nullptr, std::make_shared<TRecordingStorageManager>(),
+                                                      std::make_shared<TRecordingJobListSaver>(),
+                                                      std::make_shared<TRecordingJobListLoader>());
   const auto LProbe = [] {
     bool LFree = false;
-    std::thread LOther([&] {
+    std::thread([&] {
       TNamedMutex LMutex("tscannerjobaction");
-      if (LMutex.TryAcquire()) {
-        LFree = true;
-        LMutex.Release();
-      }
-    });
-    LOther.join();
+      if ((LFree = LMutex.TryAcquire())) LMutex.Release();
+    }).join();
     return LFree;
   };
   std::vector<bool> LFreeInside;
-  LProvider->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
-  LProvider->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
-
+  LProvider.GetOnManualJobsChanged().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
+  LProvider.GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
   const TJobPtr LJob = MakeJob("m");
-  LProvider->AddManualJob(LJob);
-  LProvider->RemoveManualJob(LJob);
-
+  LProvider.AddManualJob(LJob);
+  LProvider.RemoveManualJob(LJob);
   EXPECT_EQ(LFreeInside, (std::vector<bool>{false, false}));
   EXPECT_TRUE(LProbe());
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

@@ -6,41 +6,35 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "JobManagement/Storage/FileJobListProvider.h"
-#include "Support/LogCapture.h"
-#include "Support/JobIdentifiers.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
-#include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Jobs/JobAction.h"
-#include "OrvaneCore/Logging/LogSink.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "Support/EnvScope.h"
+#include "Support/JobIdentifiers.h"
+#include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 
+// What the tests of the storage files share: jobs, file helpers, and a data directory.
 namespace Orvane::Testing {
 
 using TStrings = std::vector<std::string>;
 
 // A manual agent-task job; its content id is the agent task id.
-inline TJobPtr MakeManualJob(const std::string& AIdentifier, int32_t AOrder = 0,
-                             const std::string& AAgentTaskId = "") {
+inline TJobPtr MakeManualJob(const std::string& AIdentifier, int32_t AOrder = 0) {
   auto LJob = std::make_shared<TJob>();
   LJob->SetIdentifier(AIdentifier);
   LJob->SetDisplayText("Job " + AIdentifier);
   LJob->SetIsManual(true);
   LJob->SetOrder(AOrder);
   auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AAgentTaskId.empty() ? "{TASK-" + AIdentifier + "}" : AAgentTaskId;
+  LAction->AgentTaskId = "{TASK-" + AIdentifier + "}";
   LJob->SetJobAction(LAction);
   return LJob;
 }
-
-using Testing::Identifiers;
 
 inline IEnumerable<TJobPtr> Sequence(const TJobList& AJobs) {
   return IEnumerable<TJobPtr>::FromVector(AJobs);
@@ -68,27 +62,25 @@ inline TJobList LoadJobs(const std::string& AFilePath) {
   return LLoader.GetItemList();
 }
 
-// A temporary data directory with the real storage path provider of agent tasks on it, and a
-// recording log. The storage directory itself does not exist until a saver makes it.
+// The real storage path provider of agent tasks on the data directory ADir.
+inline std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> PathProviderOn(const std::string& ADir) {
+  TEnvScope LEnv("ORVANE_COMMON_APPDATA", ADir.c_str());
+  return std::make_shared<TJobStoragePathProvider<TScannerJobAction>>();
+}
+
+// A temporary data directory with the storage path provider on it, and a recording log. The
+// storage directory itself does not exist until a saver makes it.
 class TFileJobListFixture : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_FALSE(FData.Path().empty());
-  }
+  void SetUp() override { ASSERT_FALSE(FData.Path().empty()); }
 
   std::string StorageDir() const { return FPathProvider->GetStoragePath(); }
   std::string QueueFile() const { return StorageDir() + "/" + CManualJobsInJobQueueFileName; }
   std::string JobListFile() const { return StorageDir() + "/" + CManualJobsInJobListProviderFileName; }
 
-  static std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> NewPathProvider(
-      const std::string& ADataDir) {
-    TEnvScope LEnv("ORVANE_COMMON_APPDATA", ADataDir.c_str());
-    return std::make_shared<TJobStoragePathProvider<TScannerJobAction>>();
-  }
-
-  TTempDir FData{"orvane-manual-jobs"};
-  Testing::TLogCapture FLog;
-  std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = NewPathProvider(FData.Path());
+  TTempDir FData{"orvane-storage"};
+  TLogCapture FLog;
+  std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = PathProviderOn(FData.Path());
 };
 
 }  // namespace Orvane::Testing

@@ -9,10 +9,6 @@
 
 namespace Orvane::Testing {
 
-inline std::string CrashSaverJobName(int64_t AGeneration, int AIndex) {
-  return "g" + std::to_string(AGeneration) + "-" + std::to_string(AIndex);
-}
-
 // The job list that the crash saver writes as generation AGeneration. Generations differ in length
 // (1 to 9 jobs) and in size (display texts up to some kilobytes), so that a kill meets saves of
 // every size; "g<generation>-<index>" names each job, so a loaded list tells which save it is.
@@ -21,7 +17,7 @@ inline TJobList CrashSaverJobs(int64_t AGeneration) {
   const int LCount = 1 + static_cast<int>(AGeneration % 9);
   for (int LIndex = 0; LIndex < LCount; ++LIndex) {
     auto LJob = std::make_shared<TJob>();
-    LJob->SetIdentifier(CrashSaverJobName(AGeneration, LIndex));
+    LJob->SetIdentifier("g" + std::to_string(AGeneration) + "-" + std::to_string(LIndex));
     LJob->SetDisplayText(std::string(static_cast<std::size_t>((AGeneration * 7 + LIndex) % 5) * 800, 'x'));
     LJob->SetIsManual(true);
     LJob->SetOrder(LIndex);

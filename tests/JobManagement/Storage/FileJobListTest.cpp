@@ -1,0 +1,305 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+
+#include "../../../fuzz/ManualJobFileCheck.h"
+#include "FileJobListTestKit.h"
+#include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "JobManagement/JobService/JobQueue.h"
+#include "Support/ClockScope.h"
+#include "Support/EngineMocks.h"
+
+namespace Orvane::Testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+// Records a saver's events in the order they come; declared after the saver, so it is gone first.
+struct TEventTrail {
+  explicit TEventTrail(IItemSaver<TJob>& ASaver) {
+    ASaver.GetAfterSaveItem().Add(
+        [this](const TJobPtr& AJob) { Events.push_back("item " + AJob->GetIdentifier()); });
+    ASaver.GetAfterSave().Add([this](TOrvaneObject*) { Events.push_back("saved"); });
+  }
+  TStrings Events;
+};
+
+class FileJobListSaverTest : public TFileJobListFixture {
+protected:
+  std::shared_ptr<IItemSaver<TJob>> NewQueueSaver() {
+    return std::make_shared<TFileJobListSaverForQueue<TScannerJobAction>>(FPathProvider);
+  }
+};
+
+// The first save makes the storage directory owner-only. The plug-in beside the test binary opens
+// the file to everybody, after every save, also one that leaves an unchanged file alone.
+TEST_F(FileJobListSaverTest, EachSaverClassLogsTheJobsAndSetsPermissionsAsItsClassSays) {
+  const struct {
+    const char* Name;
+    std::function<std::shared_ptr<IItemSaver<TJob>>()> Create;
+    bool LogsJobs, OpensToEverybody;
+  } LCases[] = {
+      {"FileJobListSaver", [&] { return std::make_shared<TFileJobListSaver<>>(QueueFile()); }, true, true},
+      {"NoPermissions", [&] { return std::make_shared<TFileJobListSaverNoPermissions>(QueueFile()); }, true,
+       false},
+      {"NoLogging", [&] { return std::make_shared<TFileJobListSaverNoPermissionsNoLogging>(QueueFile()); },
+       false, false},
+      {"RegisteredForQueue", [&] { return NewQueueSaver(); }, false, false},
+  };
+  for (const auto& LCase : LCases) {
+    SCOPED_TRACE(LCase.Name);
+    std::filesystem::remove_all(FData.Path() + "/Orvane");
+    FLog->Clear();
+    const auto LSaver = LCase.Create();
+    EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b")})), 0);
+    EXPECT_EQ(FLog->Texts(TLogEntryKind::Object),
+              (LCase.LogsJobs ? TStrings{"Job to save: \"Job a\"", "Job to save: \"Job b\""} : TStrings{}));
+    EXPECT_EQ(ModeOf(StorageDir()), 0700u);
+    chmod(QueueFile().c_str(), 0600);
+    EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b")})), 0);
+    EXPECT_EQ(ModeOf(QueueFile()), LCase.OpensToEverybody ? 0666u : 0600u);
+    EXPECT_THAT(Identifiers(LoadJobs(QueueFile())), ElementsAre("a", "b"));
+    EXPECT_FALSE(FLog->Contains(TLogEntryKind::Exception));
+  }
+}
+
+// SaveItem writes a list of one and so raises the events twice; a switch the owner set stays.
+TEST_F(FileJobListSaverTest, SaveItemsNotifiesEveryItemThenTheSaveAndSaveItemLeavesOnlyThatJob) {
+  const auto LSaver = NewQueueSaver();
+  TEventTrail LTrail(*LSaver);
+  LSaver->SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b")}));
+  EXPECT_EQ(LSaver->SaveItem(MakeManualJob("only")), 0);
+  EXPECT_THAT(Identifiers(LoadJobs(QueueFile())), ElementsAre("only"));
+  EXPECT_THAT(LTrail.Events,
+              ElementsAre("item a", "item b", "saved", "item only", "saved", "item only", "saved"));
+  LTrail.Events.clear();
+  LSaver->GetAfterSaveItem().SetEnabled(false);
+  LSaver->SaveItems(Sequence({MakeManualJob("d")}));
+  EXPECT_THAT(LTrail.Events, ElementsAre("saved"));
+  EXPECT_FALSE(LSaver->GetAfterSaveItem().GetEnabled());
+}
+
+// A saver that writes nothing itself and fails at one item: the base class's save of a list.
+struct TItemByItemSaver : TCustomItemSaver<TJob> {
+  int32_t InternalSaveItem(const TJobPtr& AItem) override {
+    if (AItem->GetIdentifier() == FailAt) return 7;
+    Written.push_back(AItem->GetIdentifier());
+    return 0;
+  }
+  std::string FailAt;
+  TStrings Written;
+};
+
+TEST_F(FileJobListSaverTest, SavingAListItemByItemHoldsBackTheSingleEventsAndStopsAtTheFirstFailure) {
+  TItemByItemSaver LSaver;
+  TEventTrail LTrail(LSaver);
+  EXPECT_EQ(LSaver.SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b")})), 0);
+  EXPECT_THAT(LTrail.Events, ElementsAre("item a", "item b", "saved"));
+  LTrail.Events.clear();
+  LSaver.FailAt = "b";
+  EXPECT_EQ(LSaver.SaveItems(Sequence({MakeManualJob("c"), MakeManualJob("b"), MakeManualJob("d")})), 7);
+  EXPECT_EQ(LSaver.SaveItem(MakeManualJob("b")), 7);
+  EXPECT_THAT(LSaver.Written, ElementsAre("a", "b", "c"));
+  EXPECT_THAT(LTrail.Events, IsEmpty());
+  // The events work again after the failures.
+  EXPECT_EQ(LSaver.SaveItems(Sequence({})), 0);
+  EXPECT_THAT(LTrail.Events, ElementsAre("saved"));
+}
+
+// A failed write answers with the errno of the call that failed and raises no event, so that the
+// owner can tell its caller that nothing was saved.
+TEST_F(FileJobListSaverTest, FailedWriteIsLoggedWithTheSaverContextAndAnsweredWithItsErrno) {
+  // The storage directory cannot be made: a file stands where its parent should be.
+  WriteFile(FData.Path() + "/Orvane", "not a directory");
+  const auto LSaver = NewQueueSaver();
+  TEventTrail LTrail(*LSaver);
+
+  EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a")})), ENOTDIR);
+
+  const int LException = FLog->IndexOf(TLogEntryKind::Exception);
+  ASSERT_GE(LException, 0);
+  const TLogEntry LEntry = FLog->Entries()[LException];
+  EXPECT_EQ(LEntry.Value, "TFileJobListSaverForQueue<TScannerJobAction>.InternalSaveItems");
+  EXPECT_EQ(LEntry.ExceptionClass, "EOSError");
+  EXPECT_THAT(LEntry.Text, HasSubstr(StorageDir()));
+  EXPECT_EQ(LSaver->SaveItem(MakeManualJob("a")), ENOTDIR);
+  EXPECT_THAT(LTrail.Events, IsEmpty());
+
+  // A directory standing at the file's path cannot be replaced either.
+  std::filesystem::remove(FData.Path() + "/Orvane");
+  std::filesystem::create_directories(QueueFile());
+  FLog->Clear();
+  EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a")})), EISDIR);
+  EXPECT_THAT(LTrail.Events, IsEmpty());
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Exception), 1);
+  EXPECT_TRUE(std::filesystem::is_directory(QueueFile()));
+  // Nothing is left behind by the failed writes.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(StorageDir()), {}), 1);
+}
+
+// A trailing '/' on the data directory does not double the separator; nothing is created.
+TEST(JobStoragePathProviderTest, StoragePathIsDataDirProductDirAndActionSubDirectoryAndCreatesNothing) {
+  TTempDir LData("orvane-storage");
+  EXPECT_EQ(PathProviderOn(LData.Path() + "/")->GetStoragePath(),
+            LData.Path() + "/Orvane/Tessra/" + TScannerJobAction::StorageSubDirectory());
+  EXPECT_TRUE(std::filesystem::is_empty(LData.Path()));
+}
+
+class FileJobListProviderTest : public TFileJobListFixture {
+protected:
+  void SetUp() override {
+    TFileJobListFixture::SetUp();
+    std::filesystem::create_directories(StorageDir());
+  }
+  std::shared_ptr<IListProvider<TJob>> NewLoader() {
+    return std::make_shared<TFileJobListProviderForQueue<TScannerJobAction>>(FPathProvider);
+  }
+  void Save(const TJobList& AJobs) {
+    TFileJobListSaverForQueue<TScannerJobAction>(FPathProvider).SaveItems(Sequence(AJobs));
+    FLog->Clear();
+  }
+
+  // Loads of a file that leaves out a delay condition's creation moment agree only while the clock
+  // stands still.
+  TManualClockScope FClock;
+};
+
+// The registered pair's round trip; jobs of one Order keep the order they were saved in.
+TEST_F(FileJobListProviderTest, JobsComeBackSortedByOrderAndEachIsLogged) {
+  Save({MakeManualJob("last", 5), MakeManualJob("first", -1), MakeManualJob("middle", 3),
+        MakeManualJob("middle-later", 3)});
+  const auto LLoader = NewLoader();
+  EXPECT_EQ(LLoader->LoadData(), 0);
+  EXPECT_THAT(Identifiers(LLoader->GetItemList()), ElementsAre("first", "middle", "middle-later", "last"));
+  EXPECT_EQ(FLog->Texts(TLogEntryKind::Object).front(), "Manual job: \"Job first\"");
+}
+
+// A loader reads its file once: neither a file that has changed since nor one that could not be
+// read is read again, and both loads count as done.
+TEST_F(FileJobListProviderTest, LoaderReadsItsFileOnceWhetherItWasMissingOrUnreadable) {
+  for (const char* LContent :
+       {static_cast<const char*>(nullptr), "<?xml version=\"1.0\"?>\n<Root><TJob/></Root>\n"}) {
+    SCOPED_TRACE(LContent ? "unreadable" : "missing");
+    if (LContent) WriteFile(QueueFile(), LContent);
+    TStrings LEvents;
+    const auto LLoader = NewLoader();
+    LLoader->GetOnBeforeLoad().Add([&](TOrvaneObject*) { LEvents.push_back("before"); });
+    LLoader->GetOnAfterLoad().Add(
+        [&](TOrvaneObject*, bool AOk) { LEvents.push_back(AOk ? "after" : "failed"); });
+    EXPECT_EQ(LLoader->LoadData(), 0);
+    EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "Failed to load queued manual jobs"), LContent ? 1 : 0);
+    Save({MakeManualJob("b")});
+    EXPECT_EQ(LLoader->LoadData(), 0);
+    EXPECT_THAT(LLoader->GetItemList(), IsEmpty());
+    EXPECT_FALSE(FLog->Contains(TLogEntryKind::Exception));
+    EXPECT_THAT(LEvents, ElementsAre("before", "after", "before", "after"));
+  }
+}
+
+// A job whose action class is unknown loses the action, not its place; the scheduler and the
+// dispatcher refuse to run a job without one.
+TEST_F(FileJobListProviderTest, UnreadableItemsAreSkippedWithAnErrorAndTheOthersLoad) {
+  WriteFile(QueueFile(),
+            "<TJobList><TJob><Identifier>before</Identifier><Order>1</Order></TJob>"
+            "<TJob><Identifier>unknown-action</Identifier><Order>2</Order>"
+            "<JobAction Class=\"TNoSuchJobAction\"><AgentTaskId>{X}</AgentTaskId></JobAction></TJob>"
+            "<TNoSuchJob><Identifier>not-a-job</Identifier></TNoSuchJob>"
+            "<TJob><Identifier>bad-order</Identifier><Order>many</Order></TJob>"
+            "<TJob><Identifier>after</Identifier><Order>3</Order></TJob></TJobList>");
+  const TJobList LJobs = LoadJobs(QueueFile());
+  EXPECT_THAT(Identifiers(LJobs), ElementsAre("before", "unknown-action", "after"));
+  EXPECT_EQ(LJobs[1]->GetJobAction(), nullptr);
+  EXPECT_THAT(FLog->Texts(TLogEntryKind::Error),
+              ElementsAre(HasSubstr("TNoSuchJobAction"), HasSubstr("TNoSuchJob"), HasSubstr("many")));
+  EXPECT_FALSE(FLog->Contains(TLogEntryKind::Message, "Failed to load queued manual jobs"));
+}
+
+// A damaged text costs that text, not the job: it is read with U+FFFD where the bytes were not
+// UTF-8, so that the next save writes a document that is what it declares, and one warning says so.
+TEST_F(FileJobListProviderTest, InvalidUtf8IsReplacedWithOneWarningAndTheJobsAreKept) {
+  WriteFile(QueueFile(),
+            "<TJobList><TJob><Identifier>a</Identifier><DisplayText>caf\xE9</DisplayText></TJob>"
+            "<TJob><Identifier>b\xFF</Identifier></TJob></TJobList>");
+  const auto LLoader = NewLoader();
+
+  EXPECT_EQ(LLoader->LoadData(), 0);
+
+  EXPECT_THAT(Identifiers(LLoader->GetItemList()), ElementsAre("a", "b\xEF\xBF\xBD"));
+  EXPECT_EQ(LLoader->GetItemList()[0]->GetDisplayText(), "caf\xEF\xBF\xBD");
+  EXPECT_THAT(
+      FLog->Texts(TLogEntryKind::Warning),
+      ElementsAre(QueueFile() + " held 2 byte sequences that are not UTF-8; each was read as U+FFFD"));
+  EXPECT_FALSE(FLog->Contains(TLogEntryKind::Message, "Failed to load queued manual jobs"));
+}
+
+// The owners of the two files, as the container and the factory build them, keep their manual
+// jobs across a restart; the queue keeps no scheduled job.
+TEST_F(FileJobListProviderTest, ManualJobsOfTheQueueAndOfTheJobListProviderSurviveARestart) {
+  const auto NewJobListProvider = [&] {
+    return std::make_shared<TCustomJobListProvider<TScannerJobAction>>(
+        nullptr, std::make_shared<TRecordingStorageManager>(),
+        std::make_shared<TFileJobListSaverForJobList<TScannerJobAction>>(FPathProvider),
+        std::make_shared<TFileJobListProviderForJobList<TScannerJobAction>>(FPathProvider));
+  };
+  {
+    const auto LQueue = std::make_shared<TJobQueue<TScannerJobAction>>(
+        std::make_shared<TFileJobListSaverForQueue<TScannerJobAction>>(FPathProvider),
+        std::make_shared<TFileJobListProviderForQueue<TScannerJobAction>>(FPathProvider));
+    LQueue->LoadQueuedManualJobs();
+    EXPECT_TRUE(LQueue->EnqueueJob(MakeManualJob("b", 2)));
+    LQueue->EnqueueJob(MakeManualJob("a", 1));
+    auto LScheduled = MakeManualJob("scheduled", 0);
+    LScheduled->SetIsManual(false);
+    LQueue->EnqueueJob(LScheduled);
+    const auto LProvider = NewJobListProvider();
+    LProvider->LoadQueuedManualJobs();
+    EXPECT_EQ(LProvider->AddManualJob(MakeManualJob("second", 2)), 0);
+    LProvider->AddManualJob(MakeManualJob("first", 1));
+  }
+  const auto LQueue = BuildJobQueue(QueueFile(), &NewFileJobListSaver<TFileJobListSaverNoPermissions>);
+  LQueue->LoadQueuedManualJobs();
+  EXPECT_THAT(Identifiers(LQueue->CreateSnapshot()), UnorderedElementsAre("a", "b"));
+  const auto LProvider = NewJobListProvider();
+  LProvider->LoadQueuedManualJobs();
+  EXPECT_THAT(Identifiers(LProvider->CreateSnapshot().ManualJobs), ElementsAre("first", "second"));
+}
+
+// Every file of the manual-job fuzzer's corpus, through both loaders, with the fuzzer's checks. The
+// file names say what to expect besides: "valid-" files load (perhaps skipping items, with errors),
+// "bad-" files cannot be read at all and yield nothing; other files (inputs the fuzzer found) only
+// have to pass the checks.
+using FileJobListCorpusTest = FileJobListProviderTest;
+
+TEST_F(FileJobListCorpusTest, EveryCorpusFileLoadsThroughBothLoadersAndSavesBackUnchanged) {
+  std::vector<std::filesystem::path> LFiles;
+  for (const auto& LEntry : std::filesystem::directory_iterator(ORVANE_MANUAL_JOB_CORPUS_DIR))
+    if (LEntry.is_regular_file()) LFiles.push_back(LEntry.path());
+  std::sort(LFiles.begin(), LFiles.end());
+  ASSERT_GE(LFiles.size(), 10u) << "the corpus lies in " << ORVANE_MANUAL_JOB_CORPUS_DIR;
+  for (const std::filesystem::path& LFile : LFiles) {
+    const std::string LName = LFile.filename().string();
+    SCOPED_TRACE(LName);
+    FLog->Clear();
+    const Fuzzing::TManualJobFileResult LResult = Fuzzing::CheckManualJobFile(FPathProvider, ReadFile(LFile));
+    EXPECT_EQ(LResult.Mismatch, "");
+    const int LFailedLoads = FLog->Count(TLogEntryKind::Message, "Failed to load queued manual jobs");
+    if (LName.starts_with("valid-")) {
+      EXPECT_EQ(LFailedLoads, 0);
+    } else if (LName.starts_with("bad-")) {
+      // Both loaders fail; the list saved afterwards is empty and reads back.
+      EXPECT_EQ(LFailedLoads, 2);
+      EXPECT_EQ(LResult.JobCount, 0u);
+      EXPECT_EQ(FLog->Count(TLogEntryKind::Exception), 2);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace Orvane::Testing
