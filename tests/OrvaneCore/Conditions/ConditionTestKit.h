@@ -1,10 +1,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "OrvaneCore/Conditions/StartConditionStorage.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
@@ -12,7 +12,6 @@
 #include "Support/TimeZoneScope.h"
 
 namespace Orvane::Testing {
-
 
 // A local wall-clock time, and a UTC moment, as TDateTime.
 inline TDateTime Local(int AYear, int AMonth, int ADay, int AHour, int AMinute = 0, int ASecond = 0) {
@@ -22,12 +21,8 @@ inline TDateTime Utc(int AYear, int AMonth, int ADay, int AHour, int AMinute = 0
   return EncodeDateTime(AYear, AMonth, ADay, AHour, AMinute, ASecond);
 }
 
-// Moments as text, so that a failing comparison reads as times.
-inline std::string Shown(TDateTime AValue) {
-  return DateTimeToDisplay(AValue);
-}
-#define EXPECT_AT(AActual, AExpected) \
-  EXPECT_EQ(::Orvane::Testing::Shown(AActual), ::Orvane::Testing::Shown(AExpected))
+// Moments compared as text, so that a failing comparison reads as times.
+#define EXPECT_AT(AActual, AExpected) EXPECT_EQ(DateTimeToDisplay(AActual), DateTimeToDisplay(AExpected))
 
 // Conditions are evaluated at fixed instants, without threads. The manual clock sits far from the
 // instants tested; only the resolution of the hour a fall-back repeats looks at it, and the tests of
@@ -47,12 +42,26 @@ protected:
     LCondition->SetSystemRunInfo(FRunInfo);
     return LCondition;
   }
-
-  // The pass after an agent start, then the ones that follow it.
-  void StartupPass() { FRunInfo->SetIsStartupPass(true); }
-  void NormalPass() { FRunInfo->SetIsStartupPass(false); }
+  // The pass after an agent start, and the ones that follow it.
+  void StartupPass(bool AIsStartup = true) { FRunInfo->SetIsStartupPass(AIsStartup); }
+  void NormalPass() { StartupPass(false); }
   // Steps the manual clock's wall time to a UTC moment.
   void ClockAtUtc(TDateTime AUtc) { Clock().StepWallClock(SecondsBetween(Clock().UtcNow(), AUtc)); }
+
+  // One instant of a walk: the answer expected there, then optionally a run recorded there.
+  struct TStep {
+    TDateTime Now;
+    TDateTime Expected;
+    bool RunHere = false;
+  };
+  template <class T>
+  void Walk(T& ACondition, const std::vector<TStep>& ASteps) {
+    for (const TStep& LStep : ASteps) {
+      EXPECT_AT(ACondition.CalcNextExecution(LStep.Now, FStorage), LStep.Expected)
+          << "at " << DateTimeToDisplay(LStep.Now);
+      if (LStep.RunHere) ACondition.SetAlreadyRunFlag(true, LStep.Now, FStorage);
+    }
+  }
 };
 
 }  // namespace Orvane::Testing

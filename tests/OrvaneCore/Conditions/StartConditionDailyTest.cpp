@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "ConditionTestKit.h"
 #include "OrvaneCore/Conditions/StartConditionDaily.h"
 
@@ -12,20 +10,6 @@ using namespace Testing;
 
 class TStartConditionDailyTest : public TConditionTest {
 protected:
-  // One instant of a table: the answer expected there, then optionally a run recorded there.
-  struct TStep {
-    TDateTime Now;
-    TDateTime Expected;
-    bool RunHere = false;
-  };
-
-  void Walk(TStartConditionDaily& ADaily, const std::vector<TStep>& ASteps) {
-    for (const TStep& LStep : ASteps) {
-      EXPECT_AT(ADaily.CalcNextExecution(LStep.Now, FStorage), LStep.Expected) << "at " << Shown(LStep.Now);
-      if (LStep.RunHere) ADaily.SetAlreadyRunFlag(true, LStep.Now, FStorage);
-    }
-  }
-
   std::shared_ptr<TStartConditionDaily> Daily(int AHour, int AMinute, uint8_t AWeekDays = CEveryDay) {
     auto LDaily = Make<TStartConditionDaily>();
     LDaily->SetTimeOfDay(AHour, AMinute);
@@ -33,36 +17,6 @@ protected:
     return LDaily;
   }
 };
-
-TEST_F(TStartConditionDailyTest, DueAtItsTimeOncePerDay) {
-  auto LDaily = Daily(10, 0);
-  Walk(*LDaily, {{Local(2026, 1, 5, 9, 0), CNoDateTime},  // first seen
-                 {Local(2026, 1, 5, 9, 59, 59), CNoDateTime},
-                 {Local(2026, 1, 5, 10, 0), Local(2026, 1, 5, 10, 0)},
-                 {Local(2026, 1, 5, 10, 5), Local(2026, 1, 5, 10, 0), true},
-                 {Local(2026, 1, 5, 10, 6), CNoDateTime},
-                 {Local(2026, 1, 6, 9, 59), CNoDateTime},
-                 {Local(2026, 1, 6, 10, 0), Local(2026, 1, 6, 10, 0)}});
-  EXPECT_AT(LDaily->NextPlannedTime(Local(2026, 1, 5, 10, 6), FStorage), Local(2026, 1, 6, 10, 0));
-}
-
-TEST_F(TStartConditionDailyTest, JobFirstSeenAfterTodaysTimeWaitsForTomorrow) {
-  auto LDaily = Daily(10, 0);
-  Walk(*LDaily,
-       {{Local(2026, 1, 5, 15, 0), CNoDateTime}, {Local(2026, 1, 6, 10, 0), Local(2026, 1, 6, 10, 0)}});
-}
-
-TEST_F(TStartConditionDailyTest, SplayAcrossMidnightAndMonthEnd) {
-  auto LDaily = Daily(23, 30);
-  LDaily->SetMaxSplaySeconds(3600);
-  FStorage.SetSplaySeconds(3600);  // as drawn: every occurrence lies at 00:30 of the next day
-  Walk(*LDaily, {{Local(2026, 1, 30, 12, 0), CNoDateTime},
-                 {Local(2026, 1, 31, 0, 29), CNoDateTime},
-                 {Local(2026, 1, 31, 0, 31), Local(2026, 1, 31, 0, 30), true},
-                 {Local(2026, 1, 31, 23, 59), CNoDateTime},
-                 {Local(2026, 2, 1, 0, 29), CNoDateTime},
-                 {Local(2026, 2, 1, 0, 30), Local(2026, 2, 1, 0, 30)}});
-}
 
 TEST_F(TStartConditionDailyTest, RunsOnlyOnChosenWeekdays) {
   auto LDaily = Daily(10, 0, CWorkDays);
@@ -72,24 +26,6 @@ TEST_F(TStartConditionDailyTest, RunsOnlyOnChosenWeekdays) {
                  {Local(2026, 2, 1, 10, 0), CNoDateTime}});                     // Sunday
   EXPECT_AT(LDaily->NextPlannedTime(Local(2026, 2, 1, 10, 0), FStorage), Local(2026, 2, 2, 10, 0));
   Walk(*LDaily, {{Local(2026, 2, 2, 10, 0), Local(2026, 2, 2, 10, 0)}});  // Monday
-}
-
-TEST_F(TStartConditionDailyTest, MissedRunCatchesUpOnceAtStartOrSkipsToTheNextRegularTime) {
-  for (bool LCatchUp : {true, false}) {
-    FStorage.Assign(TStartConditionStorage());
-    auto LDaily = Daily(10, 0, CWorkDays);
-    LDaily->SetCatchUp(LCatchUp);
-    NormalPass();
-    Walk(*LDaily, {{Local(2026, 1, 30, 8, 0), CNoDateTime},
-                   {Local(2026, 1, 30, 10, 1), Local(2026, 1, 30, 10, 0), true}});
-    // Off from Friday evening to Tuesday morning: Monday's run was missed (one run, not two).
-    StartupPass();
-    Walk(*LDaily, {{Local(2026, 2, 3, 8, 0), LCatchUp ? Local(2026, 2, 2, 10, 0) : CNoDateTime}});
-    NormalPass();
-    Walk(*LDaily, {{Local(2026, 2, 3, 8, 1), LCatchUp ? Local(2026, 2, 2, 10, 0) : CNoDateTime, LCatchUp},
-                   {Local(2026, 2, 3, 9, 59), CNoDateTime},
-                   {Local(2026, 2, 3, 10, 0), Local(2026, 2, 3, 10, 0)}});
-  }
 }
 
 TEST_F(TStartConditionDailyTest, FollowsTheLocalClockAcrossDaylightSavingChanges) {
@@ -126,24 +62,6 @@ TEST_F(TStartConditionDailyTest, TimeTheClockRepeatsRunsOnce) {
   Walk(*LNight, {{Local(2026, 10, 25, 2, 45), CNoDateTime},
                  {Local(2026, 10, 25, 3, 30), CNoDateTime},
                  {Local(2026, 10, 26, 2, 30), Local(2026, 10, 26, 2, 30)}});
-}
-
-TEST_F(TStartConditionDailyTest, ClockSetBackAfterTheRunDoesNotRepeatIt) {
-  auto LDaily = Daily(10, 0);
-  Walk(*LDaily, {{Local(2026, 1, 5, 9, 0), CNoDateTime},
-                 {Local(2026, 1, 5, 10, 0, 30), Local(2026, 1, 5, 10, 0), true},
-                 {Local(2026, 1, 5, 9, 30), CNoDateTime},  // set back an hour
-                 {Local(2026, 1, 5, 10, 0), CNoDateTime},
-                 {Local(2026, 1, 5, 10, 30), CNoDateTime},
-                 {Local(2026, 1, 6, 10, 0), Local(2026, 1, 6, 10, 0)}});
-  // The same across midnight.
-  FStorage.Assign(TStartConditionStorage());
-  auto LMidnight = Daily(0, 5);
-  Walk(*LMidnight, {{Local(2026, 1, 6, 12, 0), CNoDateTime},
-                    {Local(2026, 1, 7, 0, 6), Local(2026, 1, 7, 0, 5), true},
-                    {Local(2026, 1, 6, 23, 10), CNoDateTime},  // set back an hour
-                    {Local(2026, 1, 7, 0, 5), CNoDateTime},
-                    {Local(2026, 1, 8, 0, 5), Local(2026, 1, 8, 0, 5)}});
 }
 
 }  // namespace

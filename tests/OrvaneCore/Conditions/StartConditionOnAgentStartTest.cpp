@@ -2,6 +2,7 @@
 
 #include "ConditionTestKit.h"
 #include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"
+#include "OrvaneCore/Conditions/StartConditionOnShutdown.h"
 
 namespace Orvane {
 namespace {
@@ -12,7 +13,7 @@ using TStartConditionOnAgentStartTest = TConditionTest;
 
 const TDateTime CStart = Local(2026, 1, 5, 8, 0);
 
-TEST_F(TStartConditionOnAgentStartTest, DueOnlyInThePassAfterTheAgentStarted) {
+TEST_F(TStartConditionOnAgentStartTest, DueInThePassAfterEachStartAndOnItsReCheckUntilItRan) {
   auto LCondition = Make<TStartConditionOnAgentStart>();
   NormalPass();
   EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CNoDateTime);
@@ -22,29 +23,20 @@ TEST_F(TStartConditionOnAgentStartTest, DueOnlyInThePassAfterTheAgentStarted) {
   FRunInfo->SetIsStopping(false);
   EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CStart);
   EXPECT_AT(LCondition->NextPlannedTime(CStart, FStorage), CNoDateTime);
+  // Without run information neither the start nor a shutdown is known.
+  EXPECT_AT(TStartConditionOnAgentStart().CalcNextExecution(CStart, FStorage), CNoDateTime);
+  EXPECT_AT(TStartConditionOnShutdown().CalcNextExecution(CStart, FStorage), CNoDateTime);
 
-  // Without run information the start is unknown.
-  auto LUninformed = std::make_shared<TStartConditionOnAgentStart>();
-  TStartConditionStorage LStorage;
-  EXPECT_AT(LUninformed->CalcNextExecution(CStart, LStorage), CNoDateTime);
-}
-
-TEST_F(TStartConditionOnAgentStartTest, ReCheckAfterTheStartupPassAnswersAsThatPassUntilTheRun) {
-  auto LCondition = Make<TStartConditionOnAgentStart>();
-  StartupPass();
-  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CStart);
   NormalPass();  // the job waited in the queue past the startup pass
   EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 600), FStorage), CNoDateTime);
   LCondition->SetIsReEvaluationRun(true);
   EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 600), FStorage), CStart);
   LCondition->SetIsReEvaluationRun(false);
-
   LCondition->SetAlreadyRunFlag(true, IncSeconds(CStart, 700), FStorage);
   LCondition->SetIsReEvaluationRun(true);
   EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 800), FStorage), CNoDateTime);
   LCondition->SetIsReEvaluationRun(false);
 
-  // The next start makes it due again.
   const TDateTime LNextStart = Local(2026, 1, 6, 8, 0);
   StartupPass();
   EXPECT_AT(LCondition->CalcNextExecution(LNextStart, FStorage), LNextStart);

@@ -26,31 +26,12 @@ TEST_F(TStartConditionOnceTest, DueFromItsTimeUntilItHasRunWhateverTheClockDoes)
   for (TDateTime LNow : {Local(2026, 2, 1, 0, 32), Local(2027, 1, 1, 0, 0),
                          // the clock set back to before the time, and past it again
                          Local(2026, 1, 31, 23, 0), Local(2026, 1, 31, 23, 59)})
-    EXPECT_AT(LOnce->CalcNextExecution(LNow, FStorage), CNoDateTime) << Shown(LNow);
+    EXPECT_AT(LOnce->CalcNextExecution(LNow, FStorage), CNoDateTime) << DateTimeToDisplay(LNow);
   EXPECT_AT(LOnce->NextPlannedTime(Local(2026, 2, 1, 0, 32), FStorage), CNoDateTime);
 
   // A start time moved past the last run makes it due once more.
   LOnce->SetStartTime(Local(2026, 2, 2, 8, 0));
   EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 2, 2, 8, 0), FStorage), Local(2026, 2, 2, 8, 0));
-}
-
-TEST_F(TStartConditionOnceTest, TimeMissedWhileOffRunsAtStartWithCatchUpAndIsSkippedWithout) {
-  const TDateTime LAt = Local(2026, 1, 10, 10, 0);
-  for (bool LCatchUp : {true, false}) {
-    TStartConditionStorage LStorage;
-    auto LOnce = Make<TStartConditionOnce>();
-    LOnce->SetStartTime(LAt);
-    LOnce->SetCatchUp(LCatchUp);
-    StartupPass();
-    EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 1, 12, 8, 0), LStorage), LCatchUp ? LAt : CNoDateTime);
-    NormalPass();
-    EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 1, 12, 8, 1), LStorage), LCatchUp ? LAt : CNoDateTime);
-  }
-  // Learning of the job after its time while running is no missed run: it runs, catch-up or not.
-  auto LLate = Make<TStartConditionOnce>();
-  LLate->SetStartTime(LAt);
-  LLate->SetCatchUp(false);
-  EXPECT_AT(LLate->CalcNextExecution(Local(2026, 1, 10, 10, 5), FStorage), LAt);
 }
 
 }  // namespace

@@ -23,41 +23,34 @@ struct IEngine {
   static constexpr const char* Name = "IEngine";
   virtual ~IEngine() = default;
 };
+class TEngine : public IEngine {};
 
 struct IEgg;
-
 struct IChicken {
   static constexpr const char* IID = "{7D2F4A90-61C3-4B8E-A5D7-2E9C0B3F4A02}";
   virtual ~IChicken() = default;
   virtual std::shared_ptr<IEgg> Egg() = 0;
 };
-
 struct IEgg {
   static constexpr const char* IID = "{7D2F4A90-61C3-4B8E-A5D7-2E9C0B3F4A03}";
   virtual ~IEgg() = default;
   virtual std::shared_ptr<IChicken> Chicken() = 0;
 };
-
-class TEngine : public IEngine {};
-
-class TChicken : public IChicken {
-public:
+struct TChicken : IChicken {
   explicit TChicken(Lazy<IEgg> AEgg) : FEgg(std::move(AEgg)) {}
   std::shared_ptr<IEgg> Egg() override { return FEgg.Value(); }
   Lazy<IEgg> FEgg;
 };
-
-class TEgg : public IEgg {
-public:
+struct TEgg : IEgg {
   explicit TEgg(Lazy<IChicken> AChicken) : FChicken(std::move(AChicken)) {}
   std::shared_ptr<IChicken> Chicken() override { return FChicken.Value(); }
   Lazy<IChicken> FChicken;
 };
 
 // Eight threads ask at once. The first builds and blocks on ARelease; the test lets it go only
-// once the seven others sleep on the clock waiting for its value.
-std::vector<std::shared_ptr<IEngine>> AskFromEightThreads(
-    const std::function<std::shared_ptr<IEngine>()>& AAsk, TWaitableEvent& ARelease) {
+// once the seven others sleep on the clock waiting for its value. All get one object.
+void ExpectOneObjectForEightThreads(const std::function<std::shared_ptr<IEngine>()>& AAsk,
+                                    TWaitableEvent& ARelease) {
   constexpr int CThreads = 8;
   std::latch LStart(CThreads);
   std::vector<std::shared_ptr<IEngine>> LResults(CThreads);
@@ -70,7 +63,8 @@ std::vector<std::shared_ptr<IEngine>> AskFromEightThreads(
   Clock().WaitForSleepers(CThreads);
   ARelease.SetEvent();
   for (std::thread& LThread : LThreads) LThread.join();
-  return LResults;
+  EXPECT_NE(LResults[0], nullptr);
+  for (const auto& LResult : LResults) EXPECT_EQ(LResult, LResults[0]);
 }
 
 TEST(ContainerConcurrencyTest, LazyAskedFromEightThreadsAtOnceBuildsOneObject) {
@@ -78,20 +72,15 @@ TEST(ContainerConcurrencyTest, LazyAskedFromEightThreadsAtOnceBuildsOneObject) {
   TWaitableEvent LRelease(true, false);
   std::atomic<int> LBuilt{0};
   TContainer LContainer;
-  LContainer
-      .RegisterType<TEngine>([&] {
-        ++LBuilt;
-        LRelease.WaitFor(-1);
-        return std::make_shared<TEngine>();
-      })
-      .Implements<IEngine>();
+  LContainer.RegisterType<TEngine>([&] {
+    ++LBuilt;
+    LRelease.WaitFor(-1);
+    return std::make_shared<TEngine>();
+  }).Implements<IEngine>();
   LContainer.Build();
   const Lazy<IEngine> LLazy = LContainer.ResolveLazy<IEngine>();
-
-  const auto LResults = AskFromEightThreads([&] { return LLazy.Value(); }, LRelease);
+  ExpectOneObjectForEightThreads([&] { return LLazy.Value(); }, LRelease);
   EXPECT_EQ(LBuilt, 1);
-  for (const auto& LResult : LResults) EXPECT_EQ(LResult, LResults[0]);
-  EXPECT_NE(LResults[0], nullptr);
 }
 
 TEST(ContainerConcurrencyTest, SingletonAskedFromEightThreadsIsBuiltOnceWhileItResolvesAnother) {
@@ -99,28 +88,20 @@ TEST(ContainerConcurrencyTest, SingletonAskedFromEightThreadsIsBuiltOnceWhileItR
   TWaitableEvent LRelease(true, false);
   std::atomic<int> LBuilt{0}, LDependencyBuilt{0};
   TContainer LContainer;
-  LContainer
-      .RegisterType<TEngine>([&] {
-        ++LDependencyBuilt;
-        return std::make_shared<TEngine>();
-      })
-      .Implements<IEngine>("part")
-      .AsSingleton();
-  LContainer
-      .RegisterType<TEngine>([&](TContainer& AContainer) {
-        ++LBuilt;
-        AContainer.Resolve<IEngine>("part");
-        LRelease.WaitFor(-1);
-        return std::make_shared<TEngine>();
-      })
-      .Implements<IEngine>()
-      .AsSingleton();
+  LContainer.RegisterType<TEngine>([&] {
+    ++LDependencyBuilt;
+    return std::make_shared<TEngine>();
+  }).Implements<IEngine>("part").AsSingleton();
+  LContainer.RegisterType<TEngine>([&](TContainer& AContainer) {
+    ++LBuilt;
+    AContainer.Resolve<IEngine>("part");
+    LRelease.WaitFor(-1);
+    return std::make_shared<TEngine>();
+  }).Implements<IEngine>().AsSingleton();
   LContainer.Build();
-
-  const auto LResults = AskFromEightThreads([&] { return LContainer.Resolve<IEngine>(); }, LRelease);
+  ExpectOneObjectForEightThreads([&] { return LContainer.Resolve<IEngine>(); }, LRelease);
   EXPECT_EQ(LBuilt, 1);
   EXPECT_EQ(LDependencyBuilt, 1);
-  for (const auto& LResult : LResults) EXPECT_EQ(LResult, LResults[0]);
 }
 
 TEST(ContainerConcurrencyTest, SingletonsInACycleThroughLazyResolveFromTwoThreadsWithoutDeadlock) {
@@ -157,21 +138,17 @@ TEST(ContainerConcurrencyTest, CycleOfSingletonsAcrossTwoThreadsRaisesInsteadOfD
   TContainer LContainer;
   // Each waits until the other has started, so that each thread holds one half of the cycle.
   auto LRegister = [&](const char* AName, const char* AOther, TWaitableEvent& AStarted,
-                       TWaitableEvent& AOtherStarted) {
-    LContainer
-        .RegisterType<TEngine>([=, &AStarted, &AOtherStarted](TContainer& AContainer) {
-          AStarted.SetEvent();
-          AOtherStarted.WaitFor(-1);
-          AContainer.Resolve<IEngine>(AOther);
-          return std::make_shared<TEngine>();
-        })
-        .Implements<IEngine>(AName)
-        .AsSingleton();
+                       TWaitableEvent& AWait) {
+    LContainer.RegisterType<TEngine>([=, &AStarted, &AWait](TContainer& AContainer) {
+      AStarted.SetEvent();
+      AWait.WaitFor(-1);
+      AContainer.Resolve<IEngine>(AOther);
+      return std::make_shared<TEngine>();
+    }).Implements<IEngine>(AName).AsSingleton();
   };
   LRegister("A", "B", LAStarted, LBStarted);
   LRegister("B", "A", LBStarted, LAStarted);
   LContainer.Build();
-
   auto LResolveExpectingCycle = [&](const char* AName) {
     try {
       LContainer.Resolve<IEngine>(AName);
@@ -180,8 +157,7 @@ TEST(ContainerConcurrencyTest, CycleOfSingletonsAcrossTwoThreadsRaisesInsteadOfD
       EXPECT_THAT(AError.Message(), HasSubstr("cycle"));
     }
   };
-  std::thread LFirst(LResolveExpectingCycle, "A");
-  std::thread LSecond(LResolveExpectingCycle, "B");
+  std::thread LFirst(LResolveExpectingCycle, "A"), LSecond(LResolveExpectingCycle, "B");
   LFirst.join();
   LSecond.join();
 }
@@ -200,17 +176,17 @@ TEST(ContainerConcurrencyTest, ResolutionsRunWhileAnotherThreadRegistersAndBuild
     }
     LDone = true;
   });
-  std::vector<std::thread> LReaders;
-  for (int LReader = 0; LReader < 2; ++LReader)
-    LReaders.emplace_back([&] {
-      while (!LDone) {
-        EXPECT_EQ(LContainer.Resolve<IEngine>(), LSingleton);
-        EXPECT_FALSE(LContainer.ResolveAll<IEngine>().ToVector().empty());
-        std::this_thread::yield();
-      }
-    });
+  auto LReader = [&] {
+    while (!LDone) {
+      EXPECT_EQ(LContainer.Resolve<IEngine>(), LSingleton);
+      EXPECT_FALSE(LContainer.ResolveAll<IEngine>().ToVector().empty());
+      std::this_thread::yield();
+    }
+  };
+  std::thread LFirst(LReader), LSecond(LReader);
   LRegistrar.join();
-  for (std::thread& LReader : LReaders) LReader.join();
+  LFirst.join();
+  LSecond.join();
   EXPECT_EQ(LContainer.ResolveAll<IEngine>().ToVector().size(), std::size_t{CRegistrations + 1});
 }
 

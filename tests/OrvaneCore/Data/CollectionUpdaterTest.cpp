@@ -19,16 +19,13 @@ public:
   std::string Name;
   int32_t Value = 0;
 };
-
 class TSpecialItem : public TItem {
 public:
   using TItem::TItem;
   std::string ClassName() const override { return "TUpdaterTestSpecialItem"; }
 };
-
 const TClassRegistration<TItem> GItemRegistration("TUpdaterTestItem", "TTessraData");
-const TClassRegistration<TSpecialItem> GSpecialItemRegistration("TUpdaterTestSpecialItem",
-                                                                "TUpdaterTestItem");
+const TClassRegistration<TSpecialItem> GSpecialRegistration("TUpdaterTestSpecialItem", "TUpdaterTestItem");
 
 using TItems = std::vector<std::shared_ptr<TItem>>;
 using TUpdater = TCollectionUpdater<TItem>;
@@ -47,17 +44,11 @@ std::string Describe(const TItems& AItems) {
   return LText;
 }
 
-const TUpdater::TEqualityComparison CByName = [](const TItem& ASource, const TItem& ATarget) {
-  return ASource.Name == ATarget.Name;
-};
+const TUpdater::TEqualityComparison CByName = [](const TItem& A, const TItem& B) { return A.Name == B.Name; };
 
 TEST(CollectionUpdaterTest, EachActionAloneAndAllTogether) {
   const TItems LSource = Items({{"A", 2}, {"B", 2}});
-  struct TCase {
-    TUpdateActions Actions;
-    std::string Expected;
-  };
-  const std::vector<TCase> LCases = {
+  const std::pair<TUpdateActions, const char*> LCases[] = {
       {0, "C1 A1"},
       {uaAddMissing, "C1 A1 B2"},
       {uaUpdateEqual, "C1 A2"},
@@ -65,20 +56,16 @@ TEST(CollectionUpdaterTest, EachActionAloneAndAllTogether) {
       {uaAddMissing | uaUpdateEqual, "C1 A2 B2"},
       {CAllUpdateActions, "A2 B2"},
   };
-  for (const TCase& LCase : LCases) {
-    SCOPED_TRACE(int(LCase.Actions));
+  for (const auto& [LActions, LExpected] : LCases) {
+    SCOPED_TRACE(int(LActions));
     TItems LTarget = Items({{"C", 1}, {"A", 1}});
     const std::shared_ptr<TItem> LOldA = LTarget[1];
-    TUpdater(LCase.Actions, CByName).UpdateList(LSource, LTarget);
-    EXPECT_EQ(Describe(LTarget), LCase.Expected);
+    TUpdater(LActions, CByName).UpdateList(LSource, LTarget);
+    EXPECT_EQ(Describe(LTarget), LExpected);
     // Equal items are updated in place; added items are new objects, never the source's.
     for (const auto& LItem : LTarget) {
-      if (LItem->Name == "A") {
-        EXPECT_EQ(LItem, LOldA);
-      }
-      if (LItem->Name == "B") {
-        EXPECT_NE(LItem, LSource[1]);
-      }
+      EXPECT_TRUE(LItem->Name != "A" || LItem == LOldA);
+      EXPECT_NE(LItem, LSource[1]);
     }
   }
   EXPECT_EQ(Describe(LSource), "A2 B2");
@@ -91,36 +78,12 @@ TEST(CollectionUpdaterTest, OrderPersistentVariantsLeaveTheTargetInSourceOrder) 
   TUpdater(uaAddMissing | uaUpdateEqual, CByName).UpdateListOrderPersistent(LSource, LTarget);
   EXPECT_EQ(Describe(LTarget), "A2 B2 C2 X1");  // what stays without a counterpart follows
   EXPECT_EQ(LTarget[1], LOldB);
-
   TUpdater(CAllUpdateActions, CByName).UpdateListOrderTessraData(Items({{"C", 3}, {"A", 3}}), LTarget);
   EXPECT_EQ(Describe(LTarget), "C3 A3");
-
   // Without the order variant, kept items stay where they were.
   TItems LUnordered = Items({{"C", 1}, {"B", 1}});
   TUpdater(CAllUpdateActions, CByName).UpdateList(LSource, LUnordered);
   EXPECT_EQ(Describe(LUnordered), "C2 B2 A2");
-}
-
-TEST(CollectionUpdaterTest, WithoutEqualityComparisonItemsPairByPosition) {
-  // An empty target filled with new objects made from the source's, in order.
-  TStorageList LSource;
-  for (const char* LName : {"TStartConditionOnDelay#1", "TStartConditionDaily#1"}) {
-    auto LStorage = std::make_shared<TStartConditionStorage>();
-    LStorage->SetName(LName);
-    LStorage->SetLastRun(46000.25);
-    LSource.push_back(LStorage);
-  }
-  TStorageList LCopy;
-  TCollectionUpdater<TStartConditionStorage>::UpdateSingleList(LSource, LCopy);
-  ASSERT_EQ(LCopy.size(), 2u);
-  for (std::size_t I = 0; I < LCopy.size(); ++I) {
-    EXPECT_NE(LCopy[I], LSource[I]);
-    EXPECT_TRUE(LCopy[I]->DataEquals(*LSource[I]));
-  }
-
-  TItems LTarget = Items({{"X", 1}, {"Y", 1}, {"Z", 1}});
-  TUpdater().UpdateList(Items({{"A", 2}, {"B", 2}}), LTarget);
-  EXPECT_EQ(Describe(LTarget), "A2 B2");
 }
 
 TEST(CollectionUpdaterTest, TheFilterLimitsWhichItemsTakePartOnBothSides) {
@@ -134,28 +97,25 @@ TEST(CollectionUpdaterTest, TheFilterLimitsWhichItemsTakePartOnBothSides) {
 
 TEST(CollectionUpdaterTest, VariantFamiliesDifferInTheClassOfNewAndReplacedItems) {
   const TItems LSource = {std::make_shared<TSpecialItem>("A", 2), std::make_shared<TSpecialItem>("B", 2)};
+  const auto LEnumerable = [&] { return IEnumerable<std::shared_ptr<TItem>>::FromVector(LSource); };
   TItems LPersistent = Items({{"A", 1}});
   const std::shared_ptr<TItem> LOldA = LPersistent[0];
-  TUpdater(CAllUpdateActions, CByName)
-      .UpdateEnumerablePersistent(IEnumerable<std::shared_ptr<TItem>>::FromVector(LSource), LPersistent);
+  TUpdater(CAllUpdateActions, CByName).UpdateEnumerablePersistent(LEnumerable(), LPersistent);
   EXPECT_EQ(Describe(LPersistent), "A2 B2");
   EXPECT_EQ(LPersistent[0], LOldA);
   EXPECT_EQ(LPersistent[1]->ClassName(), "TUpdaterTestItem");
-
   TItems LTessraData = Items({{"A", 1}});
-  TUpdater(CAllUpdateActions, CByName)
-      .UpdateEnumerable(IEnumerable<std::shared_ptr<TItem>>::FromVector(LSource), LTessraData);
+  TUpdater(CAllUpdateActions, CByName).UpdateEnumerable(LEnumerable(), LTessraData);
   EXPECT_EQ(Describe(LTessraData), "A2 B2");
   EXPECT_EQ(LTessraData[0]->ClassName(), "TUpdaterTestSpecialItem");  // replaced by a clone
   EXPECT_EQ(LTessraData[1]->ClassName(), "TUpdaterTestSpecialItem");
-}
 
-TEST(CollectionUpdaterTest, TheUntypedUpdaterWorksOnRecordsAndDropsEmptyEntries) {
-  std::vector<std::shared_ptr<TTessraData>> LSource = {std::make_shared<TItem>("A", 2), nullptr};
+  // The untyped updater works on records and drops empty entries.
+  std::vector<std::shared_ptr<TTessraData>> LRecords = {std::make_shared<TItem>("A", 2), nullptr};
   std::vector<std::shared_ptr<TTessraData>> LTarget = {nullptr, std::make_shared<TItem>("A", 1)};
-  TCollectionUpdater<>(CAllUpdateActions).UpdateList(LSource, LTarget);
+  TCollectionUpdater<>(CAllUpdateActions).UpdateList(LRecords, LTarget);
   ASSERT_EQ(LTarget.size(), 1u);
-  EXPECT_TRUE(LTarget[0]->DataEquals(*LSource[0]));
+  EXPECT_TRUE(LTarget[0]->DataEquals(*LRecords[0]));
 }
 
 }  // namespace

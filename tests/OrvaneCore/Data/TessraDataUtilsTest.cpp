@@ -12,6 +12,7 @@ TJobPtr Job(const std::string& AIdentifier) {
   return LJob;
 }
 
+// Both skip empty entries.
 TEST(TessraDataUtilsTest, IndexesJobsByUpperCasedIdentifierAndRaisesOnTwoThatDifferOnlyInCase) {
   const TJobList LJobs = {Job("{ab-1}"), nullptr, Job("{CD-2}")};
   const TJobIndex LIndex = TTessraDataUtils::CreateJobIndex(LJobs);
@@ -24,12 +25,9 @@ TEST(TessraDataUtilsTest, IndexesJobsByUpperCasedIdentifierAndRaisesOnTwoThatDif
   } catch (const EListError& E) {
     EXPECT_NE(std::string(E.what()).find("{AB-1}"), std::string::npos) << E.what();
   }
-}
-
-TEST(TessraDataUtilsTest, AppendsIdentifiersInListOrder) {
   std::vector<std::string> LIdentifiers = {"{KEPT}"};
-  TTessraDataUtils::AddIdentifiers({Job("{b}"), nullptr, Job("{A}")}, LIdentifiers);
-  EXPECT_EQ(LIdentifiers, (std::vector<std::string>{"{KEPT}", "{b}", "{A}"}));
+  TTessraDataUtils::AddIdentifiers(LJobs, LIdentifiers);
+  EXPECT_EQ(LIdentifiers, (std::vector<std::string>{"{KEPT}", "{ab-1}", "{CD-2}"}));
 }
 
 }  // namespace

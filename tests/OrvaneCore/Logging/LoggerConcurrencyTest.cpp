@@ -39,34 +39,28 @@ void ExpectConsistentThread(const std::vector<TLogEntry>& AEntries, int ARounds)
 }
 
 TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
-  constexpr int CLoggers = 4;
-  constexpr int CRounds = 300;
-  constexpr int CSinkChanges = 300;
+  constexpr int CLoggers = 4, CRounds = 300, CSinkChanges = 300;
   TLoggedJob LJob("Running");
   std::latch LStart(CLoggers + 1);
-  std::vector<std::thread> LThreads;
-
-  for (int LThread = 0; LThread < CLoggers; ++LThread) {
-    LThreads.emplace_back([&LStart, &LJob] {
-      IOrvaneLogger& LLog = *OrvaneLogger();
-      LStart.arrive_and_wait();
-      for (int LRound = 0; LRound < CRounds; ++LRound) {
-        LLog.BeginGroup("outer");
-        LLog.IntegerValue("depth", 1);
-        LLog.Message("round %d", {LRound});
-        LLog.BeginGroup("inner");
-        LLog.IntegerValue("depth", 2);
-        LLog.MessageObject("job", &LJob);
-        LLog.EndGroup();
-        LLog.EndGroup();
-        LLog.IntegerValue("depth", 0);
-        (void)LLog.IsActive();
-      }
-    });
-  }
+  const auto LLogger = [&LJob, &LStart] {
+    IOrvaneLogger& LLog = *OrvaneLogger();
+    LStart.arrive_and_wait();
+    for (int LRound = 0; LRound < CRounds; ++LRound) {
+      LLog.BeginGroup("outer");
+      LLog.IntegerValue("depth", 1);
+      LLog.Message("round %d", {LRound});
+      LLog.BeginGroup("inner");
+      LLog.IntegerValue("depth", 2);
+      LLog.MessageObject("job", &LJob);
+      LLog.EndGroup();
+      LLog.EndGroup();
+      LLog.IntegerValue("depth", 0);
+      (void)LLog.IsActive();
+    }
+  };
   // Adds and removes sinks, a text sink among them, while the others log.
   std::vector<std::shared_ptr<TRecordingLogSink>> LVisitors;
-  LThreads.emplace_back([&LStart, &LVisitors] {
+  const auto LSinkChanger = [&LVisitors, &LStart] {
     LStart.arrive_and_wait();
     for (int LChange = 0; LChange < CSinkChanges; ++LChange) {
       auto LVisitor = std::make_shared<TRecordingLogSink>();
@@ -80,8 +74,8 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
         RemoveLogSink(LVisitor);
       }
     }
-  });
-  for (std::thread& LThread : LThreads) LThread.join();
+  };
+  RunConcurrently({LLogger, LLogger, LLogger, LLogger, LSinkChanger});
 
   std::map<std::thread::id, std::vector<TLogEntry>> LByThread;
   for (const TLogEntry& LEntry : FRecording->Entries()) LByThread[LEntry.ThreadId].push_back(LEntry);
@@ -89,11 +83,10 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
   for (const auto& [LId, LEntries] : LByThread) {
     EXPECT_EQ(LEntries.size(), static_cast<size_t>(CRounds * 9));
     ExpectConsistentThread(LEntries, CRounds);
-    for (const TLogEntry& LEntry : LEntries) {
+    for (const TLogEntry& LEntry : LEntries)
       if (LEntry.Kind == K::Object) {
         ASSERT_EQ(LEntry.ObjectText, "<Job State=\"Running\"/>");
       }
-    }
   }
   // A sink that stayed sees each thread's entries from the moment it came, in order; the rounds
   // then need not start at zero.
@@ -102,9 +95,8 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
     for (const TLogEntry& LEntry : LVisitor->Entries()) {
       if (LEntry.Kind != K::Message) continue;
       const int LRound = std::stoi(LEntry.Text.substr(6));
-      auto LFound = LLastRound.find(LEntry.ThreadId);
-      if (LFound != LLastRound.end()) {
-        ASSERT_EQ(LRound, LFound->second + 1);
+      if (LLastRound.count(LEntry.ThreadId)) {
+        ASSERT_EQ(LRound, LLastRound[LEntry.ThreadId] + 1);
       }
       LLastRound[LEntry.ThreadId] = LRound;
     }

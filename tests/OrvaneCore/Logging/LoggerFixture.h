@@ -33,7 +33,6 @@ public:
   explicit TLoggedJob(std::string AState) : FState(std::move(AState)) {}
   std::string ClassName() const override { return "TLoggedJob"; }
   std::string LogText() const override { return "<Job State=\"" + FState + "\"/>"; }
-  void SetState(std::string AState) { FState = std::move(AState); }
 
 private:
   std::string FState;

@@ -13,13 +13,9 @@ namespace {
 
 class TRecordingThread : public TOrvaneThread {
 public:
-  TRecordingThread(std::atomic<bool>& ARan, std::atomic<bool>& ADestroyed,
-                   TWaitableEvent* ADestroyedEvent = nullptr)
-      : FRan(ARan), FDestroyed(ADestroyed), FDestroyedEvent(ADestroyedEvent) {}
-  ~TRecordingThread() override {
-    FDestroyed = true;
-    if (FDestroyedEvent) FDestroyedEvent->SetEvent();
-  }
+  TRecordingThread(std::atomic<bool>& ARan, TWaitableEvent& ADestroyed)
+      : FRan(ARan), FDestroyed(ADestroyed) {}
+  ~TRecordingThread() override { FDestroyed.SetEvent(); }
   std::string ClassName() const override { return "TRecordingThread"; }
 
 protected:
@@ -27,40 +23,35 @@ protected:
 
 private:
   std::atomic<bool>& FRan;
-  std::atomic<bool>& FDestroyed;
-  TWaitableEvent* FDestroyedEvent;
+  TWaitableEvent& FDestroyed;
 };
 
 TEST(OrvaneThreadTest, ThreadFreedWithoutStartRunsNothingAndNeedsNoWait) {
   Testing::TManualClockScope LScope;  // any wait would hang here: nothing advances the clock
-  std::atomic<bool> LRan{false}, LDestroyed{false};
+  std::atomic<bool> LRan{false};
+  TWaitableEvent LDestroyed(true, false);
   auto LThread = std::make_unique<TRecordingThread>(LRan, LDestroyed);
   EXPECT_TRUE(LThread->WaitFor(0));  // never started counts as finished
   LThread.reset();
   EXPECT_FALSE(LRan);
-  EXPECT_TRUE(LDestroyed);
+  EXPECT_EQ(LDestroyed.WaitFor(0), TWaitResult::wrSignaled);
 }
 
 TEST(OrvaneThreadTest, FreeOnTerminateFreesTheObjectAfterTheProcedure) {
-  std::atomic<bool> LRan{false}, LDestroyed{false};
-  TWaitableEvent LDestroyedEvent(true, false);
-  auto* LThread = new TRecordingThread(LRan, LDestroyed, &LDestroyedEvent);
+  std::atomic<bool> LRan{false};
+  TWaitableEvent LDestroyed(true, false);
+  auto* LThread = new TRecordingThread(LRan, LDestroyed);
   LThread->SetFreeOnTerminate(true);
   LThread->Start();
-  ASSERT_EQ(LDestroyedEvent.WaitFor(10000), TWaitResult::wrSignaled);
+  ASSERT_EQ(LDestroyed.WaitFor(10000), TWaitResult::wrSignaled);
   EXPECT_TRUE(LRan);
-  EXPECT_TRUE(LDestroyed);
 }
 
 TEST(OrvaneThreadTest, DestroyingARunningThreadAsksItToTerminateAndWaits) {
-  std::atomic<int> LLoops{0};
   std::atomic<bool> LEnded{false};
   TOrvaneThread* LRaw = nullptr;
   auto LThread = TOrvaneThread::CreateAnonymousThread([&] {
-    while (!LRaw->GetTerminated()) {
-      ++LLoops;
-      Clock().SleepMs(1);
-    }
+    while (!LRaw->GetTerminated()) Clock().SleepMs(1);
     LEnded = true;
   });
   LRaw = LThread.get();

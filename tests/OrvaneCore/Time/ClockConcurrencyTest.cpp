@@ -15,10 +15,21 @@ namespace {
 
 using namespace std::chrono_literals;
 using Testing::TManualClockScope;
-using Testing::TScaledClockScope;
 
 double SecondsSince(TMonoTime AStart) {
   return std::chrono::duration<double>(Clock().Monotonic() - AStart).count();
+}
+
+// A thread that waits on ACondition under ALock for at most ASeconds; AResult is the wait's answer.
+std::thread Waiter(TMutex& ALock, TClockCondition& ACondition, int ASeconds, const bool& AReady,
+                   std::atomic<int>& AResult) {
+  return std::thread([&, ASeconds] {
+    TMutexLock LGuard(ALock);
+    AResult = Clock().Wait(ACondition, LGuard, Clock().DeadlineIn(ASeconds), [&] {
+      ALock.AssertHeld();
+      return AReady;
+    });
+  });
 }
 
 TEST(ManualClockTest, SleepersWakeInDeadlineOrderAtTheirOwnDeadlines) {
@@ -27,21 +38,17 @@ TEST(ManualClockTest, SleepersWakeInDeadlineOrderAtTheirOwnDeadlines) {
   TMutex LLock;
   std::vector<std::pair<int, double>> LWakes;
   std::vector<std::thread> LThreads;
-  for (int LSeconds : {30, 10, 20}) {
+  for (int LSeconds : {30, 10, 20})
     LThreads.emplace_back([&, LSeconds] {
       Clock().SleepMs(LSeconds * 1000);
       TMutexLock LGuard(LLock);
       LWakes.emplace_back(LSeconds, SecondsSince(LStart));
     });
-  }
   Clock().WaitForSleepers(3);
   Clock().AdvanceSeconds(60);
   for (std::thread& LThread : LThreads) LThread.join();
   TMutexLock LGuard(LLock);
-  ASSERT_EQ(LWakes.size(), 3u);
-  EXPECT_EQ(LWakes[0], std::make_pair(10, 10.0));
-  EXPECT_EQ(LWakes[1], std::make_pair(20, 20.0));
-  EXPECT_EQ(LWakes[2], std::make_pair(30, 30.0));
+  EXPECT_EQ(LWakes, (std::vector<std::pair<int, double>>{{10, 10.0}, {20, 20.0}, {30, 30.0}}));
   EXPECT_DOUBLE_EQ(SecondsSince(LStart), 60.0);
 }
 
@@ -63,47 +70,29 @@ TEST(ManualClockTest, AdvanceFollowsSleepsThatWokenThreadsStartOnTheWay) {
   LTicker.join();
 }
 
-TEST(ManualClockTest, NotificationWakesAWaiterWithoutTimePassing) {
+TEST(ManualClockTest, NotificationWakesAWaiterWithoutTimePassingAndOnlyWhenItsPredicateHolds) {
   TManualClockScope LScope;
   const TMonoTime LStart = Clock().Monotonic();
   TMutex LLock;
   TClockCondition LChanged;
-  bool LReady = false;
-  std::atomic<int> LResult{-1};
-  std::thread LWaiter([&] {
-    TMutexLock LGuard(LLock);
-    LResult = Clock().Wait(LChanged, LGuard, Clock().DeadlineIn(3600), [&] {
-      LLock.AssertHeld();
-      return LReady;
-    });
-  });
-  Clock().WaitForSleepers(1);
+  bool LReady = false, LNever = false;
+  std::atomic<int> LResult{-1}, LUnchanged{-1};
+  std::thread LWaiter = Waiter(LLock, LChanged, 3600, LReady, LResult);
+  std::thread LOther = Waiter(LLock, LChanged, 5, LNever, LUnchanged);
+  Clock().WaitForSleepers(2);
   {
     TMutexLock LGuard(LLock);
     LReady = true;
   }
-  LChanged.NotifyAll();
+  LChanged.NotifyAll();  // for the other waiter a wake-up without a change: it sleeps again
   LWaiter.join();
   EXPECT_EQ(LResult, 1);
   EXPECT_EQ(Clock().Monotonic(), LStart);
-}
-
-TEST(ManualClockTest, WaitWithoutPredicateChangeEndsAtItsDeadline) {
-  TManualClockScope LScope;
-  TMutex LLock;
-  TClockCondition LChanged;
-  std::atomic<int> LResult{-1};
-  std::thread LWaiter([&] {
-    TMutexLock LGuard(LLock);
-    LResult = Clock().Wait(LChanged, LGuard, Clock().DeadlineIn(5), [] { return false; });
-  });
   Clock().WaitForSleepers(1);
-  LChanged.NotifyAll();  // a wake-up without a change: the waiter sleeps again
-  Clock().WaitForSleepers(1);
-  EXPECT_EQ(LResult, -1);
+  EXPECT_EQ(LUnchanged, -1);
   Clock().AdvanceSeconds(5);
-  LWaiter.join();
-  EXPECT_EQ(LResult, 0);
+  LOther.join();
+  EXPECT_EQ(LUnchanged, 0);
 }
 
 TEST(ManualClockTest, SteppingTheWallClockDoesNotStretchOrShortenADeadline) {
@@ -144,7 +133,7 @@ TEST(ManualClockTest, WaitForSleepersNamesTheThreadThatStaysBusy) {
 }
 
 TEST(ScaledClockTest, SixtySecondsAtFactorThousandTakeAboutSixtyMillisecondsOnBothClocks) {
-  TScaledClockScope LScope(1000);
+  Testing::TScaledClockScope LScope(1000);
   const TMonoTime LRealStart = TClock::RealMonotonic();
   const TMonoTime LClockStart = Clock().Monotonic();
   const TDateTime LWallStart = Clock().Now();

@@ -11,46 +11,32 @@ namespace {
 
 using Testing::TManualClockScope;
 
-double SecondsSince(TMonoTime AStart) {
-  return std::chrono::duration<double>(Clock().Monotonic() - AStart).count();
-}
-
-TEST(WaitableEventTest, TimedWaitEndsAtItsDeadlineWhenNothingSignals) {
+TEST(WaitableEventTest, TimedWaitEndsAtTheSignalOrAtItsDeadline) {
   TManualClockScope LScope;
-  TWaitableEvent LEvent(false, false);
-  const TMonoTime LStart = Clock().Monotonic();
-  std::atomic<int> LResult{-1};
-  std::atomic<double> LElapsed{-1};
-  std::thread LWaiter([&] {
-    LResult = static_cast<int>(LEvent.WaitFor(5000));
-    LElapsed = SecondsSince(LStart);
-  });
-  Clock().WaitForSleepers(1);
-  Clock().AdvanceMs(4999);
-  EXPECT_EQ(LResult, -1);
-  Clock().AdvanceMs(1);
-  LWaiter.join();
-  EXPECT_EQ(LResult, static_cast<int>(TWaitResult::wrTimeout));
-  EXPECT_DOUBLE_EQ(LElapsed, 5.0);
-}
-
-TEST(WaitableEventTest, TimedWaitEndsAtTheSignalWhenItComesFirst) {
-  TManualClockScope LScope;
-  TWaitableEvent LEvent(false, false);
-  const TMonoTime LStart = Clock().Monotonic();
-  std::atomic<int> LResult{-1};
-  std::atomic<double> LElapsed{-1};
-  std::thread LWaiter([&] {
-    LResult = static_cast<int>(LEvent.WaitFor(5000));
-    LElapsed = SecondsSince(LStart);
-  });
-  Clock().WaitForSleepers(1);
-  Clock().AdvanceSeconds(2);
-  LEvent.SetEvent();
-  LWaiter.join();
-  EXPECT_EQ(LResult, static_cast<int>(TWaitResult::wrSignaled));
-  EXPECT_DOUBLE_EQ(LElapsed, 2.0);
-  EXPECT_FALSE(LEvent.IsSignaledForTesting());  // auto-reset consumed the signal
+  for (bool LSignal : {false, true}) {
+    SCOPED_TRACE(LSignal ? "signalled after 2 s" : "never signalled");
+    TWaitableEvent LEvent(false, false);
+    const TMonoTime LStart = Clock().Monotonic();
+    std::atomic<int> LResult{-1};
+    std::atomic<double> LElapsed{-1};
+    std::thread LWaiter([&] {
+      LResult = static_cast<int>(LEvent.WaitFor(5000));
+      LElapsed = std::chrono::duration<double>(Clock().Monotonic() - LStart).count();
+    });
+    Clock().WaitForSleepers(1);
+    if (LSignal) {
+      Clock().AdvanceSeconds(2);
+      LEvent.SetEvent();
+    } else {
+      Clock().AdvanceMs(4999);
+      EXPECT_EQ(LResult, -1);
+      Clock().AdvanceMs(1);
+    }
+    LWaiter.join();
+    EXPECT_EQ(LResult, static_cast<int>(LSignal ? TWaitResult::wrSignaled : TWaitResult::wrTimeout));
+    EXPECT_DOUBLE_EQ(LElapsed, LSignal ? 2.0 : 5.0);
+    EXPECT_FALSE(LEvent.IsSignaledForTesting());  // auto-reset consumed the signal
+  }
 }
 
 TEST(WaitableEventTest, AutoResetLetsOneWaiterThroughAndManualResetLetsAll) {
@@ -58,8 +44,8 @@ TEST(WaitableEventTest, AutoResetLetsOneWaiterThroughAndManualResetLetsAll) {
   for (bool LManualReset : {false, true}) {
     TWaitableEvent LEvent(LManualReset, false);
     std::atomic<int> LThrough{0};
-    std::thread LFirst([&] { LThrough += LEvent.WaitFor(1000) == TWaitResult::wrSignaled; });
-    std::thread LSecond([&] { LThrough += LEvent.WaitFor(1000) == TWaitResult::wrSignaled; });
+    auto LWait = [&] { LThrough += LEvent.WaitFor(1000) == TWaitResult::wrSignaled; };
+    std::thread LFirst(LWait), LSecond(LWait);
     Clock().WaitForSleepers(2);
     LEvent.SetEvent();
     Clock().AdvanceSeconds(1);

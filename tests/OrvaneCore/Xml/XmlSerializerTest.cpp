@@ -96,18 +96,13 @@ TJobList LoadJobs(const std::string& AFileName) {
 }
 
 void WriteFile(const std::string& AFileName, const std::string& AContent) {
-  std::ofstream LFile(AFileName, std::ios::binary | std::ios::trunc);
-  LFile << AContent;
+  std::ofstream(AFileName, std::ios::binary | std::ios::trunc) << AContent;
 }
 
 class XmlSerializerTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_FALSE(FDir.Path().empty());
-    FFile = FDir.Path() + "/ManualJobsInJobQueue.xml";
-  }
   Testing::TTempDir FDir;
-  std::string FFile;
+  const std::string FFile = FDir.Path() + "/ManualJobsInJobQueue.xml";
 };
 
 TEST_F(XmlSerializerTest, JobsWithEveryConditionKindAndActionKindRoundTripMemberByMember) {
@@ -142,34 +137,18 @@ TEST_F(XmlSerializerTest, JobsWithEveryConditionKindAndActionKindRoundTripMember
   EXPECT_EQ(LLoaded.back()->GetJobAction(), nullptr);
 }
 
-TEST_F(XmlSerializerTest, UnreadableFilesRaiseXmlReadError) {
-  TXmlSerializer LWriter;
-  WriteJobs(LWriter, {std::make_shared<TJob>(), std::make_shared<TJob>()});
-  const std::string LValid = LWriter.GetXml();
-  const std::vector<std::pair<std::string, std::string>> LCases = {
-      {"empty", ""},
-      {"blank", " \n\n "},
-      {"truncated", LValid.substr(0, LValid.size() / 2)},
-      {"truncated at the last tag", LValid.substr(0, LValid.rfind("</"))},
-      {"not XML", "Manual jobs: none"},
-      {"binary", std::string("\x00\x01\xff\xfe garbage", 13)},
-      {"wrong root",
-       "<?xml version=\"1.0\"?><TStartConditionStorageList><TJob/></TStartConditionStorageList>"},
-      {"two roots", "<TJobList/><TJobList/>"},
-      {"text beside the root", "<TJobList/>trailing"},
-  };
-  for (const auto& [LName, LContent] : LCases) {
-    SCOPED_TRACE(LName);
-    WriteFile(FFile, LContent);
-    try {
-      LoadJobs(FFile);
-      ADD_FAILURE() << "no exception";
-    } catch (const EXmlReadError& E) {
-      const std::string LMessage = E.what();
-      EXPECT_TRUE(LMessage.find(FFile) != std::string::npos ||
-                  LMessage.find("root element") != std::string::npos)
-          << LMessage;
-    }
+// Documents that are not XML at all are the corpus's "bad-" files; here what only a reader of a
+// named collection refuses, and what is no file.
+TEST_F(XmlSerializerTest, WrongRootMissingFileAndDirectoryRaiseXmlReadError) {
+  WriteFile(FFile, "<?xml version=\"1.0\"?><TStartConditionStorageList><TJob/></TStartConditionStorageList>");
+  try {
+    LoadJobs(FFile);
+    ADD_FAILURE() << "no exception";
+  } catch (const EXmlReadError& E) {
+    const std::string LMessage = E.what();
+    EXPECT_TRUE(LMessage.find(FFile) != std::string::npos ||
+                LMessage.find("root element") != std::string::npos)
+        << LMessage;
   }
   EXPECT_THROW(LoadJobs(FDir.Path() + "/missing.xml"), EXmlReadError);
   EXPECT_THROW(LoadJobs(FDir.Path()), EXmlReadError);  // a directory
