@@ -28,6 +28,42 @@ TEST_F(TStartConditionDailyTest, RunsOnlyOnChosenWeekdays) {
   Walk(*LDaily, {{Local(2026, 2, 2, 10, 0), Local(2026, 2, 2, 10, 0)}});  // Monday
 }
 
+TEST_F(TStartConditionDailyTest, MissedRunCatchesUpOnceAtStartOrSkipsToTheNextRegularTime) {
+  for (bool LCatchUp : {true, false}) {
+    FStorage.Assign(TStartConditionStorage());
+    auto LDaily = Daily(10, 0, CWorkDays);
+    LDaily->SetCatchUp(LCatchUp);
+    StartupPass(false);
+    Walk(*LDaily, {{Local(2026, 1, 30, 8, 0), CNoDateTime},
+                   {Local(2026, 1, 30, 10, 1), Local(2026, 1, 30, 10, 0), true}});
+    // Off from Friday evening to Tuesday morning: Monday's run was missed (one run, not two).
+    StartupPass();
+    Walk(*LDaily, {{Local(2026, 2, 3, 8, 0), LCatchUp ? Local(2026, 2, 2, 10, 0) : CNoDateTime}});
+    StartupPass(false);
+    Walk(*LDaily, {{Local(2026, 2, 3, 8, 1), LCatchUp ? Local(2026, 2, 2, 10, 0) : CNoDateTime, LCatchUp},
+                   {Local(2026, 2, 3, 9, 59), CNoDateTime},
+                   {Local(2026, 2, 3, 10, 0), Local(2026, 2, 3, 10, 0)}});
+  }
+}
+
+TEST_F(TStartConditionDailyTest, ClockSetBackAfterTheRunDoesNotRepeatIt) {
+  auto LDaily = Daily(10, 0);
+  Walk(*LDaily, {{Local(2026, 1, 5, 9, 0), CNoDateTime},
+                 {Local(2026, 1, 5, 10, 0, 30), Local(2026, 1, 5, 10, 0), true},
+                 {Local(2026, 1, 5, 9, 30), CNoDateTime},  // set back an hour
+                 {Local(2026, 1, 5, 10, 0), CNoDateTime},
+                 {Local(2026, 1, 5, 10, 30), CNoDateTime},
+                 {Local(2026, 1, 6, 10, 0), Local(2026, 1, 6, 10, 0)}});
+  // The same across midnight.
+  FStorage.Assign(TStartConditionStorage());
+  auto LMidnight = Daily(0, 5);
+  Walk(*LMidnight, {{Local(2026, 1, 6, 12, 0), CNoDateTime},
+                    {Local(2026, 1, 7, 0, 6), Local(2026, 1, 7, 0, 5), true},
+                    {Local(2026, 1, 6, 23, 10), CNoDateTime},  // set back an hour
+                    {Local(2026, 1, 7, 0, 5), CNoDateTime},
+                    {Local(2026, 1, 8, 0, 5), Local(2026, 1, 8, 0, 5)}});
+}
+
 TEST_F(TStartConditionDailyTest, FollowsTheLocalClockAcrossDaylightSavingChanges) {
   // 08:00 stays 08:00 in both directions.
   auto LMorning = Daily(8, 0);
