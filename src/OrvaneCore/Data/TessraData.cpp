@@ -1,7 +1,7 @@
 #include "OrvaneCore/Data/TessraData.h"
 
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Data/DataNode.h"
+#include "OrvaneCore/Data/RecordCopy.h"
 
 namespace Orvane {
 
@@ -11,7 +11,7 @@ void TTessraData::DescribeMembers(IMemberVisitor&) {}
 
 void TTessraData::Assign(const TTessraData& ASource) {
   if (&ASource == this) return;
-  NodeToRecord(RecordToNode(ASource), *this);
+  CopyRecordMembers(ASource, *this);
 }
 
 std::shared_ptr<TTessraData> TTessraData::Clone() const {
@@ -21,7 +21,7 @@ std::shared_ptr<TTessraData> TTessraData::Clone() const {
 }
 
 bool TTessraData::DataEquals(const TTessraData& AOther) const {
-  return ClassName() == AOther.ClassName() && RecordToNode(*this) == RecordToNode(AOther);
+  return ClassName() == AOther.ClassName() && RecordMembersEqual(*this, AOther);
 }
 
 bool TTessraData::InheritsFrom(const TClassName& AAncestor) const {
