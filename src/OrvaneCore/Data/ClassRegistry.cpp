@@ -1,7 +1,8 @@
 #include "OrvaneCore/Data/ClassRegistry.h"
 
-#include <map>
+#include <algorithm>
 #include <mutex>
+#include <unordered_map>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Data/TessraData.h"
@@ -17,7 +18,8 @@ struct TClassEntry {
 
 struct TClassRegistry::TState {
   mutable std::mutex Lock;
-  std::map<TClassName, TClassEntry> Classes;  // guarded by Lock
+  // Hashed: every polymorphic member that is cloned or read looks its class up here.
+  std::unordered_map<TClassName, TClassEntry> Classes;  // guarded by Lock
 };
 
 TClassRegistry::TClassRegistry() : FState(std::make_unique<TState>()) {}
@@ -64,13 +66,14 @@ TClassName TClassRegistry::ParentOf(const TClassName& AName) const {
 
 bool TClassRegistry::InheritsFrom(const TClassName& AName, const TClassName& AAncestor) const {
   std::lock_guard LLock(FState->Lock);
-  TClassName LCurrent = AName;
+  // Walks the names in place: entries are neither moved nor erased while the lock is held.
+  const TClassName* LCurrent = &AName;
   // The chain is bounded by the number of classes, also if a broken registration made a cycle.
   for (std::size_t LSteps = 0; LSteps <= FState->Classes.size(); ++LSteps) {
-    auto LFound = FState->Classes.find(LCurrent);
+    auto LFound = FState->Classes.find(*LCurrent);
     if (LFound == FState->Classes.end()) return false;
-    if (LCurrent == AAncestor) return true;
-    LCurrent = LFound->second.Parent;
+    if (*LCurrent == AAncestor) return true;
+    LCurrent = &LFound->second.Parent;
   }
   return false;
 }
@@ -79,6 +82,7 @@ std::vector<TClassName> TClassRegistry::ClassNames() const {
   std::lock_guard LLock(FState->Lock);
   std::vector<TClassName> LNames;
   for (const auto& [LName, LEntry] : FState->Classes) LNames.push_back(LName);
+  std::sort(LNames.begin(), LNames.end());
   return LNames;
 }
 
