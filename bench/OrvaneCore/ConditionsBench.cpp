@@ -11,6 +11,7 @@
 #include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"
 #include "OrvaneCore/Conditions/StartConditionOnShutdown.h"
 #include "OrvaneCore/Conditions/StartConditionOnce.h"
+#include "OrvaneCore/Conditions/StartConditionTime.h"
 
 namespace Orvane {
 namespace {
@@ -69,6 +70,7 @@ public:
 
   // One scheduler pass: every job at the same moment. Returns the number of due jobs.
   int Evaluate(TDateTime ANow) {
+    const TZoneOffsetScope LZone;
     int LDue = 0;
     for (const auto& LFacade : FFacades)
       if (LFacade->CalcNextExecution(ANow) >= 0) ++LDue;
@@ -112,8 +114,9 @@ void BM_EvaluateMixedFacadesAtOneMoment(benchmark::State& AState) {
   }
   AState.counters["due"] = LDue;
   AState.SetItemsProcessed(AState.iterations() * AState.range(0));
+  AState.SetComplexityN(AState.range(0));
 }
-BENCHMARK(BM_EvaluateMixedFacadesAtOneMoment)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EvaluateMixedFacadesAtOneMoment)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
 
 void BM_NextPlannedTimeOfMixedFacades(benchmark::State& AState) {
   UseCentralEuropeanTime();
@@ -121,8 +124,9 @@ void BM_NextPlannedTimeOfMixedFacades(benchmark::State& AState) {
   const TDateTime LNow = EncodeDateTime(2026, 1, 5, 12, 30);
   for (auto _ : AState) benchmark::DoNotOptimize(LJobs.Plan(LNow));
   AState.SetItemsProcessed(AState.iterations() * AState.range(0));
+  AState.SetComplexityN(AState.range(0));
 }
-BENCHMARK(BM_NextPlannedTimeOfMixedFacades)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NextPlannedTimeOfMixedFacades)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace Orvane

@@ -103,26 +103,58 @@ void TJobQueue<>::SyncQueue(const IEnumerable<TJobPtr>& AExistingJobs) {
   IOrvaneLogger* LLogger = OrvaneLogger();
   LLogger->TraceEnter("SyncQueue");
   try {
-    // Walked before the lock is taken: the sequence may be a lazy filter over the job list.
-    std::unordered_set<std::string> LExistingIdentifiers;
-    for (const TJobPtr& LJob : AExistingJobs) {
-      if (LJob) LExistingIdentifiers.insert(LJob->GetIdentifier());
-    }
+    // The job list holds thousands of jobs and comes every turn; the queue holds a few scheduled
+    // ones. Each of those still in the list is found as the very object; only when one is not is
+    // the list searched by identifier. Everything is walked before the lock is taken: the sequence
+    // may be a lazy filter over the job list.
+    // Held until the end, so that no address among them can be taken by another job meanwhile.
+    const TJobList LScheduled = ScheduledJobs();
+    if (!LScheduled.empty()) {
+      std::vector<const TJob*> LUnseen;
+      for (const TJobPtr& LJob : LScheduled) LUnseen.push_back(LJob.get());
+      std::sort(LUnseen.begin(), LUnseen.end());
+      std::vector<const TJob*> LSeen;
+      for (const TJobPtr& LJob : AExistingJobs) {
+        const auto LFound = std::lower_bound(LUnseen.begin(), LUnseen.end(), LJob.get());
+        if (LFound == LUnseen.end() || *LFound != LJob.get()) continue;
+        LSeen.push_back(*LFound);
+        LUnseen.erase(LFound);
+        if (LUnseen.empty()) break;
+      }
+      std::optional<std::unordered_set<std::string>> LExistingIdentifiers;
+      if (!LUnseen.empty()) {
+        LExistingIdentifiers.emplace();
+        for (const TJobPtr& LJob : AExistingJobs) {
+          if (LJob) LExistingIdentifiers->insert(LJob->GetIdentifier());
+        }
+      }
+      std::sort(LSeen.begin(), LSeen.end());
 
-    TWriteLock LLock(FSynchronizer);
-    for (std::size_t LIndex = FJobs.size(); LIndex-- > 0;) {
-      const TJobPtr LJob = FJobs[LIndex];
-      // Manual jobs are not part of the job list's automatic jobs; they stay until they run.
-      if (LJob->GetIsManual() || LExistingIdentifiers.contains(LJob->GetIdentifier())) continue;
-      LJob->SetExecState(TJobExecState::Idle);
-      LLogger->MessageObject("Remove job \"%s\" from queue", {LJob->GetDisplayText()}, LJob.get());
-      FJobContentIds.erase(LJob->GetContentId());
-      FJobs.erase(FJobs.begin() + static_cast<std::ptrdiff_t>(LIndex));
+      TWriteLock LLock(FSynchronizer);
+      for (std::size_t LIndex = FJobs.size(); LIndex-- > 0;) {
+        const TJobPtr LJob = FJobs[LIndex];
+        // Manual jobs are not part of the job list's automatic jobs; they stay until they run.
+        if (LJob->GetIsManual() || std::binary_search(LSeen.begin(), LSeen.end(), LJob.get())) continue;
+        // A job queued after the look above is checked by the next pass.
+        if (!LExistingIdentifiers || LExistingIdentifiers->contains(LJob->GetIdentifier())) continue;
+        LJob->SetExecState(TJobExecState::Idle);
+        LLogger->MessageObject("Remove job \"%s\" from queue", {LJob->GetDisplayText()}, LJob.get());
+        FJobContentIds.erase(LJob->GetContentId());
+        FJobs.erase(FJobs.begin() + static_cast<std::ptrdiff_t>(LIndex));
+      }
     }
   } catch (...) {
     LogCurrentException("TJobQueue.SyncQueue");
   }
   LLogger->TraceExit("SyncQueue");
+}
+
+TJobList TJobQueue<>::ScheduledJobs() const {
+  TReadLock LLock(FSynchronizer);
+  TJobList LJobs;
+  for (const TJobPtr& LJob : FJobs)
+    if (!LJob->GetIsManual()) LJobs.push_back(LJob);
+  return LJobs;
 }
 
 IEnumerable<TJobPtr> TJobQueue<>::GetManualJobs() const {

@@ -64,6 +64,8 @@ protected:
   // The queued manual jobs in list order, picked while the caller walks the sequence. Walk it only
   // while holding FSynchronizer.
   IEnumerable<TJobPtr> GetManualJobs() const REQUIRES_SHARED(FSynchronizer);
+  // The queued jobs of the job list (not the manual ones), as of the call.
+  TJobList ScheduledJobs() const EXCLUDES(FSaveLock);
 
   mutable TNestedReadLock FSynchronizer;
   // In the order of addition, not of priority.

@@ -1,10 +1,11 @@
 #include "JobManagement/JobService/JobScheduler.h"
 
+#include <optional>
 #include <utility>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
-#include "OrvaneCore/Jobs/JobAction.h"
+#include "OrvaneCore/Conditions/StartConditionTime.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Time/DateTime.h"
 
@@ -16,19 +17,12 @@ namespace {
 constexpr int CNotInitializedEntryKind = 3;
 
 // A pass restricted to some condition kinds takes the jobs whose facade holds one of them; a job
-// without conditions takes part only when every kind is allowed (the main loop).
+// without conditions takes part only when every kind is allowed (the main loop), so the main loop
+// needs no facade here.
 bool IsAllowed(const TJob& AJob, TConditions AAllowedConditions) {
+  if (AAllowedConditions == CAllConditions) return true;
   const TStartConditionFacadePtr LFacade = AJob.GetStartCondition();
-  return LFacade ? IsAllowedByConditions(*LFacade, AAllowedConditions) : AAllowedConditions == CAllConditions;
-}
-
-// A job can run once it has an action that names what to run: an agent-task action needs its
-// task id.
-bool IsInitialized(const TJob& AJob) {
-  const std::shared_ptr<TJobAction> LAction = AJob.GetJobAction();
-  if (!LAction) return false;
-  const auto* LScannerAction = dynamic_cast<const TScannerJobAction*>(LAction.get());
-  return !LScannerAction || !LScannerAction->AgentTaskId.empty();
+  return LFacade && IsAllowedByConditions(*LFacade, AAllowedConditions);
 }
 
 }  // namespace
@@ -43,34 +37,46 @@ TJobScheduler::TJobScheduler(std::shared_ptr<IJobListProvider<>> AJobProvider,
                              std::shared_ptr<IJobQueue<>> AJobQueue)
     : TJobScheduler(std::move(AJobProvider), std::move(AJobQueue), nullptr) {}
 
-IEnumerable<TJobPtr> TJobScheduler::GetAffectedJobs(TConditions AAllowedConditions) {
-  const IEnumerable<TJobPtr> LAllowed = IEnumerable<TJobPtr>::FromVector(FJobProvider->FetchJobList())
-                                            .Where([AAllowedConditions](const TJobPtr& AJob) {
-                                              return AJob && IsAllowed(*AJob, AAllowedConditions);
-                                            });
-  // The queue keeps the queued jobs that are still in the list, running ones included.
-  FJobQueue->SyncQueue(LAllowed);
-  return LAllowed.Where([](const TJobPtr& AJob) {
-    if (AJob->GetExecState() == TJobExecState::Running) return false;
-    if (IsInitialized(*AJob)) return true;
-    OrvaneLogger()->MessageObject("Job is not initialized.", AJob.get(), CNotInitializedEntryKind);
-    return false;
+TJobList TJobScheduler::FetchAllowedJobs(TConditions AAllowedConditions) {
+  TJobList LJobs = FJobProvider->FetchJobList();
+  std::erase_if(LJobs, [AAllowedConditions](const TJobPtr& AJob) {
+    return !AJob || !IsAllowed(*AJob, AAllowedConditions);
   });
+  // The queue keeps the queued jobs that are still in the list, running ones included. It walks the
+  // list during the call only, so it is handed a view, not a copy of thousands of references.
+  const TJobList* LView = &LJobs;
+  FJobQueue->SyncQueue(IEnumerable<TJobPtr>([LView] {
+    return IEnumerable<TJobPtr>::TEnumerator([LView, LIndex = std::size_t{0}]() mutable -> std::optional<TJobPtr> {
+      if (LIndex >= LView->size()) return std::nullopt;
+      return (*LView)[LIndex++];
+    });
+  }));
+  return LJobs;
 }
 
 int32_t TJobScheduler::UpdateQueue(TConditions AAllowedConditions) {
   IOrvaneLogger* LLogger = OrvaneLogger();
   LLogger->TraceEnter("UpdateQueue", this);
   TMutexLock LPass(FPassLock);
-  // One moment for the whole pass.
+  // One moment, and one time zone, for the whole pass.
   const TDateTime LNow = Now();
+  const TZoneOffsetScope LZone;
   int32_t LCount = 0;
   try {
-    for (const TJobPtr& LJob : GetAffectedJobs(AAllowedConditions)) {
-      const TStartConditionFacadePtr LFacade = LJob->GetStartCondition();
-      if (LFacade && LJob->GetNextExecution() < 0) {
-        LLogger->MessageObject("Check job start condition: \"%s\"", {LJob->GetDisplayText()}, LJob.get(), 0);
-        LJob->SetNextExecution(LFacade->CalcNextExecution(LNow));
+    for (const TJobPtr& LJob : FetchAllowedJobs(AAllowedConditions)) {
+      if (LJob->GetExecState() == TJobExecState::Running) continue;
+      if (!LJob->GetHasInitializedAction()) {
+        LLogger->MessageObject("Job is not initialized.", LJob.get(), CNotInitializedEntryKind);
+        continue;
+      }
+      if (LJob->GetNextExecution() < 0) {
+        const TStartConditionFacadePtr LFacade = LJob->GetStartCondition();
+        if (LFacade) {
+          // Thousands of jobs are checked in every turn: their texts are made only for a detailed log.
+          if (LLogger->IsActive())
+            LLogger->MessageObject("Check job start condition: \"%s\"", {LJob->GetDisplayText()}, LJob.get(), 0);
+          LJob->SetNextExecution(LFacade->CalcNextExecution(LNow));
+        }
       }
       const TDateTime LNextExecution = LJob->GetNextExecution();
       if (LNextExecution < 0) continue;

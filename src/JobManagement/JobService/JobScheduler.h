@@ -7,7 +7,6 @@
 #include "JobManagement/JobService/JobQueueIntf.h"
 #include "JobManagement/JobService/JobSchedulerIntf.h"
 #include "JobManagement/JobService/JobServantIntf.h"
-#include "OrvaneCore/Base/Enumerable.h"
 #include "OrvaneCore/Base/OrvaneObject.h"
 #include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
 #include "OrvaneCore/Platform/Mutex.h"
@@ -36,12 +35,10 @@ public:
   // Failures during the pass are logged, never passed on; the jobs queued before stay queued.
   int32_t UpdateQueue(TConditions AAllowedConditions) override EXCLUDES(FPassLock);
 
-  // The jobs a pass looks at: the fetched job list restricted to AAllowedConditions (that much is
-  // handed to the queue's SyncQueue), without running jobs and jobs that are not initialized.
-  // Lazy: the filters run, and "Job is not initialized." is logged, while the caller walks it.
-  IEnumerable<TJobPtr> GetAffectedJobs(TConditions AAllowedConditions);
-
 private:
+  // The fetched job list restricted to AAllowedConditions, which the queue is synchronised with.
+  // A pass then skips running jobs and logs the ones that are not initialized, job by job.
+  TJobList FetchAllowedJobs(TConditions AAllowedConditions) REQUIRES(FPassLock);
   // Queues one due job; true when the queue took it.
   bool EnqueueDueJob(const TJobPtr& AJob);
 

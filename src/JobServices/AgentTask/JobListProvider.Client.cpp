@@ -58,9 +58,8 @@ bool TAgentTaskJobListProvider::LoadJobs(TJobList& AJobs, int32_t& AManualJobCou
       LLogger->Warning("Server job listed twice, the later one ignored: %s", {LJob->GetIdentifier()});
       continue;
     }
-    auto LCopy = std::make_shared<TJob>();
-    LCopy->Assign(*LJob);
-    AJobs.push_back(std::move(LCopy));
+    // The server's jobs come as copies of their own, which nothing else holds.
+    AJobs.push_back(LJob);
   }
   LLogger->IntegerValue("Amount of found persistent jobs", static_cast<int64_t>(AJobs.size()));
   LLogger->BooleanValue("Result", LResult);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "OrvaneCore/Base/Strings.h"
+#include "OrvaneCore/Conditions/StartConditionTime.h"
 
 namespace Orvane {
 
@@ -22,11 +23,11 @@ bool TStartConditionFacade::GetEnabled() const {
 }
 
 TDateTime TStartConditionFacade::CalcNextExecution(TDateTime ANow) {
+  const TZoneOffsetScope LZone;
   TDateTime LResult = CNoDateTime;
   for (const TStartConditionPtr& LCondition : FConditions) {
     if (!LCondition->GetEnabled()) continue;
-    const TStartConditionStoragePtr LStorage = StorageFor(*LCondition);
-    const TDateTime LDue = LCondition->CalcNextExecution(ANow, *LStorage);
+    const TDateTime LDue = LCondition->CalcNextExecution(ANow, StorageOf(*LCondition));
     if (LDue < 0) continue;
     const TDateTime LSince = std::min(LDue, ANow);
     if (LResult < 0 || LSince < LResult) LResult = LSince;
@@ -47,7 +48,7 @@ void TStartConditionFacade::SetIsReEvaluationRun(bool AValue) {
 void TStartConditionFacade::SetAlreadyRunFlag(bool AValue) {
   const TDateTime LNow = Now();
   for (const TStartConditionPtr& LCondition : FConditions)
-    LCondition->SetAlreadyRunFlag(AValue, LNow, *StorageFor(*LCondition));
+    LCondition->SetAlreadyRunFlag(AValue, LNow, StorageOf(*LCondition));
 }
 
 TConditions TStartConditionFacade::GetConditionKinds() const {
@@ -57,10 +58,11 @@ TConditions TStartConditionFacade::GetConditionKinds() const {
 }
 
 TDateTime TStartConditionFacade::NextPlannedTime(TDateTime ANow) const {
+  const TZoneOffsetScope LZone;
   TDateTime LResult = CNoDateTime;
   for (const TStartConditionPtr& LCondition : FConditions) {
     if (!LCondition->GetEnabled()) continue;
-    const TDateTime LPlanned = LCondition->NextPlannedTime(ANow, *StorageFor(*LCondition));
+    const TDateTime LPlanned = LCondition->NextPlannedTime(ANow, StorageOf(*LCondition));
     if (LPlanned >= 0 && (LResult < 0 || LPlanned < LResult)) LResult = LPlanned;
   }
   return LResult;
@@ -97,9 +99,24 @@ void TStartConditionFacade::EnsureStorages() {
   }
 }
 
+namespace {
+
+// Storage names are made from the condition's own name, so they are mostly equal byte for byte.
+bool SameStorageName(const std::string& A, const std::string& B) {
+  return A.size() == B.size() && (A == B || SameText(A, B));
+}
+
+}  // namespace
+
+TStartConditionStorage& TStartConditionFacade::StorageOf(const TStartCondition& ACondition) const {
+  for (const TStartConditionStoragePtr& LStorage : *FStorages)
+    if (SameStorageName(LStorage->GetName(), ACondition.GetStorageName())) return *LStorage;
+  return *StorageFor(ACondition);
+}
+
 TStartConditionStoragePtr TStartConditionFacade::StorageFor(const TStartCondition& ACondition) const {
   for (const TStartConditionStoragePtr& LStorage : *FStorages)
-    if (SameText(LStorage->GetName(), ACondition.GetStorageName())) return LStorage;
+    if (SameStorageName(LStorage->GetName(), ACondition.GetStorageName())) return LStorage;
   auto LStorage = std::make_shared<TStartConditionStorage>();
   LStorage->SetName(ACondition.GetStorageName());
   FStorages->push_back(LStorage);

@@ -48,6 +48,9 @@ public:
   TStartConditionStoragePtr StorageFor(const TStartCondition& ACondition) const;
 
 private:
+  // StorageFor without sharing the reference: evaluations ask for it for every job in every turn.
+  TStartConditionStorage& StorageOf(const TStartCondition& ACondition) const;
+
   std::vector<TStartConditionPtr> FConditions;
   TStorageListPtr FStorages;
 };

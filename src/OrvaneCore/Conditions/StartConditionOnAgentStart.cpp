@@ -17,11 +17,11 @@ TDateTime TStartConditionOnAgentStart::CalcNextExecution(TDateTime ANow, TStartC
   const bool LOwed = LAnchor >= 0 && CompareDateTime(AStorage.GetLastRun(), LAnchor) < 0 &&
                      CompareDateTime(AStorage.GetLastDrop(), LAnchor) < 0;
   if (LRunInfo->GetIsStartupPass()) {
-    if (LOwed) return std::min(UtcToLocal(LAnchor), ANow);
+    if (LOwed) return std::min(LocalOfUtc(LAnchor), ANow);
     AStorage.SetAnchor(LocalNowToUtc(ANow));
     return ANow;
   }
-  if (GetIsReEvaluationRun() && LOwed) return std::min(UtcToLocal(LAnchor), ANow);
+  if (GetIsReEvaluationRun() && LOwed) return std::min(LocalOfUtc(LAnchor), ANow);
   return CNoDateTime;
 }
 

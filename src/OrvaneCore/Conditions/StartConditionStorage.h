@@ -25,7 +25,7 @@ public:
   // the stored ones may refresh them here. Nothing to do for the values kept so far.
   virtual void AfterAssign() {}
 
-  std::string GetName() const { return FName; }
+  const std::string& GetName() const { return FName; }
   void SetName(std::string AValue) { FName = std::move(AValue); }
 
   // The last run, UTC; -1 for none.

@@ -11,15 +11,28 @@ namespace Orvane {
 
 namespace {
 
+thread_local TZoneOffsetScope* GCurrentScope = nullptr;
+
+constexpr int64_t CSecondsPerDayInt = 86400;
+
+int64_t LibraryOffsetAt(int64_t AUnix) {
+  const time_t LWhole = static_cast<time_t>(AUnix);
+  tm LLocal{};
+  localtime_r(&LWhole, &LLocal);
+  return LLocal.tm_gmtoff;
+}
+
+int64_t OffsetAt(int64_t AUnix) {
+  TZoneOffsetScope* LScope = GCurrentScope;
+  return LScope ? LScope->OffsetAt(AUnix) : LibraryOffsetAt(AUnix);
+}
+
 // The local clock's offset from UTC at AUtc, in whole seconds. AUtc is taken to the millisecond
 // first: a moment computed as "local time minus offset" may lie a rounding error before the second
 // at which the offset changes.
 int64_t OffsetSeconds(TDateTime AUtc) {
   const double LUnixMs = std::round(UtcDateTimeToUnix(AUtc) * 1000.0);
-  const time_t LWhole = static_cast<time_t>(std::floor(LUnixMs / 1000.0));
-  tm LLocal{};
-  localtime_r(&LWhole, &LLocal);
-  return LLocal.tm_gmtoff;
+  return OffsetAt(static_cast<int64_t>(std::floor(LUnixMs / 1000.0)));
 }
 
 TDateTime ShiftBy(TDateTime ALocal, int64_t AOffsetSeconds) {
@@ -97,6 +110,49 @@ TDateTime LocalNowToUtc(TDateTime ALocal) {
   const double LClockPastLast = SecondsBetween(LCandidates.Last, LClock);
   const double LRepeated = SecondsBetween(LCandidates.First, LCandidates.Last);
   return LClockPastLast >= -0.001 && LClockPastLast < LRepeated ? LCandidates.Last : LCandidates.First;
+}
+
+TDateTime LocalOfUtc(TDateTime AUtc) {
+  if (!GCurrentScope) return UtcToLocal(AUtc);
+  // As UtcToLocal: the offset at the whole second, added as a fraction of a day.
+  const int64_t LWhole = static_cast<int64_t>(std::floor(UtcDateTimeToUnix(AUtc)));
+  return AUtc + static_cast<double>(GCurrentScope->OffsetAt(LWhole)) / CSecondsPerDay;
+}
+
+TZoneOffsetScope::TZoneOffsetScope() : FOwner(GCurrentScope == nullptr) {
+  if (FOwner) GCurrentScope = this;
+}
+
+TZoneOffsetScope::~TZoneOffsetScope() {
+  if (FOwner) GCurrentScope = nullptr;
+}
+
+int64_t TZoneOffsetScope::OffsetAt(int64_t AUnix) {
+  // An inner scope answers from the outer one.
+  if (!FOwner && GCurrentScope) return GCurrentScope->OffsetAt(AUnix);
+  for (int I = 0; I < FCount; ++I)
+    if (FSpans[I].From <= AUnix && AUnix <= FSpans[I].To) return FSpans[I].Offset;
+  const int64_t LOffset = LibraryOffsetAt(AUnix);
+  // Within a day of a span with the same offset: the span grows to the second asked for.
+  for (int I = 0; I < FCount; ++I) {
+    TSpan& LSpan = FSpans[I];
+    if (LSpan.Offset != LOffset) continue;
+    if (AUnix > LSpan.To && AUnix - LSpan.To <= CSecondsPerDayInt) {
+      LSpan.To = AUnix;
+      return LOffset;
+    }
+    if (AUnix < LSpan.From && LSpan.From - AUnix <= CSecondsPerDayInt) {
+      LSpan.From = AUnix;
+      return LOffset;
+    }
+  }
+  // Full: the oldest span makes room; it is found again when asked.
+  if (FCount == CMaxSpans) {
+    std::copy(FSpans + 1, FSpans + CMaxSpans, FSpans);
+    --FCount;
+  }
+  FSpans[FCount++] = {AUnix, AUnix, LOffset};
+  return LOffset;
 }
 
 }  // namespace Orvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "OrvaneCore/Time/DateTime.h"
 
 namespace Orvane {
@@ -20,5 +22,36 @@ TDateTime FirstUtcAtOrAfterLocal(TDateTime ALocal);
 // reached the second occurrence of ALocal (and not gone an hour past it), that one is taken. A run
 // recorded an hour too early would let an interval fall due an hour early.
 TDateTime LocalNowToUtc(TDateTime ALocal);
+
+// UtcToLocal, with the offsets of an open TZoneOffsetScope.
+TDateTime LocalOfUtc(TDateTime AUtc);
+
+// While a scope lives, the functions above on its thread take the time zone as fixed and remember
+// the offsets they looked up, so that a pass over thousands of jobs asks the C library a few times
+// instead of several times for each job. A span of at most a day whose ends have one offset is
+// taken to have it throughout: no zone changes its offset twice within a day, which the functions
+// above rely on anyway. An inner scope shares the outer one's offsets; a change of the zone (TZ)
+// is seen by the next scope.
+class TZoneOffsetScope {
+public:
+  TZoneOffsetScope();
+  ~TZoneOffsetScope();
+  TZoneOffsetScope(const TZoneOffsetScope&) = delete;
+  TZoneOffsetScope& operator=(const TZoneOffsetScope&) = delete;
+
+  // The local clock's offset from UTC at the whole second AUnix, in seconds.
+  int64_t OffsetAt(int64_t AUnix);
+
+private:
+  struct TSpan {
+    int64_t From;  // whole seconds, both ends included
+    int64_t To;
+    int64_t Offset;
+  };
+  static constexpr int CMaxSpans = 8;
+  TSpan FSpans[CMaxSpans];
+  int FCount = 0;
+  bool FOwner;
+};
 
 }  // namespace Orvane

@@ -86,7 +86,7 @@ TDateTime TStartConditionTimed::CalcNextExecution(TDateTime ANow, TStartConditio
     AStorage.SetSkippedUntil(LNowUtc);
     return CNoDateTime;
   }
-  return std::min(UtcToLocal(LDueUtc), ANow);
+  return std::min(LocalOfUtc(LDueUtc), ANow);
 }
 
 TDateTime TStartConditionTimed::NextPlannedTime(TDateTime ANow,
@@ -99,7 +99,7 @@ TDateTime TStartConditionTimed::NextPlannedTime(TDateTime ANow,
   // Not seen yet: the first evaluation would anchor it now.
   if (GetIsRecurring() && LMarks.LastRun < 0 && LMarks.Anchor < 0) LMarks.Anchor = LNowUtc;
   const TDateTime LDueUtc = FirstOwed(LMarks);
-  return LDueUtc < 0 ? CNoDateTime : UtcToLocal(LDueUtc);
+  return LDueUtc < 0 ? CNoDateTime : LocalOfUtc(LDueUtc);
 }
 
 void TStartConditionTimed::ReportInvalidDefinition(IMemberVisitor& AVisitor) const {

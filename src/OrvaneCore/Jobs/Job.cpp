@@ -62,6 +62,11 @@ std::shared_ptr<TJobAction> TJob::GetJobAction() const {
   return FJobAction;
 }
 
+bool TJob::GetHasInitializedAction() const {
+  TMutexLock LLock(FLock);
+  return FJobAction && FJobAction->GetIsInitialized();
+}
+
 void TJob::SetJobAction(std::shared_ptr<TJobAction> AValue) {
   TMutexLock LLock(FLock);
   FJobAction = std::move(AValue);

@@ -69,6 +69,9 @@ public:
   void SetLastResult(TJobResult AValue) { FLastResult.store(AValue); }
 
   std::shared_ptr<TJobAction> GetJobAction() const EXCLUDES(FLock);
+  // Whether the job has an action that names what to run; the scheduler asks for every job in
+  // every pass, so the action is not shared for it.
+  bool GetHasInitializedAction() const EXCLUDES(FLock);
   // Gives the job a new action (the job owns it).
   virtual void SetJobAction(std::shared_ptr<TJobAction> AValue) EXCLUDES(FLock);
   // Never null.

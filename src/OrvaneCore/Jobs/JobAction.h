@@ -17,6 +17,8 @@ public:
   // The content this action stands for (the queue refuses a second job with the same content);
   // "" when the action does not say, and the job's identifier stands instead.
   virtual std::string GetContentId() const { return ""; }
+  // Whether the action names what to run; a job whose action does not is not run.
+  virtual bool GetIsInitialized() const { return true; }
 
   // Written by the processor's thread before the run and read by it; nobody else touches it while
   // the job runs.
@@ -29,6 +31,7 @@ public:
   std::string ClassName() const override { return "TScannerJobAction"; }
   void DescribeMembers(IMemberVisitor& AVisitor) override;
   std::string GetContentId() const override { return AgentTaskId; }
+  bool GetIsInitialized() const override { return !AgentTaskId.empty(); }
 
   // The sub-directory of the data directory that holds the files of this action class.
   static std::string StorageSubDirectory() { return "AgentTasks"; }
