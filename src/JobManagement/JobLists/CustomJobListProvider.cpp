@@ -341,9 +341,12 @@ void TCustomJobListProvider<>::RemoveFromCleanupListByIdentity(const TJob* AJob)
 }
 
 TJobList TCustomJobListProvider<>::AssembleJobList() {
-  std::stable_sort(FAutoJobs.begin(), FAutoJobs.end(), [](const TJobPtr& ALeft, const TJobPtr& ARight) {
+  const auto LByOrder = [](const TJobPtr& ALeft, const TJobPtr& ARight) {
     return ALeft->GetOrder() < ARight->GetOrder();
-  });
+  };
+  // Sorted already at nearly every fetch; a stable sort of thousands of jobs is most of a turn.
+  if (!std::is_sorted(FAutoJobs.begin(), FAutoJobs.end(), LByOrder))
+    std::stable_sort(FAutoJobs.begin(), FAutoJobs.end(), LByOrder);
   std::unordered_set<const TJob*> LWaiting;
   for (const TJobPtr& LJob : FCleanupList) LWaiting.insert(LJob.get());
 
