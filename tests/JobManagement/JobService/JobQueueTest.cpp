@@ -32,8 +32,7 @@ protected:
 
   Testing::TLogCapture FLog;
   std::shared_ptr<Testing::TRecordingJobSaver> FSaver = std::make_shared<Testing::TRecordingJobSaver>();
-  std::shared_ptr<Testing::TRecordingJobLoader> FLoader = std::make_shared<Testing::TRecordingJobLoader>();
-  std::shared_ptr<IJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(FSaver, FLoader);
+  std::shared_ptr<IJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(FSaver, nullptr);
 };
 
 // Each row: the job that must leave first, whichever was added first, and why.
