@@ -1,35 +1,24 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
-#include <memory>
-#include <string>
 #include <thread>
 #include <unordered_set>
-#include <vector>
 
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobServices/AgentTask/JobQueue.h"
 #include "OrvaneCore/Jobs/JobAction.h"
-#include "OrvaneCore/Logging/LogSink.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
-#include "OrvaneCore/Platform/Mutex.h"
-#include "OrvaneCore/Time/Clock.h"
-#include "Support/RunConcurrently.h"
 #include "Support/LogCapture.h"
 #include "Support/RecordingJobStorage.h"
+#include "Support/RunConcurrently.h"
+#include "Support/ServiceMocks.h"
 
 namespace Orvane {
 namespace {
 
-using Testing::TRecordingJobSaver;
-
 const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
-constexpr int CProducers = 3;
-constexpr int CJobsPerProducer = 80;
-constexpr int CConsumers = 2;
+constexpr int CProducers = 3, CJobsPerProducer = 80, CConsumers = 2;
 
 TJobPtr MakeJob(const std::string& AIdentifier, const std::string& AContentId, bool AIsManual,
                 TDateTime ADue) {
@@ -43,8 +32,6 @@ TJobPtr MakeJob(const std::string& AIdentifier, const std::string& AContentId, b
   LJob->SetJobAction(LAction);
   return LJob;
 }
-
-using Testing::RunConcurrently;
 
 // Producers add scheduled and manual jobs (and a second job of the same content right after each,
 // which the job list does not hold), consumers take jobs out, and snapshot, save and sync threads
@@ -68,10 +55,7 @@ protected:
   }
 
   void RunAgainst(IJobQueue<>& AQueue, const std::function<void()>& AExtraBody = nullptr) {
-    std::atomic<int> LProducersLeft{CProducers};
-    std::atomic<int> LAccepted{0};
-    std::atomic<int> LDequeued{0};
-    std::atomic<int> LBadStates{0};
+    std::atomic<int> LProducersLeft{CProducers}, LAccepted{0}, LDequeued{0}, LBadStates{0};
     std::atomic<int> LDuplicateContentInSnapshot{0};
     const auto LProducing = [&] { return LProducersLeft.load() > 0; };
 
@@ -122,7 +106,7 @@ protected:
         while (LProducing()) AExtraBody();
       });
 
-    RunConcurrently(LBodies);
+    Testing::RunConcurrently(LBodies);
 
     EXPECT_EQ(AQueue.PeekNextJob(), nullptr);
     const int LDropped = FLog->Count(TLogEntryKind::Object, "Remove job");
@@ -140,7 +124,7 @@ protected:
   }
 
   Testing::TLogCapture FLog;
-  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
+  std::shared_ptr<Testing::TRecordingJobSaver> FSaver = std::make_shared<Testing::TRecordingJobSaver>();
   TJobList FJobs[CProducers];
   TJobList FDuplicates[CProducers];
   TJobList FJobList;
@@ -154,30 +138,15 @@ TEST_F(JobQueueConcurrencyTest, EnqueueDequeueSnapshotSaveAndSyncRunTogether) {
 // The agent-task queue's choice reads the list twice inside DequeueNextJob's write section while
 // restarts are requested and withdrawn under way; no read taken inside the write may block.
 TEST_F(JobQueueConcurrencyTest, ReadsInsideTheWriteSectionNeverBlockWhileRestartsComeAndGo) {
-  class TToggledServant : public IJobServant {
-  public:
-    TNotifyEvent& GetOnJobStartAllowed() override { return FEvent; }
-    TNotifyEvent& GetOnJobStartDenied() override { return FEvent; }
-    bool GetIsSystemShutdownInProgress() override { return false; }
-    void SetIsSystemShutdownInProgress(bool) override {}
-    bool IsJobStartAllowed(const TJobPtr&) override { return true; }
-    bool IsRestartRequested() override { return Restart.load(); }
-    bool IsRebootRequested() override { return false; }
-    bool IsJobStartDuringRebootAllowed(const std::string&) override { return true; }
-    void SetRebootRequested(bool) override {}
-    std::atomic<bool> Restart{false};
-
-  private:
-    TNotifyEvent FEvent;
-  };
-  const auto LServant = std::make_shared<TToggledServant>();
+  std::atomic<bool> LRestart{false};
+  const auto LServant = std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
+  ON_CALL(*LServant, IsRestartRequested()).WillByDefault([&] { return LRestart.load(); });
   // Every producer's job 1 is the restart task, so restart jobs keep arriving and leaving.
-  for (int LProducer = 0; LProducer < CProducers; ++LProducer) {
+  for (int LProducer = 0; LProducer < CProducers; ++LProducer)
     std::static_pointer_cast<TScannerJobAction>(FJobs[LProducer][1]->GetJobAction())->AgentTaskId =
         CRestartTaskId;
-  }
   TAgentTaskJobQueue LQueue(FSaver, nullptr, LServant);
-  RunAgainst(LQueue, [&] { LServant->Restart = !LServant->Restart.load(); });
+  RunAgainst(LQueue, [&] { LRestart = !LRestart.load(); });
 }
 
 }  // namespace

@@ -8,11 +8,10 @@
 #include "JobManagement/Storage/ManualJobStorage.Intf.h"
 #include "JobServices/AgentTask/ContainerRegistration.h"
 #include "OrvaneCore/Jobs/JobAction.h"
-#include "OrvaneCore/Logging/LogSink.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "Support/EngineMocks.h"
 #include "Support/EnvScope.h"
+#include "Support/LogCapture.h"
 #include "Support/RecordingJobStorage.h"
 #include "Support/ServiceMocks.h"
 #include "Support/TaskMocks.h"
@@ -62,53 +61,39 @@ TEST_F(JobServiceFactoryTest, SaverTheHostRegisteredFirstStaysTheOnlyOneAndJobLi
   FContainer.RegisterInstance<IManualJobLoaderJobList<T>>(LHostLoader);
   RegisterHost();
   RegisterTypes(FContainer);
-
   EXPECT_EQ(FContainer.Resolve<IManualJobSaverQueue<T>>(), LHostSaver);
-  int LSavers = 0;
-  for (const auto& LSaver : FContainer.ResolveAll<IManualJobSaverQueue<T>>()) {
-    (void)LSaver;
-    ++LSavers;
-  }
-  EXPECT_EQ(LSavers, 1);
+  EXPECT_EQ(FContainer.ResolveAll<IManualJobSaverQueue<T>>().ToVector().size(), 1u);
   // The last unnamed registration answers: the module's own loader.
   EXPECT_NE(FContainer.Resolve<IManualJobLoaderJobList<T>>(),
             std::static_pointer_cast<IManualJobLoaderJobList<T>>(LHostLoader));
 }
 
-TEST_F(JobServiceFactoryTest, ServiceIsBuiltInANewStorageDirectoryAndTheContainersFactoryCarriesTheHostsServant) {
+TEST_F(JobServiceFactoryTest, ServiceIsBuiltInANewStorageDirectoryAndOneThatCannotBeMadeRaises) {
   RegisterHost();
   RegisterTypes(FContainer);
   const std::string LStorage = FDataDir.Path() + "/a/b/AgentTasks";
-  TJobServiceFactory<T> LFactory(FContainer.Resolve<IJobListProvider<T>>(), FContainer.Resolve<IJobProcessorPool<T>>(),
-                                 std::make_shared<TFixedPathProvider>(LStorage),
-                                 FContainer.Resolve<IStartConditionStorageManager<T>>());
+  TJobServiceFactory<T> LFactory(FContainer.Resolve<IJobListProvider<T>>(),
+                                 FContainer.Resolve<IJobProcessorPool<T>>(),
+                                 std::make_shared<TFixedPathProvider>(LStorage), nullptr);
   ASSERT_TRUE(LFactory.CreateJobService("named", nullptr));
   EXPECT_TRUE(DirectoryExists(LStorage));
-
+  TJobServiceFactory<> LFailing(nullptr, nullptr, std::make_shared<TFixedPathProvider>("/proc/orvane/none"),
+                                nullptr);
+  EXPECT_THROW(LFailing.CreateJobService(), EFileError);
   // The container picks the fullest constructor it can supply: with the host's servant, six.
   const auto LResolved =
       std::dynamic_pointer_cast<TJobServiceFactory<>>(FContainer.Resolve<IJobServiceFactory<T>>());
   ASSERT_TRUE(LResolved);
-  EXPECT_NE(LResolved->GetJobQueue(), nullptr);
   EXPECT_EQ(LResolved->GetJobServant(), std::static_pointer_cast<IJobServant>(FServant));
-}
-
-TEST_F(JobServiceFactoryTest, StorageDirectoryThatCannotBeCreatedRaises) {
-  TJobServiceFactory<> LFactory(nullptr, nullptr, std::make_shared<TFixedPathProvider>("/proc/orvane/none"),
-                                nullptr);
-  EXPECT_THROW(LFactory.CreateJobService(), EFileError);
 }
 
 // Loading the module must not fail for a registration error: it is logged, and the host finds the
 // service missing.
 TEST_F(JobServiceFactoryTest, RegistrationFailureAtModuleLoadIsLoggedNotRaised) {
-  auto LLog = std::make_shared<TRecordingLogSink>();
-  RemoveAllLogSinks();
-  AddLogSink(LLog);
+  Testing::TLogCapture LLog;
   // A registration that names no service makes every Build of this container fail.
   FContainer.RegisterType<TFixedPathProvider>([] { return std::make_shared<TFixedPathProvider>("x"); });
   EXPECT_FALSE(RegisterTypesAtModuleLoad(FContainer));
-  RemoveAllLogSinks();
   EXPECT_TRUE(LLog->Contains(TLogEntryKind::Exception));
   EXPECT_THROW(FContainer.Resolve<IJobService>("AgentTasks"), EContainerError);
 }

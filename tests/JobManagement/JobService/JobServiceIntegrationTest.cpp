@@ -11,35 +11,29 @@
 #include "JobServices/AgentTask/JobProcessor.h"
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "JobServices/AgentTask/JobQueue.h"
-#include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "Support/ClockScope.h"
-#include "Support/LogCapture.h"
 #include "Support/EngineMocks.h"
+#include "Support/LogCapture.h"
 #include "Support/ServiceMocks.h"
 
 namespace Orvane {
 namespace {
 
-// An agent task that counts its runs, as a scanner would report one.
+// An agent task that counts its runs.
 class TCountingTask : public IAgentTask {
 public:
-  explicit TCountingTask(std::string AId) : FId(std::move(AId)) {}
-  bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override {
-    FClientId = AClientId;
-    ++FRuns;
-    return true;
+  bool Execute(const std::string&, const std::shared_ptr<TScannerJobAction>&,
+               const TContinueCheck&) override {
+    return ++FRuns, true;
   }
-  std::string GetAgentTaskId() override { return FId; }
+  std::string GetAgentTaskId() override { return CScannerId; }
   bool ScanOnly(const std::string&, const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&,
                 const std::string&) override {
     return true;
   }
-  const std::string FId;
+  static constexpr const char* CScannerId = "{B3A5474A-E933-4CC0-8567-C80F6591AC19}";
   std::atomic<int> FRuns{0};
-  std::string FClientId;
 };
-
-const std::string CScannerId = "{B3A5474A-E933-4CC0-8567-C80F6591AC19}";
 
 TJobPtr AgentTaskJob(const std::string& AIdentifier, const std::string& ATaskId) {
   auto LJob = std::make_shared<TJob>();
@@ -54,18 +48,22 @@ TJobPtr AgentTaskJob(const std::string& AIdentifier, const std::string& ATaskId)
 class JobServiceIntegrationTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    auto LTask = FTask;
     auto LDispatcher = std::make_shared<TAgentTaskDispatcher>(
         TClientId{"client-1"},
         Lazy<IEnumerable<std::shared_ptr<IAgentTask>>>(
-            [LTask] { return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector({LTask}); }, [] { return "tasks"; }));
+            [LTask = FTask] { return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector({LTask}); },
+            [] { return "tasks"; }));
     FPool = std::make_shared<TAgentTaskJobProcessorPool>(
-        [LDispatcher]() -> std::shared_ptr<IAgentTaskJobProcessor> { return std::make_shared<TAgentTaskJobProcessor>(LDispatcher); });
-    FProvider = std::make_shared<Testing::TScriptedJobListProvider>(nullptr, FRunInfo, nullptr, nullptr, nullptr, "TScannerJobAction");
-    FQueue = std::make_shared<TAgentTaskJobQueue>(nullptr, nullptr, nullptr);
-    auto LScheduler = std::make_shared<TJobScheduler>(FProvider, FQueue);
-    auto LJobDispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, FServant, FProvider);
-    FService = std::make_shared<TJobService>(LJobDispatcher, LScheduler, FProvider, FPool, FServant, FQueue, FRunInfo, 60);
+        [LDispatcher]() -> std::shared_ptr<IAgentTaskJobProcessor> {
+          return std::make_shared<TAgentTaskJobProcessor>(LDispatcher);
+        });
+    FProvider = std::make_shared<Testing::TScriptedJobListProvider>(nullptr, FRunInfo, nullptr, nullptr,
+                                                                    nullptr, "TScannerJobAction");
+    auto LQueue = std::make_shared<TAgentTaskJobQueue>(nullptr, nullptr, nullptr);
+    auto LJobDispatcher = std::make_shared<TJobDispatcher>(LQueue, FPool, FServant, FProvider);
+    FService =
+        std::make_shared<TJobService>(LJobDispatcher, std::make_shared<TJobScheduler>(FProvider, LQueue),
+                                      FProvider, FPool, FServant, LQueue, FRunInfo, 60);
   }
   void TearDown() override {
     FService->Stop();
@@ -74,39 +72,14 @@ protected:
 
   Testing::TManualClockScope FClock;
   Testing::TLogCapture FLog;
-  std::shared_ptr<TCountingTask> FTask = std::make_shared<TCountingTask>(CScannerId);
+  std::shared_ptr<TCountingTask> FTask = std::make_shared<TCountingTask>();
   std::shared_ptr<testing::NiceMock<Testing::MockJobServant>> FServant =
       std::make_shared<testing::NiceMock<Testing::MockJobServant>>();
   TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::shared_ptr<TAgentTaskJobProcessorPool> FPool;
   std::shared_ptr<Testing::TScriptedJobListProvider> FProvider;
-  std::shared_ptr<TAgentTaskJobQueue> FQueue;
   std::shared_ptr<TJobService> FService;
 };
-
-TEST_F(JobServiceIntegrationTest, ScheduledJobRunsToTheEndAndItsConditionRecordsTheRun) {
-  auto LJob = AgentTaskJob("server-job-1", CScannerId);
-  auto LInterval = std::make_shared<TStartConditionInterval>();
-  LInterval->SetIntervalValue(10);
-  LJob->GetStartCondition()->AddCondition(LInterval);
-  FProvider->Source = {LJob};
-
-  FService->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);  // an interval job runs when it is first seen
-  EXPECT_EQ(FTask->FRuns, 1);
-  EXPECT_EQ(FTask->FClientId, "client-1");
-  const TJobList LList = FService->FetchJobList();
-  ASSERT_EQ(LList.size(), 1u);
-  EXPECT_EQ(LList[0]->GetExecState(), TJobExecState::Finished);
-  EXPECT_GT(LList[0]->GetStartCondition()->GetStorages()->front()->GetLastRun(), 0);
-  // The next run is ten minutes after this one, not before.
-  Clock().AdvanceSeconds(599);
-  EXPECT_EQ(FTask->FRuns, 1);
-  Clock().AdvanceSeconds(1);
-  Clock().WaitForSleepers(1);
-  EXPECT_EQ(FTask->FRuns, 2);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Finished job: \"Computer Scanner\""));
-}
 
 TEST_F(JobServiceIntegrationTest, JobWhoseHandOverKeepsFailingIsDroppedAndTheOthersStillRun) {
   EXPECT_CALL(*FServant, IsJobStartAllowed(testing::_)).WillRepeatedly([](const TJobPtr& AJob) {
@@ -116,7 +89,7 @@ TEST_F(JobServiceIntegrationTest, JobWhoseHandOverKeepsFailingIsDroppedAndTheOth
   auto LPoison = AgentTaskJob("poison", "poison-task");
   LPoison->SetNextExecution(Now());
   FProvider->AddManualJob(LPoison);
-  auto LOther = AgentTaskJob(CScannerId, CScannerId);
+  auto LOther = AgentTaskJob(TCountingTask::CScannerId, TCountingTask::CScannerId);
   LOther->SetNextExecution(Now());
   LOther->SetOrder(1);  // behind the poison job
   FProvider->AddManualJob(LOther);

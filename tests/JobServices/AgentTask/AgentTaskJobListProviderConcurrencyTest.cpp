@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
 #include "JobServices/AgentTask/JobListProvider.Client.h"
@@ -17,8 +14,6 @@
 
 namespace Orvane {
 namespace {
-
-using ::testing::_;
 
 // A server that always lists the file scanner as an automatic job.
 class TFileScannerServer : public IServerRequestSender {
@@ -44,12 +39,10 @@ public:
 TEST(AgentTaskJobListProviderConcurrencyTest, HostCallsDuringReloadsLoseNoJobAndShareNoAction) {
   auto LDispatcher = std::make_shared<::testing::NiceMock<Testing::MockAgentTaskDispatcher>>();
   std::atomic<int> LRuns{0};
-  ON_CALL(*LDispatcher, StartScanner(::testing::Matcher<const std::shared_ptr<TScannerJobAction>&>(_), _))
+  ON_CALL(*LDispatcher, StartScanner(::testing::A<const std::shared_ptr<TScannerJobAction>&>(), ::testing::_))
       .WillByDefault([&](const std::shared_ptr<TScannerJobAction>& AAction, const TContinueCheck&) {
-        // Written by this thread only: a shared action would race here.
-        AAction->ExecutionId = "run";
-        ++LRuns;
-        return true;
+        AAction->ExecutionId = "run";  // written by this thread only: a shared action would race here
+        return ++LRuns, true;
       });
   auto LProvider = std::make_shared<TAgentTaskJobListProvider>(
       std::make_shared<TFileScannerServer>(), std::make_shared<Testing::TRecordingStorageManager>(),
@@ -60,21 +53,18 @@ TEST(AgentTaskJobListProviderConcurrencyTest, HostCallsDuringReloadsLoseNoJobAnd
           [] { return std::string("dispatcher"); }));
 
   constexpr int CRounds = 50;
-  std::vector<std::thread> LThreads;
-  LThreads.emplace_back([&] {
-    for (int LRound = 0; LRound < CRounds; ++LRound) {
-      LProvider->SetLoadListFromServerOnNextFetch(true);
-      LProvider->FetchJobList();
-    }
-  });
-  LThreads.emplace_back([&] {
-    for (int LRound = 0; LRound < CRounds; ++LRound)
-      LProvider->EnqueueAgentTask("{task-" + std::to_string(LRound) + "}", 0.0);
-  });
-  LThreads.emplace_back([&] {
-    for (int LRound = 0; LRound < CRounds; ++LRound)
-      LProvider->RunAndWaitForAgentTask(std::string(CFileScannerId));
-  });
+  const auto LRepeat = [&](auto ABody) {
+    return std::thread([ABody] {
+      for (int LRound = 0; LRound < CRounds; ++LRound) ABody(LRound);
+    });
+  };
+  std::thread LThreads[] = {
+      LRepeat([&](int) {
+        LProvider->SetLoadListFromServerOnNextFetch(true);
+        LProvider->FetchJobList();
+      }),
+      LRepeat([&](int ARound) { LProvider->EnqueueAgentTask("{task-" + std::to_string(ARound) + "}", 0.0); }),
+      LRepeat([&](int) { LProvider->RunAndWaitForAgentTask(std::string(CFileScannerId)); })};
   for (std::thread& LThread : LThreads) LThread.join();
 
   EXPECT_EQ(LProvider->CreateSnapshot().ManualJobs.size(), static_cast<std::size_t>(CRounds));

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,23 +8,10 @@
 #include "JobServices/AgentTask/JobProcessor.h"
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Platform/Mutex.h"
+#include "Support/HostMocks.h"
 
 namespace Orvane {
 namespace {
-
-// Does nothing and answers at once, as fast as a task can.
-class TNoOpDispatcher : public IAgentTaskDispatcher {
-public:
-  bool StartScanner(const TJobPtr&, const TContinueCheck& ACanContinue) override {
-    ++FRuns;
-    return ACanContinue();
-  }
-  bool StartScanner(const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override { return true; }
-  bool ScanOnly(const std::string&, const std::shared_ptr<TScannerJobAction>&, const std::string&) override {
-    return true;
-  }
-  std::atomic<int> FRuns{0};
-};
 
 class TCountingProcessor : public TAgentTaskJobProcessor {
 public:
@@ -41,17 +29,21 @@ private:
 };
 
 TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOnce) {
-  constexpr int CThreads = 4;
-  constexpr int CJobsPerThread = 500;
-  auto LDispatcher = std::make_shared<TNoOpDispatcher>();
-  std::atomic<int> LLive{0};
+  constexpr int CThreads = 4, CJobsPerThread = 500;
+  // A task that does nothing and answers at once, as fast as a task can.
+  auto LDispatcher = std::make_shared<::testing::NiceMock<Testing::MockAgentTaskDispatcher>>();
+  std::atomic<int> LRuns{0}, LLive{0};
+  ON_CALL(*LDispatcher, StartScanner(::testing::A<const TJobPtr&>(), ::testing::_))
+      .WillByDefault(
+          [&](const TJobPtr&, const TContinueCheck& ACanContinue) { return ++LRuns, ACanContinue(); });
   std::weak_ptr<TJob> LLastManual;
   TMutex LLock;
   std::map<std::string, int> LReleases;
   {
-    auto LPool = std::make_shared<TAgentTaskJobProcessorPool>([&]() -> std::shared_ptr<IAgentTaskJobProcessor> {
-      return std::make_shared<TCountingProcessor>(LDispatcher, LLive);
-    });
+    auto LPool =
+        std::make_shared<TAgentTaskJobProcessorPool>([&]() -> std::shared_ptr<IAgentTaskJobProcessor> {
+          return std::make_shared<TCountingProcessor>(LDispatcher, LLive);
+        });
     LPool->GetOnJobDone().Add([&](const TJobPtr& AJob) {
       TMutexLock LGuard(LLock);
       ++LReleases[AJob->GetIdentifier()];
@@ -77,7 +69,7 @@ TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOn
     EXPECT_EQ(LPool->GetRunningJobsCount(), 0);
   }
   EXPECT_EQ(LLive, 0);  // every processor freed with the pool
-  EXPECT_EQ(LDispatcher->FRuns, CThreads * CJobsPerThread);
+  EXPECT_EQ(LRuns, CThreads * CJobsPerThread);
   EXPECT_EQ(LReleases.size(), static_cast<std::size_t>(CThreads * CJobsPerThread));
   for (const auto& [LId, LCount] : LReleases) EXPECT_EQ(LCount, 1) << LId;
   EXPECT_TRUE(LLastManual.expired());
