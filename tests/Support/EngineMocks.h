@@ -19,19 +19,6 @@ namespace Orvane::Testing {
 
 // The job servant mock is MockJobServant of Support/ServiceMocks.h.
 
-// A queue for tests that look at what the scheduler hands it.
-class MockJobQueue : public IJobQueue<> {
-public:
-  MOCK_METHOD(bool, EnqueueJob, (const TJobPtr&), (override));
-  MOCK_METHOD(TJobPtr, DequeueNextJob, (), (override));
-  MOCK_METHOD(TJobPtr, PeekNextJob, (), (override));
-  MOCK_METHOD(void, RemoveJob, (const TJobPtr&), (override));
-  MOCK_METHOD(void, SyncQueue, (const IEnumerable<TJobPtr>&), (override));
-  MOCK_METHOD(int32_t, SaveQueuedManualJobs, (), (override));
-  MOCK_METHOD(void, LoadQueuedManualJobs, (), (override));
-  MOCK_METHOD(TJobList, CreateSnapshot, (), (override));
-};
-
 // A start condition storage manager that records what it was asked, by job identifier. Thread-safe.
 class TRecordingStorageManager : public virtual IStartConditionStorageManager<TScannerJobAction> {
 public:

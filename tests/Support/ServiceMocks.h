@@ -45,18 +45,6 @@ public:
   TJobEvent FDropped{"OnJobDropped"};
 };
 
-class MockJobStateNotifier : public IJobStateNotifier {
-public:
-  MOCK_METHOD(void, JobQueueChanged, (const TJobList&), (override));
-  MOCK_METHOD(void, JobProcessorAssigned, (const TJobPtr&), (override));
-  MOCK_METHOD(void, JobDone, (const TJobPtr&), (override));
-  MOCK_METHOD(void, JobDropped, (const TJobPtr&), (override));
-  MOCK_METHOD(void, JobAborted, (const TJobPtr&), (override));
-  MOCK_METHOD(void, JobListChanged, (const TJobList&), (override));
-  MOCK_METHOD(void, AttachJobListProvider, (const std::shared_ptr<IJobListProvider<>>&), (override));
-  MOCK_METHOD(void, DetachJobListProvider, (const std::shared_ptr<IJobListProvider<>>&), (override));
-};
-
 // A job list whose content the test sets: automatic jobs by order after the manual ones.
 class TFakeJobListProvider : public IJobListProvider<> {
 public:
