@@ -79,7 +79,10 @@ TEST(CustomJobListProviderConcurrencyTest, AgentTaskProviderWorksUnderTheLockNam
     bool LFree = false;
     std::thread([&] {
       TNamedMutex LMutex("tscannerjobaction");
-      if ((LFree = LMutex.TryAcquire())) LMutex.Release();
+      if (LMutex.TryAcquire()) {
+        LFree = true;
+        LMutex.Release();
+      }
     }).join();
     return LFree;
   };
