@@ -230,5 +230,22 @@ TEST_F(XmlFixturesTest, EachFileIsWrittenFromItsRecordsAndWrittenBackAfterLoadin
   }
 }
 
+// The registration's quick test of a key says what the round trip through the element name says.
+TEST_F(XmlFixturesTest, RegisteringWarnsExactlyAboutKeysThatDoNotComeBackFromTheirElementNames) {
+  using TManager = TFileStartConditionStorageManager;
+  TFileStartConditionStorageManagerNoFilePermissions<> LManager(Scratch("storages.xml"));
+  const std::vector<std::string> LKeys = {"{A}", "{}",      "{",        "}",          "",
+                                         "A",   "{A}\xC3\x84", "\xC3\x84{A}", "{\xC3\x84}", "{A",
+                                         "A}",  "{_}",     "{a_5Fb}",  std::string("{\0}", 3)};
+  for (const std::string& LKey : LKeys) {
+    FLog->Clear();
+    auto LJob = std::make_shared<TJob>();
+    LJob->SetIdentifier(LKey);
+    LManager.RegisterJob(LJob);
+    const bool LComesBack = TManager::NodeNameToKey(TManager::KeyToNodeName(LKey)) == LKey;
+    EXPECT_EQ(FLog->Contains(TLogEntryKind::Warning, "is not kept across restarts"), !LComesBack) << LKey;
+  }
+}
+
 }  // namespace
 }  // namespace Orvane
