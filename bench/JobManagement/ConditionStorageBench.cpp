@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -13,6 +11,7 @@
 #include "JobManagement/Storage/FileStartConditionStorageManager.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
+#include "OrvaneCore/Platform/FileReader.h"
 
 // Saving and loading the condition storage file of N jobs, each with two storages (an interval and a
 // daily condition, every value set). The file lives under $TMPDIR: on a disk, every save pays for the
@@ -53,12 +52,16 @@ constexpr unsigned CParseOptions =
 
 struct TStringWriter final : pugi::xml_writer {
   std::string Text;
-  void write(const void* AData, size_t ASize) override { Text.append(static_cast<const char*>(AData), ASize); }
+  void write(const void* AData, size_t ASize) override {
+    Text.append(static_cast<const char*>(AData), ASize);
+  }
 };
 
+// With the product's reader of files, as a load reads them.
 std::string ReadAll(const std::string& APath) {
-  std::ifstream LFile(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(LFile), std::istreambuf_iterator<char>());
+  std::string LContent;
+  ReadWholeFile(APath, LContent);
+  return LContent;
 }
 
 void Sized(benchmark::State& AState) {
@@ -93,7 +96,12 @@ void BM_SaveConditionStorages(benchmark::State& AState) {
   Sized(AState);
   std::filesystem::remove_all(LDir);
 }
-BENCHMARK(BM_SaveConditionStorages)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
 
 // The file of N jobs as the manager writes it.
 std::string WriteFile(const std::string& APath, int ACount, TJobList& AJobs) {
@@ -115,21 +123,28 @@ void BM_PugixmlSaveConditionStorages(benchmark::State& AState) {
   const std::string LPath = LDir + "/ConditionStorage.xml";
   TJobList LJobs;
   pugi::xml_document LDocuments[2];
-  LDocuments[0].load_string(WriteFile(LPath, static_cast<int>(AState.range(0)), LJobs).c_str(), CParseOptions);
+  const std::string LXml = WriteFile(LPath, static_cast<int>(AState.range(0)), LJobs);
+  LDocuments[0].load_string(LXml.c_str(), CParseOptions);
   LDocuments[1].reset(LDocuments[0]);
   LDocuments[1].document_element().first_child().first_child().first_child().child("LastRun").text().set("0");
-  int LTurn = 0;
+  int LTurn = 1;  // the file holds the first one
   for (auto _ : AState) {
     TStringWriter LWriter;
     LWriter.Text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    LDocuments[LTurn].save(LWriter, "  ", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
+    LDocuments[LTurn].save(LWriter, "  ", pugi::format_indent | pugi::format_no_declaration,
+                           pugi::encoding_utf8);
     if (!SaveFileAtomically(LPath, LWriter.Text)) AState.SkipWithError("the save wrote nothing");
     LTurn = 1 - LTurn;
   }
   Sized(AState);
   std::filesystem::remove_all(LDir);
 }
-BENCHMARK(BM_PugixmlSaveConditionStorages)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PugixmlSaveConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
 
 // An agent start: a new manager, the N jobs registered as the provider's first fetch does, then the
 // file read and merged into their live storages.
@@ -148,7 +163,34 @@ void BM_LoadConditionStorages(benchmark::State& AState) {
   Sized(AState);
   std::filesystem::remove_all(LDir);
 }
-BENCHMARK(BM_LoadConditionStorages)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
+
+// The file alone, without the merge into live storages: no job is registered, so every key read
+// becomes inactive state.
+void BM_ReadConditionStorageFile(benchmark::State& AState) {
+  RemoveAllLogSinks();
+  const std::string LDir = NewDirectory();
+  const std::string LPath = LDir + "/ConditionStorage.xml";
+  TJobList LJobs;
+  WriteFile(LPath, static_cast<int>(AState.range(0)), LJobs);
+  for (auto _ : AState) {
+    TFileStartConditionStorageManagerNoFilePermissions<> LManager(LPath);
+    LManager.LoadConditionStorages();
+  }
+  Sized(AState);
+  std::filesystem::remove_all(LDir);
+}
+BENCHMARK(BM_ReadConditionStorageFile)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
 
 // Limit of BM_LoadConditionStorages: the library parsing the same file, read from the page cache.
 void BM_PugixmlParseConditionStorages(benchmark::State& AState) {
@@ -166,7 +208,12 @@ void BM_PugixmlParseConditionStorages(benchmark::State& AState) {
   Sized(AState);
   std::filesystem::remove_all(LDir);
 }
-BENCHMARK(BM_PugixmlParseConditionStorages)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PugixmlParseConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace Orvane

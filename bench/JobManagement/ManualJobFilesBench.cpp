@@ -2,8 +2,6 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -15,6 +13,7 @@
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
+#include "OrvaneCore/Platform/FileReader.h"
 
 // Saving and loading manual-job files, each beside what the XML library alone takes for the same
 // bytes: writing them from its own tree with the same atomic save, and parsing them.
@@ -73,12 +72,16 @@ constexpr unsigned CParseOptions =
 
 struct TStringWriter final : pugi::xml_writer {
   std::string Text;
-  void write(const void* AData, size_t ASize) override { Text.append(static_cast<const char*>(AData), ASize); }
+  void write(const void* AData, size_t ASize) override {
+    Text.append(static_cast<const char*>(AData), ASize);
+  }
 };
 
+// With the product's reader of files, as a load reads them.
 std::string ReadAll(const std::string& APath) {
-  std::ifstream LFile(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(LFile), std::istreambuf_iterator<char>());
+  std::string LContent;
+  ReadWholeFile(APath, LContent);
+  return LContent;
 }
 
 // The file the saver writes for a list of ACount jobs.
@@ -111,9 +114,19 @@ void BM_SaveChangedManualJobs(benchmark::State& AState, bool AOnDisk) {
   Label(AState, AOnDisk);
 }
 BENCHMARK_CAPTURE(BM_SaveChangedManualJobs, disk, true)
-    ->Arg(100)->Arg(1000)->Arg(10000)->ArgName("jobs")->Complexity()->Unit(benchmark::kMicrosecond);
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_SaveChangedManualJobs, memory, false)
-    ->Arg(100)->Arg(1000)->Arg(10000)->ArgName("jobs")->Complexity()->Unit(benchmark::kMicrosecond);
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 
 // Limit of BM_SaveChangedManualJobs: the library writing the same two files from its trees, with
 // the same atomic save.
@@ -123,7 +136,7 @@ void BM_PugixmlSaveManualJobs(benchmark::State& AState, bool AOnDisk) {
   if (!LDir.IsValid()) return AState.SkipWithError("no scratch directory");
   pugi::xml_document LDocuments[2];
   for (int I = 0; I < 2; ++I) LDocuments[I].load_string(SavedFile(LDir, LCount, I).c_str(), CParseOptions);
-  int LTurn = 0;
+  int LTurn = 0;  // the file holds the second one
   for (auto _ : AState) {
     TStringWriter LWriter;
     LWriter.Text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -135,9 +148,19 @@ void BM_PugixmlSaveManualJobs(benchmark::State& AState, bool AOnDisk) {
   Label(AState, AOnDisk);
 }
 BENCHMARK_CAPTURE(BM_PugixmlSaveManualJobs, disk, true)
-    ->Arg(100)->Arg(1000)->Arg(10000)->ArgName("jobs")->Complexity()->Unit(benchmark::kMicrosecond);
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_PugixmlSaveManualJobs, memory, false)
-    ->Arg(100)->Arg(1000)->Arg(10000)->ArgName("jobs")->Complexity()->Unit(benchmark::kMicrosecond);
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 
 // A save of the very list the file holds: serialised and compared, not written.
 void BM_SaveUnchangedManualJobs(benchmark::State& AState) {
@@ -152,7 +175,13 @@ void BM_SaveUnchangedManualJobs(benchmark::State& AState) {
   Sized(AState);
   Label(AState, true);
 }
-BENCHMARK(BM_SaveUnchangedManualJobs)->Arg(100)->Arg(1000)->Arg(10000)->ArgName("jobs")->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaveUnchangedManualJobs)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 
 // A loader's one load: read (from the page cache), parse, make the jobs, sort them by Order.
 void BM_LoadManualJobs(benchmark::State& AState) {
@@ -169,7 +198,13 @@ void BM_LoadManualJobs(benchmark::State& AState) {
   }
   Sized(AState);
 }
-BENCHMARK(BM_LoadManualJobs)->Arg(100)->Arg(1000)->Arg(10000)->ArgName("jobs")->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoadManualJobs)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 
 // Limit of BM_LoadManualJobs: the library parsing the same file, read from the page cache.
 void BM_PugixmlParseManualJobs(benchmark::State& AState) {
@@ -185,7 +220,13 @@ void BM_PugixmlParseManualJobs(benchmark::State& AState) {
   }
   Sized(AState);
 }
-BENCHMARK(BM_PugixmlParseManualJobs)->Arg(100)->Arg(1000)->Arg(10000)->ArgName("jobs")->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PugixmlParseManualJobs)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace Orvane

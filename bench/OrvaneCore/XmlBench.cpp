@@ -57,7 +57,9 @@ constexpr unsigned CParseOptions =
 
 struct TStringWriter final : pugi::xml_writer {
   std::string Text;
-  void write(const void* AData, size_t ASize) override { Text.append(static_cast<const char*>(AData), ASize); }
+  void write(const void* AData, size_t ASize) override {
+    Text.append(static_cast<const char*>(AData), ASize);
+  }
 };
 
 // The library writing AXml again from its own tree, indented as the serializer writes.
@@ -188,7 +190,8 @@ void BM_PugixmlSaveJobsAtomically(benchmark::State& AState) {
     LDocuments[I].load_string(JobsToXml(MakeJobs(AState.range(0), I)).c_str(), CParseOptions);
   int LTurn = 0;
   for (auto _ : AState) {
-    if (!SaveFileAtomically(LFile, PugixmlSave(LDocuments[LTurn]))) AState.SkipWithError("the save wrote nothing");
+    if (!SaveFileAtomically(LFile, PugixmlSave(LDocuments[LTurn])))
+      AState.SkipWithError("the save wrote nothing");
     LTurn = 1 - LTurn;
   }
   std::filesystem::remove_all(LDir);
