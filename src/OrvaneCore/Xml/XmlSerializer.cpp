@@ -156,6 +156,7 @@ bool IsPlainUtf8(std::string_view AText) {
       std::memcpy(LWords, LPos, sizeof LWords);
       if ((LWords[0] | LWords[1] | LWords[2] | LWords[3]) & 0x8080808080808080ull) break;
     }
+    if (LPos == LEnd) break;
     if (static_cast<unsigned char>(*LPos) < 0x80) {
       ++LPos;
       continue;
@@ -461,12 +462,14 @@ private:
     }
     return {};
   }
-  // From the length and the first two and the last character: member names differ in those.
+  // From the first three characters and the fifth: the members of a record differ in those
+  // ("IsManual", "IsRegularJob"; "LastRun", "LastDrop").
   static uint64_t NameBit(const char* AName) {
-    const std::size_t LLength = std::strlen(AName);
-    if (LLength == 0) return 1;
-    const auto LChar = [AName](std::size_t AIndex) { return static_cast<unsigned>(AName[AIndex]); };
-    const unsigned LHash = LChar(0) * 7 + LChar(LLength > 1 ? 1 : 0) * 3 + LChar(LLength - 1) + 5 * LLength;
+    unsigned LHash = 0;
+    for (const unsigned LWeight : {7u, 3u, 5u, 0u, 1u}) {
+      if (!*AName) break;
+      LHash += LWeight * static_cast<unsigned char>(*AName++);
+    }
     return uint64_t{1} << (LHash % 64);
   }
   TElementText Text(pugi::xml_node ANode) { return TElementText(ANode, FScratch); }

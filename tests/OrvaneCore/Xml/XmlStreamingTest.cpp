@@ -75,6 +75,21 @@ TEST(XmlStreamingTest, ReadingFromTheDocumentAgreesWithReadingThroughTheTreeOfTe
   }
 }
 
+// The check for UTF-8 goes by blocks of bytes; every length of a last block, with and without a
+// character that is not ASCII, and a broken one at the very end.
+TEST(XmlStreamingTest, TextsOfEveryLengthAreCheckedForUtf8ToTheirLastByte) {
+  for (std::size_t LPadding = 0; LPadding < 70; ++LPadding) {
+    for (const std::string& LText : {std::string("plain"), std::string("\xC3\xA4"), std::string("x\xC3")}) {
+      SCOPED_TRACE(std::to_string(LPadding) + LText);
+      TXmlSerializer LReader;
+      LReader.SetRepairsInvalidUtf8(true);
+      LReader.LoadFromXml("<R>" + std::string(LPadding, ' ') + LText + "</R>");
+      EXPECT_EQ(LReader.GetRepairedUtf8Count(), LText == "x\xC3" ? 1 : 0);
+      EXPECT_EQ(LReader.ReadRoot().Text.size(), LPadding + (LText == "x\xC3" ? 4 : LText.size()));
+    }
+  }
+}
+
 std::string Nested(int ALevels) {
   std::string LXml;
   for (int I = 0; I < ALevels; ++I) LXml += "<N>";
