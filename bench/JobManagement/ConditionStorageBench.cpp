@@ -5,14 +5,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 
 #include "JobManagement/Storage/FileStartConditionStorageManager.h"
 #include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Platform/AtomicFile.h"
+#include "OrvaneCore/Platform/FileReader.h"
 
 // Saving and loading the condition storage file of N jobs, each with two storages (an interval and a
 // daily condition, every value set). The file lives under $TMPDIR: on a disk, every save pays for the
-// flushes of the atomic replace.
+// flushes of the atomic replace. Beside each, what the XML library alone takes for the same bytes:
+// writing them from its own tree with the same atomic save, and parsing them.
 namespace Orvane {
 namespace {
 
@@ -42,6 +46,29 @@ TJobPtr MakeJob(int AIndex) {
   return LJob;
 }
 
+// The parser's options of the serializer's loads.
+constexpr unsigned CParseOptions =
+    (pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment) & ~pugi::parse_eol;
+
+struct TStringWriter final : pugi::xml_writer {
+  std::string Text;
+  void write(const void* AData, size_t ASize) override {
+    Text.append(static_cast<const char*>(AData), ASize);
+  }
+};
+
+// With the product's reader of files, as a load reads them.
+std::string ReadAll(const std::string& APath) {
+  std::string LContent;
+  ReadWholeFile(APath, LContent);
+  return LContent;
+}
+
+void Sized(benchmark::State& AState) {
+  AState.SetItemsProcessed(AState.iterations() * AState.range(0));
+  AState.SetComplexityN(AState.range(0));
+}
+
 std::string NewDirectory() {
   std::string LTemplate = (std::filesystem::temp_directory_path() / "orvane-bench-XXXXXX").string();
   if (!mkdtemp(LTemplate.data())) std::abort();
@@ -66,10 +93,58 @@ void BM_SaveConditionStorages(benchmark::State& AState) {
     if (!LManager.SaveConditionStorages()) AState.SkipWithError("the save failed");
   }
   AState.counters["bytes"] = static_cast<double>(std::filesystem::file_size(LDir + "/ConditionStorage.xml"));
-  AState.SetItemsProcessed(AState.iterations() * LCount);
+  Sized(AState);
   std::filesystem::remove_all(LDir);
 }
-BENCHMARK(BM_SaveConditionStorages)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
+
+// The file of N jobs as the manager writes it.
+std::string WriteFile(const std::string& APath, int ACount, TJobList& AJobs) {
+  TFileStartConditionStorageManagerNoFilePermissions<> LWriter(APath);
+  LWriter.LoadConditionStorages();
+  for (int I = 0; I < ACount; ++I) {
+    AJobs.push_back(MakeJob(I));
+    LWriter.RegisterJob(AJobs.back());
+  }
+  LWriter.SaveConditionStorages();
+  return ReadAll(APath);
+}
+
+// Limit of BM_SaveConditionStorages: the library writing the same document from its tree, and the
+// same atomic save (two documents that differ in one value take turns).
+void BM_PugixmlSaveConditionStorages(benchmark::State& AState) {
+  RemoveAllLogSinks();
+  const std::string LDir = NewDirectory();
+  const std::string LPath = LDir + "/ConditionStorage.xml";
+  TJobList LJobs;
+  pugi::xml_document LDocuments[2];
+  const std::string LXml = WriteFile(LPath, static_cast<int>(AState.range(0)), LJobs);
+  LDocuments[0].load_string(LXml.c_str(), CParseOptions);
+  LDocuments[1].reset(LDocuments[0]);
+  LDocuments[1].document_element().first_child().first_child().first_child().child("LastRun").text().set("0");
+  int LTurn = 1;  // the file holds the first one
+  for (auto _ : AState) {
+    TStringWriter LWriter;
+    LWriter.Text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    LDocuments[LTurn].save(LWriter, "  ", pugi::format_indent | pugi::format_no_declaration,
+                           pugi::encoding_utf8);
+    if (!SaveFileAtomically(LPath, LWriter.Text)) AState.SkipWithError("the save wrote nothing");
+    LTurn = 1 - LTurn;
+  }
+  Sized(AState);
+  std::filesystem::remove_all(LDir);
+}
+BENCHMARK(BM_PugixmlSaveConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
 
 // An agent start: a new manager, the N jobs registered as the provider's first fetch does, then the
 // file read and merged into their live storages.
@@ -79,24 +154,66 @@ void BM_LoadConditionStorages(benchmark::State& AState) {
   const std::string LDir = NewDirectory();
   const std::string LPath = LDir + "/ConditionStorage.xml";
   TJobList LJobs;
-  {
-    TFileStartConditionStorageManagerNoFilePermissions<> LWriter(LPath);
-    LWriter.LoadConditionStorages();
-    for (int I = 0; I < LCount; ++I) {
-      LJobs.push_back(MakeJob(I));
-      LWriter.RegisterJob(LJobs.back());
-    }
-    LWriter.SaveConditionStorages();
-  }
+  WriteFile(LPath, LCount, LJobs);
   for (auto _ : AState) {
     TFileStartConditionStorageManagerNoFilePermissions<> LManager(LPath);
     for (const TJobPtr& LJob : LJobs) LManager.RegisterJob(LJob);
     LManager.LoadConditionStorages();
   }
-  AState.SetItemsProcessed(AState.iterations() * LCount);
+  Sized(AState);
   std::filesystem::remove_all(LDir);
 }
-BENCHMARK(BM_LoadConditionStorages)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
+
+// The file alone, without the merge into live storages: no job is registered, so every key read
+// becomes inactive state.
+void BM_ReadConditionStorageFile(benchmark::State& AState) {
+  RemoveAllLogSinks();
+  const std::string LDir = NewDirectory();
+  const std::string LPath = LDir + "/ConditionStorage.xml";
+  TJobList LJobs;
+  WriteFile(LPath, static_cast<int>(AState.range(0)), LJobs);
+  for (auto _ : AState) {
+    TFileStartConditionStorageManagerNoFilePermissions<> LManager(LPath);
+    LManager.LoadConditionStorages();
+  }
+  Sized(AState);
+  std::filesystem::remove_all(LDir);
+}
+BENCHMARK(BM_ReadConditionStorageFile)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
+
+// Limit of BM_LoadConditionStorages: the library parsing the same file, read from the page cache.
+void BM_PugixmlParseConditionStorages(benchmark::State& AState) {
+  RemoveAllLogSinks();
+  const std::string LDir = NewDirectory();
+  const std::string LPath = LDir + "/ConditionStorage.xml";
+  TJobList LJobs;
+  WriteFile(LPath, static_cast<int>(AState.range(0)), LJobs);
+  for (auto _ : AState) {
+    const std::string LXml = ReadAll(LPath);
+    pugi::xml_document LDocument;
+    if (!LDocument.load_buffer(LXml.data(), LXml.size(), CParseOptions)) AState.SkipWithError("not parsed");
+    benchmark::DoNotOptimize(LDocument);
+  }
+  Sized(AState);
+  std::filesystem::remove_all(LDir);
+}
+BENCHMARK(BM_PugixmlParseConditionStorages)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Complexity()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace Orvane

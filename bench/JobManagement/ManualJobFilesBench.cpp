@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 #include <system_error>
 
@@ -11,7 +12,11 @@
 #include "OrvaneCore/Conditions/StartCondition.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Platform/AtomicFile.h"
+#include "OrvaneCore/Platform/FileReader.h"
 
+// Saving and loading manual-job files, each beside what the XML library alone takes for the same
+// bytes: writing them from its own tree with the same atomic save, and parsing them.
 namespace Orvane {
 namespace {
 
@@ -61,27 +66,100 @@ void Label(benchmark::State& AState, bool AOnDisk) {
   AState.SetLabel(AOnDisk ? "disk, flushed" : "memory, no flush");
 }
 
+// The parser's options of the serializer's loads.
+constexpr unsigned CParseOptions =
+    (pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment) & ~pugi::parse_eol;
+
+struct TStringWriter final : pugi::xml_writer {
+  std::string Text;
+  void write(const void* AData, size_t ASize) override {
+    Text.append(static_cast<const char*>(AData), ASize);
+  }
+};
+
+// With the product's reader of files, as a load reads them.
+std::string ReadAll(const std::string& APath) {
+  std::string LContent;
+  ReadWholeFile(APath, LContent);
+  return LContent;
+}
+
+// The file the saver writes for a list of ACount jobs.
+std::string SavedFile(const TScratchDir& ADir, int ACount, int AVariant) {
+  TFileJobListSaverNoPermissionsNoLogging(ADir.File())
+      .SaveItems(IEnumerable<TJobPtr>::FromVector(MakeManualJobs(ACount, AVariant)));
+  return ReadAll(ADir.File());
+}
+
+void Sized(benchmark::State& AState) {
+  AState.SetItemsProcessed(AState.iterations() * AState.range(0));
+  AState.SetComplexityN(AState.range(0));
+}
+
 // A save whose list changed since the last one: the whole file is written anew. Two lists that
 // differ in one job take turns, so every save writes.
-void BM_SaveChangedManualJobs(benchmark::State& AState) {
+void BM_SaveChangedManualJobs(benchmark::State& AState, bool AOnDisk) {
   RemoveAllLogSinks();
   const int LCount = static_cast<int>(AState.range(0));
-  const bool LOnDisk = AState.range(1) != 0;
-  TScratchDir LDir(LOnDisk);
+  TScratchDir LDir(AOnDisk);
   if (!LDir.IsValid()) return AState.SkipWithError("no scratch directory");
   const IEnumerable<TJobPtr> LLists[2] = {IEnumerable<TJobPtr>::FromVector(MakeManualJobs(LCount, 0)),
                                           IEnumerable<TJobPtr>::FromVector(MakeManualJobs(LCount, 1))};
   TFileJobListSaverNoPermissionsNoLogging LSaver(LDir.File());
   int LTurn = 0;
   for (auto _ : AState) LSaver.SaveItems(LLists[LTurn++ & 1]);
-  AState.SetItemsProcessed(AState.iterations() * LCount);
+  Sized(AState);
   AState.SetBytesProcessed(static_cast<int64_t>(AState.iterations()) *
                            static_cast<int64_t>(std::filesystem::file_size(LDir.File())));
-  Label(AState, LOnDisk);
+  Label(AState, AOnDisk);
 }
-BENCHMARK(BM_SaveChangedManualJobs)
-    ->ArgsProduct({{10, 1000, 10000}, {1, 0}})
-    ->ArgNames({"jobs", "disk"})
+BENCHMARK_CAPTURE(BM_SaveChangedManualJobs, disk, true)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SaveChangedManualJobs, memory, false)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
+
+// Limit of BM_SaveChangedManualJobs: the library writing the same two files from its trees, with
+// the same atomic save.
+void BM_PugixmlSaveManualJobs(benchmark::State& AState, bool AOnDisk) {
+  const int LCount = static_cast<int>(AState.range(0));
+  TScratchDir LDir(AOnDisk);
+  if (!LDir.IsValid()) return AState.SkipWithError("no scratch directory");
+  pugi::xml_document LDocuments[2];
+  for (int I = 0; I < 2; ++I) LDocuments[I].load_string(SavedFile(LDir, LCount, I).c_str(), CParseOptions);
+  int LTurn = 0;  // the file holds the second one
+  for (auto _ : AState) {
+    TStringWriter LWriter;
+    LWriter.Text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    LDocuments[LTurn++ & 1].save(LWriter, "  ", pugi::format_indent | pugi::format_no_declaration,
+                                 pugi::encoding_utf8);
+    if (!SaveFileAtomically(LDir.File(), LWriter.Text)) AState.SkipWithError("the save wrote nothing");
+  }
+  Sized(AState);
+  Label(AState, AOnDisk);
+}
+BENCHMARK_CAPTURE(BM_PugixmlSaveManualJobs, disk, true)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PugixmlSaveManualJobs, memory, false)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 // A save of the very list the file holds: serialised and compared, not written.
@@ -94,14 +172,15 @@ void BM_SaveUnchangedManualJobs(benchmark::State& AState) {
   TFileJobListSaverNoPermissionsNoLogging LSaver(LDir.File());
   LSaver.SaveItems(LList);
   for (auto _ : AState) LSaver.SaveItems(LList);
-  AState.SetItemsProcessed(AState.iterations() * LCount);
+  Sized(AState);
   Label(AState, true);
 }
 BENCHMARK(BM_SaveUnchangedManualJobs)
-    ->Arg(10)
+    ->Arg(100)
     ->Arg(1000)
     ->Arg(10000)
     ->ArgName("jobs")
+    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 // A loader's one load: read (from the page cache), parse, make the jobs, sort them by Order.
@@ -110,17 +189,44 @@ void BM_LoadManualJobs(benchmark::State& AState) {
   const int LCount = static_cast<int>(AState.range(0));
   TScratchDir LDir(true);
   if (!LDir.IsValid()) return AState.SkipWithError("no scratch directory");
-  TFileJobListSaverNoPermissionsNoLogging(LDir.File())
-      .SaveItems(IEnumerable<TJobPtr>::FromVector(MakeManualJobs(LCount)));
+  SavedFile(LDir, LCount, 0);
   for (auto _ : AState) {
     TFileJobListProvider<> LLoader(LDir.File());
     LLoader.LoadData();
     if (LLoader.GetItemList().size() != static_cast<std::size_t>(LCount))
       return AState.SkipWithError("the file did not load");
   }
-  AState.SetItemsProcessed(AState.iterations() * LCount);
+  Sized(AState);
 }
-BENCHMARK(BM_LoadManualJobs)->Arg(10)->Arg(1000)->Arg(10000)->ArgName("jobs")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoadManualJobs)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
+
+// Limit of BM_LoadManualJobs: the library parsing the same file, read from the page cache.
+void BM_PugixmlParseManualJobs(benchmark::State& AState) {
+  RemoveAllLogSinks();
+  TScratchDir LDir(true);
+  if (!LDir.IsValid()) return AState.SkipWithError("no scratch directory");
+  SavedFile(LDir, static_cast<int>(AState.range(0)), 0);
+  for (auto _ : AState) {
+    const std::string LXml = ReadAll(LDir.File());
+    pugi::xml_document LDocument;
+    if (!LDocument.load_buffer(LXml.data(), LXml.size(), CParseOptions)) AState.SkipWithError("not parsed");
+    benchmark::DoNotOptimize(LDocument);
+  }
+  Sized(AState);
+}
+BENCHMARK(BM_PugixmlParseManualJobs)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->ArgName("jobs")
+    ->Complexity()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace Orvane

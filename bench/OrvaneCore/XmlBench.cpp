@@ -1,4 +1,6 @@
-// Writing and reading job lists as XML, and the atomic save of a job file with its flushes.
+// Writing and reading job lists as XML, and the atomic save of a job file with its flushes; each
+// beside what the XML library alone takes for the same bytes (parsing them, writing them from its
+// own tree), the floor of any serializer built on it.
 //
 // The jobs are shaped like agent-task jobs: a scanner action and a delay condition with its
 // storage. The save writes into a fresh directory under the system's temporary directory, or under
@@ -8,6 +10,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <pugixml.hpp>
 #include <string>
 
 #include "OrvaneCore/Conditions/StartCondition.h"
@@ -48,6 +51,30 @@ std::string JobsToXml(const TJobList& AJobs) {
   return LSerializer.GetXml();
 }
 
+// The parser's options of the serializer's loads.
+constexpr unsigned CParseOptions =
+    (pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment) & ~pugi::parse_eol;
+
+struct TStringWriter final : pugi::xml_writer {
+  std::string Text;
+  void write(const void* AData, size_t ASize) override {
+    Text.append(static_cast<const char*>(AData), ASize);
+  }
+};
+
+// The library writing AXml again from its own tree, indented as the serializer writes.
+std::string PugixmlSave(const pugi::xml_document& ADocument) {
+  TStringWriter LWriter;
+  LWriter.Text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  ADocument.save(LWriter, "  ", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
+  return std::move(LWriter.Text);
+}
+
+void Sized(benchmark::State& AState) {
+  AState.SetItemsProcessed(AState.iterations() * AState.range(0));
+  AState.SetComplexityN(AState.range(0));
+}
+
 void BM_WriteJobs(benchmark::State& AState) {
   const TJobList LJobs = MakeJobs(AState.range(0));
   std::size_t LBytes = 0;
@@ -56,10 +83,19 @@ void BM_WriteJobs(benchmark::State& AState) {
     LBytes = LXml.size();
     benchmark::DoNotOptimize(LXml);
   }
-  AState.SetItemsProcessed(AState.iterations() * AState.range(0));
+  Sized(AState);
   AState.counters["bytes"] = static_cast<double>(LBytes);
 }
-BENCHMARK(BM_WriteJobs)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WriteJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+
+// Limit of BM_WriteJobs: the library writing the same document from its tree.
+void BM_PugixmlWriteJobs(benchmark::State& AState) {
+  pugi::xml_document LDocument;
+  LDocument.load_string(JobsToXml(MakeJobs(AState.range(0))).c_str(), CParseOptions);
+  for (auto _ : AState) benchmark::DoNotOptimize(PugixmlSave(LDocument));
+  Sized(AState);
+}
+BENCHMARK(BM_PugixmlWriteJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
 
 void BM_ReadJobs(benchmark::State& AState) {
   const std::string LXml = JobsToXml(MakeJobs(AState.range(0)));
@@ -72,9 +108,21 @@ void BM_ReadJobs(benchmark::State& AState) {
     if (static_cast<int64_t>(LJobs.size()) != AState.range(0)) AState.SkipWithError("jobs lost");
     benchmark::DoNotOptimize(LJobs);
   }
-  AState.SetItemsProcessed(AState.iterations() * AState.range(0));
+  Sized(AState);
 }
-BENCHMARK(BM_ReadJobs)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+
+// Limit of BM_ReadJobs: the library parsing the same text, with the serializer's options.
+void BM_PugixmlParseJobs(benchmark::State& AState) {
+  const std::string LXml = JobsToXml(MakeJobs(AState.range(0)));
+  for (auto _ : AState) {
+    pugi::xml_document LDocument;
+    if (!LDocument.load_buffer(LXml.data(), LXml.size(), CParseOptions)) AState.SkipWithError("not parsed");
+    benchmark::DoNotOptimize(LDocument);
+  }
+  Sized(AState);
+}
+BENCHMARK(BM_PugixmlParseJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
 
 std::string MakeBenchDir() {
   const char* LBase = getenv("ORVANE_BENCH_DIR");
@@ -86,7 +134,7 @@ std::string MakeBenchDir() {
 }
 
 // Each save differs from the file's content (two documents take turns), so every iteration writes,
-// flushes the file, renames it and flushes the directory.
+// flushes the file, renames it and flushes the directory. The bytes are ready: the flushes alone.
 void BM_SaveJobsAtomically(benchmark::State& AState) {
   const std::string LDir = MakeBenchDir();
   if (LDir.empty()) {
@@ -127,5 +175,27 @@ void BM_SerializeAndSaveJobs(benchmark::State& AState) {
   std::filesystem::remove_all(LDir);
 }
 BENCHMARK(BM_SerializeAndSaveJobs)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Limit of BM_SerializeAndSaveJobs: the library writing the same documents from its trees, and the
+// same atomic save.
+void BM_PugixmlSaveJobsAtomically(benchmark::State& AState) {
+  const std::string LDir = MakeBenchDir();
+  if (LDir.empty()) {
+    AState.SkipWithError("no directory for the file");
+    return;
+  }
+  const std::string LFile = LDir + "/ManualJobsInJobQueue.xml";
+  pugi::xml_document LDocuments[2];
+  for (int I = 0; I < 2; ++I)
+    LDocuments[I].load_string(JobsToXml(MakeJobs(AState.range(0), I)).c_str(), CParseOptions);
+  int LTurn = 0;
+  for (auto _ : AState) {
+    if (!SaveFileAtomically(LFile, PugixmlSave(LDocuments[LTurn])))
+      AState.SkipWithError("the save wrote nothing");
+    LTurn = 1 - LTurn;
+  }
+  std::filesystem::remove_all(LDir);
+}
+BENCHMARK(BM_PugixmlSaveJobsAtomically)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

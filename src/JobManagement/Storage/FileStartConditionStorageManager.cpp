@@ -1,5 +1,6 @@
 #include "JobManagement/Storage/FileStartConditionStorageManager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <string_view>
@@ -9,7 +10,6 @@
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Platform/Paths.h"
-#include "OrvaneCore/Xml/NativeXml.h"
 #include "OrvaneCore/Xml/SerializerHelper.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 
@@ -91,19 +91,19 @@ int HexValue(char AChar) {
 
 // An escape character without two hexadecimal digits after it stands for itself (a name written
 // by hand, or by a writer that did not escape).
-std::string UnescapeNameText(std::string_view AText) {
-  std::string LResult;
-  LResult.reserve(AText.size());
-  for (std::size_t I = 0; I < AText.size(); ++I) {
-    if (AText[I] == CEscape && I + 2 < AText.size() && HexValue(AText[I + 1]) >= 0 &&
-        HexValue(AText[I + 2]) >= 0) {
-      LResult += static_cast<char>(HexValue(AText[I + 1]) * 16 + HexValue(AText[I + 2]));
-      I += 2;
+void AppendUnescaped(std::string& AResult, std::string_view AText) {
+  for (std::size_t I = 0; I < AText.size();) {
+    const std::size_t LEscape = std::min(AText.find(CEscape, I), AText.size());
+    AResult.append(AText, I, LEscape - I);
+    I = LEscape;
+    if (I == AText.size()) break;
+    if (I + 2 < AText.size() && HexValue(AText[I + 1]) >= 0 && HexValue(AText[I + 2]) >= 0) {
+      AResult += static_cast<char>(HexValue(AText[I + 1]) * 16 + HexValue(AText[I + 2]));
+      I += 3;
     } else {
-      LResult += AText[I];
+      AResult += AText[I++];
     }
   }
-  return LResult;
 }
 
 }  // namespace
@@ -120,8 +120,10 @@ std::string TFileStartConditionStorageManager::KeyToNodeName(const std::string& 
 }
 
 std::string TFileStartConditionStorageManager::NodeNameToKey(const std::string& ANodeName) {
-  std::string LKey(1, '{');
-  LKey += UnescapeNameText(std::string_view(ANodeName).substr(FirstCharLength(ANodeName)));
+  std::string LKey;
+  LKey.reserve(ANodeName.size() + 1);
+  LKey += '{';
+  AppendUnescaped(LKey, std::string_view(ANodeName).substr(FirstCharLength(ANodeName)));
   LKey += '}';
   return LKey;
 }
@@ -130,7 +132,9 @@ void TFileStartConditionStorageManager::RegisterJob(const TJobPtr& AJob) {
   TStartConditionStorageManager::RegisterJob(AJob);
   if (!AJob) return;
   const std::string LKey = AJob->GetIdentifier();
-  if (NodeNameToKey(KeyToNodeName(LKey)) != LKey)
+  // NodeNameToKey(KeyToNodeName(LKey)) == LKey exactly then: the escaping brings back any byte, so
+  // only the first and the last character, which the name leaves out, are at stake.
+  if (LKey.size() < 2 || LKey.front() != '{' || LKey.back() != '}')
     OrvaneLogger()->Warning(
         "The start-condition state of job \"%s\" is not kept across restarts: "
         "its identifier is not enclosed in braces",
@@ -194,17 +198,13 @@ bool TFileStartConditionStorageManager::LoadData(TConditionStoresDict& ADict) {
   try {
     const std::string LPath = GetFilePath();
     if (!FileExists(LPath)) return false;
-    const std::vector<std::string> LNames = ReadRootNodeNames(LPath);
 
+    // One parse, and the key elements taken in document order: no search by name, which cost a
+    // scan of the root's children per key.
     TXmlSerializer LSerializer;
-    // Repaired the same way as the names read above, so that they still lead to their elements.
     LSerializer.SetRepairsInvalidUtf8(true);
-    try {
-      LSerializer.LoadFromFile(LPath);
-    } catch (const std::exception& LException) {
-      OrvaneLogger()->LogException(LException, MakeContext(*this, "LoadData"));
-      return true;
-    }
+    LSerializer.LoadFromFile(LPath);
+    LSerializer.CheckNesting();
     LogRepairedUtf8(LSerializer, LPath);
     if (!LSerializer.EnterNode(CRootName)) {
       // A document of another kind holds nothing of ours; the next save replaces it.
@@ -213,13 +213,12 @@ bool TFileStartConditionStorageManager::LoadData(TConditionStoresDict& ADict) {
           MakeContext(*this, "LoadData"));
       return true;
     }
-    for (const std::string& LName : LNames) {
-      if (!LSerializer.EnterNode(LName)) continue;
+    LSerializer.ForEachChild([&](const std::string& AName) {
       // A key element that cannot be read costs that key's state only; the others still load.
       try {
-        const std::string LKey = NodeNameToKey(LName);
+        const std::string LKey = NodeNameToKey(AName);
         if (ADict.ContainsKey(LKey))
-          throw EListError("Duplicates not allowed: the key \"" + LKey + "\" of the element \"" + LName +
+          throw EListError("Duplicates not allowed: the key \"" + LKey + "\" of the element \"" + AName +
                            "\" was read before; the element is skipped");
         auto LList = std::make_shared<TStorageList>();
         TAbstractSerializerHelper::InternalDeserialize<TStartConditionStorage>(
@@ -229,25 +228,13 @@ bool TFileStartConditionStorageManager::LoadData(TConditionStoresDict& ADict) {
       } catch (const Exception& LException) {
         OrvaneLogger()->LogException(LException, "");
       }
-      LSerializer.LeaveNode();
-    }
+    });
     LSerializer.LeaveNode();
     return true;
   } catch (const std::exception& LException) {
     OrvaneLogger()->LogException(LException, "");
     return false;
   }
-}
-
-std::vector<std::string> TFileStartConditionStorageManager::ReadRootNodeNames(const std::string& AFilePath) {
-  TNativeXml LDocument(CRootName);
-  LDocument.SetRepairsInvalidUtf8(true);
-  LDocument.LoadFromFile(AFilePath);
-  const TXmlNode* LRoot = LDocument.GetRoot();
-  std::vector<std::string> LNames;
-  LNames.reserve(static_cast<std::size_t>(LRoot->NodeCount()));
-  for (int32_t I = 0; I < LRoot->NodeCount(); ++I) LNames.push_back(LRoot->Nodes(I)->GetNameUnicode());
-  return LNames;
 }
 
 void TFileStartConditionStorageManager::AfterXmlSaved(const std::string&) {}

@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "JobManagement/Storage/StartConditionStorageManager.h"
 #include "OrvaneCore/Interfaces/JobStoragePathProvider.Intf.h"
@@ -72,8 +71,6 @@ protected:
 
 private:
   void WriteStoresDict(TXmlSerializer& ASerializer, const TConditionStoresDict& ADict) const;
-  // The names of the root's child elements, in document order, duplicates kept.
-  static std::vector<std::string> ReadRootNodeNames(const std::string& AFilePath);
 
   const std::string FFilePath;
 };

@@ -9,39 +9,40 @@ int32_t TAbstractSerializerHelper::InternalDeserialize(TXmlSerializer& ASerializ
                                                        const std::string& AItemName,
                                                        const TItemFactory& AFactory,
                                                        const TItemSink& AAppend) {
-  const TDataNode LCollection = ASerializer.ReadCollection(ACollectionName);
   const TClassRegistry& LRegistry = TClassRegistry::Instance();
+  int32_t LIndex = 0;
   int32_t LCount = 0;
-  for (const TDataNode& LItem : LCollection.Children) {
+  ASerializer.ReadItems(ACollectionName, [&](const TXmlItem& AItem) {
+    ++LIndex;
+    const char* LName = AItem.Name();
     std::shared_ptr<TTessraData> LObject;
-    if (LItem.Name == AItemName) {
+    if (AItemName == LName) {
       LObject = AFactory();
-    } else if (LRegistry.InheritsFrom(LItem.Name, AItemName)) {
-      LObject = LRegistry.Create(LItem.Name);
-    } else if (LRegistry.IsRegistered(LItem.Name)) {
+    } else if (LRegistry.InheritsFrom(LName, AItemName)) {
+      LObject = LRegistry.Create(LName);
+    } else if (LRegistry.IsRegistered(LName)) {
       OrvaneLogger()->Error("Class \"%s\" of an item of \"%s\" is not a %s; the item is skipped",
-                            {LItem.Name, ACollectionName, AItemName});
-      continue;
+                            {LName, ACollectionName, AItemName});
+      return;
     } else {
       OrvaneLogger()->Error("Unknown class \"%s\" of an item of \"%s\"; the item is skipped",
-                            {LItem.Name, ACollectionName});
-      continue;
+                            {LName, ACollectionName});
+      return;
     }
     if (!LObject) {
       OrvaneLogger()->Error("No object of class \"%s\" can be made for \"%s\"; the item is skipped",
-                            {LItem.Name, ACollectionName});
-      continue;
+                            {LName, ACollectionName});
+      return;
     }
     try {
-      NodeToRecord(LItem, *LObject);
+      AItem.ReadInto(*LObject);
     } catch (const EConvertError& E) {
-      OrvaneLogger()->Error(
-          "Item %d of \"%s\" cannot be read (%s); the item is skipped",
-          {static_cast<int>(&LItem - LCollection.Children.data()) + 1, ACollectionName, E.Message()});
-      continue;
+      OrvaneLogger()->Error("Item %d of \"%s\" cannot be read (%s); the item is skipped",
+                            {static_cast<int>(LIndex), ACollectionName, E.Message()});
+      return;
     }
     if (AAppend(std::move(LObject))) ++LCount;
-  }
+  });
   return LCount;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,8 @@ namespace Orvane {
 // The XML could not be read: a missing or unreadable file, an empty, truncated or malformed
 // document, or one without the expected root element or collection.
 ORVANE_DECLARE_EXCEPTION(EXmlReadError, Exception);
+
+class TXmlItem;
 
 // Writes records as XML and reads them back, driven by the records' member description.
 //
@@ -35,8 +38,10 @@ ORVANE_DECLARE_EXCEPTION(EXmlReadError, Exception);
 // The first collection or object written at the document level becomes the document's root
 // element. Texts keep every character but NUL, carriage returns and surrounding spaces included.
 //
-// The serializer has a current node: the document at first, then the collection begun or the node
-// entered last. Writing appends below it; reading looks below it. Loading a document resets it.
+// A serializer either writes a document or reads a loaded one. Writing streams the text as it goes:
+// records are written straight from their member description, and the collection begun last is
+// where the next element goes. Reading has a current node: the loaded document at first, then the
+// node entered last; a load resets it. Writing into a loaded document raises EInvalidOperation.
 // One serializer is used by one thread at a time.
 class TXmlSerializer : public TOrvaneObject {
 public:
@@ -47,13 +52,13 @@ public:
 
   std::string ClassName() const override { return "TXmlSerializer"; }
 
-  // Appends the element AName below the current node and makes it current. AName must be an XML
-  // name (EArgumentException otherwise); the document level takes one element only
+  // Begins the element AName in the collection begun last (or as the root element). AName must be
+  // an XML name (EArgumentException otherwise); the document level takes one element only
   // (EInvalidOperation).
   void BeginCollection(const std::string& AName);
-  // Makes the parent current again; AName must name the current collection (EInvalidOperation).
+  // Ends the collection begun last; AName must name it (EInvalidOperation).
   void EndCollection(const std::string& AName);
-  // Appends AObject below the current node as an element named by its class.
+  // Writes AObject into the collection begun last as an element named by its class.
   void WriteObject(const TTessraData& AObject);
 
   // Makes the child element AName of the current node current; false (and nothing changes) when
@@ -72,6 +77,14 @@ public:
   // Reads the child element named by AObject's class into AObject; false when there is none.
   // Members missing from the element keep their values.
   bool ReadObject(TTessraData& AObject) const;
+  // Hands the child elements of the collection AName to AVisit one by one, in document order, each
+  // to be read straight into a record. Raises as ReadCollection does, before the first call.
+  void ReadItems(const std::string& AName, const std::function<void(const TXmlItem&)>& AVisit) const;
+  // Makes each child element of the current node current in turn, in document order, and calls
+  // AVisit with its name. The current node is the same again afterwards, also when AVisit raises.
+  void ForEachChild(const std::function<void(const std::string& AName)>& AVisit);
+  // Raises EXmlReadError when the loaded document nests deeper than ReadRoot reads.
+  void CheckNesting() const;
 
   // What a load does with bytes that are not UTF-8 (an overlong form, a surrogate, a stray or
   // missing continuation byte) in the document's names, texts and attributes: by default it refuses
@@ -87,13 +100,13 @@ public:
   void LoadFromFile(const std::string& AFileName);
   // Replaces the document with AXml (EXmlReadError when it cannot be parsed).
   void LoadFromXml(const std::string& AXml);
-  // The document as text, with its XML declaration.
+  // The document as text, with its XML declaration: the one written (collections still open are
+  // closed in it), or else the one loaded.
   std::string GetXml() const;
 
 protected:
-  // The form of one object's element before it is written; requests leave out what they need not
-  // send.
-  virtual void PrepareObjectNode(TDataNode& ANode) const;
+  // Whether members equal to those of a new object of their class are left out.
+  virtual bool LeavesOutDefaults() const { return false; }
   // Whether the text is indented, one element per line.
   virtual bool IsIndented() const { return true; }
 
@@ -111,8 +124,23 @@ public:
   std::string ClassName() const override { return "TSmartXmlSerializer"; }
 
 protected:
-  void PrepareObjectNode(TDataNode& ANode) const override;
+  bool LeavesOutDefaults() const override { return true; }
   bool IsIndented() const override { return false; }
+};
+
+// One element of a loaded document while TXmlSerializer::ReadItems hands it out.
+class TXmlItem {
+public:
+  const char* Name() const;
+  // Reads the element into ARecord as NodeToRecord reads its tree of texts: members missing from it
+  // keep their values, a value its member cannot take raises EConvertError.
+  void ReadInto(TTessraData& ARecord) const;
+
+private:
+  friend class TXmlSerializer;
+  TXmlItem(void* AElement, void* AClasses) : FElement(AElement), FClasses(AClasses) {}
+  void* FElement;  // the parser's element
+  void* FClasses;  // what the read found out about classes so far
 };
 
 // The serializer a data transfer object names ("TXmlSerializer", "TSmartXmlSerializer");

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FileJobListTestKit.h"
+#include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
+#include "JobManagement/Storage/FileStartConditionStorageManager.h"
+#include "OrvaneCore/Conditions/StartConditionDaily.h"
+#include "OrvaneCore/Conditions/StartConditionInterval.h"
+#include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/ClockScope.h"
+
+// The bytes of every kind of file the agent writes, kept under tests/fixtures/xml/: each is written
+// anew from the same records, and loaded and written back, byte for byte. With
+// ORVANE_WRITE_XML_FIXTURES=1 in the environment the test writes the files instead.
+namespace Orvane {
+namespace {
+
+using Testing::ReadFile;
+using Testing::WriteFile;
+
+// Texts an XML writer must take care of: markup characters, quotes, line ends, tabs, control
+// characters, several scripts, a NUL (the text ends there) and surrounding spaces.
+const std::vector<std::string> CAwkwardTexts = {
+    "Tom & Jerry <scan> \"quoted\" 'single' a>b ]]>",
+    "line\r\nbreak\rend\n\ttabbed\t",
+    std::string("bell\x07 escape\x1B unit\x1F start\x01", 31),
+    "Zürich ✓ 東京 😀 €",
+    std::string("cut\0after", 9),
+    "  surrounded  ",
+    " ",
+};
+
+TJobPtr MakeJob(int ANumber, const std::string& AText) {
+  auto LJob = std::make_shared<TJob>();
+  LJob->SetIdentifier("{FIXTURE-" + std::to_string(ANumber) + "}");
+  LJob->SetDisplayText(AText);
+  LJob->SetIsManual(true);
+  LJob->SetOrder(ANumber);
+  LJob->SetNextExecution(46083.385763888888 + ANumber);
+  LJob->SetItemKind(CAgentTaskItemKind);
+  return LJob;
+}
+
+// One job per awkward text, with actions and conditions of several kinds; the last has neither.
+TJobList MakeJobs(bool AQueued) {
+  TJobList LJobs;
+  for (std::size_t I = 0; I < CAwkwardTexts.size(); ++I) {
+    const int LNumber = static_cast<int>(I) + 1;
+    TJobPtr LJob = MakeJob(LNumber, CAwkwardTexts[I]);
+    if (AQueued) {
+      LJob->SetQueueIndex(LNumber);
+      LJob->SetExecState(2);
+      LJob->SetCanRunParallel(false);
+    }
+    if (I + 1 == CAwkwardTexts.size()) {
+      LJobs.push_back(LJob);
+      break;
+    }
+    if (I % 2 == 0) {
+      auto LAction = std::make_shared<TFileScannerJobAction>();
+      LAction->AgentTaskId = "{TASK-" + std::to_string(LNumber) + "}";
+      LAction->ExecutionId = CAwkwardTexts[(I + 1) % CAwkwardTexts.size()];
+      LAction->Paths = {"/srv/a&b", "", CAwkwardTexts[I]};
+      LJob->SetJobAction(LAction);
+    } else {
+      auto LAction = std::make_shared<TScannerJobAction>();
+      LAction->AgentTaskId = CAwkwardTexts[I];
+      LAction->IsPredefined = false;
+      LJob->SetJobAction(LAction);
+    }
+    auto LDelay = std::make_shared<TStartConditionOnDelay>();
+    LDelay->SetDelayValue(LNumber * 5);
+    LDelay->SetValueUnit(TDelayUnit::duHours);
+    LDelay->SetCreated(46080.5 + LNumber / 3.0);
+    LJob->GetStartCondition()->AddCondition(LDelay);
+    if (I % 3 == 1) {
+      auto LDaily = std::make_shared<TStartConditionDaily>();
+      LDaily->SetTimeOfDay(8, 30);
+      LDaily->SetWeekDays(0x3E);
+      LDaily->SetMaxSplaySeconds(600);
+      LJob->GetStartCondition()->AddCondition(LDaily);
+      auto LInterval = std::make_shared<TStartConditionInterval>();
+      LInterval->SetIntervalValue(3);
+      LInterval->SetCatchUp(true);
+      LJob->GetStartCondition()->AddCondition(LInterval);
+    }
+    const TStorageListPtr LStorages = LJob->GetStartCondition()->GetStorages();
+    for (std::size_t S = 0; S < LStorages->size(); ++S) {
+      (*LStorages)[S]->SetLastRun(46082.25 + static_cast<double>(S) / 7.0);
+      (*LStorages)[S]->SetSplaySeconds(static_cast<int32_t>(S * 17));
+    }
+    LJobs.push_back(LJob);
+  }
+  return LJobs;
+}
+
+class XmlFixturesTest : public Testing::TFileJobListFixture {
+protected:
+  Testing::TManualClockScope FClock;
+
+  std::string Fixture(const std::string& AName) const {
+    return std::string(ORVANE_XML_FIXTURE_DIR) + "/" + AName;
+  }
+  std::string Scratch(const std::string& AName) const { return FData.Path() + "/" + AName; }
+
+  std::string SaveJobs(const TJobList& AJobs) const {
+    const std::string LFile = Scratch("jobs.xml");
+    TFileJobListSaverNoPermissionsNoLogging(LFile).SaveItems(Testing::Sequence(AJobs));
+    return ReadFile(LFile);
+  }
+  std::string ReloadJobs(const std::string& AFixture) const {
+    TFileJobListProvider<> LLoader(Fixture(AFixture));
+    LLoader.LoadData();
+    return SaveJobs(LLoader.GetItemList());
+  }
+
+  // Two jobs registered, a third gone again (its state is kept inactive), keys that need escaping.
+  std::string SaveStorages() const {
+    const std::string LFile = Scratch("storages.xml");
+    TFileStartConditionStorageManagerNoFilePermissions<> LManager(LFile);
+    LManager.LoadConditionStorages();
+    TJobList LJobs = MakeJobs(false);
+    LJobs[0]->SetIdentifier("{8A1F0C2D-3B4E-4F5A-9C7D-2E8B1A0F3C61}");
+    LJobs[1]->SetIdentifier("{Zürich_ key & <more>}");
+    LJobs[2]->SetIdentifier("{gone}");
+    for (std::size_t I = 0; I < 3; ++I) LManager.RegisterJob(LJobs[I]);
+    (*LJobs[1]->GetStartCondition()->GetStorages())[0]->SetName(CAwkwardTexts[0]);
+    LManager.UnRegisterJob(LJobs[2]);
+    LManager.SaveConditionStorages();
+    return ReadFile(LFile);
+  }
+  std::string ReloadStorages(const std::string& AFixture) const {
+    const std::string LFile = Scratch("storages.xml");
+    WriteFile(LFile, ReadFile(Fixture(AFixture)));
+    TFileStartConditionStorageManagerNoFilePermissions<> LManager(LFile);
+    LManager.LoadConditionStorages();
+    LManager.SaveConditionStorages();
+    return ReadFile(LFile);
+  }
+
+  static std::string WriteSmart(TTessraData& ARecord) {
+    const std::unique_ptr<TXmlSerializer> LWriter = CreateXmlSerializer("TSmartXmlSerializer");
+    LWriter->WriteObject(ARecord);
+    return LWriter->GetXml();
+  }
+  template <class T>
+  std::string RewriteSmart(const std::string& AFixture) const {
+    TXmlSerializer LReader;
+    LReader.LoadFromFile(Fixture(AFixture));
+    T LRecord;
+    EXPECT_TRUE(LReader.ReadObject(LRecord));
+    return WriteSmart(LRecord);
+  }
+
+  static TCalcJobsForClientRequest MakeRequest() {
+    TCalcJobsForClientRequest LRequest;
+    LRequest.RequestId = "{REQUEST-1}";
+    LRequest.CreatedAt = 46083.5;
+    LRequest.ClientVersion = CAwkwardTexts[3];
+    LRequest.SetClientId(CAwkwardTexts[0]);
+    LRequest.GetManualJobIds() = CAwkwardTexts;
+    return LRequest;
+  }
+  static TCalcJobsForClientResponse MakeResponse() {
+    TCalcJobsForClientResponse LResponse;
+    LResponse.ErrorText = CAwkwardTexts[1];
+    LResponse.GetJobList() = MakeJobs(false);
+    LResponse.GetJobList()[0]->SetIsManual(false);  // as a new job has it: left out
+    LResponse.GetExistingManualJobIds() = {"{FIXTURE-1}", CAwkwardTexts[2]};
+    return LResponse;
+  }
+
+  struct TCase {
+    std::string Name;
+    std::function<std::string()> Write;                          // from the records
+    std::function<std::string(const std::string&)> LoadAndWrite;  // from the fixture's file
+    std::string Source;  // the file LoadAndWrite reads, when it is not the fixture itself
+  };
+
+  std::vector<TCase> Cases() {
+    return {
+        {"ManualJobsInJobList.xml", [this] { return SaveJobs(MakeJobs(false)); },
+         [this](const std::string& A) { return ReloadJobs(A); }, ""},
+        {"ManualJobsInJobQueue.xml", [this] { return SaveJobs(MakeJobs(true)); },
+         [this](const std::string& A) { return ReloadJobs(A); }, ""},
+        {"ConditionStorage.xml", [this] { return SaveStorages(); },
+         [this](const std::string& A) { return ReloadStorages(A); }, ""},
+        {"SmartRequest.xml",
+         [] {
+           TCalcJobsForClientRequest LRequest = MakeRequest();
+           return WriteSmart(LRequest);
+         },
+         [this](const std::string& A) { return RewriteSmart<TCalcJobsForClientRequest>(A); }, ""},
+        {"SmartResponse.xml",
+         [] {
+           TCalcJobsForClientResponse LResponse = MakeResponse();
+           return WriteSmart(LResponse);
+         },
+         [this](const std::string& A) { return RewriteSmart<TCalcJobsForClientResponse>(A); }, ""},
+        // Written by hand with bytes that are not UTF-8; the loader repairs them.
+        {"InvalidUtf8.repaired.xml", nullptr, [this](const std::string& A) { return ReloadJobs(A); },
+         "InvalidUtf8.xml"},
+    };
+  }
+};
+
+TEST_F(XmlFixturesTest, EachFileIsWrittenFromItsRecordsAndWrittenBackAfterLoadingByteForByte) {
+  const char* LGenerate = getenv("ORVANE_WRITE_XML_FIXTURES");
+  for (const TCase& LCase : Cases()) {
+    SCOPED_TRACE(LCase.Name);
+    const std::string LSource = LCase.Source.empty() ? LCase.Name : LCase.Source;
+    if (LGenerate && *LGenerate) {
+      WriteFile(Fixture(LCase.Name), LCase.Write ? LCase.Write() : LCase.LoadAndWrite(LSource));
+      continue;
+    }
+    const std::string LExpected = ReadFile(Fixture(LCase.Name));
+    ASSERT_FALSE(LExpected.empty());
+    if (LCase.Write) {
+      EXPECT_EQ(LCase.Write(), LExpected);
+    }
+    EXPECT_EQ(LCase.LoadAndWrite(LSource), LExpected);
+    if (!LCase.Source.empty()) {
+      EXPECT_EQ(LCase.LoadAndWrite(LCase.Name), LExpected);
+    }
+  }
+}
+
+// The registration's quick test of a key says what the round trip through the element name says.
+TEST_F(XmlFixturesTest, RegisteringWarnsExactlyAboutKeysThatDoNotComeBackFromTheirElementNames) {
+  using TManager = TFileStartConditionStorageManager;
+  TFileStartConditionStorageManagerNoFilePermissions<> LManager(Scratch("storages.xml"));
+  const std::vector<std::string> LKeys = {"{A}", "{}",      "{",        "}",          "",
+                                         "A",   "{A}\xC3\x84", "\xC3\x84{A}", "{\xC3\x84}", "{A",
+                                         "A}",  "{_}",     "{a_5Fb}",  std::string("{\0}", 3)};
+  for (const std::string& LKey : LKeys) {
+    FLog->Clear();
+    auto LJob = std::make_shared<TJob>();
+    LJob->SetIdentifier(LKey);
+    LManager.RegisterJob(LJob);
+    const bool LComesBack = TManager::NodeNameToKey(TManager::KeyToNodeName(LKey)) == LKey;
+    EXPECT_EQ(FLog->Contains(TLogEntryKind::Warning, "is not kept across restarts"), !LComesBack) << LKey;
+  }
+}
+
+}  // namespace
+}  // namespace Orvane

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "OrvaneCore/Conditions/StartCondition.h"
+#include "OrvaneCore/Jobs/Job.h"
+#include "OrvaneCore/Xml/SerializerHelper.h"
+#include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/ClockScope.h"
+#include "Support/LogCapture.h"
+
+// Records are written straight from their description and read straight from the parsed
+// document; the tree of texts (TDataNode) stays as the reference of what reading means.
+namespace Orvane {
+namespace {
+
+// What one way of reading a document gave: the job, the conversion error, the errors logged.
+struct TReadResult {
+  std::string Job;
+  std::string Error;
+  std::vector<std::string> Logged;
+  bool operator==(const TReadResult&) const = default;
+};
+
+template <class TRead>
+TReadResult ReadJob(const std::string& AXml, TRead ARead) {
+  Testing::TLogCapture LLog;
+  TXmlSerializer LReader;
+  LReader.LoadFromXml(AXml);
+  TJob LJob;
+  LJob.SetDisplayText("kept when missing");
+  TReadResult LResult;
+  try {
+    ARead(LReader, LJob);
+  } catch (const EConvertError& E) {
+    LResult.Error = E.Message();
+  }
+  LResult.Job = ObjectToXml(LJob);
+  LResult.Logged = LLog->Texts(TLogEntryKind::Error);
+  return LResult;
+}
+
+TEST(XmlStreamingTest, ReadingFromTheDocumentAgreesWithReadingThroughTheTreeOfTexts) {
+  const std::vector<std::string> LBodies = {
+      "<Order>1</Order><Order>2</Order><Identifier>{A}</Identifier>",
+      "<Identifier>{B}</Identifier><Order>5</Order><Identifier>{C}</Identifier>",
+      "<DisplayText><X>inner</X></DisplayText><IsManual>1</IsManual>",
+      "<DisplayText>a<![CDATA[<b>]]>c<!-- note -->d</DisplayText><DisplayText>second</DisplayText>",
+      "<DisplayText> </DisplayText><NextExecution>4.6e4</NextExecution><ExecState>255</ExecState>",
+      "<JobAction Class=\"TNoSuchAction\"><AgentTaskId>x</AgentTaskId></JobAction>",
+      "<JobAction Class=\"TStartConditionStorage\" />",
+      "<JobAction Class=\"\"><AgentTaskId>x</AgentTaskId></JobAction>",
+      "<JobAction Class=\"TFileScannerJobAction\"><Paths><Item>a</Item><Other>b</Other><Item><X/></Item>"
+      "</Paths><AgentTaskId>{T}</AgentTaskId></JobAction>",
+      "<StartCondition Class=\"TStartConditionFacade\"><Conditions><Item>no class</Item>"
+      "<Item Class=\"TStartConditionOnDelay\"><DelayValue>7</DelayValue></Item>"
+      "<Item Class=\"TJob\" /></Conditions></StartCondition>",
+      "<Order>x</Order>",
+      "<ExecState>256</ExecState>",
+      "<IsManual>yes</IsManual>",
+      "<NextExecution>soon</NextExecution>",
+      "<StartCondition Class=\"TStartConditionFacade\"><Storages><Item Class=\"TStartConditionStorage\">"
+      "<LastRun>1e999</LastRun></Item></Storages></StartCondition>",
+  };
+  Testing::TManualClockScope LClock;  // new delay conditions take the same creation time
+  for (const std::string& LBody : LBodies) {
+    SCOPED_TRACE(LBody);
+    const std::string LXml = "<TJob>" + LBody + "</TJob>";
+    const TReadResult LThroughTree =
+        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { NodeToRecord(AReader.ReadRoot(), AJob); });
+    const TReadResult LDirect =
+        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { ASSERT_TRUE(AReader.ReadObject(AJob)); });
+    EXPECT_EQ(LDirect, LThroughTree) << LDirect.Job << "\n---\n" << LThroughTree.Job;
+  }
+}
+
+// The check for UTF-8 goes by blocks of bytes; every length of a last block, with and without a
+// character that is not ASCII, and a broken one at the very end.
+TEST(XmlStreamingTest, TextsOfEveryLengthAreCheckedForUtf8ToTheirLastByte) {
+  for (std::size_t LPadding = 0; LPadding < 70; ++LPadding) {
+    for (const std::string& LText : {std::string("plain"), std::string("\xC3\xA4"), std::string("x\xC3")}) {
+      SCOPED_TRACE(std::to_string(LPadding) + LText);
+      TXmlSerializer LReader;
+      LReader.SetRepairsInvalidUtf8(true);
+      LReader.LoadFromXml("<R>" + std::string(LPadding, ' ') + LText + "</R>");
+      EXPECT_EQ(LReader.GetRepairedUtf8Count(), LText == "x\xC3" ? 1 : 0);
+      EXPECT_EQ(LReader.ReadRoot().Text.size(), LPadding + (LText == "x\xC3" ? 4 : LText.size()));
+    }
+  }
+}
+
+std::string Nested(int ALevels) {
+  std::string LXml;
+  for (int I = 0; I < ALevels; ++I) LXml += "<N>";
+  for (int I = 0; I < ALevels; ++I) LXml += "</N>";
+  return LXml;
+}
+
+// As deep as ReadCollection reads: 128 levels below the collection, counting the items.
+TEST(XmlStreamingTest, ItemsNestedTooDeepRaiseBeforeAnyItemIsRead) {
+  for (const int LLevels : {126, 127}) {
+    SCOPED_TRACE(LLevels);
+    TXmlSerializer LReader;
+    LReader.LoadFromXml("<TJobList><TJob /><TJob><X>" + Nested(LLevels) + "</X></TJob></TJobList>");
+    int LItems = 0;
+    const auto LCount = [&LItems](const TXmlItem&) { ++LItems; };
+    if (LLevels == 126) {
+      LReader.ReadItems("TJobList", LCount);
+      LReader.CheckNesting();
+      EXPECT_EQ(LItems, 2);
+      EXPECT_NO_THROW(LReader.ReadCollection("TJobList"));
+    } else {
+      EXPECT_THROW(LReader.ReadItems("TJobList", LCount), EXmlReadError);
+      EXPECT_THROW(LReader.CheckNesting(), EXmlReadError);
+      EXPECT_EQ(LItems, 0);
+      EXPECT_THROW(LReader.ReadCollection("TJobList"), EXmlReadError);
+      ASSERT_TRUE(LReader.EnterNode("TJobList"));
+      EXPECT_TRUE(LReader.ReadObject(*std::make_shared<TJob>()));  // the first job is shallow enough
+    }
+  }
+}
+
+// A new delay condition takes the time of its making; the member is left out only while that
+// time has not passed.
+TEST(XmlStreamingTest, SmartSerializerLeavesOutWhatANewObjectHasAtTheMomentOfWriting) {
+  Testing::TManualClockScope LClock;
+  const auto JobWithDelay = [] {
+    auto LJob = std::make_shared<TJob>();
+    LJob->GetStartCondition()->AddCondition(std::make_shared<TStartConditionOnDelay>());
+    return LJob;
+  };
+  const TJobPtr LBefore = JobWithDelay();
+  TSmartXmlSerializer LWriter;
+  LWriter.BeginCollection("Wire");
+  LWriter.WriteObject(*LBefore);
+  Clock().AdvanceSeconds(60);
+  LWriter.WriteObject(*LBefore);
+  LWriter.WriteObject(*JobWithDelay());
+  const std::string LXml = LWriter.GetXml();
+  const std::string LCondition = "<Item Class=\"TStartConditionOnDelay\"";
+  const std::size_t LFirst = LXml.find(LCondition);
+  const std::size_t LSecond = LXml.find(LCondition, LFirst + 1);
+  const std::size_t LThird = LXml.find(LCondition, LSecond + 1);
+  ASSERT_NE(LThird, std::string::npos) << LXml;
+  EXPECT_EQ(LXml.substr(LFirst, LSecond - LFirst).find("<Created>"), std::string::npos) << LXml;
+  EXPECT_NE(LXml.substr(LSecond, LThird - LSecond).find("<Created>"), std::string::npos) << LXml;
+  EXPECT_EQ(LXml.substr(LThird).find("<Created>"), std::string::npos) << LXml;
+}
+
+TEST(XmlStreamingTest, WrittenDocumentClosesOpenCollectionsAndIsNotMixedWithALoadedOne) {
+  TXmlSerializer LWriter;
+  LWriter.BeginCollection("Root");
+  LWriter.BeginCollection("Empty");
+  EXPECT_EQ(LWriter.GetXml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Root>\n  <Empty />\n</Root>\n");
+  LWriter.EndCollection("Empty");
+
+  LWriter.LoadFromXml("<Root><A/><B><C/></B></Root>");
+  EXPECT_EQ(LWriter.GetXml(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<Root>\n  <A />\n  <B>\n    <C />\n  </B>\n</Root>\n");
+  EXPECT_THROW(LWriter.BeginCollection("More"), EInvalidOperation);
+  ASSERT_TRUE(LWriter.EnterNode("Root"));
+  std::vector<std::string> LNames;
+  EXPECT_THROW(LWriter.ForEachChild([&](const std::string& AName) {
+    LNames.push_back(AName);
+    EXPECT_TRUE(LWriter.EnterNode(AName == "B" ? "C" : "none") == (AName == "B"));
+    if (AName == "B") throw EXmlReadError("stop");
+  }),
+               EXmlReadError);
+  EXPECT_EQ(LNames, (std::vector<std::string>{"A", "B"}));
+  LWriter.LeaveNode();  // back at the document level
+  EXPECT_THROW(LWriter.LeaveNode(), EInvalidOperation);
+}
+
+}  // namespace
+}  // namespace Orvane
