@@ -28,7 +28,7 @@ using Testing::WriteFile;
 const std::vector<std::string> CAwkwardTexts = {
     "Tom & Jerry <scan> \"quoted\" 'single' a>b ]]>",
     "line\r\nbreak\rend\n\ttabbed\t",
-    std::string("bell\x07 escape\x1B unit\x1F start\x01", 31),
+    std::string("bell\x07 escape\x1B unit\x1F start\x01"),
     "Zürich ✓ 東京 😀 €",
     std::string("cut\0after", 9),
     "  surrounded  ",
