@@ -1,4 +1,6 @@
 #include <benchmark/benchmark.h>
+
+#include "Support/XmlFloor.h"
 #include <stdlib.h>
 
 #include <filesystem>
@@ -66,23 +68,10 @@ void Label(benchmark::State& AState, bool AOnDisk) {
   AState.SetLabel(AOnDisk ? "disk, flushed" : "memory, no flush");
 }
 
-// The parser's options of the serializer's loads.
-constexpr unsigned CParseOptions =
-    (pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment) & ~pugi::parse_eol;
+using Bench::CParseOptions;
+using Bench::TStringWriter;
 
-struct TStringWriter final : pugi::xml_writer {
-  std::string Text;
-  void write(const void* AData, size_t ASize) override {
-    Text.append(static_cast<const char*>(AData), ASize);
-  }
-};
-
-// With the product's reader of files, as a load reads them.
-std::string ReadAll(const std::string& APath) {
-  std::string LContent;
-  ReadWholeFile(APath, LContent);
-  return LContent;
-}
+using Bench::ReadAll;
 
 // The file the saver writes for a list of ACount jobs.
 std::string SavedFile(const TScratchDir& ADir, int ACount, int AVariant) {

@@ -7,6 +7,8 @@
 // ORVANE_BENCH_DIR when set (to measure the flushes on another file system).
 
 #include <benchmark/benchmark.h>
+
+#include "Support/XmlFloor.h"
 #include <stdlib.h>
 
 #include <filesystem>
@@ -51,16 +53,8 @@ std::string JobsToXml(const TJobList& AJobs) {
   return LSerializer.GetXml();
 }
 
-// The parser's options of the serializer's loads.
-constexpr unsigned CParseOptions =
-    (pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment) & ~pugi::parse_eol;
-
-struct TStringWriter final : pugi::xml_writer {
-  std::string Text;
-  void write(const void* AData, size_t ASize) override {
-    Text.append(static_cast<const char*>(AData), ASize);
-  }
-};
+using Bench::CParseOptions;
+using Bench::TStringWriter;
 
 // The library writing AXml again from its own tree, indented as the serializer writes.
 std::string PugixmlSave(const pugi::xml_document& ADocument) {
