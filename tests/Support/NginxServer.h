@@ -1,0 +1,65 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "Support/TempDir.h"
+
+namespace Orvane::Testing {
+
+// Certificates for TLS tests, made with the openssl program in ADir: a CA, a server certificate for
+// 127.0.0.1 and localhost, and a client certificate whose CN is AClientCn (EC keys, owner-only).
+struct TTestPki {
+  std::string CaCert, ServerCert, ServerKey, ClientCert, ClientKey;
+};
+// Throws std::runtime_error when openssl fails.
+TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn = "client-1");
+
+struct TNginxOptions {
+  // Serve https with Pki's server certificate; with RequireClientCert, only clients whose
+  // certificate Pki's CA signed are answered.
+  const TTestPki* Pki = nullptr;
+  bool RequireClientCert = false;
+  // Lines added inside the server block (before the catch-all location) and the http block.
+  std::string ExtraServerConfig;
+  std::string ExtraHttpConfig;
+};
+
+// Debian's nginx on a free loopback port, serving a fresh document root that also accepts WebDAV
+// PUT (missing folders are made): the management server of the tests. Started by the constructor,
+// stopped by the destructor. Throws std::runtime_error when nginx cannot be started.
+class TNginxServer {
+public:
+  explicit TNginxServer(TNginxOptions AOptions = {});
+  ~TNginxServer();
+  TNginxServer(const TNginxServer&) = delete;
+  TNginxServer& operator=(const TNginxServer&) = delete;
+
+  // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
+  std::string Url() const;
+  uint16_t Port() const { return FPort; }
+  // The document root: what is written there is served, what is PUT lands there.
+  std::string Root() const;
+
+  void WriteFile(const std::string& ARelativePath, const std::string& AContent) const;
+  // "" when the file does not exist.
+  std::string ReadFile(const std::string& ARelativePath) const;
+  bool Exists(const std::string& ARelativePath) const;
+  void RemoveFile(const std::string& ARelativePath) const;
+  // The access log so far, one request a line: "METHOD URI STATUS BYTES_SENT".
+  std::string AccessLog() const;
+  // The number of requests in the access log whose line contains AText.
+  int32_t CountRequests(const std::string& AText) const;
+
+private:
+  void Start();
+
+  TNginxOptions FOptions;
+  TTempDir FDir{"orvane-nginx"};
+  uint16_t FPort = 0;
+  pid_t FPid = -1;
+};
+
+}  // namespace Orvane::Testing
