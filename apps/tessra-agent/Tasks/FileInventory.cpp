@@ -23,7 +23,7 @@ void TFileInventory::DescribeMembers(IMemberVisitor& AVisitor) {
   AVisitor.String("TotalBytes", TotalBytes);
   AVisitor.Boolean("LimitReached", LimitReached);
   AVisitor.Integer("ErrorCount", ErrorCount);
-  AVisitor.ObjectList("Files", MakeObjectListSlot("TFileEntry", Files));
+  AVisitor.ObjectList("Files", Files.Slot());
   AVisitor.ObjectList("Errors", MakeObjectListSlot("TFileScanError", Errors));
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "OrvaneCore/Data/TessraData.h"
+#include "Tasks/FileEntryList.h"
 
 namespace Orvane {
 
@@ -31,9 +32,11 @@ public:
 };
 
 // What the file scanner found below the job's paths: the document it leaves in the results
-// directory. Errors keeps the first failures only; ErrorCount counts them all.
+// directory. Errors keeps the first failures only; ErrorCount counts them all. Files are kept on
+// disk, in a temporary file in ASpoolDir (see TFileEntryList).
 class TFileInventory : public TTessraData {
 public:
+  explicit TFileInventory(std::string ASpoolDir = "") : Files(std::move(ASpoolDir)) {}
   std::string ClassName() const override { return "TFileInventory"; }
   void DescribeMembers(IMemberVisitor& AVisitor) override;
 
@@ -44,7 +47,7 @@ public:
   std::string TotalBytes;
   bool LimitReached = false;  // the listing stopped at the scanner's limit of files
   int32_t ErrorCount = 0;
-  std::vector<std::shared_ptr<TFileEntry>> Files;
+  TFileEntryList Files;
   std::vector<std::shared_ptr<TFileScanError>> Errors;
 };
 

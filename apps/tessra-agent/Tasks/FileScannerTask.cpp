@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "OrvaneClientShared/AgentTaskTable.h"
+#include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/FileHandle.h"
@@ -72,7 +73,7 @@ private:
   void PathFailed(const std::string& APath, const std::string& AReason);
   void EntryFailed(const std::string& APath, const std::string& AReason);
   void AddError(const std::string& APath, const std::string& AReason);
-  void AddFile(std::string APath, const struct stat& AStat);
+  void AddFile(const std::string& APath, const struct stat& AStat);
   // Counts an entry and asks the continue check every so many.
   void Tick();
   // Lists ADir; false when it could not be opened. Only a named path may be reached through a link.
@@ -111,18 +112,14 @@ void TFileWalker::EntryFailed(const std::string& APath, const std::string& AReas
   AddError(APath, AReason);
 }
 
-void TFileWalker::AddFile(std::string APath, const struct stat& AStat) {
+void TFileWalker::AddFile(const std::string& APath, const struct stat& AStat) {
   if (FInventory.Files.size() >= FMaxFiles) {
     FLimitReached = true;
     OrvaneLogger()->Warning("File Scanner: the listing stops at its limit of %d files", {FMaxFiles});
     return;
   }
-  auto LEntry = std::make_shared<TFileEntry>();
-  LEntry->Path = std::move(APath);
-  LEntry->SizeBytes = std::to_string(static_cast<uint64_t>(AStat.st_size));
-  LEntry->ModifiedUtc = UtcText(AStat.st_mtim.tv_sec);
+  FInventory.Files.Add(APath, std::to_string(static_cast<uint64_t>(AStat.st_size)), UtcText(AStat.st_mtim.tv_sec));
   FTotalBytes += static_cast<uint64_t>(AStat.st_size);
-  FInventory.Files.push_back(std::move(LEntry));
 }
 
 void TFileWalker::Tick() {
@@ -222,7 +219,7 @@ bool TFileWalker::ScanPath(const std::string& APath) {
 }  // namespace
 
 TFileScannerTask::TFileScannerTask(const std::string& ADataDir, std::size_t AMaxFiles)
-    : TResultTask(ADataDir, std::string(CFileScannerId), CTaskName), FMaxFiles(AMaxFiles) {}
+    : TResultTask(ADataDir, std::string(CFileScannerId), CTaskName), FDataDir(ADataDir), FMaxFiles(AMaxFiles) {}
 
 TFileScannerTask::TOutcome TFileScannerTask::Collect(TFileInventory& AInventory,
                                                      const std::vector<std::string>& APaths,
@@ -259,9 +256,15 @@ TResultTask::TTaskRun TFileScannerTask::CollectRun(const std::string& AClientId,
     OrvaneLogger()->Error("File Scanner: the job names no paths to scan");
     return {};
   }
-  auto LInventory = std::make_shared<TFileInventory>();
+  auto LInventory = std::make_shared<TFileInventory>(FDataDir);
   LInventory->ClientId = AClientId;
-  const TOutcome LOutcome = Collect(*LInventory, LAction->Paths, ACanContinue);
+  TOutcome LOutcome;
+  try {
+    LOutcome = Collect(*LInventory, LAction->Paths, ACanContinue);
+  } catch (const EOSError& E) {
+    OrvaneLogger()->Error("File Scanner: %s", {std::string(E.what())});
+    return {};
+  }
   if (LOutcome == TOutcome::Stopped) return {};
   // Failed paths still leave the document: the server sees what was found and what was not.
   return {LInventory, LInventory->ScannedAt, LOutcome == TOutcome::Complete};

@@ -27,7 +27,8 @@ class TFileScannerTask : public TResultTask {
 public:
   static constexpr const char* CTaskName = "File Scanner";
 
-  // About 1.3 KB of memory a file while the document is made: some 260 MB at the limit.
+  // The listing is kept on disk while the document is made (TFileEntryList): about 8 bytes of
+  // memory a file.
   static constexpr std::size_t CDefaultMaxFiles = 200000;
   static constexpr std::size_t CEntriesPerCheck = 512;
   static constexpr std::size_t CMaxErrorEntries = 1000;
@@ -45,6 +46,7 @@ protected:
                       const TContinueCheck& ACanContinue) override;
 
 private:
+  std::string FDataDir;  // where the listing is kept while the scan runs
   std::size_t FMaxFiles;
 };
 

@@ -10,6 +10,7 @@
 #include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Platform/SafeFiles.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "OrvaneCore/Xml/XmlWriter.h"
 
 namespace Orvane {
 
@@ -40,17 +41,17 @@ std::string TTaskResultStore::Write(const TTessraData& ADocument, TDateTime AAt)
   char LName[64];
   std::snprintf(LName, sizeof(LName), "%04d%02d%02d-%02d%02d%02d-%03d.xml", L.Year, L.Month, L.Day, L.Hour,
                 L.Minute, L.Second, L.MilliSecond);
-  std::string LXml;
-  try {
-    TXmlSerializer LSerializer;
-    LSerializer.WriteObject(ADocument);
-    LXml = LSerializer.GetXml();
-  } catch (const std::exception& E) {
-    OrvaneLogger()->LogException(E, FTaskName + ": writing the result");
-    return "";
-  }
+  // Written as it is made: a document may be far larger than what the agent keeps in memory.
   const std::string LRelativeFile = JoinRelativePath(FRelativeDir, LName);
-  if (const TFileResult LSaved = ReplaceFile(FBase, LRelativeFile, LXml); !LSaved.Done()) {
+  const TFileResult LSaved = ReplaceFileStreamed(FBase, LRelativeFile, [&](const TByteWriter& AWrite) {
+    struct TSink final : IXmlSink {
+      const TByteWriter& FWriteBytes;
+      explicit TSink(const TByteWriter& AWrite) : FWriteBytes(AWrite) {}
+      void Write(const char* AData, std::size_t ASize) override { FWriteBytes({AData, ASize}); }
+    } LSink(AWrite);
+    WriteObjectXml(LSink, ADocument);
+  });
+  if (!LSaved.Done()) {
     OrvaneLogger()->Error("%s: the result cannot be written: %s", {FTaskName, LSaved.Error});
     return "";
   }

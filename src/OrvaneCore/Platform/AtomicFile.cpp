@@ -123,23 +123,41 @@ bool TAtomicFile::Save(const std::string& AFileName, std::string_view AContent) 
     throw EArgumentException("Cannot save \"" + AFileName + "\": not a file name");
   const TFileHandle LDirectory(::open(DirectoryOf(AFileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!LDirectory.IsOpen()) RaiseSaveError(AFileName, "opening its directory", errno);
-  return SaveIn(LDirectory, LastComponent(AFileName), AFileName, AContent);
+  const std::string LName = LastComponent(AFileName);
+  if (HoldsContent(LDirectory, LName, AContent)) return false;
+  SaveIn(LDirectory, LName, AFileName, [AContent](const TByteWriter& AWrite) { AWrite(AContent); });
+  return true;
+}
+
+void TAtomicFile::OpenBelow(const std::string& ABase, const std::string& ARelativeFile, TFileHandle& ADirectory,
+                            std::string& AName, std::string& AFileName) {
+  AFileName = IncludeTrailingPathDelimiter(ABase) + ARelativeFile;
+  const TRelativeFileName LName = SplitRelativeFileName(ARelativeFile);
+  if (LName.Name.empty()) throw EArgumentException("Cannot save \"" + AFileName + "\": not a file name");
+  const TFileResult LOpened = OpenDirectoryBelow(ABase, LName.Dir, true, ADirectory);
+  if (!LOpened.Done()) throw EOSError("Cannot save \"" + AFileName + "\": " + LOpened.Error, LOpened.ErrorCode);
+  AName = LName.Name;
 }
 
 bool TAtomicFile::SaveBelow(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent) {
-  const std::string LFileName = IncludeTrailingPathDelimiter(ABase) + ARelativeFile;
-  const TRelativeFileName LName = SplitRelativeFileName(ARelativeFile);
-  if (LName.Name.empty()) throw EArgumentException("Cannot save \"" + LFileName + "\": not a file name");
   TFileHandle LDirectory;
-  const TFileResult LOpened = OpenDirectoryBelow(ABase, LName.Dir, true, LDirectory);
-  if (!LOpened.Done()) throw EOSError("Cannot save \"" + LFileName + "\": " + LOpened.Error, LOpened.ErrorCode);
-  return SaveIn(LDirectory, LName.Name, LFileName, AContent);
+  std::string LName, LFileName;
+  OpenBelow(ABase, ARelativeFile, LDirectory, LName, LFileName);
+  if (HoldsContent(LDirectory, LName, AContent)) return false;
+  SaveIn(LDirectory, LName, LFileName, [AContent](const TByteWriter& AWrite) { AWrite(AContent); });
+  return true;
 }
 
-bool TAtomicFile::SaveIn(const TFileHandle& ADirectory, const std::string& AName, const std::string& AFileName,
-                         std::string_view AContent) {
-  if (HoldsContent(ADirectory, AName, AContent)) return false;
+void TAtomicFile::SaveBelowStreamed(const std::string& ABase, const std::string& ARelativeFile,
+                                    const TContentProducer& AProduce) {
+  TFileHandle LDirectory;
+  std::string LName, LFileName;
+  OpenBelow(ABase, ARelativeFile, LDirectory, LName, LFileName);
+  SaveIn(LDirectory, LName, LFileName, AProduce);
+}
 
+void TAtomicFile::SaveIn(const TFileHandle& ADirectory, const std::string& AName, const std::string& AFileName,
+                         const TContentProducer& AProduce) {
   std::string LTemporaryName;
   TFileHandle LFile;
   for (int LAttempt = 0; LAttempt < CMaxTemporaryNameAttempts && !LFile.IsOpen(); ++LAttempt) {
@@ -156,7 +174,7 @@ bool TAtomicFile::SaveIn(const TFileHandle& ADirectory, const std::string& AName
   try {
     // The umask may only take bits away; the mode is exactly owner read and write.
     if (::fchmod(LFile.Get(), 0600) != 0) RaiseSaveError(AFileName, "setting the temporary file's mode", errno);
-    WriteAll(LFile.Get(), AContent, AFileName);
+    AProduce([&](std::string_view APiece) { WriteAll(LFile.Get(), APiece, AFileName); });
     if (::fsync(LFile.Get()) != 0) RaiseSaveError(AFileName, "flushing the temporary file", errno);
     if (LFile.Close() != 0) RaiseSaveError(AFileName, "closing the temporary file", errno);
     if (::renameat(ADirectory.Get(), LTemporaryName.c_str(), ADirectory.Get(), AName.c_str()) != 0)
@@ -166,7 +184,6 @@ bool TAtomicFile::SaveIn(const TFileHandle& ADirectory, const std::string& AName
     throw;
   }
   SyncDirectory(ADirectory, AFileName);
-  return true;
 }
 
 bool SaveFileAtomically(const std::string& AFileName, std::string_view AContent) {

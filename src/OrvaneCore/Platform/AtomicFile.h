@@ -1,11 +1,17 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace Orvane {
 
 class TFileHandle;
+
+// Hands a streamed save's content over piece by piece.
+using TByteWriter = std::function<void(std::string_view APiece)>;
+// Writes a save's content through the writer it is given; when it raises, nothing is saved.
+using TContentProducer = std::function<void(const TByteWriter& AWrite)>;
 
 // Replaces a file's content so that a crash leaves either the old file or the new one, never a
 // torn one:
@@ -35,6 +41,9 @@ public:
   // between them are opened without following a symbolic link and made owner-only when missing; a
   // link among them raises EOSError with ELOOP, and nothing is written.
   bool SaveBelow(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent);
+  // The same with the content streamed by AProduce, so that a large document never has to be in
+  // memory whole. Always writes (there is nothing to compare with).
+  void SaveBelowStreamed(const std::string& ABase, const std::string& ARelativeFile, const TContentProducer& AProduce);
 
 protected:
   // The name of a new temporary file for AFileName: a random one in the same directory (only its
@@ -43,8 +52,10 @@ protected:
 
 private:
   // The save itself, of AName in the open directory ADirectory; AFileName names it in messages.
-  bool SaveIn(const TFileHandle& ADirectory, const std::string& AName, const std::string& AFileName,
-              std::string_view AContent);
+  void SaveIn(const TFileHandle& ADirectory, const std::string& AName, const std::string& AFileName,
+              const TContentProducer& AProduce);
+  void OpenBelow(const std::string& ABase, const std::string& ARelativeFile, TFileHandle& ADirectory,
+                 std::string& AName, std::string& AFileName);
 };
 
 // TAtomicFile().Save(AFileName, AContent).

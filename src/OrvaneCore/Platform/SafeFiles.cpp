@@ -180,9 +180,12 @@ TFileResult ReadWholeFile(const std::string& ABase, const std::string& ARelative
   return LReader.ReadAll(AContent);
 }
 
-TFileResult ReplaceFile(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent) {
+namespace {
+
+template <class TSave>
+TFileResult SaveReporting(TSave ASave) {
   try {
-    TAtomicFile().SaveBelow(ABase, ARelativeFile, AContent);
+    ASave();
     return {};
   } catch (const EOSError& E) {
     const TStatus LStatus = E.ErrorCode() == ELOOP    ? TStatus::SymbolicLink
@@ -192,6 +195,17 @@ TFileResult ReplaceFile(const std::string& ABase, const std::string& ARelativeFi
   } catch (const std::exception& E) {
     return {TStatus::Failed, E.what()};
   }
+}
+
+}  // namespace
+
+TFileResult ReplaceFile(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent) {
+  return SaveReporting([&] { TAtomicFile().SaveBelow(ABase, ARelativeFile, AContent); });
+}
+
+TFileResult ReplaceFileStreamed(const std::string& ABase, const std::string& ARelativeFile,
+                                const TContentProducer& AProduce) {
+  return SaveReporting([&] { TAtomicFile().SaveBelowStreamed(ABase, ARelativeFile, AProduce); });
 }
 
 TFileResult ListDirectory(const std::string& ABase, const std::string& ARelativeDir,

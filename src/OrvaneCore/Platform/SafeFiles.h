@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "OrvaneCore/Platform/AtomicFile.h"
+
 namespace Orvane {
 
 // Files of the agent's own directory tree, reached without ever following a symbolic link.
@@ -52,6 +54,10 @@ TFileResult ReadWholeFile(const std::string& ABase, const std::string& ARelative
 // Replaces ARelativeFile atomically with AContent (see TAtomicFile), creating its missing
 // directories.
 TFileResult ReplaceFile(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent);
+// The same with the content streamed by AProduce (see TAtomicFile::SaveBelowStreamed); what AProduce
+// raises fails the call with its text.
+TFileResult ReplaceFileStreamed(const std::string& ABase, const std::string& ARelativeFile,
+                                const TContentProducer& AProduce);
 
 struct TDirectoryEntry {
   enum class TKind { File, Directory, SymbolicLink, Other };

@@ -783,6 +783,15 @@ std::string ObjectToXml(const TTessraData& AObject) {
   return std::string(LText);
 }
 
+void WriteObjectXml(IXmlSink& ASink, const TTessraData& AObject) {
+  const std::string LName = AObject.ClassName();
+  CheckElementName(LName);
+  ASink.Write(CDeclaration, std::strlen(CDeclaration));
+  TXmlWriter LWriter(ASink, true);
+  WriteRecord(LWriter, AObject, LName, false, nullptr);
+  LWriter.Flush();
+}
+
 namespace {
 
 // Objects attached to log entries show their XML; other objects their class name. Logging never

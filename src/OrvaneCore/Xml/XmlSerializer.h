@@ -154,4 +154,10 @@ void LogRepairedUtf8(const TXmlSerializer& ASerializer, const std::string& AFile
 // record.
 std::string ObjectToXml(const TTessraData& AObject);
 
+class IXmlSink;
+// Writes the document of AObject (the declaration, then the object as its root element, indented)
+// to ASink as it goes, in pieces: the same bytes as TXmlSerializer's GetXml after WriteObject, for
+// documents too large to hold in memory whole (list members may hand out their items one by one).
+void WriteObjectXml(IXmlSink& ASink, const TTessraData& AObject);
+
 }  // namespace Orvane
