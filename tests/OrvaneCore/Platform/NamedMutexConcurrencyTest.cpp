@@ -23,7 +23,8 @@ TEST(NamedMutexConcurrencyTest, ObjectsMadeOnManyThreadsShareTheLock) {
       for (int LRound = 0; LRound < CRounds; ++LRound) {
         TNamedMutex LMutex(LName);
         TNamedMutexLock LLock(LMutex);
-        TNamedMutexLock LAgain(LMutex);  // recursive on its own thread
+        TNamedMutex LSame(LName);
+        TNamedMutexLock LAgain(LSame);  // recursive on its own thread, through another object
         ++LCounter;
       }
     });
