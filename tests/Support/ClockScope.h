@@ -28,13 +28,4 @@ public:
   TManualClockScope& operator=(const TManualClockScope&) = delete;
 };
 
-// The same for a sped-up clock.
-class TScaledClockScope {
-public:
-  explicit TScaledClockScope(double AFactor) { Clock().SetScaled(AFactor); }
-  ~TScaledClockScope() { Clock().SetReal(); }
-  TScaledClockScope(const TScaledClockScope&) = delete;
-  TScaledClockScope& operator=(const TScaledClockScope&) = delete;
-};
-
 }  // namespace Orvane::Testing

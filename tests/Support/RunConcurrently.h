@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -11,15 +12,18 @@
 
 namespace Orvane::Testing {
 
-// Runs the bodies on threads of their own and joins them. A deadlock ends the process after a
-// bound instead of hanging the run: the threads could not be joined then.
+// Runs the bodies on threads of their own, started together so that they overlap as much as the
+// machine allows, and joins them. A deadlock ends the process after a bound instead of hanging the
+// run: the threads could not be joined then.
 inline void RunConcurrently(const std::vector<std::function<void()>>& ABodies) {
   TMutex LLock;
   TClockCondition LAllDone;
   int LDone = 0;
+  std::latch LStart(static_cast<std::ptrdiff_t>(ABodies.size()));
   std::vector<std::thread> LThreads;
   for (const std::function<void()>& LBody : ABodies) {
     LThreads.emplace_back([&, LBody] {
+      LStart.arrive_and_wait();
       LBody();
       TMutexLock LGuard(LLock);
       ++LDone;

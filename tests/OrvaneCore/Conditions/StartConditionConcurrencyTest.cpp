@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
+#include <functional>
 #include <vector>
 
 #include "ConditionTestKit.h"
 #include "OrvaneCore/Conditions/StartConditionDaily.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
+#include "Support/RunConcurrently.h"
 
 namespace Orvane {
 namespace {
@@ -39,19 +39,15 @@ TEST_F(TStartConditionConcurrencyTest, ConcurrentPassesKeepOneSplayAndOneAnchor)
   const TDateTime LNow = Local(2026, 1, 5, 12, 0);
   constexpr int CPasses = 4;
   std::vector<std::vector<TDateTime>> LAnswers(CPasses, std::vector<TDateTime>(CJobs));
-  std::atomic<bool> LGo{false};
-  std::vector<std::thread> LThreads;
+  std::vector<std::function<void()>> LBodies;
   for (int LPass = 0; LPass < CPasses; ++LPass)
-    LThreads.emplace_back([&, LPass] {
-      while (!LGo.load()) std::this_thread::yield();
+    LBodies.push_back([&, LPass] {
       for (int I = 0; I < CJobs; ++I) LAnswers[LPass][I] = LFacades[I]->CalcNextExecution(LNow);
     });
-  LThreads.emplace_back([&] {
-    while (!LGo.load()) std::this_thread::yield();
+  LBodies.push_back([&] {
     for (int I = CJobs - 1; I >= 0; I -= 7) (*LFacades[I]->GetStorages())[0]->SetLastDrop(LocalToUtc(LNow));
   });
-  LGo.store(true);
-  for (std::thread& LThread : LThreads) LThread.join();
+  RunConcurrently(LBodies);
 
   for (int I = 0; I < CJobs; ++I) {
     ASSERT_NE(LAnswers[0][I], CNoDateTime);

@@ -12,6 +12,7 @@
 #include "OrvaneCore/Container/Container.h"
 #include "OrvaneCore/Time/WaitableEvent.h"
 #include "Support/ClockScope.h"
+#include "Support/RunConcurrently.h"
 
 namespace Orvane {
 namespace {
@@ -110,21 +111,16 @@ TEST(ContainerConcurrencyTest, SingletonsInACycleThroughLazyResolveFromTwoThread
     LContainer.RegisterType<TChicken>().Implements<IChicken>().Constructors<Ctor<Lazy<IEgg>>>().AsSingleton();
     LContainer.RegisterType<TEgg>().Implements<IEgg>().Constructors<Ctor<Lazy<IChicken>>>().AsSingleton();
     LContainer.Build();
-    std::latch LStart(2);
     std::shared_ptr<IChicken> LChicken;
     std::shared_ptr<IEgg> LEgg;
-    std::thread LFromChicken([&] {
-      LStart.arrive_and_wait();
-      LChicken = LContainer.Resolve<IChicken>();
-      EXPECT_EQ(LChicken->Egg()->Chicken(), LChicken);
-    });
-    std::thread LFromEgg([&] {
-      LStart.arrive_and_wait();
-      LEgg = LContainer.Resolve<IEgg>();
-      EXPECT_EQ(LEgg->Chicken()->Egg(), LEgg);
-    });
-    LFromChicken.join();
-    LFromEgg.join();
+    Testing::RunConcurrently({[&] {
+                                LChicken = LContainer.Resolve<IChicken>();
+                                EXPECT_EQ(LChicken->Egg()->Chicken(), LChicken);
+                              },
+                              [&] {
+                                LEgg = LContainer.Resolve<IEgg>();
+                                EXPECT_EQ(LEgg->Chicken()->Egg(), LEgg);
+                              }});
     EXPECT_EQ(LChicken->Egg(), LEgg);
     // The two hold each other through their Lazy values; let go so that they are freed.
     std::dynamic_pointer_cast<TChicken>(LChicken)->FEgg = {};
@@ -157,9 +153,7 @@ TEST(ContainerConcurrencyTest, CycleOfSingletonsAcrossTwoThreadsRaisesInsteadOfD
       EXPECT_THAT(AError.Message(), HasSubstr("cycle"));
     }
   };
-  std::thread LFirst(LResolveExpectingCycle, "A"), LSecond(LResolveExpectingCycle, "B");
-  LFirst.join();
-  LSecond.join();
+  Testing::RunConcurrently({[&] { LResolveExpectingCycle("A"); }, [&] { LResolveExpectingCycle("B"); }});
 }
 
 TEST(ContainerConcurrencyTest, ResolutionsRunWhileAnotherThreadRegistersAndBuilds) {
@@ -169,24 +163,21 @@ TEST(ContainerConcurrencyTest, ResolutionsRunWhileAnotherThreadRegistersAndBuild
   LContainer.Build();
   const std::shared_ptr<IEngine> LSingleton = LContainer.Resolve<IEngine>();
   std::atomic<bool> LDone{false};
-  std::thread LRegistrar([&] {
+  const auto LRegistrar = [&] {
     for (int LIndex = 0; LIndex < CRegistrations; ++LIndex) {
       LContainer.RegisterType<TEngine>().Implements<IEngine>("n" + std::to_string(LIndex));
       LContainer.Build();
     }
     LDone = true;
-  });
-  auto LReader = [&] {
+  };
+  const auto LReader = [&] {
     while (!LDone) {
       EXPECT_EQ(LContainer.Resolve<IEngine>(), LSingleton);
       EXPECT_FALSE(LContainer.ResolveAll<IEngine>().ToVector().empty());
       std::this_thread::yield();
     }
   };
-  std::thread LFirst(LReader), LSecond(LReader);
-  LRegistrar.join();
-  LFirst.join();
-  LSecond.join();
+  Testing::RunConcurrently({LRegistrar, LReader, LReader});
   EXPECT_EQ(LContainer.ResolveAll<IEngine>().ToVector().size(), std::size_t{CRegistrations + 1});
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <latch>
 #include <map>
 #include <thread>
 #include <vector>
@@ -41,10 +40,8 @@ void ExpectConsistentThread(const std::vector<TLogEntry>& AEntries, int ARounds)
 TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
   constexpr int CLoggers = 4, CRounds = 300, CSinkChanges = 300;
   TLoggedJob LJob("Running");
-  std::latch LStart(CLoggers + 1);
-  const auto LLogger = [&LJob, &LStart] {
+  const auto LLogger = [&LJob] {
     IOrvaneLogger& LLog = *OrvaneLogger();
-    LStart.arrive_and_wait();
     for (int LRound = 0; LRound < CRounds; ++LRound) {
       LLog.BeginGroup("outer");
       LLog.IntegerValue("depth", 1);
@@ -60,8 +57,7 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
   };
   // Adds and removes sinks, a text sink among them, while the others log.
   std::vector<std::shared_ptr<TRecordingLogSink>> LVisitors;
-  const auto LSinkChanger = [&LVisitors, &LStart] {
-    LStart.arrive_and_wait();
+  const auto LSinkChanger = [&LVisitors] {
     for (int LChange = 0; LChange < CSinkChanges; ++LChange) {
       auto LVisitor = std::make_shared<TRecordingLogSink>();
       auto LText = std::make_shared<TTextLogSink>(TTextLogSinkOptions{false, "", TLogLevel::Trace});

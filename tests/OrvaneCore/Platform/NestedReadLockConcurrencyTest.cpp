@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
-#include <vector>
 
 #include "OrvaneCore/Platform/NestedReadLock.h"
+#include "Support/RunConcurrently.h"
 
 namespace Orvane {
 namespace {
@@ -54,23 +53,16 @@ private:
 };
 
 TEST(NestedReadLockConcurrencyTest, ReadersAndWritersKeepTheInvariant) {
-  constexpr int CReaders = 4;
-  constexpr int CWriters = 3;
   constexpr int CRounds = 2000;
   TGuardedPair LPair;
-  std::vector<std::thread> LThreads;
-  for (int LIndex = 0; LIndex < CReaders; ++LIndex) {
-    LThreads.emplace_back([&] {
-      for (int LRound = 0; LRound < CRounds; ++LRound) LPair.Read();
-    });
-  }
-  for (int LIndex = 0; LIndex < CWriters; ++LIndex) {
-    LThreads.emplace_back([&] {
-      for (int LRound = 0; LRound < CRounds; ++LRound) LPair.Write();
-    });
-  }
-  for (std::thread& LThread : LThreads) LThread.join();
-  EXPECT_EQ(LPair.Total(), CWriters * CRounds);
+  const auto LReader = [&] {
+    for (int LRound = 0; LRound < CRounds; ++LRound) LPair.Read();
+  };
+  const auto LWriter = [&] {
+    for (int LRound = 0; LRound < CRounds; ++LRound) LPair.Write();
+  };
+  Testing::RunConcurrently({LReader, LReader, LReader, LReader, LWriter, LWriter, LWriter});
+  EXPECT_EQ(LPair.Total(), 3 * CRounds);
 }
 
 }  // namespace

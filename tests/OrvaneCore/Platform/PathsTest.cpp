@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <fstream>
 #include <string>
 
@@ -16,11 +15,6 @@ namespace {
 
 using Testing::TEnvScope;
 using Testing::TTempDir;
-
-mode_t ModeOf(const std::string& APath) {
-  struct stat LInfo {};
-  return stat(APath.c_str(), &LInfo) == 0 ? (LInfo.st_mode & 07777) : 0;
-}
 
 // The message of the EFileError that GetCommonAppDataDir raises, or "" when it raises none.
 std::string RefusalOf(const std::string& APath) {
@@ -62,32 +56,6 @@ TEST_F(PathsTest, DataDirFallsBackToXdgDataHome) {
   TEnvScope LOverride("ORVANE_COMMON_APPDATA", "");
   TEnvScope LXdg("XDG_DATA_HOME", FTemp.Path().c_str());
   EXPECT_EQ(GetCommonAppDataDir(), FTemp.Path() + "/tessra-agent");
-}
-
-TEST_F(PathsTest, ForceDirectoriesAndExistenceChecks) {
-  const std::string LDeep = FTemp.Path() + "/a//b/c";
-  EXPECT_TRUE(ForceDirectories(LDeep, 0750));
-  EXPECT_EQ(ModeOf(LDeep) & 0700, 0700u);
-  EXPECT_TRUE(DirectoryExists(LDeep));
-  EXPECT_FALSE(FileExists(LDeep));
-  EXPECT_TRUE(ForceDirectories(LDeep + "/"));  // already there
-
-  const std::string LFile = LDeep + "/file";
-  std::ofstream(LFile) << "x";
-  EXPECT_TRUE(FileExists(LFile));
-  EXPECT_FALSE(DirectoryExists(LFile));
-  const bool LMadeBelowFile = ForceDirectories(LFile + "/below");
-  const int LError = errno;
-  EXPECT_FALSE(LMadeBelowFile);
-  EXPECT_EQ(LError, ENOTDIR);
-}
-
-TEST(PathNamesTest, SplitAndJoin) {
-  EXPECT_EQ(ExtractFileDir("/a/b//c.txt"), "/a/b");
-  EXPECT_EQ(ExtractFileDir("/c.txt"), "/");
-  EXPECT_EQ(ExtractFileDir("c.txt"), "");
-  EXPECT_EQ(IncludeTrailingPathDelimiter("/a"), "/a/");
-  EXPECT_EQ(IncludeTrailingPathDelimiter(""), "");
 }
 
 }  // namespace

@@ -14,17 +14,6 @@ namespace {
 
 using TIntEvent = TEvent<void(int)>;
 
-TEST(EventTest, HandlersRunInOrderAndADisabledEventCallsNone) {
-  TIntEvent LEvent;
-  std::vector<int> LCalls;
-  LEvent.Add([&](int A) { LCalls.push_back(A); });
-  LEvent.Add([&](int A) { LCalls.push_back(A * 10); });
-  LEvent.Invoke(2);
-  LEvent.SetEnabled(false);
-  LEvent.Invoke(3);
-  EXPECT_EQ(LCalls, (std::vector<int>{2, 20}));
-}
-
 TEST(EventTest, HandlersRemovedDuringAnInvocationRunAtMostOnceWithoutDeadlock) {
   TIntEvent LEvent;
   int LSelfCalls = 0, LSkippedCalls = 0;

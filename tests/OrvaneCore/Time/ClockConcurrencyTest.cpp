@@ -13,7 +13,6 @@
 namespace Orvane {
 namespace {
 
-using namespace std::chrono_literals;
 using Testing::TManualClockScope;
 
 double SecondsSince(TMonoTime AStart) {
@@ -130,19 +129,6 @@ TEST(ManualClockTest, WaitForSleepersNamesTheThreadThatStaysBusy) {
   }
   LRelease = true;
   EXPECT_TRUE(LBusy->WaitFor(-1));
-}
-
-TEST(ScaledClockTest, SixtySecondsAtFactorThousandTakeAboutSixtyMillisecondsOnBothClocks) {
-  Testing::TScaledClockScope LScope(1000);
-  const TMonoTime LRealStart = TClock::RealMonotonic();
-  const TMonoTime LClockStart = Clock().Monotonic();
-  const TDateTime LWallStart = Clock().Now();
-  Clock().SleepMs(60000);
-  const auto LReal = TClock::RealMonotonic() - LRealStart;
-  EXPECT_GE(LReal, 60ms);
-  EXPECT_LT(LReal, 10s);
-  EXPECT_GE(Clock().Monotonic() - LClockStart, 60s);
-  EXPECT_GE(SecondsBetween(LWallStart, Clock().Now()), 60.0 - 0.001);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <string>
-#include <tuple>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Time/DateTime.h"
@@ -13,17 +12,6 @@ namespace {
 
 using Testing::CCentralEurope;
 using Testing::TTimeZoneScope;
-
-TEST(DateTimeTest, EncodeAndDecodeAgreeAcrossMonthAndYearEndsAndLeapDays) {
-  for (const auto& [Y, M, D] : {std::tuple{2026, 1, 31}, std::tuple{2028, 2, 29}, std::tuple{1999, 12, 31}}) {
-    const TDateTime LValue = EncodeDateTime(Y, M, D, 23, 59, 59, 999);
-    const TDateTimeParts LParts = DecodeDateTime(LValue);
-    EXPECT_EQ(std::tuple(LParts.Year, LParts.Month, LParts.Day, LParts.MilliSecond),
-              std::tuple(Y, M, D, 999));
-    EXPECT_EQ(DecodeDateTime(IncSeconds(LValue, 0.001)).Hour, 0);  // one millisecond later is the next day
-  }
-  EXPECT_DOUBLE_EQ(EncodeDateTime(1970, 1, 1), CUnixEpochDays);
-}
 
 TEST(DateTimeTest, TextRoundTripsEveryValueExactly) {
   for (TDateTime LValue :

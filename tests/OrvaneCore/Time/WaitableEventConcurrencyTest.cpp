@@ -55,13 +55,5 @@ TEST(WaitableEventTest, AutoResetLetsOneWaiterThroughAndManualResetLetsAll) {
   }
 }
 
-TEST(WaitableEventTest, SignalledEventPassesAtOnce) {
-  TWaitableEvent LEvent(true, true);
-  EXPECT_EQ(LEvent.WaitFor(0), TWaitResult::wrSignaled);
-  EXPECT_EQ(LEvent.WaitFor(0), TWaitResult::wrSignaled);
-  LEvent.ResetEvent();
-  EXPECT_EQ(LEvent.WaitFor(0), TWaitResult::wrTimeout);
-}
-
 }  // namespace
 }  // namespace Orvane
