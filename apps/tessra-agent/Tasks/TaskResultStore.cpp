@@ -49,7 +49,7 @@ std::string TTaskResultStore::Write(const TTessraData& ADocument, TDateTime AAt)
       explicit TSink(const TByteWriter& AWrite) : FWriteBytes(AWrite) {}
       void Write(const char* AData, std::size_t ASize) override { FWriteBytes({AData, ASize}); }
     } LSink(AWrite);
-    WriteObjectXml(LSink, ADocument);
+    WriteObjectXml(LSink, ADocument, TXmlTimes::IsoUtc);
   });
   if (!LSaved.Done()) {
     OrvaneLogger()->Error("%s: the result cannot be written: %s", {FTaskName, LSaved.Error});

@@ -9,7 +9,7 @@
 namespace Orvane {
 
 // Where an agent task leaves what it found: one XML document per run, named by the run's time so
-// that names sort oldest first. A task's results live in DATA/results/TASK NAME/, where only the
+// that names sort oldest first. Its times are ISO 8601 in UTC, for the programs that read results. A task's results live in DATA/results/TASK NAME/, where only the
 // newest few are kept, so that an agent that scans every few minutes for months does not fill the
 // disk. Below the data directory nothing is reached through a symbolic link: a linked results
 // folder is refused (logged), and nothing is written into it or pruned from it.

@@ -117,7 +117,40 @@ std::string DateTimeToText(TDateTime AValue) {
   return LBuffer;
 }
 
+std::string DateTimeToIsoUtc(TDateTime ALocal) {
+  const TDateTimeParts L = DecodeDateTime(LocalToUtc(ALocal));
+  char LText[40];
+  std::snprintf(LText, sizeof LText, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", L.Year, L.Month, L.Day, L.Hour, L.Minute,
+                L.Second, L.MilliSecond);
+  return LText;
+}
+
+namespace {
+
+// "YYYY-MM-DDTHH:MM:SS[.fraction]Z", as DateTimeToIsoUtc writes it; false for anything else.
+bool IsoUtcToDateTime(const std::string& AText, TDateTime& AValue) {
+  int LYear, LMonth, LDay, LHour, LMinute, LSecond, LLength = 0;
+  if (AText.size() < 20 || AText.back() != 'Z' ||
+      std::sscanf(AText.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &LYear, &LMonth, &LDay, &LHour, &LMinute, &LSecond,
+                  &LLength) != 6 ||
+      LLength != 19)
+    return false;
+  double LFraction = 0;
+  const std::string LRest = AText.substr(19, AText.size() - 20);
+  if (!LRest.empty()) {
+    char* LEnd = nullptr;
+    LFraction = std::strtod(LRest.c_str(), &LEnd);
+    if (LRest[0] != '.' || LRest.size() < 2 || LEnd != LRest.c_str() + LRest.size()) return false;
+  }
+  if (LMonth < 1 || LMonth > 12 || LDay < 1 || LDay > 31 || LHour > 23 || LMinute > 59 || LSecond > 60) return false;
+  AValue = UtcToLocal(IncSeconds(EncodeDateTime(LYear, LMonth, LDay, LHour, LMinute, LSecond), LFraction));
+  return true;
+}
+
+}  // namespace
+
 TDateTime TextToDateTime(const std::string& AText) {
+  if (TDateTime LIso; IsoUtcToDateTime(AText, LIso)) return LIso;
   errno = 0;
   char* LEnd = nullptr;
   const double LValue = std::strtod(AText.c_str(), &LEnd);

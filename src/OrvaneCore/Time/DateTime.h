@@ -40,9 +40,14 @@ struct TDateTimeParts {
 };
 TDateTimeParts DecodeDateTime(TDateTime AValue);
 
-// Round-trip text with 17 significant digits, and its reader (throws EConvertError on bad text).
+// Round-trip text with 17 significant digits, and its reader (throws EConvertError on bad text). The
+// reader also takes the ISO 8601 form that DateTimeToIsoUtc writes.
 std::string DateTimeToText(TDateTime AValue);
 TDateTime TextToDateTime(const std::string& AText);
+
+// The local time ALocal as ISO 8601 in UTC, to the millisecond: "2026-12-06T15:50:00.123Z". For
+// documents that other programs read.
+std::string DateTimeToIsoUtc(TDateTime ALocal);
 
 // "2026-12-06 16:50:00.123" for logs and displays; "-" for no time.
 std::string DateTimeToDisplay(TDateTime AValue);

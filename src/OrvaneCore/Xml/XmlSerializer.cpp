@@ -259,14 +259,14 @@ private:
 };
 
 void WriteRecord(TXmlWriter& AWriter, const TTessraData& ARecord, std::string_view AName, bool AWithClass,
-                 TDefaultMembers* ADefaults);
+                 TDefaultMembers* ADefaults, TXmlTimes ATimes = TXmlTimes::DayCount);
 
 // Writes a record's members as elements, straight from its description; with defaults, only
 // those that differ from a new object's.
 class TMemberWriter final : public IMemberVisitor {
 public:
-  TMemberWriter(TXmlWriter& AWriter, TDefaultMembers* ADefaults, const TDataNode* ADefault)
-      : FWriter(AWriter), FDefaults(ADefaults), FDefault(ADefault) {}
+  TMemberWriter(TXmlWriter& AWriter, TDefaultMembers* ADefaults, const TDataNode* ADefault, TXmlTimes ATimes)
+      : FWriter(AWriter), FDefaults(ADefaults), FDefault(ADefault), FTimes(ATimes) {}
   bool ModifiesTarget() const override { return false; }
 
   void String(const char* AName, std::string& AValue) override { Value(AName, AValue); }
@@ -274,6 +274,10 @@ public:
   void Byte(const char* AName, uint8_t& AValue) override { Number(AName, static_cast<unsigned>(AValue)); }
   void Boolean(const char* AName, bool& AValue) override { Value(AName, AValue ? "true" : "false"); }
   void DateTime(const char* AName, TDateTime& AValue) override {
+    if (FTimes == TXmlTimes::IsoUtc) {
+      if (AValue >= 0) Value(AName, DateTimeToIsoUtc(AValue));
+      return;
+    }
     char LText[32];
     Value(AName, std::string_view(LText, DateTimeToChars(AValue, LText)));
   }
@@ -289,7 +293,7 @@ public:
     if (const TDataNode* LDefault = DefaultOf(AName); LDefault && NodeEqualsObject(*LDefault, LObject.get()))
       return;
     if (LObject)
-      WriteRecord(FWriter, *LObject, AName, true, FDefaults);
+      WriteRecord(FWriter, *LObject, AName, true, FDefaults, FTimes);
     else
       FWriter.Element(AName, "");
   }
@@ -300,7 +304,7 @@ public:
     const std::size_t LCount = ASlot.Count();
     for (std::size_t I = 0; I < LCount; ++I)
       if (const std::shared_ptr<TTessraData> LItem = ASlot.At(I))
-        WriteRecord(FWriter, *LItem, "Item", true, FDefaults);
+        WriteRecord(FWriter, *LItem, "Item", true, FDefaults, FTimes);
     FWriter.EndElement();
   }
 
@@ -321,16 +325,17 @@ private:
   TXmlWriter& FWriter;
   TDefaultMembers* const FDefaults;
   const TDataNode* const FDefault;
+  const TXmlTimes FTimes;
 };
 
 // The element of one record: named AName, with the record's class in an attribute where a member
 // or a list item may hold more than one class.
 void WriteRecord(TXmlWriter& AWriter, const TTessraData& ARecord, std::string_view AName, bool AWithClass,
-                 TDefaultMembers* ADefaults) {
+                 TDefaultMembers* ADefaults, TXmlTimes ATimes) {
   const std::string LClassName = ARecord.ClassName();
   AWriter.BeginElement(AName);
   if (AWithClass) AWriter.Attribute(CClassAttribute, LClassName);
-  TMemberWriter LMembers(AWriter, ADefaults, ADefaults ? ADefaults->Of(LClassName) : nullptr);
+  TMemberWriter LMembers(AWriter, ADefaults, ADefaults ? ADefaults->Of(LClassName) : nullptr, ATimes);
   // The description hands out references for reading and writing alike; this visitor only reads.
   const_cast<TTessraData&>(ARecord).DescribeMembers(LMembers);
   AWriter.EndElement();
@@ -783,12 +788,12 @@ std::string ObjectToXml(const TTessraData& AObject) {
   return std::string(LText);
 }
 
-void WriteObjectXml(IXmlSink& ASink, const TTessraData& AObject) {
+void WriteObjectXml(IXmlSink& ASink, const TTessraData& AObject, TXmlTimes ATimes) {
   const std::string LName = AObject.ClassName();
   CheckElementName(LName);
   ASink.Write(CDeclaration, std::strlen(CDeclaration));
   TXmlWriter LWriter(ASink, true);
-  WriteRecord(LWriter, AObject, LName, false, nullptr);
+  WriteRecord(LWriter, AObject, LName, false, nullptr, ATimes);
   LWriter.Flush();
 }
 

@@ -154,10 +154,16 @@ void LogRepairedUtf8(const TXmlSerializer& ASerializer, const std::string& AFile
 // record.
 std::string ObjectToXml(const TTessraData& AObject);
 
+// How a document writes its times. The agent's own files keep the day count, which reads back to the
+// exact value; documents for other programs (scan results) take ISO 8601 in UTC to the millisecond,
+// and leave out a time that is not set instead of writing -1.
+enum class TXmlTimes { DayCount, IsoUtc };
+
 class IXmlSink;
 // Writes the document of AObject (the declaration, then the object as its root element, indented)
-// to ASink as it goes, in pieces: the same bytes as TXmlSerializer's GetXml after WriteObject, for
-// documents too large to hold in memory whole (list members may hand out their items one by one).
-void WriteObjectXml(IXmlSink& ASink, const TTessraData& AObject);
+// to ASink as it goes, in pieces: with day counts, the same bytes as TXmlSerializer's GetXml after
+// WriteObject. For documents too large to hold in memory whole (list members may hand out their
+// items one by one).
+void WriteObjectXml(IXmlSink& ASink, const TTessraData& AObject, TXmlTimes ATimes = TXmlTimes::DayCount);
 
 }  // namespace Orvane

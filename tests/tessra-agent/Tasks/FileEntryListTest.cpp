@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "OrvaneCore/Time/DateTime.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "OrvaneCore/Xml/XmlWriter.h"
 #include "Support/TempDir.h"
 #include "Tasks/FileInventory.h"
 #include "Tasks/TaskResultStore.h"
@@ -14,7 +14,7 @@ namespace {
 
 // Entries go to disk in pieces and come back through a read window: a few thousand of them cross
 // both boundaries many times, and texts with any bytes must come back as they went.
-TEST(FileEntryListTest, EntriesComeBackAsTheyWentAcrossPiecesAndTheDocumentIsTheSerializersOwn) {
+TEST(FileEntryListTest, EntriesComeBackAsTheyWentAndResultsAreTheSerializersDocumentWithIsoTimes) {
   Testing::TTempDir LDir;
   ASSERT_FALSE(LDir.Path().empty());
   TFileInventory LInventory(LDir.Path() + "/spool");
@@ -36,14 +36,31 @@ TEST(FileEntryListTest, EntriesComeBackAsTheyWentAcrossPiecesAndTheDocumentIsThe
   EXPECT_EQ(LInventory.Files[7]->Path, "/srv/file-7");
   EXPECT_EQ(LInventory.Files[2999]->ModifiedUtc, "2026-01-01T00:00:00Z");
 
-  // The streamed result is byte for byte what the serializer writes in memory.
+  // Streamed from the list, the document is byte for byte what the serializer writes in memory.
+  struct TStringSink final : IXmlSink {
+    std::string Text;
+    void Write(const char* AData, std::size_t ASize) override { Text.append(AData, ASize); }
+  } LStreamed;
+  WriteObjectXml(LStreamed, LInventory);
   TXmlSerializer LSerializer;
   LSerializer.WriteObject(LInventory);
+  EXPECT_EQ(LStreamed.Text, LSerializer.GetXml());
+
+  // A result document carries ISO 8601 times in UTC, and leaves out a time that is not set.
+  LInventory.ScannedAt = UtcToLocal(EncodeDateTime(2026, 12, 6, 8, 5, 9, 42));
   const std::string LFile = TTaskResultStore(LDir.Path(), "results", "File Scanner").Write(LInventory, 46000.25);
   ASSERT_FALSE(LFile.empty());
-  std::ostringstream LWritten;
-  LWritten << std::ifstream(LFile, std::ios::binary).rdbuf();
-  EXPECT_EQ(LWritten.str(), LSerializer.GetXml());
+  TXmlSerializer LReader;
+  LReader.LoadFromFile(LFile);
+  const TDataNode LRoot = LReader.ReadRoot();
+  EXPECT_EQ(LRoot.Find("ScannedAt")->Text, "2026-12-06T08:05:09.042Z");
+  EXPECT_EQ(LRoot.Find("Files")->Children.size(), 3000u);
+  TFileInventory LRead;
+  LReader.ReadObject(LRead);
+  EXPECT_TRUE(SameDateTime(LRead.ScannedAt, LInventory.ScannedAt));
+  LInventory.ScannedAt = CNoDateTime;
+  LReader.LoadFromFile(TTaskResultStore(LDir.Path(), "results", "File Scanner").Write(LInventory, 46000.5));
+  EXPECT_EQ(LReader.ReadRoot().Find("ScannedAt"), nullptr);
 
   // The spool is an unnamed file: nothing is left beside the results.
   EXPECT_TRUE(std::filesystem::is_empty(LDir.Path() + "/spool"));
