@@ -124,7 +124,10 @@ void TCustomJobProcessor<>::Execute() {
         // Written only when it changes: the job list copies a running job's action (a snapshot for
         // the host), and agent-task runs always keep the empty id.
         std::string LExecutionId = CreateExecutionId();
-        if (LAction->ExecutionId != LExecutionId) LAction->ExecutionId = std::move(LExecutionId);
+        if (LAction->ExecutionId != LExecutionId) {
+          LAction->ExecutionId = std::move(LExecutionId);
+          LAction->MarkChanged();
+        }
       }
       if (LAction) LLog->MessageObject("Job action [%s]", {LAction->ClassName()}, LAction.get());
 

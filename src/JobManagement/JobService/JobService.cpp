@@ -1,5 +1,7 @@
 #include "JobManagement/JobService/JobService.h"
 
+#include <algorithm>
+
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 
@@ -11,6 +13,8 @@ constexpr const char* CNoPool = "ProcessorPool is not assigned in TJobService";
 constexpr int32_t CDeniedTimeOut = 300;
 // A turn that failed waits this long before the next, so a lasting fault cannot spin the loop.
 constexpr double CFailedTurnPause = 1.0;
+// The condition storages are saved at most this often while the main loop runs.
+constexpr double CConditionSaveInterval = 1.0;
 }  // namespace
 
 TJobService::TJobService(std::shared_ptr<IJobDispatcher> ADispatcher, std::shared_ptr<IJobScheduler> AScheduler,
@@ -140,11 +144,40 @@ void TJobService::NotifyStateChanged() {
 }
 
 void TJobService::WaitForTurnEnd() {
-  TMutexLock LLock(FStateLock);
-  FWaitDeadline = Clock().DeadlineIn(FTimeOut);
-  // The deadline may move while we wait (SetTimeOut): each sleep takes the current one.
-  while (FIsRunning.load() && Clock().Monotonic() < FWaitDeadline)
-    Clock().WaitOnce(FStateChanged, TWaitLock::Of(LLock), FWaitDeadline);
+  {
+    TMutexLock LLock(FStateLock);
+    FWaitDeadline = Clock().DeadlineIn(FTimeOut);
+  }
+  for (;;) {
+    SaveConditionStoragesIfDue(false);
+    TMutexLock LLock(FStateLock);
+    // The deadline may move while we wait (SetTimeOut): each sleep takes the current one.
+    if (!FIsRunning.load() || Clock().Monotonic() >= FWaitDeadline) return;
+    const TMonoTime LSaveDue = FConditionStoragesDirty ? FConditionSaveDue : CNoDeadline;
+    Clock().WaitOnce(FStateChanged, TWaitLock::Of(LLock), std::min(FWaitDeadline, LSaveDue));
+  }
+}
+
+void TJobService::SaveConditionStoragesIfDue(bool AForce) {
+  {
+    TMutexLock LLock(FStateLock);
+    if (!FConditionStoragesDirty) return;
+    const TMonoTime LNow = Clock().Monotonic();
+    if (!AForce && LNow < FConditionSaveDue) return;
+    // Cleared before the save: a job that ends during it marks the storages for the next one.
+    FConditionStoragesDirty = false;
+    FConditionSaveDue = Clock().DeadlineIn(CConditionSaveInterval);
+  }
+  try {
+    FJobListProvider->SaveConditionStorages();
+  } catch (...) {
+    LogCurrentException(MakeContext(*this, "SaveConditionStorages"));
+    {
+      TMutexLock LLock(FStateLock);
+      FConditionStoragesDirty = true;  // tried again a second later
+    }
+    FStateChanged.NotifyAll();
+  }
 }
 
 template <class TPredicate>
@@ -187,14 +220,16 @@ void TJobService::OnJobAborted(const TJobPtr& AJob) {
 void TJobService::OnJobDone(const TJobPtr& AJob) {
   // Runs on the processor's thread under the pool's lock.
   AJob->GetStartCondition()->SetAlreadyRunFlag(true);
-  // A failed save costs the file this run, not the job its end: the count, the next dispatch and
-  // the notifier still follow.
+  // Marked, and saved now only when a second has passed since the last save or the main loop does
+  // not run; otherwise the loop's wait saves when the second ends. A failed save is logged and
+  // costs the job nothing: the count, the next dispatch and the notifier still follow.
   if (!FWaitingPass.GetIgnoreTimings()) {
-    try {
-      FJobListProvider->SaveConditionStorages();
-    } catch (...) {
-      LogCurrentException(MakeContext(*this, "OnJobDone"));
+    {
+      TMutexLock LLock(FStateLock);
+      FConditionStoragesDirty = true;
     }
+    FStateChanged.NotifyAll();
+    SaveConditionStoragesIfDue(!FIsRunning.load());
   }
   if (!FWaitingPass.JobDone()) SetTimeOut(0);
   if (const auto LNotifier = Notifier()) LNotifier->JobDone(AJob);
@@ -280,6 +315,7 @@ void TJobService::Start() {
     FJobServant->GetOnJobStartDenied().Remove(LDeniedToken);
   }
   FJobProcessorPool->WaitForJobs(FTerminationTimeout);
+  SaveConditionStoragesIfDue(true);
   FIsStopped.store(true);
   NotifyStateChanged();
 }
@@ -332,6 +368,7 @@ void TJobService::Stop() {
   LAsync.reset();  // joins the worker outside the lock
   FWaitingPass.FreeTaskProcessor();
   WaitWhile(FTerminationTimeout, [this] { return !FIsStopped.load(); });
+  SaveConditionStoragesIfDue(true);
   FJobListProvider->SaveQueuedManualJobs();
   FJobQueue->SaveQueuedManualJobs();
 }
@@ -343,6 +380,7 @@ void TJobService::ReportQueue() {
 void TJobService::RunAndWaitForJobs(const TJobCountNotification& AJobCountNotification, const TIdleProc& AIdleProc,
                                     bool AIgnoreTimings, TConditions AAllowedStartConditions) {
   FWaitingPass.Run(this, AJobCountNotification, AIdleProc, AIgnoreTimings, AAllowedStartConditions);
+  SaveConditionStoragesIfDue(true);
 }
 
 }  // namespace Orvane

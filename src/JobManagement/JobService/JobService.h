@@ -27,8 +27,14 @@ namespace Orvane {
 // RunAndWaitForJobs and raise the servant's, the job list's and the run information's events. Every
 // guard of these threads catches whatever is thrown.
 //
-// Locks: FStateLock guards the wait of a turn (time-out, its deadline) and the notifier and run
-// information references; every change the loop waits for notifies FStateChanged, so a wait ends
+// Condition storages: a finished job marks them dirty instead of saving them, and they are saved at
+// most once a second: by the job-done handler when a second has passed since the last save, else by
+// the main loop's wait when that second ends, so a crash loses at most the last second's runs. When
+// the main loop does not run (a stop, a waiting pass of a stopped service) every finished job saves
+// them, and every stop and waiting pass ends with a save of what is dirty.
+//
+// Locks: FStateLock guards the wait of a turn (time-out, its deadline), the condition storages'
+// dirty state and the notifier and run information references; every change the loop waits for notifies FStateChanged, so a wait ends
 // at once, not at the next poll. FAsyncLock guards the worker thread; it is only held to take the
 // thread out, never while it is joined. The flags the loop polls are atomics.
 class TJobService : public TOrvaneObject, public virtual IJobService {
@@ -87,6 +93,9 @@ private:
   template <class TPredicate>
   void WaitWhile(double ASeconds, TPredicate APredicate) EXCLUDES(FStateLock);
   void NotifyStateChanged() EXCLUDES(FStateLock);
+  // Saves the condition storages when they are dirty and AForce is set or a second has passed since
+  // the last save.
+  void SaveConditionStoragesIfDue(bool AForce) EXCLUDES(FStateLock);
   // The wall-clock moment the current wait ends, for the log.
   TDateTime WaitTill() REQUIRES(FStateLock);
   std::shared_ptr<IJobStateNotifier> Notifier() EXCLUDES(FStateLock) { return GetJobStateNotifier(); }
@@ -114,6 +123,9 @@ private:
   std::shared_ptr<IJobStateNotifier> FJobStateNotifier GUARDED_BY(FStateLock);
   TSystemRunInfoPtr FSystemRunInfo GUARDED_BY(FStateLock);
   TNotifyEvent::TToken FShutdownToken GUARDED_BY(FStateLock) = 0;
+  bool FConditionStoragesDirty GUARDED_BY(FStateLock) = false;
+  // The earliest moment of the next save of the condition storages, a second after the last one.
+  TMonoTime FConditionSaveDue GUARDED_BY(FStateLock) = TMonoTime::min();
 
   TMutex FAsyncLock;
   std::unique_ptr<TOrvaneThread> FAsync GUARDED_BY(FAsyncLock);

@@ -94,6 +94,14 @@ int32_t TFileJobListSaver<>::InternalSaveItems(const IEnumerable<TJobPtr>& AItem
   const TJobList LItems = AItems.ToVector();
   LLogger->IntegerValue("Manual job count", static_cast<int64_t>(LItems.size()));
   LogItemsToSave(LItems);
+  FSaveLock.AssertHeld();
+  if (IsOnDiskAlready(LFilePath, LItems)) {
+    SetFilePermissions(LFilePath);
+    return 0;
+  }
+  FLastWrite.reset();
+  // Read before the jobs are: a change made after this moment carries a later stamp.
+  const uint64_t LStamp = TChangeStamp::Latest();
 
   TXmlSerializer LSerializer;
   LSerializer.BeginCollection(CCollectionName);
@@ -125,8 +133,27 @@ int32_t TFileJobListSaver<>::InternalSaveItems(const IEnumerable<TJobPtr>& AItem
     const auto* LOSError = dynamic_cast<const EOSError*>(&LException);
     LResult = LOSError && LOSError->ErrorCode() != 0 ? LOSError->ErrorCode() : EIO;
   }
+  if (LResult == 0) {
+    if (const std::optional<TFileVersion> LFile = FileVersionOf(LFilePath)) {
+      TLastWrite LWrite{{}, LStamp, *LFile};
+      LWrite.Jobs.reserve(LItems.size());
+      for (const TJobPtr& LItem : LItems) LWrite.Jobs.push_back(LItem.get());
+      FLastWrite = std::move(LWrite);
+    }
+  }
   AfterXmlSaved(LXml);
   return LResult;
+}
+
+bool TFileJobListSaver<>::IsOnDiskAlready(const std::string& AFilePath, const TJobList& AItems) const {
+  if (!FLastWrite || FLastWrite->Jobs.size() != AItems.size()) return false;
+  for (std::size_t LIndex = 0; LIndex < AItems.size(); ++LIndex) {
+    // A job made after the write has a later stamp, so an address used again is no risk.
+    const TJobPtr& LItem = AItems[LIndex];
+    if (LItem.get() != FLastWrite->Jobs[LIndex] || LItem->GetContentStamp() > FLastWrite->Stamp) return false;
+  }
+  // Asked last: one system call, and only when the jobs are the same.
+  return FileVersionOf(AFilePath) == FLastWrite->File;
 }
 
 void TFileJobListSaver<>::AfterXmlSaved(const std::string&) {}

@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "JobManagement/Storage/ManualJobStorage.Intf.h"
 #include "OrvaneCore/Base/OrvaneObject.h"
 #include "OrvaneCore/Interfaces/ItemSaver.Intf.h"
 #include "OrvaneCore/Interfaces/JobStoragePathProvider.Intf.h"
 #include "OrvaneCore/Platform/CriticalSection.h"
+#include "OrvaneCore/Platform/Paths.h"
 
 namespace Orvane {
 
@@ -71,6 +74,12 @@ class TFileJobListSaver;
 // so an owner can tell its caller that the jobs are not on disk. What cannot be prepared
 // (serialising the jobs) reaches the caller.
 //
+// A save of the very jobs the last successful write of this saver wrote, in the same order, none
+// of them changed since (their content stamps are no later than the change sequence read before
+// that write serialised them), while the file still is the one that write left (inode, size and
+// modification time), writes nothing: it succeeds and raises the events as a write does, since the
+// jobs are on disk. Anything else writes as usual; a failed write forgets the last one.
+//
 // The steps that the variants switch off: LogItemsToSave (one "Job to save" line per job, only
 // while the logger is active) and SetFilePermissions (the file is opened to every user through the
 // permissions plug-in; without it the file stays owner-only, 0600). A missing directory of the
@@ -94,7 +103,17 @@ protected:
   virtual void SetFilePermissions(const std::string& AFilePath);
 
 private:
+  // What the last successful write put on disk.
+  struct TLastWrite {
+    std::vector<const TJob*> Jobs;  // identities only, never followed
+    uint64_t Stamp = 0;
+    TFileVersion File;
+  };
+
+  bool IsOnDiskAlready(const std::string& AFilePath, const TJobList& AItems) const REQUIRES(FSaveLock);
+
   const std::string FFilePath;
+  std::optional<TLastWrite> FLastWrite GUARDED_BY(FSaveLock);
 };
 
 // Logs the jobs it saves but leaves the file owner-only. The job-queue builder makes its savers

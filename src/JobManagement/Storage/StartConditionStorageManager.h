@@ -60,8 +60,8 @@ private:
 // under which the provider also makes every change to a job's storage list (Assign into an idle
 // job). So a save never walks a list that is being changed. The scheduler and the processors write
 // storage values without that lock, but the values are atomics: a save running beside them writes
-// each value from before or after the change, and the job service saves again after every finished
-// job.
+// each value from before or after the change, and the job service saves again within a second of
+// every finished job.
 class TStartConditionStorageManager : public TOrvaneObject, public virtual IStartConditionStorageManager<> {
 public:
   TStartConditionStorageManager() = default;

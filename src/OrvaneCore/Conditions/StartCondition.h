@@ -54,7 +54,10 @@ public:
   bool GetEnabled() const { return Enabled; }
   // The name of this condition's storage within its job; the facade gives it once.
   const std::string& GetStorageName() const { return StorageName; }
-  void SetStorageName(std::string AValue) { StorageName = std::move(AValue); }
+  void SetStorageName(std::string AValue) {
+    StorageName = std::move(AValue);
+    MarkChanged();
+  }
 
   // Options: written while the job is being defined, read during evaluation.
   bool Enabled = true;
@@ -86,13 +89,22 @@ public:
   TDateTime CalcNextExecution(TDateTime ANow, TStartConditionStorage& AStorage) override;
   TDateTime NextPlannedTime(TDateTime ANow, const TStartConditionStorage& AStorage) const override;
 
-  void SetDelayValue(int32_t AValue) { FDelayValue = AValue; }
+  void SetDelayValue(int32_t AValue) {
+    FDelayValue = AValue;
+    MarkChanged();
+  }
   int32_t GetDelayValue() const { return FDelayValue; }
-  void SetValueUnit(TDelayUnit AValue) { FValueUnit = AValue; }
+  void SetValueUnit(TDelayUnit AValue) {
+    FValueUnit = AValue;
+    MarkChanged();
+  }
   TDelayUnit GetValueUnit() const { return FValueUnit; }
   // Local time of creation.
   TDateTime GetCreated() const { return FCreated; }
-  void SetCreated(TDateTime AValue) { FCreated = AValue; }
+  void SetCreated(TDateTime AValue) {
+    FCreated = AValue;
+    MarkChanged();
+  }
   // The local due moment: creation plus the delay.
   TDateTime DueTime() const;
 

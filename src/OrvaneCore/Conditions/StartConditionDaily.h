@@ -30,13 +30,20 @@ public:
 
   // Seconds after local midnight, 0 to 86399.
   int32_t GetTimeOfDay() const { return FTimeOfDay; }
-  void SetTimeOfDay(int32_t ASeconds) { FTimeOfDay = ASeconds; }
+  void SetTimeOfDay(int32_t ASeconds) {
+    FTimeOfDay = ASeconds;
+    MarkChanged();
+  }
   void SetTimeOfDay(int AHour, int AMinute, int ASecond = 0) {
     FTimeOfDay = (AHour * 60 + AMinute) * 60 + ASecond;
+    MarkChanged();
   }
   // TWeekDay bits of the days it runs on; CEveryDay (no bit) for every day.
   uint8_t GetWeekDays() const { return FWeekDays; }
-  void SetWeekDays(uint8_t AValue) { FWeekDays = AValue; }
+  void SetWeekDays(uint8_t AValue) {
+    FWeekDays = AValue;
+    MarkChanged();
+  }
   bool RunsOn(int ADayOfWeek) const;
 
 protected:

@@ -75,6 +75,7 @@ void TStartConditionFacade::SetSystemRunInfo(const TSystemRunInfoPtr& AValue) {
 void TStartConditionFacade::AddCondition(TStartConditionPtr ACondition) {
   if (!ACondition) return;
   FConditions.push_back(std::move(ACondition));
+  MarkChanged();
   EnsureStorages();
 }
 
@@ -120,6 +121,7 @@ TStartConditionStoragePtr TStartConditionFacade::StorageFor(const TStartConditio
   auto LStorage = std::make_shared<TStartConditionStorage>();
   LStorage->SetName(ACondition.GetStorageName());
   FStorages->push_back(LStorage);
+  MarkChanged();
   return LStorage;
 }
 
@@ -133,6 +135,16 @@ void TStartConditionFacade::AdoptStorages(const TStorageListPtr& AList, const TS
   }
   *AList = std::move(LMerged);
   FStorages = AList;
+  MarkChanged();
+}
+
+uint64_t TStartConditionFacade::GetContentStamp() const {
+  uint64_t LStamp = GetChangeStamp();
+  for (const TStartConditionPtr& LCondition : FConditions)
+    LStamp = std::max(LStamp, LCondition->GetChangeStamp());
+  for (const TStartConditionStoragePtr& LStorage : *FStorages)
+    LStamp = std::max(LStamp, LStorage->GetChangeStamp());
+  return LStamp;
 }
 
 bool IsAllowedByConditions(const TStartConditionFacade& AFacade, TConditions AAllowed) {

@@ -47,6 +47,9 @@ public:
 
   TStartConditionStoragePtr StorageFor(const TStartCondition& ACondition) const;
 
+  // Conditions and storages own no records, so their own stamps suffice.
+  uint64_t GetContentStamp() const override;
+
 private:
   // StorageFor without sharing the reference: evaluations ask for it for every job in every turn.
   TStartConditionStorage& StorageOf(const TStartCondition& ACondition) const;

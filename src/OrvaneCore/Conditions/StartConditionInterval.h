@@ -17,9 +17,15 @@ public:
   std::string InvalidReason() const override;
 
   int32_t GetIntervalValue() const { return FIntervalValue; }
-  void SetIntervalValue(int32_t AValue) { FIntervalValue = AValue; }
+  void SetIntervalValue(int32_t AValue) {
+    FIntervalValue = AValue;
+    MarkChanged();
+  }
   TDelayUnit GetIntervalUnit() const { return FIntervalUnit; }
-  void SetIntervalUnit(TDelayUnit AValue) { FIntervalUnit = AValue; }
+  void SetIntervalUnit(TDelayUnit AValue) {
+    FIntervalUnit = AValue;
+    MarkChanged();
+  }
   double IntervalSeconds() const;
 
 protected:

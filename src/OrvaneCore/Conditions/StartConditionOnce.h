@@ -17,7 +17,10 @@ public:
 
   // Local time; -1.0 until set.
   TDateTime GetStartTime() const { return FStartTime; }
-  void SetStartTime(TDateTime AValue) { FStartTime = AValue; }
+  void SetStartTime(TDateTime AValue) {
+    FStartTime = AValue;
+    MarkChanged();
+  }
 
 protected:
   TDateTime FirstOwed(const TMarks& AMarks) const override;

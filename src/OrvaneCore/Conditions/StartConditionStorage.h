@@ -26,33 +26,55 @@ public:
   virtual void AfterAssign() {}
 
   const std::string& GetName() const { return FName; }
-  void SetName(std::string AValue) { FName = std::move(AValue); }
+  void SetName(std::string AValue) {
+    FName = std::move(AValue);
+    MarkChanged();
+  }
 
   // The last run, UTC; -1 for none.
   TDateTime GetLastRun() const { return FLastRun.load(); }
-  void SetLastRun(TDateTime AValue) { FLastRun.store(AValue); }
+  void SetLastRun(TDateTime AValue) {
+    FLastRun.store(AValue);
+    MarkChanged();
+  }
   // The last drop (a due run that did not happen), UTC; -1 for none.
   TDateTime GetLastDrop() const { return FLastDrop.load(); }
-  void SetLastDrop(TDateTime AValue) { FLastDrop.store(AValue); }
+  void SetLastDrop(TDateTime AValue) {
+    FLastDrop.store(AValue);
+    MarkChanged();
+  }
   // A random offset in seconds drawn once per client and job; -1 until drawn.
   int32_t GetSplaySeconds() const { return FSplaySeconds.load(); }
-  void SetSplaySeconds(int32_t AValue) { FSplaySeconds.store(AValue); }
+  void SetSplaySeconds(int32_t AValue) {
+    FSplaySeconds.store(AValue);
+    MarkChanged();
+  }
   // Stores ADesired only while the value is still AExpected; false when another thread changed it
   // first (two passes drawing a splay for the same job keep one of the two draws).
   bool ReplaceSplaySeconds(int32_t AExpected, int32_t ADesired) {
-    return FSplaySeconds.compare_exchange_strong(AExpected, ADesired);
+    if (!FSplaySeconds.compare_exchange_strong(AExpected, ADesired)) return false;
+    MarkChanged();
+    return true;
   }
   // A reference moment a kind counts from, UTC; -1 for none. Daily and interval conditions keep the
   // moment they first saw the job; the agent-start condition the pass in which it fell due.
   TDateTime GetAnchor() const { return FAnchor.load(); }
-  void SetAnchor(TDateTime AValue) { FAnchor.store(AValue); }
+  void SetAnchor(TDateTime AValue) {
+    FAnchor.store(AValue);
+    MarkChanged();
+  }
   bool ReplaceAnchor(TDateTime AExpected, TDateTime ADesired) {
-    return FAnchor.compare_exchange_strong(AExpected, ADesired);
+    if (!FAnchor.compare_exchange_strong(AExpected, ADesired)) return false;
+    MarkChanged();
+    return true;
   }
   // Due times up to this moment were skipped rather than caught up when the agent started, UTC; -1
   // for none. Unlike a drop, a skip moves the schedule on to the next regular time.
   TDateTime GetSkippedUntil() const { return FSkippedUntil.load(); }
-  void SetSkippedUntil(TDateTime AValue) { FSkippedUntil.store(AValue); }
+  void SetSkippedUntil(TDateTime AValue) {
+    FSkippedUntil.store(AValue);
+    MarkChanged();
+  }
 
 private:
   std::string FName;

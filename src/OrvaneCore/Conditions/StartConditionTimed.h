@@ -37,9 +37,15 @@ public:
   TDateTime NextPlannedTime(TDateTime ANow, const TStartConditionStorage& AStorage) const final;
 
   int32_t GetMaxSplaySeconds() const { return FMaxSplaySeconds; }
-  void SetMaxSplaySeconds(int32_t AValue) { FMaxSplaySeconds = AValue; }
+  void SetMaxSplaySeconds(int32_t AValue) {
+    FMaxSplaySeconds = AValue;
+    MarkChanged();
+  }
   bool GetCatchUp() const { return FCatchUp; }
-  void SetCatchUp(bool AValue) { FCatchUp = AValue; }
+  void SetCatchUp(bool AValue) {
+    FCatchUp = AValue;
+    MarkChanged();
+  }
 
   // Empty when the definition can fall due; otherwise why not. Such a condition is never due.
   virtual std::string InvalidReason() const { return std::string(); }

@@ -223,6 +223,7 @@ TDataNode RecordToNode(const TTessraData& ARecord, const std::string& AName) {
 void NodeToRecord(const TDataNode& ANode, TTessraData& ARecord) {
   TNodeReader LReader(ANode);
   ARecord.DescribeMembers(LReader);
+  ARecord.MarkChanged();
 }
 
 std::shared_ptr<TTessraData> CreateRecordFromNode(const TDataNode& ANode, const std::string& ABaseClass) {

@@ -325,6 +325,7 @@ void CopyRecordMembers(const TTessraData& ASource, TTessraData& ATarget) {
   ReadMembers(ASource, *LMembers);
   TMemberWriter LWriter(*LMembers);
   ATarget.DescribeMembers(LWriter);
+  ATarget.MarkChanged();
 }
 
 bool RecordMembersEqual(const TTessraData& A, const TTessraData& B) {

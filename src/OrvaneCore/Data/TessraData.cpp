@@ -5,6 +5,19 @@
 
 namespace Orvane {
 
+namespace {
+// One sequence for the whole process: the host and the module share this library.
+std::atomic<uint64_t> GChangeSequence{0};
+}  // namespace
+
+uint64_t TChangeStamp::Latest() noexcept {
+  return GChangeSequence.load();
+}
+
+uint64_t TChangeStamp::Next() noexcept {
+  return GChangeSequence.fetch_add(1) + 1;
+}
+
 ORVANE_REGISTER_CLASS(TTessraData, );
 
 void TTessraData::DescribeMembers(IMemberVisitor&) {}

@@ -1,5 +1,7 @@
 #include "OrvaneCore/Jobs/Job.h"
 
+#include <algorithm>
+
 #include "OrvaneCore/Base/Strings.h"
 
 namespace Orvane {
@@ -68,8 +70,11 @@ bool TJob::GetHasInitializedAction() const {
 }
 
 void TJob::SetJobAction(std::shared_ptr<TJobAction> AValue) {
-  TMutexLock LLock(FLock);
-  FJobAction = std::move(AValue);
+  {
+    TMutexLock LLock(FLock);
+    FJobAction = std::move(AValue);
+  }
+  MarkChanged();
 }
 
 TStartConditionFacadePtr TJob::GetStartCondition() const {
@@ -85,6 +90,18 @@ void TJob::SetSystemRunInfo(TSystemRunInfoPtr AValue) {
     LFacade = FStartCondition;
   }
   LFacade->SetSystemRunInfo(AValue);
+}
+
+uint64_t TJob::GetContentStamp() const {
+  std::shared_ptr<TJobAction> LAction;
+  TStartConditionFacadePtr LFacade;
+  {
+    TMutexLock LLock(FLock);
+    LAction = FJobAction;
+    LFacade = FStartCondition;
+  }
+  uint64_t LStamp = std::max(GetChangeStamp(), LFacade->GetContentStamp());
+  return LAction ? std::max(LStamp, LAction->GetContentStamp()) : LStamp;
 }
 
 TSystemRunInfoPtr TJob::GetSystemRunInfo() const {

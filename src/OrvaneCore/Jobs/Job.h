@@ -36,33 +36,66 @@ public:
   // The content the job stands for: its action's content id, else its identifier.
   std::string GetContentId() const;
   virtual std::string GetIdentifier() const { return FIdentifier; }
-  virtual void SetIdentifier(const std::string& AValue) { FIdentifier = AValue; }
+  virtual void SetIdentifier(const std::string& AValue) {
+    FIdentifier = AValue;
+    MarkChanged();
+  }
   virtual std::string GetDisplayText() const { return FDisplayText; }
-  virtual void SetDisplayText(const std::string& AValue) { FDisplayText = AValue; }
+  virtual void SetDisplayText(const std::string& AValue) {
+    FDisplayText = AValue;
+    MarkChanged();
+  }
 
   // The host's job equality: identifiers equal without regard to letter case.
   bool Equals(const TJob& AOther) const;
 
   bool GetCanRunParallel() const { return FCanRunParallel; }
-  void SetCanRunParallel(bool AValue) { FCanRunParallel = AValue; }
+  void SetCanRunParallel(bool AValue) {
+    FCanRunParallel = AValue;
+    MarkChanged();
+  }
   bool GetIsManual() const { return FIsManual; }
-  void SetIsManual(bool AValue) { FIsManual = AValue; }
+  void SetIsManual(bool AValue) {
+    FIsManual = AValue;
+    MarkChanged();
+  }
   bool GetIsRegularJob() const { return FIsRegularJob; }
-  void SetIsRegularJob(bool AValue) { FIsRegularJob = AValue; }
+  void SetIsRegularJob(bool AValue) {
+    FIsRegularJob = AValue;
+    MarkChanged();
+  }
   int32_t GetOrder() const { return FOrder; }
-  void SetOrder(int32_t AValue) { FOrder = AValue; }
+  void SetOrder(int32_t AValue) {
+    FOrder = AValue;
+    MarkChanged();
+  }
   int32_t GetQueueIndex() const { return FQueueIndex.load(); }
-  void SetQueueIndex(int32_t AValue) { FQueueIndex.store(AValue); }
+  void SetQueueIndex(int32_t AValue) {
+    FQueueIndex.store(AValue);
+    MarkChanged();
+  }
   uint8_t GetItemKind() const { return FItemKind; }
-  void SetItemKind(uint8_t AValue) { FItemKind = AValue; }
+  void SetItemKind(uint8_t AValue) {
+    FItemKind = AValue;
+    MarkChanged();
+  }
   // A host-side flag that agent-task jobs clear; the job service does not read it.
   bool GetIsUserVisible() const { return FIsUserVisible; }
-  void SetIsUserVisible(bool AValue) { FIsUserVisible = AValue; }
+  void SetIsUserVisible(bool AValue) {
+    FIsUserVisible = AValue;
+    MarkChanged();
+  }
 
   TDateTime GetNextExecution() const { return FNextExecution.load(); }
-  void SetNextExecution(TDateTime AValue) { FNextExecution.store(AValue); }
+  void SetNextExecution(TDateTime AValue) {
+    FNextExecution.store(AValue);
+    MarkChanged();
+  }
   uint8_t GetExecState() const { return FExecState.load(); }
-  void SetExecState(uint8_t AValue) { FExecState.store(AValue); }
+  void SetExecState(uint8_t AValue) {
+    FExecState.store(AValue);
+    MarkChanged();
+  }
   // The outcome of the job's last run, set by its processor before the run's end is announced. State
   // of this process only: neither saved nor assigned with the definition.
   TJobResult GetLastResult() const { return FLastResult.load(); }
@@ -79,6 +112,8 @@ public:
 
   void SetSystemRunInfo(TSystemRunInfoPtr AValue) EXCLUDES(FLock);
   TSystemRunInfoPtr GetSystemRunInfo() const EXCLUDES(FLock);
+
+  uint64_t GetContentStamp() const override EXCLUDES(FLock);
 
 private:
   std::string FIdentifier;

@@ -136,6 +136,13 @@ bool FileExists(const std::string& AFileName) {
   return stat(AFileName.c_str(), &LInfo) == 0 && S_ISREG(LInfo.st_mode);
 }
 
+std::optional<TFileVersion> FileVersionOf(const std::string& AFileName) {
+  struct stat LInfo {};
+  if (lstat(AFileName.c_str(), &LInfo) != 0) return std::nullopt;
+  return TFileVersion{LInfo.st_dev, LInfo.st_ino, LInfo.st_size,
+                      static_cast<int64_t>(LInfo.st_mtim.tv_sec) * 1000000000 + LInfo.st_mtim.tv_nsec};
+}
+
 bool DirectoryExists(const std::string& APath) {
   struct stat LInfo {};
   return stat(APath.c_str(), &LInfo) == 0 && S_ISDIR(LInfo.st_mode);

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace Orvane {
@@ -30,6 +32,19 @@ std::string ExtractFileDir(const std::string& AFileName);
 
 // True for a regular file (following symlinks).
 bool FileExists(const std::string& AFileName);
+
+// What tells one version of a file from another without reading it: the entry at the path itself
+// (a link is not followed), its inode, size and modification time.
+struct TFileVersion {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  off_t Size = 0;
+  int64_t ModifiedNs = 0;
+  bool operator==(const TFileVersion&) const = default;
+};
+
+// The version of the entry at AFileName; empty when there is none or it cannot be asked.
+std::optional<TFileVersion> FileVersionOf(const std::string& AFileName);
 
 // True for a directory (following symlinks).
 bool DirectoryExists(const std::string& APath);

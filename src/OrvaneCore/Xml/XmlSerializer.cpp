@@ -508,6 +508,7 @@ constexpr std::size_t CMaxExpectedText = 256 * 1024 * 1024;
 void ReadElement(pugi::xml_node AElement, TTessraData& ARecord, TKnownClasses& AClasses) {
   TMemberReader LReader(AElement, AClasses);
   ARecord.DescribeMembers(LReader);
+  ARecord.MarkChanged();
 }
 
 }  // namespace
