@@ -177,7 +177,7 @@ protected:
 
   struct TCase {
     std::string Name;
-    std::function<std::string()> Write;                          // from the records
+    std::function<std::string()> Write;                           // from the records
     std::function<std::string(const std::string&)> LoadAndWrite;  // from the fixture's file
     std::string Source;  // the file LoadAndWrite reads, when it is not the fixture itself
   };
@@ -227,23 +227,6 @@ TEST_F(XmlFixturesTest, EachFileIsWrittenFromItsRecordsAndWrittenBackAfterLoadin
     if (!LCase.Source.empty()) {
       EXPECT_EQ(LCase.LoadAndWrite(LCase.Name), LExpected);
     }
-  }
-}
-
-// The registration's quick test of a key says what the round trip through the element name says.
-TEST_F(XmlFixturesTest, RegisteringWarnsExactlyAboutKeysThatDoNotComeBackFromTheirElementNames) {
-  using TManager = TFileStartConditionStorageManager;
-  TFileStartConditionStorageManagerNoFilePermissions<> LManager(Scratch("storages.xml"));
-  const std::vector<std::string> LKeys = {"{A}", "{}",      "{",        "}",          "",
-                                         "A",   "{A}\xC3\x84", "\xC3\x84{A}", "{\xC3\x84}", "{A",
-                                         "A}",  "{_}",     "{a_5Fb}",  std::string("{\0}", 3)};
-  for (const std::string& LKey : LKeys) {
-    FLog->Clear();
-    auto LJob = std::make_shared<TJob>();
-    LJob->SetIdentifier(LKey);
-    LManager.RegisterJob(LJob);
-    const bool LComesBack = TManager::NodeNameToKey(TManager::KeyToNodeName(LKey)) == LKey;
-    EXPECT_EQ(FLog->Contains(TLogEntryKind::Warning, "is not kept across restarts"), !LComesBack) << LKey;
   }
 }
 
