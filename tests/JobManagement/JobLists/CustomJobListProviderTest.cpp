@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
@@ -45,12 +44,6 @@ TJobList Jobs(std::initializer_list<const char*> AIdentifiers) {
   TJobList LJobs;
   for (const char* LIdentifier : AIdentifiers) LJobs.push_back(MakeJob({LIdentifier}));
   return LJobs;
-}
-
-TJobPtr Find(const TJobList& AJobs, const std::string& AIdentifier) {
-  for (const TJobPtr& LJob : AJobs)
-    if (LJob->GetIdentifier() == AIdentifier) return LJob;
-  return nullptr;
 }
 
 class CustomJobListProviderTest : public ::testing::Test {
@@ -139,7 +132,7 @@ TEST_F(CustomJobListProviderTest,
                           MakeJob({"b"}), MakeJob({"c"}), MakeJob({.Identifier = "d", .Enabled = false})})),
       ElementsAre("a", "b", "c"));
   EXPECT_EQ(LFirst[0]->GetDisplayText(), "Old");
-  Find(LFirst, "b")->SetExecState(TJobExecState::Running);
+  LFirst[1]->SetExecState(TJobExecState::Running);
   EXPECT_THAT(Reload({}), IsEmpty());
   EXPECT_THAT(Identifiers(Snapshot().AutoJobs), ElementsAre("b"));
   EXPECT_THAT(FManager->Unregistered(), UnorderedElementsAre("a", "c"));
@@ -201,20 +194,6 @@ TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFi
   FProvider->RemoveManualJob(MakeJob({"M1"}));
   EXPECT_EQ(LAnnounced, 2);
   EXPECT_THAT(FSaver->LastSave(), ElementsAre("m2"));
-}
-
-TEST_F(CustomJobListProviderTest, NewRunInformationReachesEveryJobAndTheSameOneChangesNothing) {
-  FProvider->AddManualJob(MakeJob({"m"}));
-  const TJobList LJobs = Reload(Jobs({"a", "b"}));
-  Find(LJobs, "b")->SetExecState(TJobExecState::Queued);
-  Reload(Jobs({"a"}));
-  const auto LOther = std::make_shared<TSystemRunInfo>();
-  for (const TJobPtr& LJob : LJobs) LJob->SetSystemRunInfo(LOther);
-  FProvider->SetSystemRunInfo(FRunInfo);
-  for (const TJobPtr& LJob : LJobs) EXPECT_EQ(LJob->GetSystemRunInfo(), LOther) << LJob->GetIdentifier();
-  const auto LNew = std::make_shared<TSystemRunInfo>();
-  FProvider->SetSystemRunInfo(LNew);
-  for (const TJobPtr& LJob : LJobs) EXPECT_EQ(LJob->GetSystemRunInfo(), LNew) << LJob->GetIdentifier();
 }
 
 // The source runs under the fetch's lock: it may add manual jobs, and a reload it asks for is not lost.
