@@ -9,7 +9,6 @@
 
 #include "Control/ControlClient.h"
 #include "Control/ControlServer.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Time/Clock.h"
 #include "Support/ClockScope.h"
 #include "Support/LogCapture.h"

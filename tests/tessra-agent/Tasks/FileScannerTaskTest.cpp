@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "OrvaneCore/Jobs/JobAction.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
 #include "Support/TempDir.h"

@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
 #include "Support/LoginRecordFile.h"

@@ -5,7 +5,6 @@
 #include <fstream>
 
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
 #include "Support/TempDir.h"
