@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
 #include "JobManagement/JobLists/ClientJobListProvider.h"
 #include "OrvaneCore/Jobs/JobAction.h"
@@ -33,14 +34,10 @@ struct TTestClientProvider : TClientJobListProvider<TScannerJobAction> {
 };
 
 TJobPtr MakeServerJob(const std::string& AIdentifier, bool AIsManual, bool AEnabled = true) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AIdentifier);
-  LJob->SetDisplayText("Job " + AIdentifier);
-  LJob->SetIsManual(AIsManual);
-  LJob->SetJobAction(std::make_shared<TScannerJobAction>());
   auto LCondition = FixedCondition(CNoDateTime);
   LCondition->Enabled = AEnabled;
-  LJob->GetStartCondition()->AddCondition(LCondition);
+  const TJobPtr LJob = NewJob(AIdentifier, {.Manual = AIsManual, .Condition = LCondition});
+  LJob->SetJobAction(std::make_shared<TScannerJobAction>());
   return LJob;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobDispatcher.h"
 #include "JobManagement/JobService/JobScheduler.h"
 #include "JobManagement/JobService/JobService.h"
@@ -19,12 +20,7 @@ namespace Orvane::Testing {
 
 // A job of the agent task AId, every AIntervalHours hours when that is not 0.
 inline TJobPtr TaskJob(const std::string& AId, int AIntervalHours = 0) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetDisplayText(AId);
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AId;
-  LJob->SetJobAction(LAction);
+  const TJobPtr LJob = NewJob(AId, {.Task = AId, .Text = AId});
   if (AIntervalHours == 0) return LJob;
   auto LInterval = std::make_shared<TStartConditionInterval>();
   LInterval->SetIntervalValue(AIntervalHours);

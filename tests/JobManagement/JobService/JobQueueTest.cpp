@@ -2,9 +2,9 @@
 
 #include <optional>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
 #include "Support/RecordingJobStorage.h"
@@ -16,14 +16,7 @@ using TStrings = std::vector<std::string>;
 
 // AContentId is the agent task id; "" leaves the identifier as the content id.
 TJobPtr MakeJob(const std::string& AId, bool AIsManual = false, const std::string& AContentId = "") {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetIsManual(AIsManual);
-  if (AContentId.empty()) return LJob;
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AContentId;
-  LJob->SetJobAction(LAction);
-  return LJob;
+  return Testing::NewJob(AId, {.Task = AContentId, .Manual = AIsManual});
 }
 
 class JobQueueTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobDispatcher.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobManagement/JobService/JobService.h"
@@ -17,12 +18,6 @@ namespace {
 using ::testing::_;
 using ::testing::NiceMock;
 using ::testing::Return;
-
-TJobPtr MakeJob(const std::string& AId) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  return LJob;
-}
 
 // The service with a scripted scheduler and servant around a real dispatcher, queue and pool whose
 // processors run nothing until the test finishes them.
@@ -101,7 +96,7 @@ TEST_F(JobServiceTest, StopDuringTheStartDelayNeverEntersTheLoop) {
 
 TEST_F(JobServiceTest, WaitingPassIgnoringTimingsQueuesTheWholeListAndSavesNoStorages) {
   MakeService();
-  const TJobPtr LA = MakeJob("A"), LB = MakeJob("B");
+  const TJobPtr LA = Testing::NewJob("A"), LB = Testing::NewJob("B");
   FProvider->SetJobs({LA, LB});
   EXPECT_CALL(*FScheduler, UpdateQueue(_)).Times(0);
   std::thread LPass([&] { FService->RunAndWaitForJobs(nullptr, nullptr, true, CAllConditions); });
@@ -164,7 +159,7 @@ TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
 TEST_F(JobServiceTest, WaitingPassEndsWhenADispatchAfterAJobFailsWithAnyException) {
   FPool = std::make_shared<Testing::TRecordingPool>(1);  // one job at a time: B waits for A
   MakeService(FServant);
-  const TJobPtr LA = MakeJob("A"), LB = MakeJob("B");
+  const TJobPtr LA = Testing::NewJob("A"), LB = Testing::NewJob("B");
   EXPECT_CALL(*FScheduler, UpdateQueue(CAllConditions)).WillOnce([&](TConditions) {
     FQueue->EnqueueJob(LA);
     FQueue->EnqueueJob(LB);

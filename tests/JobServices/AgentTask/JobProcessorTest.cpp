@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 
+#include "JobManagement/JobKit.h"
 #include "JobServices/AgentTask/JobProcessor.h"
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Time/WaitableEvent.h"
@@ -16,14 +17,8 @@ using ::testing::StrictMock;
 using ::testing::Throw;
 
 TJobPtr MakeJob(const std::string& AId, bool AManual, const std::string& AExecutionId = "") {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetDisplayText("Task " + AId);
-  LJob->SetIsManual(AManual);
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AId;
-  LAction->ExecutionId = AExecutionId;
-  LJob->SetJobAction(LAction);
+  const TJobPtr LJob = Testing::NewJob(AId, {.Task = AId, .Manual = AManual});
+  LJob->GetJobAction()->ExecutionId = AExecutionId;
   return LJob;
 }
 
