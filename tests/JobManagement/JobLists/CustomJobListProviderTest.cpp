@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/EngineMocks.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
@@ -28,15 +28,12 @@ struct TJobOptions {
 };
 
 TJobPtr MakeJob(const TJobOptions& AOptions) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AOptions.Identifier);
-  LJob->SetDisplayText(AOptions.DisplayText.empty() ? "Job " + AOptions.Identifier : AOptions.DisplayText);
-  LJob->SetOrder(AOptions.Order);
-  LJob->SetIsManual(AOptions.IsManual);
   auto LCondition = FixedCondition(CNoDateTime);
   LCondition->Enabled = AOptions.Enabled;
-  LJob->GetStartCondition()->AddCondition(LCondition);
-  return LJob;
+  return NewJob(AOptions.Identifier, {.Manual = AOptions.IsManual,
+                                      .Order = AOptions.Order,
+                                      .Text = AOptions.DisplayText,
+                                      .Condition = LCondition});
 }
 
 // Automatic jobs of the given identifiers.

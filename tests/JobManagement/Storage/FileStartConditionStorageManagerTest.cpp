@@ -199,26 +199,23 @@ TEST_F(FileStartConditionStorageManagerTest, KeysAndElementNames) {
   for (const auto& [LKey, LName] : LCases) EXPECT_EQ(TManager::KeyToNodeName(LKey), LName) << LKey;
   EXPECT_EQ(TManager::NodeNameToKey(CNodeA), CKeyA);
   EXPECT_EQ(TManager::NodeNameToKey("N"), "{}");
-  for (const std::string& LKey :
-       TStrings{"{job 1/\xC3\xA4&<>\"}", "{_5F}", "{a.b-c}", "{x}y}", std::string("{\0}", 3)}) {
+  // What an element name cannot hold is escaped and comes back; registering warns exactly about the
+  // keys that do not come back from their element names. An escape without two hexadecimal digits
+  // is taken as it stands.
+  EXPECT_EQ(TManager::NodeNameToKey("Nx_zz_4"), "{x_zz_4}");
+  TObservedManager LProbe(FPath + ".probe");
+  for (const std::string& LKey : TStrings{
+           "{job 1/\xC3\xA4&<>\"}", "{_5F}", "{a.b-c}", "{x}y}", std::string("{\0}", 3), "{A}", "{}", "{",
+           "}", "", "A", "{A}\xC3\x84", "\xC3\x84{A}", "{\xC3\x84}", "{A", "A}", "{_}", "{a_5Fb}"}) {
     const std::string LName = TManager::KeyToNodeName(LKey);
-    EXPECT_EQ(TManager::NodeNameToKey(LName), LKey) << LName;
+    const bool LComesBack = TManager::NodeNameToKey(LName) == LKey;
+    EXPECT_TRUE(LComesBack || LKey.size() < 2 || LKey.front() != '{' || LKey.back() != '}') << LKey;
     EXPECT_EQ(LName.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._"),
               std::string::npos)
         << LName;
-  }
-  // An escape character without two hexadecimal digits is taken as it stands.
-  EXPECT_EQ(TManager::NodeNameToKey("Nx_zz_4"), "{x_zz_4}");
-  // Registering warns exactly about the keys that do not come back from their element names.
-  TObservedManager LProbe(FPath + ".probe");
-  for (const std::string& LKey :
-       TStrings{"{A}", "{}", "{", "}", "", "A", "{A}\xC3\x84", "\xC3\x84{A}", "{\xC3\x84}", "{A", "A}", "{_}",
-                "{a_5Fb}", std::string("{\0}", 3)}) {
     FLog->Clear();
     LProbe.RegisterJob(Job(LKey, {}));
-    EXPECT_EQ(FLog->Contains(TLogEntryKind::Warning, "is not kept across restarts"),
-              TManager::NodeNameToKey(TManager::KeyToNodeName(LKey)) != LKey)
-        << LKey;
+    EXPECT_EQ(FLog->Contains(TLogEntryKind::Warning, "is not kept across restarts"), !LComesBack) << LKey;
   }
   // Such a key ("ABC" comes back as "{B}") is not kept across restarts.
   FLog->Clear();
