@@ -146,8 +146,6 @@ TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
   FService->StartAsync(TThreadPriority::tpNormal);
   Clock().WaitForSleepers(2);  // the loop and the idle task processor
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "provider failed"));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::GroupBegin, "Extended information"));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Value, "FWaitWill"));
   Clock().AdvanceSeconds(1);  // a failed turn pauses one second
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "Unknown exception"));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "TJobService.Running"), 2);

@@ -143,7 +143,7 @@ protected:
     return ReadFile(LFile);
   }
 
-  static std::string WriteSmart(TTessraData& ARecord) {
+  static std::string WriteSmart(TTessraData&& ARecord) {
     const std::unique_ptr<TXmlSerializer> LWriter = CreateXmlSerializer("TSmartXmlSerializer");
     LWriter->WriteObject(ARecord);
     return LWriter->GetXml();
@@ -154,7 +154,7 @@ protected:
     LReader.LoadFromFile(Fixture(AFixture));
     T LRecord;
     EXPECT_TRUE(LReader.ReadObject(LRecord));
-    return WriteSmart(LRecord);
+    return WriteSmart(std::move(LRecord));
   }
 
   static TCalcJobsForClientRequest MakeRequest() {
@@ -190,17 +190,9 @@ protected:
          [this](const std::string& A) { return ReloadJobs(A); }, ""},
         {"ConditionStorage.xml", [this] { return SaveStorages(); },
          [this](const std::string& A) { return ReloadStorages(A); }, ""},
-        {"SmartRequest.xml",
-         [] {
-           TCalcJobsForClientRequest LRequest = MakeRequest();
-           return WriteSmart(LRequest);
-         },
+        {"SmartRequest.xml", [] { return WriteSmart(MakeRequest()); },
          [this](const std::string& A) { return RewriteSmart<TCalcJobsForClientRequest>(A); }, ""},
-        {"SmartResponse.xml",
-         [] {
-           TCalcJobsForClientResponse LResponse = MakeResponse();
-           return WriteSmart(LResponse);
-         },
+        {"SmartResponse.xml", [] { return WriteSmart(MakeResponse()); },
          [this](const std::string& A) { return RewriteSmart<TCalcJobsForClientResponse>(A); }, ""},
         // Written by hand with bytes that are not UTF-8; the loader repairs them.
         {"InvalidUtf8.repaired.xml", nullptr, [this](const std::string& A) { return ReloadJobs(A); },
