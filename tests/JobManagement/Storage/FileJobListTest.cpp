@@ -7,7 +7,10 @@
 
 #include "../../../fuzz/ManualJobFileCheck.h"
 #include "FileJobListTestKit.h"
+#include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "JobManagement/JobService/JobQueue.h"
 #include "Support/ClockScope.h"
+#include "Support/EngineMocks.h"
 
 namespace Orvane::Testing {
 namespace {
@@ -15,6 +18,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
 
 // Records a saver's events in the order they come; declared after the saver, so it is gone first.
 struct TEventTrail {
@@ -207,6 +211,36 @@ TEST_F(FileJobListProviderTest, UnreadableItemsAreSkippedWithAnErrorAndTheOthers
   EXPECT_THAT(FLog->Texts(TLogEntryKind::Error),
               ElementsAre(HasSubstr("TNoSuchJobAction"), HasSubstr("TNoSuchJob"), HasSubstr("many")));
   EXPECT_FALSE(FLog->Contains(TLogEntryKind::Message, "Failed to load queued manual jobs"));
+}
+
+// The owners of the two files, as the container and the factory build them, keep their manual
+// jobs across a restart; the queue keeps no scheduled job.
+TEST_F(FileJobListProviderTest, ManualJobsOfTheQueueAndOfTheJobListProviderSurviveARestart) {
+  const auto NewJobListProvider = [&] {
+    return std::make_shared<TCustomJobListProvider<TScannerJobAction>>(
+        nullptr, std::make_shared<TRecordingStorageManager>(),
+        std::make_shared<TFileJobListSaverForJobList<TScannerJobAction>>(FPathProvider),
+        std::make_shared<TFileJobListProviderForJobList<TScannerJobAction>>(FPathProvider));
+  };
+  {
+    TJobQueue<TScannerJobAction> LQueue(
+        std::make_shared<TFileJobListSaverForQueue<TScannerJobAction>>(FPathProvider),
+        std::make_shared<TFileJobListProviderForQueue<TScannerJobAction>>(FPathProvider));
+    LQueue.LoadQueuedManualJobs();
+    for (const TJobPtr& LJob :
+         {MakeManualJob("b", 2), MakeManualJob("a", 1), NewJob("scheduled", {.Task = "{S}"})})
+      EXPECT_TRUE(LQueue.EnqueueJob(LJob));
+    const auto LProvider = NewJobListProvider();
+    LProvider->LoadQueuedManualJobs();
+    EXPECT_EQ(LProvider->AddManualJob(MakeManualJob("second", 2)), 0);
+    LProvider->AddManualJob(MakeManualJob("first", 1));
+  }
+  const auto LQueue = BuildJobQueue(QueueFile(), &NewFileJobListSaver<TFileJobListSaverNoPermissions>);
+  LQueue->LoadQueuedManualJobs();
+  EXPECT_THAT(Identifiers(LQueue->CreateSnapshot()), UnorderedElementsAre("a", "b"));
+  const auto LProvider = NewJobListProvider();
+  LProvider->LoadQueuedManualJobs();
+  EXPECT_THAT(Identifiers(LProvider->CreateSnapshot().ManualJobs), ElementsAre("first", "second"));
 }
 
 // Every file of the manual-job fuzzer's corpus, through both loaders, with the fuzzer's checks. The
