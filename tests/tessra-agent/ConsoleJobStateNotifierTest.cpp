@@ -1,7 +1,6 @@
-#include "ConsoleJobStateNotifier.h"
-
 #include <gtest/gtest.h>
 
+#include "ConsoleJobStateNotifier.h"
 #include "OrvaneCore/Jobs/Job.h"
 
 namespace Orvane {
@@ -12,18 +11,16 @@ TEST(ConsoleJobStateNotifierTest, AFinishedJobsLineEndsWithTheResultOfItsRun) {
   const auto LJob = std::make_shared<TJob>();
   LJob->SetDisplayText("Computer Scanner");
   LJob->SetIdentifier("{ID}");
-  std::string LOut;
-  for (const TJobResult LResult :
-       {TJobResult::jrSucceeded, TJobResult::jrFailed, TJobResult::jrCutShort, TJobResult::jrNoResult}) {
+  for (const auto& [LResult, LLine] : std::vector<std::pair<TJobResult, std::string>>{
+           {TJobResult::jrSucceeded, "  done                   Computer Scanner {ID}  succeeded\n"},
+           {TJobResult::jrFailed, "Computer Scanner {ID}  failed\n"},
+           {TJobResult::jrCutShort, "Computer Scanner {ID}  cut short\n"},
+           {TJobResult::jrNoResult, "Computer Scanner {ID}  no result\n"}}) {
     LJob->SetLastResult(LResult);
     testing::internal::CaptureStdout();
     LConsole.JobDone(LJob);
-    LOut += testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(testing::internal::GetCapturedStdout().ends_with(LLine)) << LLine;
   }
-  EXPECT_NE(LOut.find("  done                   Computer Scanner {ID}  succeeded\n"), std::string::npos) << LOut;
-  EXPECT_NE(LOut.find("Computer Scanner {ID}  failed\n"), std::string::npos) << LOut;
-  EXPECT_NE(LOut.find("Computer Scanner {ID}  cut short\n"), std::string::npos) << LOut;
-  EXPECT_NE(LOut.find("Computer Scanner {ID}  no result\n"), std::string::npos) << LOut;
 }
 
 }  // namespace

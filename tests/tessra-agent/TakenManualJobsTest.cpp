@@ -51,7 +51,9 @@ protected:
     WriteJobs(JobXml(CJobA, true, CRunA) + JobXml(CJobB, true) + JobXml(CAutoJob, false));
     FServer = std::make_shared<TAgentServerStandIn>(FTemp.Path(), FJobsFile);
   }
-  void WriteJobs(const std::string& AJobs) { std::ofstream(FJobsFile) << "<TJobList>" << AJobs << "</TJobList>"; }
+  void WriteJobs(const std::string& AJobs) {
+    std::ofstream(FJobsFile) << "<TJobList>" << AJobs << "</TJobList>";
+  }
   // The identifiers that the record lets through, for a client that holds AHeld.
   static std::vector<std::string> Ask(TTakenManualJobs& ARecord, std::vector<std::string> AHeld = {}) {
     TJobListRequest LRequest;

@@ -1,15 +1,12 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
 #include "JobManagement/JobLists/ClientJobListProvider.h"
-#include "OrvaneCore/Data/ClassRegistry.h"
-#include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Jobs/JobAction.h"
-#include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/JobIdentifiers.h"
@@ -37,14 +34,10 @@ struct TTestClientProvider : TClientJobListProvider<TScannerJobAction> {
 };
 
 TJobPtr MakeServerJob(const std::string& AIdentifier, bool AIsManual, bool AEnabled = true) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AIdentifier);
-  LJob->SetDisplayText("Job " + AIdentifier);
-  LJob->SetIsManual(AIsManual);
-  LJob->SetJobAction(std::make_shared<TScannerJobAction>());
   auto LCondition = FixedCondition(CNoDateTime);
   LCondition->Enabled = AEnabled;
-  LJob->GetStartCondition()->AddCondition(LCondition);
+  const TJobPtr LJob = NewJob(AIdentifier, {.Manual = AIsManual, .Condition = LCondition});
+  LJob->SetJobAction(std::make_shared<TScannerJobAction>());
   return LJob;
 }
 
@@ -101,44 +94,6 @@ TEST_F(ClientJobListProviderTest, ManualJobUnknownToServerIsAbortedAndOneAlready
   EXPECT_THAT(Identifiers(ManualJobs()), ElementsAre("Kept", "M1"));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Aborted manual job: Job gone"));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Aborted manual job"), 1);
-}
-
-// Writes ARecord through the serializer it names and reads the text back into ATarget.
-template <class TRecord>
-std::string Travel(TRecord& ARecord, TRecord& ATarget) {
-  std::unique_ptr<TXmlSerializer> LWriter = CreateXmlSerializer(ARecord.GetSerializerClass());
-  LWriter->WriteObject(ARecord);
-  std::unique_ptr<TXmlSerializer> LReader = CreateXmlSerializer(ARecord.GetSerializerClass());
-  LReader->LoadFromXml(LWriter->GetXml());
-  NodeToRecord(LReader->ReadRoot(), ATarget);
-  return LWriter->GetXml();
-}
-
-// The server makes and fills these by their names, through the serializer the objects name.
-TEST(CalcJobsForClientDataTransferTest, RequestAndResponseTravelThroughTheirSerializerUnderTheirMemberNames) {
-  TCalcJobsForClientRequest LRequest;
-  LRequest.SetClientId("client-7");
-  LRequest.GetManualJobIds() = {"a", "b"};
-  LRequest.SetTessraItemKinds(TTessraItemKinds::Of(11));
-  EXPECT_EQ(LRequest.GetCommandId(), "CalcJobsForClient");
-  ASSERT_EQ(LRequest.GetSerializerClass(), "TSmartXmlSerializer");
-  const auto LRead = std::dynamic_pointer_cast<TCalcJobsForClientRequest>(
-      TClassRegistry::Instance().Create("TCalcJobsForClientRequest"));
-  ASSERT_TRUE(LRead);
-  const std::string LXml = Travel(LRequest, *LRead);
-  for (const char* LName : {"ClientId", "ManualJobIds", "TessraItemKinds"})
-    EXPECT_NE(LXml.find(LName), std::string::npos) << LName << " in " << LXml;
-  EXPECT_EQ(LRead->GetClientId(), "client-7");
-  EXPECT_THAT(LRead->GetManualJobIds(), ElementsAre("a", "b"));
-  EXPECT_EQ(LRead->GetTessraItemKinds(), TTessraItemKinds::Of(11));
-
-  TCalcJobsForClientResponse LResponse, LReceived;
-  LResponse.GetJobList().push_back(MakeServerJob("j1", true));
-  LResponse.GetExistingManualJobIds() = {"j1"};
-  Travel(LResponse, LReceived);
-  ASSERT_THAT(Identifiers(LReceived.GetJobList()), ElementsAre("j1"));
-  EXPECT_TRUE(LReceived.GetJobList()[0]->GetIsManual());
-  EXPECT_THAT(LReceived.GetExistingManualJobIds(), ElementsAre("j1"));
 }
 
 }  // namespace

@@ -5,18 +5,13 @@
 #include <thread>
 #include <vector>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
 #include "OrvaneCore/Platform/NamedMutex.h"
 #include "Support/EngineMocks.h"
 
 namespace Orvane::Testing {
 namespace {
-
-TJobPtr MakeJob(const std::string& AIdentifier) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AIdentifier);
-  return LJob;
-}
 
 // Two providers made with one name (in different letter case) on different threads: every section
 // that runs under either provider's lock touches one plain counter, so a gap in the exclusion is a
@@ -36,7 +31,7 @@ TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcr
   auto LSecond = std::make_shared<TScriptedJobListProvider>(
       nullptr, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
       nullptr, "sharedjoblist");
-  LFirst->Source = {MakeJob("a")};
+  LFirst->Source = {NewJob("a")};
   LFirst->OnLoad = LCritical;
   LSecond->OnLoad = LCritical;
   LSecond->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LCritical(); });
@@ -51,7 +46,7 @@ TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcr
   });
   LThreads.emplace_back([&] {
     for (int LRound = 0; LRound < CRounds; ++LRound) {
-      const TJobPtr LJob = MakeJob("m" + std::to_string(LRound));
+      const TJobPtr LJob = NewJob("m" + std::to_string(LRound));
       LSecond->AddManualJob(LJob);
       LSecond->RemoveManualJob(LJob);
     }
@@ -89,7 +84,7 @@ TEST(CustomJobListProviderConcurrencyTest, AgentTaskProviderWorksUnderTheLockNam
   std::vector<bool> LFreeInside;
   LProvider.GetOnManualJobsChanged().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
   LProvider.GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
-  const TJobPtr LJob = MakeJob("m");
+  const TJobPtr LJob = NewJob("m");
   LProvider.AddManualJob(LJob);
   LProvider.RemoveManualJob(LJob);
   EXPECT_EQ(LFreeInside, (std::vector<bool>{false, false}));

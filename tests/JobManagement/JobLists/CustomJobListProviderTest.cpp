@@ -1,12 +1,11 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/EngineMocks.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
@@ -29,15 +28,12 @@ struct TJobOptions {
 };
 
 TJobPtr MakeJob(const TJobOptions& AOptions) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AOptions.Identifier);
-  LJob->SetDisplayText(AOptions.DisplayText.empty() ? "Job " + AOptions.Identifier : AOptions.DisplayText);
-  LJob->SetOrder(AOptions.Order);
-  LJob->SetIsManual(AOptions.IsManual);
   auto LCondition = FixedCondition(CNoDateTime);
   LCondition->Enabled = AOptions.Enabled;
-  LJob->GetStartCondition()->AddCondition(LCondition);
-  return LJob;
+  return NewJob(AOptions.Identifier, {.Manual = AOptions.IsManual,
+                                      .Order = AOptions.Order,
+                                      .Text = AOptions.DisplayText,
+                                      .Condition = LCondition});
 }
 
 // Automatic jobs of the given identifiers.
@@ -45,12 +41,6 @@ TJobList Jobs(std::initializer_list<const char*> AIdentifiers) {
   TJobList LJobs;
   for (const char* LIdentifier : AIdentifiers) LJobs.push_back(MakeJob({LIdentifier}));
   return LJobs;
-}
-
-TJobPtr Find(const TJobList& AJobs, const std::string& AIdentifier) {
-  for (const TJobPtr& LJob : AJobs)
-    if (LJob->GetIdentifier() == AIdentifier) return LJob;
-  return nullptr;
 }
 
 class CustomJobListProviderTest : public ::testing::Test {
@@ -139,7 +129,7 @@ TEST_F(CustomJobListProviderTest,
                           MakeJob({"b"}), MakeJob({"c"}), MakeJob({.Identifier = "d", .Enabled = false})})),
       ElementsAre("a", "b", "c"));
   EXPECT_EQ(LFirst[0]->GetDisplayText(), "Old");
-  Find(LFirst, "b")->SetExecState(TJobExecState::Running);
+  LFirst[1]->SetExecState(TJobExecState::Running);
   EXPECT_THAT(Reload({}), IsEmpty());
   EXPECT_THAT(Identifiers(Snapshot().AutoJobs), ElementsAre("b"));
   EXPECT_THAT(FManager->Unregistered(), UnorderedElementsAre("a", "c"));
@@ -201,20 +191,6 @@ TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFi
   FProvider->RemoveManualJob(MakeJob({"M1"}));
   EXPECT_EQ(LAnnounced, 2);
   EXPECT_THAT(FSaver->LastSave(), ElementsAre("m2"));
-}
-
-TEST_F(CustomJobListProviderTest, NewRunInformationReachesEveryJobAndTheSameOneChangesNothing) {
-  FProvider->AddManualJob(MakeJob({"m"}));
-  const TJobList LJobs = Reload(Jobs({"a", "b"}));
-  Find(LJobs, "b")->SetExecState(TJobExecState::Queued);
-  Reload(Jobs({"a"}));
-  const auto LOther = std::make_shared<TSystemRunInfo>();
-  for (const TJobPtr& LJob : LJobs) LJob->SetSystemRunInfo(LOther);
-  FProvider->SetSystemRunInfo(FRunInfo);
-  for (const TJobPtr& LJob : LJobs) EXPECT_EQ(LJob->GetSystemRunInfo(), LOther) << LJob->GetIdentifier();
-  const auto LNew = std::make_shared<TSystemRunInfo>();
-  FProvider->SetSystemRunInfo(LNew);
-  for (const TJobPtr& LJob : LJobs) EXPECT_EQ(LJob->GetSystemRunInfo(), LNew) << LJob->GetIdentifier();
 }
 
 // The source runs under the fetch's lock: it may add manual jobs, and a reload it asks for is not lost.

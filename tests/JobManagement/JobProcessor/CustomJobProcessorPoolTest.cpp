@@ -4,6 +4,7 @@
 #include <future>
 #include <thread>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobProcessor/CustomJobProcessorPool.h"
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "Support/ClockScope.h"
@@ -31,9 +32,7 @@ private:
 };
 
 TJobPtr MakeJob(const std::string& AId, bool ACanRunParallel = true) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetDisplayText("Job " + AId);
+  const TJobPtr LJob = Testing::NewJob(AId);
   LJob->SetCanRunParallel(ACanRunParallel);
   return LJob;
 }

@@ -1,6 +1,6 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobDispatcher.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "Support/ClockScope.h"
@@ -18,13 +18,8 @@ using ::testing::Return;
 using TStrings = std::vector<std::string>;
 
 TJobPtr MakeJob(const std::string& AId, bool AManual = false, int AOrder = 0) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetDisplayText(AId);
-  LJob->SetIsManual(AManual);
-  LJob->SetOrder(AOrder);
-  LJob->SetNextExecution(EncodeDateTime(2026, 3, 2, 9, 0, 0));
-  return LJob;
+  return Testing::NewJob(AId,
+                         {.Manual = AManual, .Order = AOrder, .Due = EncodeDateTime(2026, 3, 2, 9, 0, 0)});
 }
 
 class JobDispatcherTest : public ::testing::Test {
@@ -55,8 +50,8 @@ TEST_F(JobDispatcherTest, JobsRunUntilNoProcessorIsFreeAndTheRestStaysQueued) {
   ASSERT_EQ(Testing::Identifiers(FPool->Started()), (TStrings{"A", "B"}));
   EXPECT_EQ(FPool->Started()[0]->GetNextExecution(), CNoDateTime);
   EXPECT_EQ(QueuedIds(), TStrings{"C"});
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "No processor available for job: \"C\""));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Try to dispatch job: \"A\""));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "No processor available for job: \"Job C\""));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Try to dispatch job: \"Job A\""));
 }
 
 // Only a job that must run alone is checked again before it starts.
@@ -114,7 +109,7 @@ TEST_F(JobDispatcherTest, PendingRebootSkipsRefusedJobsAndStillDispatchesTheAllo
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning,
                         "Job is skipped, because an agent restart or a reboot is requested"),
             3);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Skipped job: \"scheduled\""));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Skipped job: \"Job scheduled\""));
 }
 
 TEST_F(JobDispatcherTest, JobRefusedByTheServantGoesBackAndItsProcessorIsReleasedQuietly) {

@@ -1,14 +1,13 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 #include <thread>
 #include <unordered_set>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobServices/AgentTask/JobQueue.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/LogCapture.h"
 #include "Support/RecordingJobStorage.h"
 #include "Support/RunConcurrently.h"
@@ -20,17 +19,8 @@ namespace {
 const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
 constexpr int CProducers = 3, CJobsPerProducer = 80, CConsumers = 2;
 
-TJobPtr MakeJob(const std::string& AIdentifier, const std::string& AContentId, bool AIsManual,
-                TDateTime ADue) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AIdentifier);
-  LJob->SetDisplayText(AIdentifier);
-  LJob->SetIsManual(AIsManual);
-  LJob->SetNextExecution(ADue);
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AContentId;
-  LJob->SetJobAction(LAction);
-  return LJob;
+TJobPtr MakeJob(const std::string& AId, const std::string& AContentId, bool AIsManual, TDateTime ADue) {
+  return Testing::NewJob(AId, {.Task = AContentId, .Manual = AIsManual, .Due = ADue, .Text = AId});
 }
 
 // Producers add scheduled and manual jobs (and a second job of the same content right after each,

@@ -2,9 +2,9 @@
 
 #include <optional>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
 #include "Support/RecordingJobStorage.h"
@@ -16,14 +16,7 @@ using TStrings = std::vector<std::string>;
 
 // AContentId is the agent task id; "" leaves the identifier as the content id.
 TJobPtr MakeJob(const std::string& AId, bool AIsManual = false, const std::string& AContentId = "") {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetIsManual(AIsManual);
-  if (AContentId.empty()) return LJob;
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AContentId;
-  LJob->SetJobAction(LAction);
-  return LJob;
+  return Testing::NewJob(AId, {.Task = AContentId, .Manual = AIsManual});
 }
 
 class JobQueueTest : public ::testing::Test {
@@ -100,16 +93,49 @@ TEST_F(JobQueueTest, RemoveAndDequeueTakeOutThatVeryJob) {
   EXPECT_EQ(Queued(), TStrings{"same"});
 }
 
-TEST_F(JobQueueTest, SyncQueueLogsAFailureAndKeepsTheQueue) {
-  FQueue->EnqueueJob(MakeJob("a"));
-  FQueue->SyncQueue(IEnumerable<TJobPtr>([] {
+// The job list as the scheduler hands it over, counting the queue's walks over it; ABroken fails them.
+IEnumerable<TJobPtr> Counted(TJobList AJobs, int& AWalks, bool ABroken = false) {
+  return IEnumerable<TJobPtr>([LJobs = std::make_shared<TJobList>(std::move(AJobs)), &AWalks, ABroken] {
+    ++AWalks;
     return IEnumerable<TJobPtr>::TEnumerator(
-        []() -> std::optional<TJobPtr> { throw EInvalidOperation("job list is gone"); });
-  }));
-  EXPECT_EQ(Queued(), TStrings{"a"});
+        [LJobs, ABroken, LIndex = std::size_t{0}]() mutable -> std::optional<TJobPtr> {
+          if (ABroken) throw EInvalidOperation("job list is gone");
+          if (LIndex >= LJobs->size()) return std::nullopt;
+          return (*LJobs)[LIndex++];
+        });
+  });
+}
+
+// The queue holds a few jobs and the list thousands: the list is walked once to find the queued
+// objects, and searched by identifier only for a queued job that is not among them.
+TEST_F(JobQueueTest, SyncWalksTheListOnlyAsFarAsTheQueuedScheduledJobsNeedAndDropsWhatLeftIt) {
+  const TJobPtr LSame = MakeJob("same");
+  FQueue->EnqueueJob(MakeJob("manual", true));
+  int LWalks = 0;
+  FQueue->SyncQueue(Counted({LSame}, LWalks));
+  EXPECT_EQ(LWalks, 0);
+  FQueue->EnqueueJob(LSame);
+  FQueue->SyncQueue(Counted({MakeJob("other"), LSame}, LWalks));
+  EXPECT_EQ(LWalks, 1);
+  // A newer object of the same identifier (a reloaded list) keeps the queued one as well.
+  LWalks = 0;
+  FQueue->SyncQueue(Counted({MakeJob("same")}, LWalks));
+  EXPECT_EQ(LWalks, 2);
+  EXPECT_EQ(Queued(), (TStrings{"manual", "same"}));
+  // A list that cannot be read is logged and keeps the queue.
+  FQueue->SyncQueue(Counted({}, LWalks, true));
+  EXPECT_EQ(Queued(), (TStrings{"manual", "same"}));
   const int LFailure = FLog->IndexOf(TLogEntryKind::Exception, "job list is gone");
   ASSERT_GE(LFailure, 0);
   EXPECT_EQ(FLog->Entries()[LFailure].Value, "TJobQueue.SyncQueue");
+
+  const TJobPtr LGone = MakeJob("gone");
+  FQueue->EnqueueJob(LGone);
+  FQueue->SyncQueue(Counted({LSame}, LWalks));
+  EXPECT_EQ(Queued(), (TStrings{"manual", "same"}));
+  EXPECT_EQ(LGone->GetExecState(), TJobExecState::Idle);
+  EXPECT_EQ(LSame->GetExecState(), TJobExecState::Queued);
+  EXPECT_TRUE(FQueue->EnqueueJob(MakeJob("gone"))) << "content id freed";
 }
 
 }  // namespace

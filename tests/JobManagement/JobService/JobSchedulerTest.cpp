@@ -1,10 +1,9 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobQueue.h"
 #include "JobManagement/JobService/JobScheduler.h"
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/JobIdentifiers.h"
@@ -36,15 +35,8 @@ const TClassRegistration<TFailingCondition> GFailingConditionRegistration("TFail
 // A job of the agent task "{<id>}" unless ATaskId names another, with at most one condition.
 TJobPtr MakeJob(const std::string& AId, std::shared_ptr<TStartCondition> ACondition,
                 TDateTime ADue = CNoDateTime, const std::string& ATaskId = "") {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetDisplayText("Job " + AId);
-  LJob->SetNextExecution(ADue);
-  if (ACondition) LJob->GetStartCondition()->AddCondition(ACondition);
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = ATaskId.empty() ? "{" + AId + "}" : ATaskId;
-  LJob->SetJobAction(LAction);
-  return LJob;
+  return Testing::NewJob(
+      AId, {.Task = ATaskId.empty() ? "{" + AId + "}" : ATaskId, .Due = ADue, .Condition = ACondition});
 }
 
 class JobSchedulerTest : public ::testing::Test {

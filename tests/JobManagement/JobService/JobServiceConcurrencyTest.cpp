@@ -10,20 +10,11 @@
 #include <random>
 #include <thread>
 
-#include "JobManagement/JobService/JobDispatcher.h"
-#include "JobManagement/JobService/JobScheduler.h"
-#include "JobManagement/JobService/JobService.h"
-#include "JobServices/AgentTask/Dispatcher.h"
-#include "JobServices/AgentTask/JobProcessor.h"
-#include "JobServices/AgentTask/JobProcessorPool.h"
-#include "JobServices/AgentTask/JobQueue.h"
-#include "OrvaneCore/Conditions/StartConditionInterval.h"
+#include "EngineKit.h"
 #include "Support/ClockScope.h"
-#include "Support/EngineMocks.h"
 #include "Support/ServiceMocks.h"
-#include "Support/TaskMocks.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 // What host code may throw besides std::exception.
@@ -68,24 +59,21 @@ private:
 };
 
 // An agent task that logs its runs and, on a faulty day, throws now and then.
-std::shared_ptr<IAgentTask> Task(const std::string& AId, TDay& ADay) {
-  auto LTask = std::make_shared<::testing::NiceMock<Testing::MockAgentTask>>();
-  ON_CALL(*LTask, GetAgentTaskId()).WillByDefault(::testing::Return(AId));
-  ON_CALL(*LTask, Execute).WillByDefault([AId, &ADay](auto&&...) {
+std::shared_ptr<IAgentTask> DayTask(const std::string& AId, TDay& ADay) {
+  return Task(AId, [AId, &ADay] {
     ADay.Add(TDay::Ran, AId);
     if (ADay.Fails(TDay::TaskStd, 0.06)) throw std::runtime_error("task failed");
     if (ADay.Fails(TDay::TaskOther, 0.06)) throw TNotAStdException();
     return true;
   });
-  return LTask;
 }
 
 // A manual-job saver whose write fails now and then: it answers non-zero.
-class TFlakySaver : public Testing::TRecordingJobSaver {
+class TFlakySaver : public TRecordingJobSaver {
 public:
   explicit TFlakySaver(TDay& ADay) : FDay(ADay) {}
   int32_t SaveItems(const IEnumerable<TJobPtr>& AItems) override {
-    Testing::TRecordingJobSaver::SaveItems(AItems);  // walks the view as a file saver does
+    TRecordingJobSaver::SaveItems(AItems);  // walks the view as a file saver does
     return FDay.Fails(TDay::Saver, 0.03) ? 1 : 0;
   }
 
@@ -94,7 +82,7 @@ private:
 };
 
 // A condition storage manager whose save fails now and then, in any of the ways it can.
-class TFlakyStorageManager : public Testing::TRecordingStorageManager {
+class TFlakyStorageManager : public TRecordingStorageManager {
 public:
   explicit TFlakyStorageManager(TDay& ADay) : FDay(ADay) {}
   bool SaveConditionStorages() override {
@@ -109,21 +97,6 @@ private:
   TDay& FDay;
 };
 
-TJobPtr TaskJob(const std::string& AId, int AIntervalHours = 0) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetDisplayText(AId);
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AId;
-  LJob->SetJobAction(LAction);
-  if (AIntervalHours == 0) return LJob;
-  auto LInterval = std::make_shared<TStartConditionInterval>();
-  LInterval->SetIntervalValue(AIntervalHours);
-  LInterval->SetIntervalUnit(TDelayUnit::duHours);
-  LJob->GetStartCondition()->AddCondition(LInterval);
-  return LJob;
-}
-
 std::string ManualId(int AHost, int AIndex) {
   return "manual-" + std::to_string(AHost) + "-" + std::to_string(AIndex);
 }
@@ -131,74 +104,36 @@ std::string IntervalId(int AIndex) {
   return "interval-" + std::to_string(AIndex);
 }
 
-// The engine's real classes (job list, scheduler, queue, dispatcher, pool, processors, agent task
-// dispatcher, service) around the host's collaborators that the test hands in.
-struct TEngine {
-  struct THost {
-    std::vector<std::shared_ptr<IAgentTask>> Tasks;
-    std::shared_ptr<IJobServant> Servant;
-    std::shared_ptr<IStartConditionStorageManager<>> StorageManager;
-    std::shared_ptr<IManualJobSaverQueue<TScannerJobAction>> QueueSaver;
-    std::shared_ptr<IItemSaver<TJob>> ListSaver;
-  };
-
-  TEngine(const THost& AHost, const TJobList& ASource) {
-    auto LTaskDispatcher = std::make_shared<TAgentTaskDispatcher>(
-        TClientId{"client"},
-        Lazy<IEnumerable<std::shared_ptr<IAgentTask>>>(
-            [LTasks = AHost.Tasks] { return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector(LTasks); },
-            [] { return "tasks"; }));
-    Pool = std::make_shared<TAgentTaskJobProcessorPool>(
-        [LTaskDispatcher]() -> std::shared_ptr<IAgentTaskJobProcessor> {
-          return std::make_shared<TAgentTaskJobProcessor>(LTaskDispatcher);
-        });
-    Provider = std::make_shared<Testing::TScriptedJobListProvider>(
-        nullptr, RunInfo, AHost.StorageManager, AHost.ListSaver, nullptr, "TScannerJobAction");
-    Provider->Source = ASource;
-    Queue = std::make_shared<TAgentTaskJobQueue>(AHost.QueueSaver, nullptr, nullptr);
-    Dispatcher = std::make_shared<TJobDispatcher>(Queue, Pool, AHost.Servant, Provider);
-    Service = std::make_shared<TJobService>(Dispatcher, std::make_shared<TJobScheduler>(Provider, Queue),
-                                            Provider, Pool, AHost.Servant, Queue, RunInfo, 60);
-  }
-
-  TSystemRunInfoPtr RunInfo = std::make_shared<TSystemRunInfo>();
-  std::shared_ptr<TAgentTaskJobProcessorPool> Pool;
-  std::shared_ptr<Testing::TScriptedJobListProvider> Provider;
-  std::shared_ptr<TAgentTaskJobQueue> Queue;
-  std::shared_ptr<TJobDispatcher> Dispatcher;
-  std::shared_ptr<TJobService> Service;  // last: goes first, with its subscriptions
-
-  // A host thread's manual jobs, each after ABefore, with a pull request every tenth and a snapshot.
-  std::thread AddManualJobs(int AHost, int ACount, std::function<void()> ABefore) {
-    return std::thread([this, AHost, ACount, ABefore] {
-      for (int I = 0; I < ACount; ++I) {
-        ABefore();
-        auto LJob = TaskJob(ManualId(AHost, I));
-        LJob->SetNextExecution(Now());
-        // A host whose job could not be saved is told so, and asks again.
-        for (int LTry = 0; LTry < 100 && Provider->AddManualJob(LJob) != 0; ++LTry) {
-        }
-        if (I % 10 == 0) Provider->GetOnPullRequestReceived().Invoke(nullptr);
-        (void)Provider->CreateSnapshot();
+// A host thread's manual jobs, each after ABefore, with a pull request every tenth and a snapshot.
+std::thread AddManualJobs(TEngine& AEngine, int AHost, int ACount, std::function<void()> ABefore) {
+  return std::thread([&AEngine, AHost, ACount, ABefore] {
+    for (int I = 0; I < ACount; ++I) {
+      ABefore();
+      auto LJob = TaskJob(ManualId(AHost, I));
+      LJob->SetNextExecution(Now());
+      // A host whose job could not be saved is told so, and asks again.
+      for (int LTry = 0; LTry < 100 && AEngine.Provider->AddManualJob(LJob) != 0; ++LTry) {
       }
-    });
-  }
-};
+      if (I % 10 == 0) AEngine.Provider->GetOnPullRequestReceived().Invoke(nullptr);
+      (void)AEngine.Provider->CreateSnapshot();
+    }
+  });
+}
 
 // The day's tasks, each of its own: AIntervals interval jobs every AHours, and the hosts' manual jobs.
 TJobList AddTasks(TEngine::THost& AHost, TDay& ADay, int AIntervals, int AHours, int AHosts, int APerHost) {
   TJobList LSource;
   for (int I = 0; I < AIntervals; ++I) {
-    AHost.Tasks.push_back(Task(IntervalId(I), ADay));
+    AHost.Tasks.push_back(DayTask(IntervalId(I), ADay));
     LSource.push_back(TaskJob(IntervalId(I), AHours));
   }
   for (int H = 0; H < AHosts; ++H)
-    for (int I = 0; I < APerHost; ++I) AHost.Tasks.push_back(Task(ManualId(H, I), ADay));
+    for (int I = 0; I < APerHost; ++I) AHost.Tasks.push_back(DayTask(ManualId(H, I), ADay));
   return LSource;
 }
 
 TEST(JobServiceConcurrencyTest, BusyDayRunsEveryDueJobOnceAndStopsInTime) {
-  Testing::TManualClockScope LClock;
+  TManualClockScope LClock;
   constexpr int CIntervalJobs = 100, CManualJobsPerHost = 50;
   TDay LDay;
   TEngine::THost LHost;
@@ -209,7 +144,7 @@ TEST(JobServiceConcurrencyTest, BusyDayRunsEveryDueJobOnceAndStopsInTime) {
   Clock().WaitForSleepers(1);
   bool LHostsDone = false;
   std::vector<std::thread> LHosts;
-  for (int H = 0; H < 2; ++H) LHosts.push_back(LEngine.AddManualJobs(H, CManualJobsPerHost, [] {}));
+  for (int H = 0; H < 2; ++H) LHosts.push_back(AddManualJobs(LEngine, H, CManualJobsPerHost, [] {}));
   for (int LMinute = 0; LMinute < 24 * 60; ++LMinute) {
     Clock().AdvanceSeconds(60);
     if (LMinute != 10) continue;
@@ -237,7 +172,7 @@ TEST(JobServiceConcurrencyTest, FailuresAtRandomMomentsCostNoJobAndNoStop) {
     LSeed = static_cast<uint32_t>(std::strtoul(LFixed, nullptr, 10));
   SCOPED_TRACE("fault seed " + std::to_string(LSeed) + " (TESSRA_FAULT_SEED=" + std::to_string(LSeed) +
                " repeats it)");
-  Testing::TManualClockScope LClock;
+  TManualClockScope LClock;
   constexpr int CIntervalJobs = 40, CHosts = 2, CManualJobsPerHost = 75;
   // An interval job runs within this long of its due time unless a fault hit it: the main loop's
   // default wait of 60 seconds, plus room for a turn lost to a failure.
@@ -245,7 +180,7 @@ TEST(JobServiceConcurrencyTest, FailuresAtRandomMomentsCostNoJobAndNoStop) {
   TDay LDay(LSeed);
   TEngine::THost LHost;
   const TJobList LSource = AddTasks(LHost, LDay, CIntervalJobs, 1, CHosts, CManualJobsPerHost);
-  auto LServant = std::make_shared<testing::NiceMock<Testing::MockJobServant>>();
+  auto LServant = std::make_shared<testing::NiceMock<MockJobServant>>();
   ON_CALL(*LServant, IsJobStartAllowed(testing::_)).WillByDefault([&](const TJobPtr& AJob) {
     if (!LDay.Fails(TDay::Servant, 0.05)) return true;
     LDay.Add(TDay::Hit, AJob->GetIdentifier());
@@ -267,7 +202,7 @@ TEST(JobServiceConcurrencyTest, FailuresAtRandomMomentsCostNoJobAndNoStop) {
   std::vector<std::thread> LHosts;
   for (int H = 0; H < CHosts; ++H)
     LHosts.push_back(
-        LEngine.AddManualJobs(H, CManualJobsPerHost, [&] { Clock().SleepMs(60000LL * LDay.Draw(1, 17)); }));
+        AddManualJobs(LEngine, H, CManualJobsPerHost, [&] { Clock().SleepMs(60000LL * LDay.Draw(1, 17)); }));
   std::atomic<bool> LPassDone{false};
   LHosts.emplace_back([&] {
     Clock().SleepMs(12 * 3600 * 1000LL);
@@ -333,4 +268,4 @@ TEST(JobServiceConcurrencyTest, FailuresAtRandomMomentsCostNoJobAndNoStop) {
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/Storage/FileJobListProvider.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
@@ -25,15 +26,7 @@ using TStrings = std::vector<std::string>;
 
 // A manual agent-task job; its content id is the agent task id.
 inline TJobPtr MakeManualJob(const std::string& AIdentifier, int32_t AOrder = 0) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AIdentifier);
-  LJob->SetDisplayText("Job " + AIdentifier);
-  LJob->SetIsManual(true);
-  LJob->SetOrder(AOrder);
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = "{TASK-" + AIdentifier + "}";
-  LJob->SetJobAction(LAction);
-  return LJob;
+  return NewJob(AIdentifier, {.Task = "{TASK-" + AIdentifier + "}", .Manual = true, .Order = AOrder});
 }
 
 inline IEnumerable<TJobPtr> Sequence(const TJobList& AJobs) {

@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "JobServices/AgentTask/Dispatcher.h"
 #include "OrvaneCore/Container/ContainerTypes.h"

@@ -1,8 +1,7 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
+#include "JobManagement/JobKit.h"
 #include "JobServices/AgentTask/JobQueue.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/RecordingJobStorage.h"
 #include "Support/ServiceMocks.h"
 
@@ -12,14 +11,7 @@ namespace {
 const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
 
 TJobPtr AgentTaskJob(const std::string& AId, const std::string& ATaskId, bool AIsManual, TDateTime ADue) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AId);
-  LJob->SetIsManual(AIsManual);
-  LJob->SetNextExecution(ADue);
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = ATaskId;
-  LJob->SetJobAction(LAction);
-  return LJob;
+  return Testing::NewJob(AId, {.Task = ATaskId, .Manual = AIsManual, .Due = ADue});
 }
 
 class AgentTaskJobQueueTest : public ::testing::Test {

@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "Control/ControlClient.h"
 #include "Control/ControlServer.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
 #include "OrvaneCore/Time/Clock.h"
 #include "Support/ClockScope.h"
 #include "Support/LogCapture.h"
@@ -140,9 +140,7 @@ TEST_F(ControlServerTest, ReplacesADeadAgentsSocketButNeitherALiveOneNorAFile) {
   std::ofstream(LFile) << "keep me";
   TControlServer LOnFile(LFile, EchoHandler);
   EXPECT_THROW(LOnFile.Start(), EFileError);
-  std::string LContent;
-  std::getline(std::ifstream(LFile), LContent);
-  EXPECT_EQ(LContent, "keep me");
+  EXPECT_EQ(std::filesystem::file_size(LFile), 7u);
 }
 
 TEST_F(ControlServerTest, ASilentPeerDelaysNobodyAndIsClosedAfterASecondInRealTime) {
@@ -156,9 +154,7 @@ TEST_F(ControlServerTest, ASilentPeerDelaysNobodyAndIsClosedAfterASecondInRealTi
   for (int I = 0; I < 5; ++I)
     EXPECT_EQ(Send("status", {std::to_string(I)}).Text, "status|" + std::to_string(I));
   const bool LClosedEarly = LSilent.HasNews();
-  if (RealMsSince(LStart) < 900) {
-    EXPECT_FALSE(LClosedEarly) << "closed before its idle time";
-  }
+  EXPECT_TRUE(RealMsSince(LStart) >= 900 || !LClosedEarly) << "closed before its idle time";
   EXPECT_EQ(LSilent.ReadUntilClosed(), "");
   EXPECT_GE(RealMsSince(LStart), 900);
   EXPECT_LT(RealMsSince(LStart), 3000);

@@ -1,14 +1,16 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
 #include "Support/LoginRecordFile.h"
 #include "Support/TempDir.h"
 #include "Support/TimeZoneScope.h"
 #include "Tasks/LastUserScannerTask.h"
+#include "Tasks/LoginRecordReader.h"
 
 namespace Orvane {
 namespace {
@@ -42,33 +44,75 @@ protected:
   TLastUserScannerTask FTask{FDir.Path() + "/data", FRecords};
 };
 
-TEST_F(LastUserScannerTaskTest, ExecuteReportsTheLastUserWithTerminalHostAndLocalLogonTime) {
+TEST_F(LastUserScannerTaskTest, TheNewestUserLogonWinsEvenWhenTheClockWasSetBack) {
+  const std::string LLongName(UT_NAMESIZE, 'u');  // fills its field: no NUL
+  Testing::WriteLoginRecords(
+      FRecords, {MakeLoginRecord(BOOT_TIME, "reboot", "~", "6.1.0", 1000),
+                 MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "10.0.0.5", 2000),
+                 MakeLoginRecord(USER_PROCESS, LLongName, "tty1", "", 3000, 500),
+                 MakeLoginRecord(DEAD_PROCESS, "", "tty1", "", 4000),
+                 MakeLoginRecord(USER_PROCESS, "carol", "pts/1", "", 2500),  // after the clock went back
+                 MakeLoginRecord(LOGIN_PROCESS, "LOGIN", "tty2", "", 5000)});
+  TLoginRecordReader LReader(FRecords);
+  ASSERT_TRUE(LReader.Read());
+  EXPECT_EQ(LReader.GetLoginCount(), 3u);
+  ASSERT_TRUE(LReader.HasLogin());
+  EXPECT_EQ(LReader.GetLastLogin().UserName, LLongName);
+  EXPECT_EQ(LReader.GetLastLogin().MicroSeconds, 500);
+
+  // Same time: the later record; no host name: the recorded address.
+  struct utmp LByAddress = MakeLoginRecord(USER_PROCESS, "dave", "pts/2", "", 3000, 500);
+  inet_pton(AF_INET, "192.0.2.7", &LByAddress.ut_addr_v6[0]);
+  Testing::WriteLoginRecords(FRecords,
+                             {MakeLoginRecord(USER_PROCESS, "erin", "pts/1", "h", 3000, 500), LByAddress});
+  ASSERT_TRUE(LReader.Read());
+  EXPECT_EQ(LReader.GetLastLogin().UserName, "dave");
+  EXPECT_EQ(LReader.GetLastLogin().Host, "192.0.2.7");
+}
+
+TEST_F(LastUserScannerTaskTest, UnknownTypesAreSkippedWithOneWarningAndARecordCutShortRaises) {
+  Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(77, "ghost", "pts/9", "", 9000),
+                                        MakeLoginRecord(-3, "ghost", "pts/9", "", 9000),
+                                        MakeLoginRecord(USER_PROCESS, "", "pts/3", "", 9000)});
+  TLoginRecordReader LReader(FRecords);
+  ASSERT_TRUE(LReader.Read());
+  EXPECT_FALSE(LReader.HasLogin());
+  EXPECT_EQ(FLog->Texts(TLogEntryKind::Warning),
+            std::vector<std::string>{FRecords + ": 2 records of unknown type skipped"});
+  Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 2000)}, 100);
+  EXPECT_THROW(TLoginRecordReader(FRecords).Read(), EFileError);
+}
+
+TEST_F(LastUserScannerTaskTest, TheContinueCheckStopsALongReadAfterItsFirstBatch) {
+  const std::vector<struct utmp> LRecords(TLoginRecordReader::CRecordsPerCheck + 10,
+                                          MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 2000));
+  Testing::WriteLoginRecords(FRecords, LRecords);
+  TLoginRecordReader LReader(FRecords);
+  EXPECT_FALSE(LReader.Read([] { return false; }));
+  EXPECT_EQ(LReader.GetRecordCount(), TLoginRecordReader::CRecordsPerCheck);
+  EXPECT_TRUE(LReader.Read([] { return true; }));
+  EXPECT_EQ(LReader.GetRecordCount(), LRecords.size());
+}
+
+TEST_F(LastUserScannerTaskTest, ExecuteReportsTheLastUserWithLocalLogonTimeOrThatThereIsNone) {
   // 2026-07-01 10:30:15.250 UTC, 12:30 in Central European summer time.
   Testing::WriteLoginRecords(
       FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "laptop.lan", 1782901815, 250000),
                  MakeLoginRecord(USER_PROCESS, "bob", "tty1", "", 1700000000)});
   ASSERT_TRUE(FTask.Execute("client-7", nullptr, [] { return true; }));
-
-  const TDataNode LRoot = ReadOnlyResult();
-  EXPECT_EQ(LRoot.Name, "TLastUserInventory");
-  EXPECT_EQ(LRoot.Find("ClientId")->Text, "client-7");
-  EXPECT_EQ(LRoot.Find("UserFound")->Text, "true");
-  EXPECT_EQ(LRoot.Find("LoginCount")->Text, "2");
+  TDataNode LRoot = ReadOnlyResult();
   EXPECT_EQ(LRoot.Find("UserName")->Text, "alice");
-  EXPECT_EQ(LRoot.Find("Terminal")->Text, "pts/0");
   EXPECT_EQ(LRoot.Find("Host")->Text, "laptop.lan");
   EXPECT_TRUE(SameDateTime(TextToDateTime(LRoot.Find("LoginTime")->Text),
                            EncodeDateTime(2026, 7, 1, 12, 30, 15, 250)));
   EXPECT_TRUE(
       FLog->Contains(TLogEntryKind::Message, "Last user Scanner result: " + ResultFiles()[0].string()));
-}
 
-TEST_F(LastUserScannerTaskTest, RecordsWithoutALogonGiveADocumentSayingSo) {
+  fs::remove_all(FTask.GetResultDir());
   Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(BOOT_TIME, "reboot", "~", "6.1.0", 1700000000)});
   ASSERT_TRUE(FTask.Execute("client-7", nullptr, [] { return true; }));
-  const TDataNode LRoot = ReadOnlyResult();
+  LRoot = ReadOnlyResult();
   EXPECT_EQ(LRoot.Find("UserFound")->Text, "false");
-  EXPECT_EQ(LRoot.Find("UserName")->Text, "");
   EXPECT_EQ(LRoot.Find("LoginTime"), nullptr);  // no time is no element
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner: no user logon in " + FRecords));
 }
@@ -76,7 +120,6 @@ TEST_F(LastUserScannerTaskTest, RecordsWithoutALogonGiveADocumentSayingSo) {
 TEST_F(LastUserScannerTaskTest, MissingRecordsOrAStopFailTheRunAndWriteNothing) {
   EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return true; }));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, FRecords + " cannot be read"));
-
   Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 1700000000)});
   EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return false; }));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner cut short"));
