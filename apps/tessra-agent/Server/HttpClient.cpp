@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -12,11 +11,11 @@ namespace Orvane {
 
 namespace {
 
+// ASCII only, whatever the process's locale: schemes and header names are ASCII.
 bool StartsWithNoCase(std::string_view AText, std::string_view APrefix) {
-  return AText.size() >= APrefix.size() &&
-         std::equal(APrefix.begin(), APrefix.end(), AText.begin(), [](char A, char B) {
-           return std::tolower(static_cast<unsigned char>(A)) == std::tolower(static_cast<unsigned char>(B));
-         });
+  const auto LLower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; };
+  return AText.size() >= APrefix.size() && std::equal(APrefix.begin(), APrefix.end(), AText.begin(),
+                                                      [&](char A, char B) { return LLower(A) == LLower(B); });
 }
 
 std::string_view Trimmed(std::string_view AText) {
@@ -26,7 +25,9 @@ std::string_view Trimmed(std::string_view AText) {
   return AText;
 }
 
-bool HasLineBreak(std::string_view AText) { return AText.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view AText) {
+  return AText.find_first_of("\r\n") != std::string_view::npos;
+}
 
 // libcurl's global state is set up once per process, before the first handle, and never torn down:
 // handles may live until static destruction.
@@ -63,7 +64,8 @@ THttpResult RefusedResult(std::string AWhy) {
 }
 
 // Sets up a request on a reset handle; false when libcurl refuses an option (then AError says which).
-bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::string& AUrl, std::string& AError) {
+bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::string& AUrl,
+               std::string& AError) {
   const char* LProtocols = AOptions.AllowInsecureHttp ? "https,http" : "https";
   const long LTimeoutMs = AOptions.TimeoutMs > 0 ? AOptions.TimeoutMs : THttpClient::CTimeoutSeconds * 1000L;
   const long LConnectMs = std::min<long>(LTimeoutMs, THttpClient::CConnectTimeoutSeconds * 1000L);
@@ -71,7 +73,8 @@ bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::str
   const auto Set = [&](CURLoption AOption, auto AValue) {
     if (LCode == CURLE_OK) {
       LCode = curl_easy_setopt(AHandle, AOption, AValue);
-      if (LCode != CURLE_OK) AError = std::string("cannot set a libcurl option: ") + curl_easy_strerror(LCode);
+      if (LCode != CURLE_OK)
+        AError = std::string("cannot set a libcurl option: ") + curl_easy_strerror(LCode);
     }
   };
   Set(CURLOPT_URL, AUrl.c_str());
@@ -240,7 +243,8 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
     LResult.Body = std::move(Body);
     LResult.ETag = std::move(ETag);
   } else if (TooLarge || LCode == CURLE_FILESIZE_EXCEEDED) {
-    LResult = RefusedResult("document larger than " + std::to_string(THttpClient::CMaxDocumentBytes) + " bytes");
+    LResult =
+        RefusedResult("document larger than " + std::to_string(THttpClient::CMaxDocumentBytes) + " bytes");
   } else if (LCode == CURLE_TOO_MANY_REDIRECTS || LCode == CURLE_UNSUPPORTED_PROTOCOL) {
     // Past the redirect limit, or redirected to a scheme not allowed (http from https).
     LResult = RefusedResult(ErrorText[0] ? ErrorText : curl_easy_strerror(LCode));
@@ -252,7 +256,6 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
   Upload = {};
   return LResult;
 }
-
 
 THttpClient::THttpClient(THttpClientOptions AOptions) : FOptions(std::move(AOptions)) {
   if (!CurlReady()) throw std::runtime_error("libcurl cannot be initialised");

@@ -36,6 +36,8 @@ void TRetryBackOff::Succeeded() {
   FNextTry = {};
 }
 
-bool TRetryBackOff::Waiting() const { return FFailures > 0 && Clock().Monotonic() < FNextTry; }
+bool TRetryBackOff::Waiting() const {
+  return FFailures > 0 && Clock().Monotonic() < FNextTry;
+}
 
 }  // namespace Orvane

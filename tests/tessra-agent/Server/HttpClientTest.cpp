@@ -1,5 +1,3 @@
-#include "Server/HttpClient.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -9,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "Server/HttpClient.h"
 #include "Support/EnvScope.h"
 #include "Support/NginxServer.h"
 #include "Support/TempDir.h"
@@ -97,8 +96,9 @@ TEST_F(HttpClientTest, SendsNothingButHttpsUnlessInsecureHttpIsAllowed) {
   TNginxServer LServer;
   LServer.WriteFile("a", "a");
   THttpClient LStrict({});
-  for (const std::string& LUrl : std::initializer_list<std::string>{LServer.Url() + "a", "HTTP://127.0.0.1:" + std::to_string(LServer.Port()) + "/a",
-                                  "ftp://127.0.0.1/a", "127.0.0.1/a"}) {
+  for (const std::string& LUrl : std::initializer_list<std::string>{
+           LServer.Url() + "a", "HTTP://127.0.0.1:" + std::to_string(LServer.Port()) + "/a",
+           "ftp://127.0.0.1/a", "127.0.0.1/a"}) {
     const THttpResult L = LStrict.Get(LUrl);
     EXPECT_EQ(TKind::Refused, L.Kind) << LUrl;
     EXPECT_FALSE(L.Transient()) << LUrl;
@@ -152,12 +152,14 @@ TEST_F(HttpClientTest, FollowsThreeRedirectsButNotAFourthNorDownToHttp) {
   TNginxServer LPlain;
   LPlain.WriteFile("doc", "plain");
   TNginxOptions LOptions = Tls();
-  LOptions.ExtraServerConfig = "absolute_redirect off;\n"
-                               "location = /r0 { return 302 /r1; }\n"
-                               "location = /r1 { return 301 /r2; }\n"
-                               "location = /r2 { return 307 /r3; }\n"
-                               "location = /r3 { return 308 /doc; }\n"
-                               "location = /down { return 302 " + LPlain.Url() + "doc; }\n";
+  LOptions.ExtraServerConfig =
+      "absolute_redirect off;\n"
+      "location = /r0 { return 302 /r1; }\n"
+      "location = /r1 { return 301 /r2; }\n"
+      "location = /r2 { return 307 /r3; }\n"
+      "location = /r3 { return 308 /doc; }\n"
+      "location = /down { return 302 " +
+      LPlain.Url() + "doc; }\n";
   TNginxServer LServer(LOptions);
   LServer.WriteFile("doc", "secure");
 
@@ -249,10 +251,10 @@ TEST(HttpResultTest, TransientAreNoAnswerServerErrorsTimeoutAndTooManyRequests) 
     bool Transient;
   };
   const TCase LCases[] = {
-      {TKind::NetworkError, 0, true},  {TKind::Refused, 0, false},      {TKind::Response, 500, true},
-      {TKind::Response, 503, true},    {TKind::Response, 408, true},    {TKind::Response, 429, true},
-      {TKind::Response, 400, false},   {TKind::Response, 403, false},   {TKind::Response, 404, false},
-      {TKind::Response, 304, false},   {TKind::Response, 200, false},
+      {TKind::NetworkError, 0, true}, {TKind::Refused, 0, false},    {TKind::Response, 500, true},
+      {TKind::Response, 503, true},   {TKind::Response, 408, true},  {TKind::Response, 429, true},
+      {TKind::Response, 400, false},  {TKind::Response, 403, false}, {TKind::Response, 404, false},
+      {TKind::Response, 304, false},  {TKind::Response, 200, false},
   };
   for (const TCase& C : LCases) {
     THttpResult L;

@@ -1,10 +1,9 @@
-#include "Server/RetryBackOff.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <set>
 
+#include "Server/RetryBackOff.h"
 #include "Support/ClockScope.h"
 
 namespace Orvane {
