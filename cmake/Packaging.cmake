@@ -20,7 +20,14 @@ install(CODE "
   message(STATUS \"Installing: \${LINK_DIR}/tessra-agent -> ../${TESSRA_AGENT_INSTALL_DIR}/tessra-agent\")
 ")
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/systemd/tessra-agent.service" DESTINATION "lib/systemd/system")
-install(FILES "${PROJECT_SOURCE_DIR}/packaging/etc/agent.conf" DESTINATION "/etc/tessra-agent")
+# As the package does with its conffile, an install over an agent.conf keeps the administrator's.
+install(CODE "
+  if(EXISTS \"\$ENV{DESTDIR}/etc/tessra-agent/agent.conf\")
+    message(STATUS \"Keeping: \$ENV{DESTDIR}/etc/tessra-agent/agent.conf\")
+  else()
+    file(INSTALL \"${PROJECT_SOURCE_DIR}/packaging/etc/agent.conf\" DESTINATION \"/etc/tessra-agent\")
+  endif()
+")
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "tessra-agent")
