@@ -2,7 +2,9 @@
 #
 # Installed, the program, its libraries, the module and Plugins/Sys/ live together in
 # /usr/lib/tessra-agent/ (the program finds the module and the plug-in beside itself, and the
-# libraries through its $ORIGIN run path), with a link /usr/bin/tessra-agent and the systemd unit.
+# libraries through its $ORIGIN run path), with a link /usr/bin/tessra-agent, the systemd unit and
+# the service's configuration file /etc/tessra-agent/agent.conf (a conffile: an upgrade keeps the
+# administrator's edits).
 #   cmake --install build/default            (the prefix is /usr unless set otherwise)
 #   cpack --config build/default/CPackConfig.cmake -B build/package
 set(TESSRA_AGENT_INSTALL_DIR "lib/tessra-agent")
@@ -18,6 +20,14 @@ install(CODE "
   message(STATUS \"Installing: \${LINK_DIR}/tessra-agent -> ../${TESSRA_AGENT_INSTALL_DIR}/tessra-agent\")
 ")
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/systemd/tessra-agent.service" DESTINATION "lib/systemd/system")
+# As the package does with its conffile, an install over an agent.conf keeps the administrator's.
+install(CODE "
+  if(EXISTS \"\$ENV{DESTDIR}/etc/tessra-agent/agent.conf\")
+    message(STATUS \"Keeping: \$ENV{DESTDIR}/etc/tessra-agent/agent.conf\")
+  else()
+    file(INSTALL \"${PROJECT_SOURCE_DIR}/packaging/etc/agent.conf\" DESTINATION \"/etc/tessra-agent\")
+  endif()
+")
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "tessra-agent")
@@ -31,6 +41,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
 # What the program and its libraries link, as Debian 12 names it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, libfmt9, libpugixml1v5, libspdlog1.10, libcurl4")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    "${PROJECT_SOURCE_DIR}/packaging/debian/postinst;${PROJECT_SOURCE_DIR}/packaging/debian/prerm;${PROJECT_SOURCE_DIR}/packaging/debian/postrm")
+    "${PROJECT_SOURCE_DIR}/packaging/debian/conffiles;${PROJECT_SOURCE_DIR}/packaging/debian/postinst;${PROJECT_SOURCE_DIR}/packaging/debian/prerm;${PROJECT_SOURCE_DIR}/packaging/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

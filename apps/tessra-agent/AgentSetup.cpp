@@ -49,7 +49,11 @@ TAgentLogScope::~TAgentLogScope() {
 }
 
 void Fail(const std::string& AText) {
-  std::cerr << "tessra-agent: " << AText << std::endl;
+  Fail(AText, std::cerr);
+}
+
+void Fail(const std::string& AText, std::ostream& AErr) {
+  AErr << "tessra-agent: " << AText << std::endl;
 }
 
 void Say(const std::string& AText) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -35,8 +36,9 @@ private:
   std::shared_ptr<TTextLogSink> FSink;
 };
 
-// Prints "tessra-agent: TEXT" on standard error.
+// Prints "tessra-agent: TEXT" on standard error (or AErr).
 void Fail(const std::string& AText);
+void Fail(const std::string& AText, std::ostream& AErr);
 // Prints one line on standard output, in a single write, so lines of different threads never mix.
 void Say(const std::string& AText);
 

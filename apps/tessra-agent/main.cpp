@@ -3,6 +3,7 @@
 //              shutdown jobs run first; under systemd only when the system goes down); SIGHUP
 //              reloads the job list, SIGUSR1, SIGUSR2 and SIGPIPE are ignored
 //   ctl        asks the running agent for work or for its status
+//   run and ctl read their options also from a configuration file (--config FILE, AgentConfig.h)
 //   run-task   runs one agent task once, without the service
 //   tasks      lists the agent tasks
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "AgentConfig.h"
 #include "AgentHost.h"
 #include "AgentReExec.h"
 #include "AgentSignals.h"
@@ -103,13 +105,9 @@ int main(int argc, char** argv) {
   AddDataDirOption(LTasks, LTaskOptions.DataDir);
   LTasks->add_option("--module", LTaskOptions.ModulePath, "The agent-task module to load");
 
-  try {
-    LApp.parse(argc, argv);
-  } catch (const CLI::ParseError& E) {
-    // --help is a success; every other parse failure is a usage error.
-    const int LCode = LApp.exit(E);
-    return LCode == 0 ? CExitSuccess : CExitUsage;
-  }
+  // run and ctl read their options also from the file that --config names.
+  TAgentConfigFile LConfigFile(LApp, *LRun, {LCtl});
+  if (const std::optional<int> LExit = LConfigFile.Parse(argc, argv)) return *LExit;
 
   if (LRun->parsed()) {
     LOptions.LogLevel = CLogLevels.at(LLogLevel);

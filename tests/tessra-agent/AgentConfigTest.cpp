@@ -1,0 +1,112 @@
+#include "AgentConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <sstream>
+
+#include "Support/TempDir.h"
+
+using namespace Orvane;
+
+namespace {
+
+// A command line shaped like the agent's: run with a few kinds of option, ctl with a subcommand.
+struct TAgentCommandLine {
+  CLI::App App{"agent"};
+  CLI::App* Run = App.add_subcommand("run");
+  CLI::App* Ctl = App.add_subcommand("ctl");
+  std::string DataDir, LogLevel = "info", CtlDataDir;
+  double TimeScale = 1;
+  std::optional<TAgentConfigFile> Config;
+  std::ostringstream Out, Err;
+
+  TAgentCommandLine() {
+    App.require_subcommand(1);
+    Run->add_option("--data-dir", DataDir);
+    Run->add_option("--log-level", LogLevel)->check(CLI::IsMember({"info", "warning"}));
+    Run->add_option("--time-scale", TimeScale)->check(CLI::PositiveNumber);
+    Ctl->add_option("--data-dir", CtlDataDir);
+    Ctl->require_subcommand(1);
+    Ctl->add_subcommand("status");
+    Config.emplace(App, *Run, std::vector<CLI::App*>{Ctl});
+  }
+
+  std::optional<int> Parse(std::vector<std::string> AArgs) {
+    AArgs.insert(AArgs.begin(), "agent");
+    std::vector<const char*> LArgv;
+    for (const std::string& LArg : AArgs) LArgv.push_back(LArg.c_str());
+    return Config->Parse(static_cast<int>(LArgv.size()), LArgv.data(), Out, Err);
+  }
+};
+
+std::string WriteFile(const Testing::TTempDir& ADir, const std::string& AContent) {
+  const std::string LPath = ADir.Path() + "/agent.conf";
+  std::ofstream(LPath) << AContent;
+  return LPath;
+}
+
+}  // namespace
+
+TEST(AgentConfigTest, FileValuesReachTheCommandThatRunsAndTheCommandLineWins) {
+  Testing::TTempDir LDir;
+  ASSERT_FALSE(LDir.Path().empty());
+  // time-scale is refused by its check, but the command line's value is the one taken.
+  const std::string LFile =
+      WriteFile(LDir, "# the fleet's settings\ndata-dir = \"/srv/agent\"\nlog-level = warning\ncolour = blue\n"
+                      "time-scale = 0\n");
+
+  TAgentCommandLine LRun;
+  EXPECT_EQ(LRun.Parse({"run", "--config", LFile, "--time-scale", "2"}), std::nullopt) << LRun.Err.str();
+  EXPECT_EQ(LRun.DataDir, "/srv/agent");
+  EXPECT_EQ(LRun.LogLevel, "warning");
+  EXPECT_EQ(LRun.TimeScale, 2);
+  EXPECT_NE(LRun.Err.str().find(LFile + ":4: unknown key \"colour\" is ignored"), std::string::npos) << LRun.Err.str();
+
+  // ctl takes the key it shares with run and passes over run's own in silence.
+  TAgentCommandLine LCtl;
+  EXPECT_EQ(LCtl.Parse({"ctl", "status", "--config", LFile}), std::nullopt) << LCtl.Err.str();
+  EXPECT_EQ(LCtl.CtlDataDir, "/srv/agent");
+  EXPECT_EQ(LCtl.Err.str().find("log-level"), std::string::npos) << LCtl.Err.str();
+
+  // A fault of the command line stays the command line's, whatever the file holds.
+  TAgentCommandLine LBadOption;
+  EXPECT_EQ(LBadOption.Parse({"run", "--config", LFile, "--log-level", "loud"}), 2);
+  EXPECT_EQ(LBadOption.Err.str().find(LFile), std::string::npos) << LBadOption.Err.str();
+
+  // Every key is printed: from the file, from the command line, and the defaults.
+  TAgentCommandLine LPrint;
+  EXPECT_EQ(LPrint.Parse({"run", "--config", LFile, "--print-config", "--log-level", "info", "--time-scale", "3"}), 0);
+  EXPECT_EQ(LPrint.Out.str(), "data-dir=\"/srv/agent\"\nlog-level=\"info\"\ntime-scale=3\n");
+}
+
+TEST(AgentConfigTest, AMalformedFileIsAUsageErrorNamingTheFileTheKeyAndItsLine) {
+  struct TCase {
+    std::string Content, Key;
+    int Line;
+  };
+  const std::vector<TCase> LCases = {
+      {"log-level = loud\n", "log-level", 1},
+      {"# comment\ndata-dir = /d\n\n  time-scale = fast\n", "time-scale", 4},
+      {"data-dir = /a\ndata-dir = /b\n", "data-dir", 1},  // a key given twice
+      {"data-dir = /a b\n", "data-dir", 1},               // spaces need quotes
+  };
+  for (const TCase& LCase : LCases) {
+    Testing::TTempDir LDir;
+    const std::string LFile = WriteFile(LDir, LCase.Content);
+    TAgentCommandLine LCommand;
+    EXPECT_EQ(LCommand.Parse({"run", "--config", LFile}), 2) << LCase.Content;
+    EXPECT_NE(LCommand.Err.str().find(LFile + ":" + std::to_string(LCase.Line) + ": key \"" + LCase.Key + "\""),
+              std::string::npos)
+        << LCommand.Err.str();
+  }
+
+  Testing::TTempDir LDir;
+  for (const std::string& LFile : {LDir.Path() + "/missing.conf", LDir.Path()}) {
+    TAgentCommandLine LCommand;
+    EXPECT_EQ(LCommand.Parse({"run", "--config", LFile}), 2);
+    EXPECT_NE(LCommand.Err.str().find("cannot read the configuration file " + LFile), std::string::npos)
+        << LCommand.Err.str();
+  }
+}
