@@ -205,13 +205,4 @@ int32_t TNginxServer::CountRequests(const std::string& AText) const {
   return LCount;
 }
 
-int32_t TNginxServer::CountRequests(const std::string& AText, int32_t AAtLeast) const {
-  int32_t LCount = CountRequests(AText);
-  for (int LTry = 0; LCount < AAtLeast && LTry < 1000; ++LTry) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    LCount = CountRequests(AText);
-  }
-  return LCount;
-}
-
 }  // namespace Orvane::Testing

@@ -52,9 +52,6 @@ public:
   std::string AccessLog() const;
   // The number of requests in the access log whose line contains AText.
   int32_t CountRequests(const std::string& AText) const;
-  // The same once at least AAtLeast are there, or after a bounded real-time wait: nginx writes a
-  // request's line after its answer, so the client can be faster than the log.
-  int32_t CountRequests(const std::string& AText, int32_t AAtLeast) const;
 
 private:
   void Start();

@@ -32,7 +32,7 @@ TEST_F(AgentE2ETest, AManualJobFromTheServerRunsOnceAndItsReportsArrive) {
   LAgain.Signal(SIGINT);
   ASSERT_EQ(LAgain.WaitForExit(), 0);
   EXPECT_FALSE(LAgain.OutContains(CManualJobId)) << LAgain.Out();
-  EXPECT_EQ(LServer.CountRequests("PUT /clients/e2e/reports/", 2), 2) << LServer.AccessLog();
+  EXPECT_EQ(LServer.WaitForRequests("PUT /clients/e2e/reports/", 2), 2) << LServer.AccessLog();
 }
 
 TEST_F(AgentE2ETest, ServerOptionsTheAgentCannotRunWithExitWithCode2) {

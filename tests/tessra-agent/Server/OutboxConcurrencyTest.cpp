@@ -31,13 +31,13 @@ TEST(OutboxConcurrencyTest, ItemsAddedWhileSendingAndStoppingAreDeliveredOrKept)
     Testing::RunConcurrently(LBodies);
   }
   TOutbox LOutbox(LData.Path(), LServer.Url() + "clients/c1/", LHttp);
-  EXPECT_EQ(LServer.CountRequests("PUT /clients/c1/reports/", CThreads * CItems - LOutbox.ItemCount()) +
+  EXPECT_EQ(LServer.WaitForRequests("PUT /clients/c1/reports/", CThreads * CItems - LOutbox.ItemCount()) +
                 LOutbox.ItemCount(),
             CThreads * CItems);
   LOutbox.Start();
   EXPECT_TRUE(LOutbox.WaitUntilEmpty(Clock().DeadlineIn(30)));
   LOutbox.Stop();
-  EXPECT_EQ(LServer.CountRequests("PUT /clients/c1/reports/", CThreads * CItems), CThreads * CItems);
+  EXPECT_EQ(LServer.WaitForRequests("PUT /clients/c1/reports/", CThreads * CItems), CThreads * CItems);
 }
 
 }  // namespace

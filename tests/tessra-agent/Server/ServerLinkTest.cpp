@@ -78,7 +78,7 @@ TEST_F(ServerLinkTest, TheClientListElseTheFleetsUnchangedCostsNoParseAndABadOne
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"F1"}, TIds{}));
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"F1"}, TIds{}));
   EXPECT_EQ(LServer.CountRequests("GET /clients/c1/jobs.xml 404"), 2);
-  EXPECT_EQ(LServer.CountRequests("GET /fleet/jobs.xml 304", 1), 1);
+  EXPECT_EQ(LServer.WaitForRequests("GET /fleet/jobs.xml 304", 1), 1);
   EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "jobs in the job list from"), 1);
 
   LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1", "C2"}));
@@ -106,7 +106,7 @@ TEST_F(ServerLinkTest, ADownServerAnswersTheKeptListAfterARestartAndNotAgainInsi
   const auto LLink = MakeLink(LDown);
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
-  EXPECT_EQ(LDown.CountRequests("/clients/c1/jobs.xml", 1), 1);
+  EXPECT_EQ(LDown.WaitForRequests("/clients/c1/jobs.xml", 1), 1);
 }
 
 TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersTheStart) {
@@ -123,7 +123,7 @@ TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersT
   LLink->ReportJobFinished("E2", "J2", TJobResult::jrSucceeded, "");
   // A job of this client's own has no execution id: nothing is asked or sent for it.
   EXPECT_FALSE(LLink->ReportJobStarted("", "J3", ""));
-  EXPECT_EQ(LServer.CountRequests("GET /clients/c1/aborted", 1), 1);
+  EXPECT_EQ(LServer.WaitForRequests("GET /clients/c1/aborted", 1), 1);
 
   FOutbox->Start();
   EXPECT_TRUE(FOutbox->WaitUntilEmpty(Clock().DeadlineIn(20)));
@@ -132,7 +132,7 @@ TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersT
   EXPECT_NE(LServer.ReadFile("clients/c1/reports/E2.started.xml").find("<State>started</State>"), std::string::npos);
   EXPECT_NE(LServer.ReadFile("clients/c1/reports/E2.finished.xml").find("<Result>succeeded</Result>"),
             std::string::npos);
-  EXPECT_EQ(LServer.CountRequests("PUT ", 3), 3);
+  EXPECT_EQ(LServer.WaitForRequests("PUT ", 3), 3);
 }
 
 TEST(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefused) {
