@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace Orvane::Testing {
 
@@ -64,11 +65,61 @@ bool Accepts(uint16_t APort) {
   return LAccepted;
 }
 
-std::string NginxProgram() {
-  for (const char* LPath : {"/usr/sbin/nginx", "/usr/local/sbin/nginx"})
-    if (access(LPath, X_OK) == 0) return LPath;
-  throw std::runtime_error("nginx is not installed (scripts/setup installs it)");
+std::string Program(const char* AName) {
+  for (const std::string LFolder : {"/usr/sbin/", "/usr/bin/", "/usr/local/sbin/", "/usr/local/bin/"})
+    if (access((LFolder + AName).c_str(), X_OK) == 0) return LFolder + AName;
+  throw std::runtime_error(std::string(AName) + " is not installed (scripts/setup installs it)");
 }
+
+// Runs AArguments[0] in the foreground of a child process and waits until it accepts on APort.
+// Throws (with ALog's content) when it stops or does not accept within 10 s.
+pid_t StartServer(const std::vector<std::string>& AArguments, uint16_t APort, const std::string& ALog) {
+  std::vector<char*> LArgv;
+  for (const std::string& LArgument : AArguments) LArgv.push_back(const_cast<char*>(LArgument.c_str()));
+  LArgv.push_back(nullptr);
+  const pid_t LPid = fork();
+  if (LPid == 0) {
+    execv(LArgv[0], LArgv.data());
+    _exit(127);
+  }
+  if (LPid < 0) throw std::runtime_error("cannot fork " + AArguments[0]);
+  for (int32_t LWait = 0; LWait < 200; ++LWait) {
+    if (Accepts(APort)) return LPid;
+    int LStatus = 0;
+    if (waitpid(LPid, &LStatus, WNOHANG) == LPid)
+      throw std::runtime_error(AArguments[0] + " stopped at start: " + Slurp(ALog));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(LPid, SIGKILL);
+  waitpid(LPid, nullptr, 0);
+  throw std::runtime_error(AArguments[0] + " did not accept connections within 10 s");
+}
+
+void StopServer(pid_t APid) {
+  if (APid <= 0) return;
+  kill(APid, SIGTERM);
+  for (int32_t LWait = 0; LWait < 100; ++LWait) {
+    if (waitpid(APid, nullptr, WNOHANG) == APid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(APid, SIGKILL);
+  waitpid(APid, nullptr, 0);
+}
+
+// Three tries: another process may take the free port between the probe and the server's bind.
+template <class TStart>
+void StartWithRetries(TStart AStart) {
+  for (int32_t LTry = 0;; ++LTry) {
+    try {
+      AStart();
+      return;
+    } catch (const std::exception&) {
+      if (LTry == 2) throw;
+    }
+  }
+}
+
+std::string NginxProgram() { return Program("nginx"); }
 
 }  // namespace
 
@@ -92,15 +143,7 @@ TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
 TNginxServer::TNginxServer(TNginxOptions AOptions) : FOptions(std::move(AOptions)) {
   if (FDir.Path().empty()) throw std::runtime_error("cannot make nginx's directory");
   for (const char* LSub : {"www", "tmp", "logs"}) fs::create_directories(FDir.Path() + "/" + LSub);
-  // Three tries: another process may take the free port between the probe and nginx's bind.
-  for (int32_t LTry = 0;; ++LTry) {
-    try {
-      Start();
-      return;
-    } catch (const std::exception&) {
-      if (LTry == 2) throw;
-    }
-  }
+  StartWithRetries([this] { Start(); });
 }
 
 void TNginxServer::Start() {
@@ -112,7 +155,8 @@ void TNginxServer::Start() {
   C << "worker_processes 1;\npid " << P << "/nginx.pid;\nerror_log " << P << "/logs/error.log warn;\n"
     << "events { worker_connections 256; }\n"
     << "http {\n"
-    << "  log_format plain '$request_method $request_uri $status $bytes_sent';\n"
+    << "  log_format plain '$request_method $request_uri $status $bytes_sent"
+    << (FOptions.ExtraLogFields.empty() ? "" : " " + FOptions.ExtraLogFields) << "';\n"
     << "  access_log " << P << "/logs/access.log plain;\n"
     << "  client_body_temp_path " << P << "/tmp/body;\n  proxy_temp_path " << P << "/tmp/proxy;\n"
     << "  fastcgi_temp_path " << P << "/tmp/fastcgi;\n  uwsgi_temp_path " << P << "/tmp/uwsgi;\n"
@@ -135,39 +179,11 @@ void TNginxServer::Start() {
     << "  }\n}\n";
   Spill(P + "/nginx.conf", C.str());
 
-  const std::string LProgram = NginxProgram();
-  FPid = fork();
-  if (FPid == 0) {
-    execl(LProgram.c_str(), LProgram.c_str(), "-p", P.c_str(), "-c", (P + "/nginx.conf").c_str(), "-g",
-          "daemon off;", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  if (FPid < 0) throw std::runtime_error("cannot fork nginx");
-  for (int32_t LWait = 0; LWait < 200; ++LWait) {
-    if (Accepts(FPort)) return;
-    int LStatus = 0;
-    if (waitpid(FPid, &LStatus, WNOHANG) == FPid) {
-      FPid = -1;
-      throw std::runtime_error("nginx stopped at start: " + Slurp(P + "/logs/error.log"));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(FPid, SIGKILL);
-  waitpid(FPid, nullptr, 0);
-  FPid = -1;
-  throw std::runtime_error("nginx did not accept connections within 10 s");
+  FPid = StartServer({NginxProgram(), "-p", P, "-c", P + "/nginx.conf", "-g", "daemon off;"}, FPort,
+                     P + "/logs/error.log");
 }
 
-TNginxServer::~TNginxServer() {
-  if (FPid <= 0) return;
-  kill(FPid, SIGTERM);
-  for (int32_t LWait = 0; LWait < 100; ++LWait) {
-    if (waitpid(FPid, nullptr, WNOHANG) == FPid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(FPid, SIGKILL);
-  waitpid(FPid, nullptr, 0);
-}
+TNginxServer::~TNginxServer() { StopServer(FPid); }
 
 std::string TNginxServer::Url() const {
   return std::string(FOptions.Pki ? "https" : "http") + "://127.0.0.1:" + std::to_string(FPort) + "/";
@@ -204,5 +220,35 @@ int32_t TNginxServer::CountRequests(const std::string& AText) const {
     if (LLine.find(AText) != std::string::npos) ++LCount;
   return LCount;
 }
+
+int32_t TNginxServer::WaitForRequests(const std::string& AText, int32_t ACount) const {
+  int32_t LCount = CountRequests(AText);
+  for (int32_t LWait = 0; LWait < 200 && LCount < ACount; ++LWait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    LCount = CountRequests(AText);
+  }
+  return LCount;
+}
+
+TTinyproxy::TTinyproxy() {
+  if (FDir.Path().empty()) throw std::runtime_error("cannot make tinyproxy's directory");
+  StartWithRetries([this] { Start(); });
+}
+
+void TTinyproxy::Start() {
+  FPort = FreeLoopbackPort();
+  const std::string P = FDir.Path();
+  std::ostringstream C;
+  C << "Port " << FPort << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 16\nAllow 127.0.0.1\n"
+    << "LogFile \"" << P << "/tinyproxy.log\"\nLogLevel Info\nPidFile \"" << P << "/tinyproxy.pid\"\n";
+  Spill(P + "/tinyproxy.conf", C.str());
+  FPid = StartServer({Program("tinyproxy"), "-d", "-c", P + "/tinyproxy.conf"}, FPort, P + "/tinyproxy.log");
+}
+
+TTinyproxy::~TTinyproxy() { StopServer(FPid); }
+
+std::string TTinyproxy::Url() const { return "http://127.0.0.1:" + std::to_string(FPort); }
+
+std::string TTinyproxy::Log() const { return Slurp(FDir.Path() + "/tinyproxy.log"); }
 
 }  // namespace Orvane::Testing

@@ -25,6 +25,8 @@ struct TNginxOptions {
   // Lines added inside the server block (before the catch-all location) and the http block.
   std::string ExtraServerConfig;
   std::string ExtraHttpConfig;
+  // nginx variables appended to each access log line (e.g. "$content_type"), after BYTES_SENT.
+  std::string ExtraLogFields;
 };
 
 // Debian's nginx on a free loopback port, serving a fresh document root that also accepts WebDAV
@@ -48,16 +50,42 @@ public:
   std::string ReadFile(const std::string& ARelativePath) const;
   bool Exists(const std::string& ARelativePath) const;
   void RemoveFile(const std::string& ARelativePath) const;
-  // The access log so far, one request a line: "METHOD URI STATUS BYTES_SENT".
+  // The access log so far, one request a line: "METHOD URI STATUS BYTES_SENT" and the extra fields.
+  // nginx writes a line after the response has gone out, so a client may see the answer first.
   std::string AccessLog() const;
   // The number of requests in the access log whose line contains AText.
   int32_t CountRequests(const std::string& AText) const;
+  // CountRequests(AText) once it reaches ACount, or after 10 s of real time.
+  int32_t WaitForRequests(const std::string& AText, int32_t ACount) const;
 
 private:
   void Start();
 
   TNginxOptions FOptions;
   TTempDir FDir{"orvane-nginx"};
+  uint16_t FPort = 0;
+  pid_t FPid = -1;
+};
+
+// Debian's tinyproxy on a free loopback port: a forwarding proxy (CONNECT tunnels included) for
+// loopback clients. Started by the constructor, stopped by the destructor. Throws
+// std::runtime_error when tinyproxy cannot be started.
+class TTinyproxy {
+public:
+  TTinyproxy();
+  ~TTinyproxy();
+  TTinyproxy(const TTinyproxy&) = delete;
+  TTinyproxy& operator=(const TTinyproxy&) = delete;
+
+  // "http://127.0.0.1:PORT", as the proxy environment variables take it.
+  std::string Url() const;
+  // Its log so far (a tunnel shows as a line with "CONNECT").
+  std::string Log() const;
+
+private:
+  void Start();
+
+  TTempDir FDir{"orvane-tinyproxy"};
   uint16_t FPort = 0;
   pid_t FPid = -1;
 };

@@ -15,6 +15,7 @@ struct THttpClientOptions {
   std::string ClientCert;  // PEM client certificate for mutual TLS; "" for none
   std::string ClientKey;   // its PEM key; required with ClientCert
   bool AllowInsecureHttp = false;  // http:// URLs are refused without it (tests only)
+  int32_t TimeoutMs = 0;           // the bound of a whole request; 0 for CTimeoutSeconds (tests shorten it)
 };
 
 // What one request came to.
@@ -46,6 +47,7 @@ struct THttpResult {
 class THttpClient {
 public:
   static constexpr int32_t CTimeoutSeconds = 15;
+  static constexpr int32_t CConnectTimeoutSeconds = 10;
   static constexpr int32_t CLowSpeedBytes = 1024;
   static constexpr int32_t CLowSpeedSeconds = 10;
   static constexpr int32_t CMaxRedirects = 3;

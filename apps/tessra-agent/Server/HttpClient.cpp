@@ -1,0 +1,309 @@
+#include "Server/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace Orvane {
+
+namespace {
+
+// ASCII only, whatever the process's locale: schemes and header names are ASCII.
+bool StartsWithNoCase(std::string_view AText, std::string_view APrefix) {
+  const auto LLower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; };
+  return AText.size() >= APrefix.size() && std::equal(APrefix.begin(), APrefix.end(), AText.begin(),
+                                                      [&](char A, char B) { return LLower(A) == LLower(B); });
+}
+
+std::string_view Trimmed(std::string_view AText) {
+  const auto LSpace = [](char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n'; };
+  while (!AText.empty() && LSpace(AText.front())) AText.remove_prefix(1);
+  while (!AText.empty() && LSpace(AText.back())) AText.remove_suffix(1);
+  return AText;
+}
+
+bool HasLineBreak(std::string_view AText) {
+  return AText.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// libcurl's global state is set up once per process, before the first handle, and never torn down:
+// handles may live until static destruction.
+bool CurlReady() {
+  static const bool LReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return LReady;
+}
+
+// Frees a header list when the request is over.
+class TCurlHeaders {
+public:
+  TCurlHeaders() = default;
+  ~TCurlHeaders() { curl_slist_free_all(FList); }
+  TCurlHeaders(const TCurlHeaders&) = delete;
+  TCurlHeaders& operator=(const TCurlHeaders&) = delete;
+
+  bool Add(const std::string& ALine) {
+    curl_slist* LNew = curl_slist_append(FList, ALine.c_str());
+    if (!LNew) return false;
+    FList = LNew;
+    return true;
+  }
+  curl_slist* List() const { return FList; }
+
+private:
+  curl_slist* FList = nullptr;
+};
+
+THttpResult RefusedResult(std::string AWhy) {
+  THttpResult L;
+  L.Kind = THttpResult::TKind::Refused;
+  L.Error = std::move(AWhy);
+  return L;
+}
+
+// Sets up a request on a reset handle; false when libcurl refuses an option (then AError says which).
+bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::string& AUrl,
+               std::string& AError) {
+  const char* LProtocols = AOptions.AllowInsecureHttp ? "https,http" : "https";
+  const long LTimeoutMs = AOptions.TimeoutMs > 0 ? AOptions.TimeoutMs : THttpClient::CTimeoutSeconds * 1000L;
+  const long LConnectMs = std::min<long>(LTimeoutMs, THttpClient::CConnectTimeoutSeconds * 1000L);
+  CURLcode LCode = CURLE_OK;
+  const auto Set = [&](CURLoption AOption, auto AValue) {
+    if (LCode == CURLE_OK) {
+      LCode = curl_easy_setopt(AHandle, AOption, AValue);
+      if (LCode != CURLE_OK)
+        AError = std::string("cannot set a libcurl option: ") + curl_easy_strerror(LCode);
+    }
+  };
+  Set(CURLOPT_URL, AUrl.c_str());
+  // A worker thread must not get SIGALRM from name resolution timeouts.
+  Set(CURLOPT_NOSIGNAL, 1L);
+  Set(CURLOPT_PROTOCOLS_STR, LProtocols);
+  Set(CURLOPT_REDIR_PROTOCOLS_STR, LProtocols);
+  Set(CURLOPT_FOLLOWLOCATION, 1L);
+  Set(CURLOPT_MAXREDIRS, static_cast<long>(THttpClient::CMaxRedirects));
+  Set(CURLOPT_TIMEOUT_MS, LTimeoutMs);
+  Set(CURLOPT_CONNECTTIMEOUT_MS, LConnectMs);
+  Set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(THttpClient::CLowSpeedBytes));
+  Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(THttpClient::CLowSpeedSeconds));
+  Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(THttpClient::CMaxDocumentBytes));
+  Set(CURLOPT_SSL_VERIFYPEER, 1L);
+  Set(CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!AOptions.CaFile.empty()) Set(CURLOPT_CAINFO, AOptions.CaFile.c_str());
+  if (!AOptions.ClientCert.empty()) {
+    Set(CURLOPT_SSLCERT, AOptions.ClientCert.c_str());
+    Set(CURLOPT_SSLKEY, AOptions.ClientKey.c_str());
+  }
+  Set(CURLOPT_USERAGENT, "tessra-agent");
+  // No CURLOPT_PROXY: libcurl takes https_proxy, http_proxy and no_proxy from the environment.
+  return LCode == CURLE_OK;
+}
+
+enum class TMethod { Get, Put };
+
+struct TRequest {
+  TMethod Method = TMethod::Get;
+  const std::string& Url;
+  std::string_view Body;
+  std::vector<std::string> Headers;
+};
+
+}  // namespace
+
+bool THttpResult::Transient() const {
+  if (Kind == TKind::NetworkError) return true;
+  if (Kind != TKind::Response) return false;
+  return Status >= 500 || Status == 408 || Status == 429;
+}
+
+// The easy handle and what one request collects; only touched under THttpClient::FLock.
+struct THttpClient::TCurl {
+  CURL* Handle = nullptr;
+  char ErrorText[CURL_ERROR_SIZE] = {};
+
+  bool KeepBody = false;
+  std::string Body;
+  uint64_t Received = 0;
+  bool TooLarge = false;
+  std::string ETag;
+  std::string_view Upload;
+  std::size_t UploadOffset = 0;
+
+  TCurl() : Handle(curl_easy_init()) {}
+  ~TCurl() {
+    if (Handle) curl_easy_cleanup(Handle);
+  }
+  TCurl(const TCurl&) = delete;
+  TCurl& operator=(const TCurl&) = delete;
+
+  void StartRequest(bool AKeepBody, std::string_view AUpload) {
+    ErrorText[0] = '\0';
+    KeepBody = AKeepBody;
+    Body.clear();
+    Received = 0;
+    TooLarge = false;
+    ETag.clear();
+    Upload = AUpload;
+    UploadOffset = 0;
+  }
+
+  // The body is counted whether it is kept or not: a document without a Content-Length is only
+  // found too large while it arrives.
+  static size_t OnWrite(char* AData, size_t ASize, size_t ACount, void* AThis) {
+    auto* L = static_cast<TCurl*>(AThis);
+    const size_t LBytes = ASize * ACount;
+    L->Received += LBytes;
+    if (L->Received > CMaxDocumentBytes) {
+      L->TooLarge = true;
+      return 0;  // aborts the transfer
+    }
+    if (L->KeepBody) L->Body.append(AData, LBytes);
+    return LBytes;
+  }
+
+  // Every response of a redirect chain (and a proxy's answer to CONNECT) starts with its status
+  // line: only the last response's ETag is kept.
+  static size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AThis) {
+    auto* L = static_cast<TCurl*>(AThis);
+    const size_t LBytes = ASize * ACount;
+    const std::string_view LLine(AData, LBytes);
+    if (StartsWithNoCase(LLine, "HTTP/")) {
+      L->ETag.clear();
+    } else if (StartsWithNoCase(LLine, "ETag:")) {
+      L->ETag = std::string(Trimmed(LLine.substr(5)));
+    }
+    return LBytes;
+  }
+
+  static size_t OnRead(char* ABuffer, size_t ASize, size_t ACount, void* AThis) {
+    auto* L = static_cast<TCurl*>(AThis);
+    const size_t LBytes = std::min(ASize * ACount, L->Upload.size() - L->UploadOffset);
+    std::memcpy(ABuffer, L->Upload.data() + L->UploadOffset, LBytes);
+    L->UploadOffset += LBytes;
+    return LBytes;
+  }
+
+  // A redirected or retried upload starts over.
+  static int OnSeek(void* AThis, curl_off_t AOffset, int AOrigin) {
+    auto* L = static_cast<TCurl*>(AThis);
+    if (AOrigin != SEEK_SET || AOffset < 0 || static_cast<uint64_t>(AOffset) > L->Upload.size())
+      return CURL_SEEKFUNC_CANTSEEK;
+    L->UploadOffset = static_cast<std::size_t>(AOffset);
+    return CURL_SEEKFUNC_OK;
+  }
+
+  // Shared by Get and Put: the checks before sending, the handle's setup, and what came back.
+  THttpResult Perform(const THttpClientOptions& AOptions, const TRequest& ARequest);
+};
+
+THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, const TRequest& ARequest) {
+  const bool LSecure = StartsWithNoCase(ARequest.Url, "https://");
+  if (!LSecure && !(AOptions.AllowInsecureHttp && StartsWithNoCase(ARequest.Url, "http://")))
+    return RefusedResult("not an https URL: " + ARequest.Url);
+  for (const std::string& LHeader : ARequest.Headers)
+    if (HasLineBreak(LHeader)) return RefusedResult("a line break in a request header");
+
+  CURL* LHandle = Handle;
+  curl_easy_reset(LHandle);
+  StartRequest(ARequest.Method == TMethod::Get, ARequest.Body);
+  std::string LSetupError;
+  TCurlHeaders LHeaders;
+  bool LReady = Configure(LHandle, AOptions, ARequest.Url, LSetupError);
+  for (const std::string& LHeader : ARequest.Headers) LReady = LReady && LHeaders.Add(LHeader);
+  if (LReady) {
+    curl_easy_setopt(LHandle, CURLOPT_ERRORBUFFER, ErrorText);
+    curl_easy_setopt(LHandle, CURLOPT_HTTPHEADER, LHeaders.List());
+    curl_easy_setopt(LHandle, CURLOPT_WRITEFUNCTION, &TCurl::OnWrite);
+    curl_easy_setopt(LHandle, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(LHandle, CURLOPT_HEADERFUNCTION, &TCurl::OnHeader);
+    curl_easy_setopt(LHandle, CURLOPT_HEADERDATA, this);
+    if (ARequest.Method == TMethod::Put) {
+      curl_easy_setopt(LHandle, CURLOPT_UPLOAD, 1L);
+      curl_easy_setopt(LHandle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ARequest.Body.size()));
+      curl_easy_setopt(LHandle, CURLOPT_READFUNCTION, &TCurl::OnRead);
+      curl_easy_setopt(LHandle, CURLOPT_READDATA, this);
+      curl_easy_setopt(LHandle, CURLOPT_SEEKFUNCTION, &TCurl::OnSeek);
+      curl_easy_setopt(LHandle, CURLOPT_SEEKDATA, this);
+    }
+  }
+  THttpResult LResult;
+  if (!LReady) {
+    LResult.Error = LSetupError.empty() ? "cannot set up the request" : LSetupError;
+    return LResult;
+  }
+
+  const CURLcode LCode = curl_easy_perform(LHandle);
+  if (LCode == CURLE_OK) {
+    long LStatus = 0;
+    curl_easy_getinfo(LHandle, CURLINFO_RESPONSE_CODE, &LStatus);
+    LResult.Kind = THttpResult::TKind::Response;
+    LResult.Status = static_cast<int32_t>(LStatus);
+    LResult.Body = std::move(Body);
+    LResult.ETag = std::move(ETag);
+  } else if (TooLarge || LCode == CURLE_FILESIZE_EXCEEDED) {
+    LResult =
+        RefusedResult("document larger than " + std::to_string(THttpClient::CMaxDocumentBytes) + " bytes");
+  } else if (LCode == CURLE_TOO_MANY_REDIRECTS || LCode == CURLE_UNSUPPORTED_PROTOCOL) {
+    // Past the redirect limit, or redirected to a scheme not allowed (http from https).
+    LResult = RefusedResult(ErrorText[0] ? ErrorText : curl_easy_strerror(LCode));
+  } else {
+    LResult.Error = ErrorText[0] ? ErrorText : curl_easy_strerror(LCode);
+  }
+  Body.clear();
+  Body.shrink_to_fit();  // a large document is not held between requests
+  Upload = {};
+  return LResult;
+}
+
+THttpClient::THttpClient(THttpClientOptions AOptions) : FOptions(std::move(AOptions)) {
+  if (!CurlReady()) throw std::runtime_error("libcurl cannot be initialised");
+  auto LCurl = std::make_unique<TCurl>();
+  if (!LCurl->Handle) throw std::runtime_error("libcurl cannot make a handle");
+  TMutexLock LLock(FLock);
+  FCurl = std::move(LCurl);
+}
+
+THttpClient::~THttpClient() = default;
+
+THttpResult THttpClient::Get(const std::string& AUrl, const std::string& AIfNoneMatch) {
+  TRequest LRequest{TMethod::Get, AUrl, {}, {}};
+  if (!AIfNoneMatch.empty()) LRequest.Headers.push_back("If-None-Match: " + AIfNoneMatch);
+  TMutexLock LLock(FLock);
+  return FCurl->Perform(FOptions, LRequest);
+}
+
+THttpResult THttpClient::Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
+                             const std::string& AContentEncoding) {
+  TRequest LRequest{TMethod::Put, AUrl, ABody, {}};
+  LRequest.Headers.push_back("Content-Type: " + AContentType);
+  if (!AContentEncoding.empty()) LRequest.Headers.push_back("Content-Encoding: " + AContentEncoding);
+  // The body goes at once: waiting for "100 Continue" costs a round trip, or a second with a
+  // server that never sends it.
+  LRequest.Headers.push_back("Expect:");
+  TMutexLock LLock(FLock);
+  return FCurl->Perform(FOptions, LRequest);
+}
+
+std::string UrlPathSegment(std::string_view AText) {
+  static constexpr char CHex[] = "0123456789ABCDEF";
+  std::string LOut;
+  LOut.reserve(AText.size());
+  for (const char LChar : AText) {
+    const auto LByte = static_cast<unsigned char>(LChar);
+    const bool LUnreserved = (LChar >= 'a' && LChar <= 'z') || (LChar >= 'A' && LChar <= 'Z') ||
+                             (LChar >= '0' && LChar <= '9') || LChar == '-' || LChar == '.' || LChar == '_' ||
+                             LChar == '~';
+    if (LUnreserved) {
+      LOut += LChar;
+    } else {
+      LOut += '%';
+      LOut += CHex[LByte >> 4];
+      LOut += CHex[LByte & 0x0F];
+    }
+  }
+  return LOut;
+}
+
+}  // namespace Orvane

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+
+#include "Server/RetryBackOff.h"
+#include "Support/ClockScope.h"
+
+namespace Orvane {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+class RetryBackOffTest : public ::testing::Test {
+protected:
+  Testing::TManualClockScope FClock;
+};
+
+TEST_F(RetryBackOffTest, WindowDoublesUpToTheCapAndTheDrawScalesIt) {
+  double LDraw = 0.5;
+  TRetryBackOff LBackOff(10, 60, [&] { return LDraw; });
+  // Half of 10, 20, 40, 60, 60, ... seconds; far past the cap the window neither grows nor overflows.
+  for (const int64_t LExpected : {5, 10, 20, 30, 30}) {
+    const TMonoTime LNow = Clock().Monotonic();
+    EXPECT_EQ(LNow + seconds(LExpected), LBackOff.Failed()) << LBackOff.Failures();
+  }
+  for (int32_t LFailure = 0; LFailure < 2000; ++LFailure) LBackOff.Failed();
+  EXPECT_EQ(Clock().Monotonic() + seconds(30), LBackOff.Failed());
+  LDraw = 0.0;
+  EXPECT_EQ(Clock().Monotonic(), LBackOff.Failed());
+  EXPECT_FALSE(LBackOff.Waiting());
+}
+
+TEST_F(RetryBackOffTest, WaitsOutTheWindowAndStartsOverAfterASuccess) {
+  TRetryBackOff LBackOff(4, 100, [] { return 0.5; });
+  EXPECT_FALSE(LBackOff.Waiting());
+  LBackOff.Failed();
+  LBackOff.Failed();
+  EXPECT_EQ(2, LBackOff.Failures());
+  EXPECT_TRUE(LBackOff.Waiting());
+  Clock().Advance(milliseconds(3999));
+  EXPECT_TRUE(LBackOff.Waiting());
+  Clock().Advance(milliseconds(1));
+  EXPECT_FALSE(LBackOff.Waiting());
+
+  LBackOff.Failed();
+  LBackOff.Succeeded();
+  EXPECT_EQ(0, LBackOff.Failures());
+  EXPECT_FALSE(LBackOff.Waiting());
+  EXPECT_EQ(Clock().Monotonic() + seconds(2), LBackOff.Failed());
+}
+
+TEST_F(RetryBackOffTest, DefaultDrawsSpreadOverTheWholeWindow) {
+  TRetryBackOff LBackOff(1, 8);
+  for (int32_t LFailure = 0; LFailure < 3; ++LFailure) LBackOff.Failed();
+  std::set<TMonoTime> LWaits;
+  for (int32_t LDraw = 0; LDraw < 200; ++LDraw) {
+    const TMonoTime LWait = LBackOff.Failed() - Clock().Monotonic();
+    ASSERT_GE(LWait, TMonoTime::zero());
+    ASSERT_LE(LWait, seconds(8));
+    LWaits.insert(LWait);
+  }
+  // Both halves of the window are reached, and draws differ.
+  EXPECT_LT(*LWaits.begin(), seconds(4));
+  EXPECT_GT(*LWaits.rbegin(), seconds(4));
+  EXPECT_GT(LWaits.size(), 150u);
+}
+
+}  // namespace
+}  // namespace Orvane
