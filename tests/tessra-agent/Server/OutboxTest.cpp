@@ -45,7 +45,7 @@ TEST_F(OutboxTest, DeliveredItemsGoARefusedOneIsSetAsideAndAFailingOneIsRetriedA
     ASSERT_TRUE(LOutbox->Add(TKind::Report, "reports/d.xml", "<d/>", "application/xml"));
     EXPECT_FALSE(LOutbox->Add(TKind::Report, "../elsewhere.xml", "<e/>", "application/xml"));
     LOutbox->Start();
-    EXPECT_EQ(LServer.WaitForRequests("PUT /clients/c1/busy/c.xml 503", 3), 3);
+    EXPECT_GE(LServer.WaitForRequests("PUT /clients/c1/busy/c.xml 503", 3), 3);
     LOutbox->Stop(0);
     EXPECT_EQ(LOutbox->ItemCount(), 2);
   }
