@@ -17,6 +17,7 @@
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Threading/OrvaneThread.h"
+#include "Server/ServerLink.h"
 
 namespace Orvane {
 
@@ -50,6 +51,19 @@ TAgentHost::TStopReason TAgentHost::WaitForStop() {
 
 int TAgentHost::Run() {
   try {
+    // Refused before anything is made or touched.
+    if (!FOptions.ServerUrl.empty()) {
+      if (!FOptions.JobsFile.empty()) throw EAgentBadInput("--jobs is for the local stand-in, not with --server");
+      try {
+        TServerLinkOptions LLink;
+        LLink.ServerUrl = FOptions.ServerUrl;
+        LLink.ClientId = FOptions.ClientId;
+        LLink.Http = FOptions.Http;
+        CheckServerLinkOptions(LLink);
+      } catch (const std::invalid_argument& E) {
+        throw EAgentBadInput(E.what());
+      }
+    }
     // The data directory first: everything after it (the container's services included) reads it.
     FDataDir = UseDataDir(FOptions.DataDir, true);
     if (FOptions.TimeScale <= 0) throw EAgentBadInput("--time-scale must be greater than 0");
@@ -85,7 +99,7 @@ int TAgentHost::RunService() {
   if (const int LRemoved = RemoveLeftTemporaryFiles(FDataDir))
     OrvaneLogger()->Warning("Removed %d temporary files left by interrupted saves", {LRemoved});
   TAgentRuntime LRuntime({FDataDir, FOptions.ClientId, FOptions.JobsFile, FOptions.ModulePath,
-                          [this] { RequestStop(TStopReason::srRestart); }});
+                          [this] { RequestStop(TStopReason::srRestart); }, FOptions.ServerUrl, FOptions.Http});
   std::shared_ptr<IJobService> LService;
   std::shared_ptr<IAgentTaskQueue> LQueue;
   std::shared_ptr<IAgentTaskDispatcher> LDispatcher;
@@ -131,7 +145,10 @@ int TAgentHost::RunService() {
     }
   });
   Say("tessra-agent running: client id " + FOptions.ClientId + ", data directory " + FDataDir +
-      (FOptions.JobsFile.empty() ? std::string(", built-in job list") : ", jobs file " + FOptions.JobsFile));
+      (!FOptions.ServerUrl.empty()  ? ", server " + FOptions.ServerUrl
+       : FOptions.JobsFile.empty() ? std::string(", built-in job list")
+                                   : ", jobs file " + FOptions.JobsFile));
+  LRuntime.StartOutbox();
   LService->StartAsync(TThreadPriority::tpNormal);
 
   // Without the control channel the agent still does its work; ctl then says no agent runs.
@@ -169,6 +186,9 @@ int TAgentHost::RunService() {
   // Jobs still running (the restart job that asked for this stop, say) end normally, and their
   // end is reported, before the agent says it has stopped.
   LRuntime.GetProcessorPool()->WaitForJobs(30);
+  // Their reports are in the outbox by now: what the server can take in a few seconds goes now,
+  // the rest at the next start.
+  LRuntime.StopOutbox(5);
   switch (LReason) {
     case TStopReason::srTerminate:
       Say("tessra-agent: shut down");

@@ -10,6 +10,7 @@
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Platform/Mutex.h"
 #include "OrvaneCore/Time/Clock.h"
+#include "Server/HttpClient.h"
 
 namespace Orvane {
 
@@ -22,12 +23,14 @@ struct TAgentRunOptions {
   double TimeScale = 1.0;
   int32_t StartDelaySeconds = 0;
   std::string ModulePath;  // "" for the module beside the program
+  std::string ServerUrl;   // "" for the local stand-in
+  THttpClientOptions Http;
 };
 
 // Runs the agent-task job service until a signal, a control request or a restart request ends it: registers the
 // host's services, loads the module, starts the service, waits, and stops or shuts down as asked.
 // SIGHUP reloads the job list as "ctl pull" does; SIGUSR1, SIGUSR2 and SIGPIPE change nothing.
-// Bad input (data directory, jobs file, log file, a second agent) is told on standard error and
+// Bad input (server options, data directory, jobs file, log file, a second agent) is told on standard error and
 // answered with CExitUsage before anything runs.
 class TAgentHost {
 public:

@@ -28,13 +28,38 @@ TAgentRuntime::TAgentRuntime(TAgentRuntimeOptions AOptions) : FOptions(std::move
 }
 
 void TAgentRuntime::Load() {
-  try {
-    FServer = std::make_shared<TAgentServerStandIn>(FOptions.DataDir, FOptions.JobsFile);
-  } catch (const std::exception& E) {
-    throw EAgentBadInput("the jobs file " + FOptions.JobsFile + " cannot be used: " + E.what());
+  std::shared_ptr<IServerRequestSender> LSender;
+  std::shared_ptr<IJobExecStateReporter> LReporter;
+  if (FOptions.ServerUrl.empty()) {
+    try {
+      FStandIn = std::make_shared<TAgentServerStandIn>(FOptions.DataDir, FOptions.JobsFile);
+    } catch (const std::exception& E) {
+      throw EAgentBadInput("the jobs file " + FOptions.JobsFile + " cannot be used: " + E.what());
+    }
+    LSender = FStandIn;
+    LReporter = FStandIn;
+  } else {
+    std::shared_ptr<THttpClient> LHttp;
+    try {
+      const TServerLayout LLayout(FOptions.ServerUrl, FOptions.ClientId);
+      LHttp = std::make_shared<THttpClient>(FOptions.Http);
+      FOutbox = std::make_shared<TOutbox>(FOptions.DataDir, LLayout.ClientFolder(), LHttp);
+    } catch (const std::invalid_argument& E) {
+      throw EAgentBadInput(E.what());
+    } catch (const std::exception& E) {
+      throw EAgentLoadError(std::string("the server link cannot be set up: ") + E.what());
+    }
+    TServerLinkOptions LLink;
+    LLink.ServerUrl = FOptions.ServerUrl;
+    LLink.ClientId = FOptions.ClientId;
+    LLink.DataDir = FOptions.DataDir;
+    LLink.Http = FOptions.Http;
+    FServerLink = std::make_shared<TServerLink>(std::move(LLink), LHttp, FOutbox);
+    LSender = FServerLink;
+    LReporter = FServerLink;
   }
   // Every request to the server goes through the record, whichever sender reaches the server.
-  FTakenJobs = std::make_shared<TTakenManualJobs>(FServer, FOptions.DataDir);
+  FTakenJobs = std::make_shared<TTakenManualJobs>(LSender, FOptions.DataDir);
   FRunInfo = std::make_shared<TSystemRunInfo>();
   FRestartCommand = std::make_shared<TAgentRestartCommand>(FOptions.OnRestartRequested);
   FServant = std::make_shared<TAgentJobServant>(FRestartCommand);
@@ -45,7 +70,7 @@ void TAgentRuntime::Load() {
   LContainer.RegisterInstance<IJobServant>(FServant);
   LContainer.RegisterInstance<ITessraAgentRestartCommand>(FRestartCommand);
   LContainer.RegisterInstance<IServerRequestSender>(FTakenJobs);
-  LContainer.RegisterInstance<IJobExecStateReporter>(FServer);
+  LContainer.RegisterInstance<IJobExecStateReporter>(LReporter);
   LContainer.RegisterInstance<IJobListProvider<TJobAction>>(std::make_shared<TAgentClientJobListProvider>());
   for (const THostAgentTask& LTask : CreateHostAgentTasks(FOptions.DataDir))
     LContainer.RegisterInstance<IAgentTask>(LTask.Task, LTask.RegistrationName);
@@ -101,6 +126,14 @@ std::shared_ptr<IJobListSnapshotSource> TAgentRuntime::GetJobList() {
 
 std::shared_ptr<IJobProcessorPool<TScannerJobAction>> TAgentRuntime::GetProcessorPool() {
   return ResolveFromModule<IJobProcessorPool<TScannerJobAction>>("the agent-task processor pool");
+}
+
+void TAgentRuntime::StartOutbox() {
+  if (FOutbox) FOutbox->Start();
+}
+
+void TAgentRuntime::StopOutbox(double AFlushSeconds) {
+  if (FOutbox) FOutbox->Stop(AFlushSeconds);
 }
 
 std::set<std::string> TAgentRuntime::GetImplementedTaskIds() {

@@ -15,6 +15,9 @@
 #include "OrvaneCore/Interfaces/JobProcessorPool.Intf.h"
 #include "OrvaneCore/Interfaces/JobService.Intf.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
+#include "Server/HttpClient.h"
+#include "Server/Outbox.h"
+#include "Server/ServerLink.h"
 #include "TakenManualJobs.h"
 
 namespace Orvane {
@@ -31,10 +34,13 @@ struct TAgentRuntimeOptions {
   std::string ModulePath;  // "" for the module beside the program
   // Called on a job's thread when the restart task asks for an agent restart.
   std::function<void()> OnRestartRequested;
+  // "" for the local stand-in; else the management server's URL and how it is reached.
+  std::string ServerUrl;
+  THttpClientOptions Http;
 };
 
-// What every mode of the program needs of the host: the host's own services (the server stand-in
-// behind the record of taken manual jobs, the servant, the restart command, the run information,
+// What every mode of the program needs of the host: the host's own services (the server link, or
+// the local stand-in without a server, behind the record of taken manual jobs, the servant, the restart command, the run information,
 // the host's agent tasks) in the global container, the agent-task module loaded into it, and the
 // services the host takes from it. The job list's manual-job saver is made once, here, so that
 // the record hears of each of its saves.
@@ -60,6 +66,11 @@ public:
   // module's), upper case.
   std::set<std::string> GetImplementedTaskIds();
 
+  // The sending of reports to the server, with the service: started before it, stopped after its
+  // jobs ended, given up to AFlushSeconds to send what is left. Nothing without a server.
+  void StartOutbox();
+  void StopOutbox(double AFlushSeconds);
+
 private:
   template <class I>
   std::shared_ptr<I> ResolveFromModule(const char* AWhat, std::string_view AName = {});
@@ -70,7 +81,9 @@ private:
   std::shared_ptr<TSystemRunInfo> FRunInfo;
   std::shared_ptr<TAgentRestartCommand> FRestartCommand;
   std::shared_ptr<TAgentJobServant> FServant;
-  std::shared_ptr<TAgentServerStandIn> FServer;
+  std::shared_ptr<TAgentServerStandIn> FStandIn;
+  std::shared_ptr<TOutbox> FOutbox;
+  std::shared_ptr<TServerLink> FServerLink;
   std::shared_ptr<TTakenManualJobs> FTakenJobs;
 };
 

@@ -1,19 +1,13 @@
 #include "AgentServerStandIn.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <utility>
 
 #include "DefaultJobList.h"
-#include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Base/Strings.h"
-#include "OrvaneCore/Data/DataNode.h"
-#include "OrvaneCore/Jobs/Job.h"
-#include "OrvaneCore/Jobs/JobAction.h"
+#include "JobListAnswer.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/SafeFiles.h"
 #include "OrvaneCore/Time/DateTime.h"
-#include "OrvaneCore/Xml/SerializerHelper.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 
 namespace Orvane {
@@ -24,11 +18,6 @@ constexpr const char* CServerDir = "server";
 constexpr const char* CCancelledFile = "server/cancelled";
 constexpr const char* CAbortedFile = "server/aborted";
 constexpr const char* CReportsFile = "server/reports.log";
-
-bool ContainsText(const std::vector<std::string>& AList, const std::string& AText) {
-  return std::any_of(AList.begin(), AList.end(),
-                     [&](const std::string& LItem) { return SameText(LItem, AText); });
-}
 
 std::string LocalTimeText() {
   const TDateTimeParts L = DecodeDateTime(Now());
@@ -52,10 +41,7 @@ TAgentServerStandIn::TAgentServerStandIn(std::string ADataDir, std::string AJobs
 TJobList TAgentServerStandIn::ReadJobsFile() const {
   TXmlSerializer LSerializer;
   LSerializer.LoadFromFile(FJobsFile);
-  TJobList LJobs;
-  TAbstractSerializerHelper::InternalDeserialize<TJob>(LSerializer, LJobs, "TJobList", "TJob",
-                                                       [] { return std::make_shared<TJob>(); });
-  return LJobs;
+  return ReadJobList(LSerializer);
 }
 
 TJobList TAgentServerStandIn::CurrentJobList() {
@@ -74,37 +60,12 @@ std::vector<std::string> TAgentServerStandIn::ReadLines(const std::string& AName
   if (const TFileResult LRead = ReadWholeFile(FDataDir, AName, LContent);
       !LRead.Done() && LRead.Status != TFileResult::TStatus::Missing)
     OrvaneLogger()->Error("The server's file cannot be read: %s", {LRead.Error});
-  std::vector<std::string> LLines;
-  std::size_t LStart = 0;
-  while (LStart < LContent.size()) {
-    std::size_t LEnd = LContent.find('\n', LStart);
-    if (LEnd == std::string::npos) LEnd = LContent.size();
-    const std::string LLine = Trim(std::string_view(LContent).substr(LStart, LEnd - LStart));
-    if (!LLine.empty() && LLine[0] != '#') LLines.push_back(LLine);
-    LStart = LEnd + 1;
-  }
-  return LLines;
+  return ParseIdLines(LContent);
 }
 
 int32_t TAgentServerStandIn::SendRequest(TRequest& ARequest, TResponse& AResponse) {
-  const TDataNode LRequest = RecordToNode(ARequest);
-  std::vector<std::string> LManualJobIds;
-  if (const TDataNode* LIds = LRequest.Find("ManualJobIds"))
-    for (const TDataNode& LItem : LIds->Children) LManualJobIds.push_back(LItem.Text);
-
   TMutexLock LLock(FLock);
-  const std::vector<std::string> LCancelled = ReadLines(CCancelledFile);
-  TDataNode LExisting{"ExistingManualJobIds", TDataNode::TKind::Strings, "", "", {}};
-  for (const std::string& LId : LManualJobIds)
-    if (!ContainsText(LCancelled, LId))
-      LExisting.Children.push_back({"Item", TDataNode::TKind::Value, LId, "", {}});
-
-  TDataNode LJobList{"JobList", TDataNode::TKind::List, "", "", {}};
-  for (const TJobPtr& LJob : CurrentJobList()) LJobList.Children.push_back(RecordToNode(*LJob, "Item"));
-
-  TDataNode LResponse = RecordToNode(AResponse);
-  LResponse.Children = {std::move(LJobList), std::move(LExisting)};
-  NodeToRecord(LResponse, AResponse);
+  FillJobListAnswer(ARequest, AResponse, CurrentJobList(), ReadLines(CCancelledFile));
   return 0;
 }
 
@@ -119,7 +80,7 @@ void TAgentServerStandIn::WriteReport(const std::string& ALine) {
 bool TAgentServerStandIn::ReportJobStarted(const std::string& AExecutionId, const std::string& AJobIdentifier,
                                            const std::string&) {
   TMutexLock LLock(FLock);
-  const bool LAborted = ContainsText(ReadLines(CAbortedFile), AExecutionId);
+  const bool LAborted = ContainsId(ReadLines(CAbortedFile), AExecutionId);
   WriteReport((LAborted ? "aborted " : "started ") + AExecutionId + " " + AJobIdentifier);
   return LAborted;
 }

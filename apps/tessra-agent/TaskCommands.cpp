@@ -22,7 +22,9 @@ namespace {
 TAgentRuntimeOptions RuntimeOptions(const TTaskCommandOptions& AOptions, const std::string& ADataDir) {
   return {ADataDir, AOptions.ClientId.empty() ? DefaultClientId() : AOptions.ClientId, "",
           AOptions.ModulePath,
-          [] { Say("tessra-agent: an agent restart was requested; no agent service runs in this command"); }};
+          [] { Say("tessra-agent: an agent restart was requested; no agent service runs in this command"); },
+          "",
+          {}};
 }
 
 // Runs a command's body and turns what it throws into the program's exit codes.

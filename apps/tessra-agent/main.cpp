@@ -56,10 +56,17 @@ int main(int argc, char** argv) {
   std::string LLogLevel = "info";
   CLI::App* LRun = LApp.add_subcommand("run", "Run the agent-task job service until SIGINT or SIGTERM");
   AddDataDirOption(LRun, LOptions.DataDir);
-  LRun->add_option(
-          "--jobs", LOptions.JobsFile,
-          "Job list XML that the built-in server stand-in answers with (default: the built-in job list)")
+  LRun->add_option("--jobs", LOptions.JobsFile,
+                   "Job list XML that the built-in server stand-in answers with (default: the built-in job list)")
       ->check(CLI::ExistingFile);
+  LRun->add_option("--server", LOptions.ServerUrl,
+                   "The management server's URL (https); without it the built-in server stand-in is used");
+  // The server's options take effect with --server only; they do not require it, so that one
+  // configuration file may list them all.
+  LRun->add_flag("--allow-insecure-http", LOptions.Http.AllowInsecureHttp, "Allow an http:// server URL (tests only)");
+  LRun->add_option("--ca-file", LOptions.Http.CaFile, "PEM file of the CAs trusted for the server (default: the system's)");
+  LRun->add_option("--client-cert", LOptions.Http.ClientCert, "PEM client certificate for mutual TLS");
+  LRun->add_option("--client-key", LOptions.Http.ClientKey, "PEM key of the client certificate (owner-only)");
   LRun->add_option("--client-id", LOptions.ClientId, "This client's identity (default: the host name)");
   AddLogLevelOption(LRun, LLogLevel, "info");
   LRun->add_option("--log-file", LOptions.LogFile, "Also write the log to this file");

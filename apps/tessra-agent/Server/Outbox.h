@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "OrvaneCore/Logging/LogLimiter.h"
@@ -12,6 +15,19 @@
 #include "Server/RetryBackOff.h"
 
 namespace Orvane {
+
+// The outbox's bounds and back-off; tests make them small.
+struct TOutboxSettings {
+  static constexpr int32_t CMaxItems = 10000;
+  static constexpr uint64_t CMaxBytes = 256ull * 1024 * 1024;
+  int32_t MaxItems = CMaxItems;
+  uint64_t MaxBytes = CMaxBytes;
+  // The back-off window after the first failure in a row, doubled with each further one up to the
+  // cap: a server that is down for long is asked about every 10 minutes.
+  double FirstRetrySeconds = 5;
+  double MaxRetrySeconds = 600;
+  std::function<double()> Random;  // for TRetryBackOff; empty for its own
+};
 
 // What the agent sends to the server, kept on disk until the server has it: each item is written to
 // DATA/outbox/ atomically before Add returns, sent by the outbox's own thread (PUT to its path below
@@ -24,16 +40,22 @@ namespace Orvane {
 // first, oldest first, each with a log line; a report is never pushed out for a result (a result that
 // fits only by pushing out reports is refused instead).
 //
-// Threading: Add from any thread; Start/Stop from the owner's.
+// An item is one file, DATA/outbox/SEQUENCE.report or .result (the sequence orders them), holding
+// the request's header lines (path, content type, content encoding), a blank line, then the body.
+//
+// Threading: Add from any thread; Start/Stop from the owner's. Nothing is sent under the lock.
 class TOutbox {
 public:
   enum class TKind { Report, Result };
-  static constexpr int32_t CMaxItems = 10000;
-  static constexpr uint64_t CMaxBytes = 256ull * 1024 * 1024;
+  static constexpr int32_t CMaxItems = TOutboxSettings::CMaxItems;
+  static constexpr uint64_t CMaxBytes = TOutboxSettings::CMaxBytes;
   static constexpr const char* CFolder = "outbox";
 
-  TOutbox(std::string ADataDir, std::string AClientFolderUrl, std::shared_ptr<THttpClient> AHttp);
+  TOutbox(std::string ADataDir, std::string AClientFolderUrl, std::shared_ptr<THttpClient> AHttp,
+          TOutboxSettings ASettings = {});
   ~TOutbox();
+  TOutbox(const TOutbox&) = delete;
+  TOutbox& operator=(const TOutbox&) = delete;
 
   // Whether the item is on disk (a false is logged and says why).
   bool Add(TKind AKind, const std::string& ARemotePath, std::string_view ABody, const std::string& AContentType,
@@ -49,9 +71,34 @@ public:
   bool WaitUntilEmpty(TMonoTime ADeadline) EXCLUDES(FLock);
 
 private:
+  struct TItem {
+    std::string Name;  // the file's name in the outbox folder
+    TKind Kind = TKind::Report;
+    uint64_t Bytes = 0;
+  };
+
+  void LoadItems() REQUIRES(FLock);
+  // The sender: the oldest item when it is due, sent without the lock, its outcome applied under it.
+  void Run() EXCLUDES(FLock);
+  void Forget(uint64_t ASequence) REQUIRES(FLock);
+  void MoveToFailed(uint64_t ASequence, const std::string& AContent, const std::string& AWhy) REQUIRES(FLock);
+
+  const std::string FDataDir;
+  const std::string FClientFolderUrl;
+  const std::shared_ptr<THttpClient> FHttp;
+  const TOutboxSettings FSettings;
+  TLogLimiter FLimiter;
+
   mutable TMutex FLock;
   TClockCondition FChanged;
-  // ... the sender's state, each field GUARDED_BY(FLock)
+  std::map<uint64_t, TItem> FItems GUARDED_BY(FLock);  // by sequence: oldest first
+  uint64_t FBytes GUARDED_BY(FLock) = 0;
+  uint64_t FNextSequence GUARDED_BY(FLock) = 1;
+  TRetryBackOff FBackOff GUARDED_BY(FLock);
+  bool FRunning GUARDED_BY(FLock) = false;
+  bool FStopping GUARDED_BY(FLock) = false;
+  TMonoTime FFlushDeadline GUARDED_BY(FLock){};
+  std::thread FThread;  // the owner's: started and joined by Start and Stop
 };
 
 }  // namespace Orvane

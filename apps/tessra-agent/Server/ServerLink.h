@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
 #include "OrvaneCore/Interfaces/JobExecStateReporter.Intf.h"
@@ -20,6 +22,11 @@ struct TServerLinkOptions {
   std::string ClientId;
   std::string DataDir;
   THttpClientOptions Http;
+  // The back-off of the fetches while the server cannot be reached: a window of up to 5 s after the
+  // first failure, doubled with each further one up to 10 minutes.
+  double FirstRetrySeconds = 5;
+  double MaxRetrySeconds = 600;
+  std::function<double()> Random;  // for TRetryBackOff; empty for its own
 };
 
 // Refuses options the agent must not start with (std::invalid_argument with a text for the user,
@@ -43,10 +50,19 @@ void CheckServerLinkOptions(const TServerLinkOptions& AOptions);
 // fetched; the list is fetched again (conditional GET) before a manual job starts, at most once per
 // CAbortedRefreshSeconds and not inside a back-off window; when the server cannot be reached the job
 // starts, and the log says so. One log line per failure kind through the limiter.
+//
+// A run without an execution id is not the server's: nothing is reported and its start is never
+// aborted. When no job list was ever fetched nor kept, SendRequest answers CNoJobList and the job
+// list keeps what it holds.
+//
+// Threading: any thread. Requests are made one at a time under the link's lock (the client makes
+// them one at a time anyway); the outbox is called after the lock is released.
 class TServerLink : public IServerRequestSender, public IJobExecStateReporter {
 public:
   static constexpr int32_t CAbortedRefreshSeconds = 30;
   static constexpr const char* CCacheFolder = "server-cache";
+  // SendRequest's answer while no job list is known.
+  static constexpr int32_t CNoJobList = 1;
 
   TServerLink(TServerLinkOptions AOptions, std::shared_ptr<THttpClient> AHttp, std::shared_ptr<TOutbox> AOutbox);
 
@@ -57,8 +73,40 @@ public:
                          const std::string& AReserved) override;
 
 private:
+  enum class TFetch { Fresh, Unchanged, Missing, Failed };
+  // A GET of AUrl, conditional when AETag is set; a failure is logged as AWhat's through the limiter.
+  TFetch Fetch(const std::string& AUrl, const std::string& AETag, const std::string& AWhat, THttpResult& AResult)
+      REQUIRES(FLock);
+  // Each true when what it fetches is as current as the server's.
+  bool FetchJobList() REQUIRES(FLock);
+  bool FetchIdList(const std::string& AUrl, const std::string& AWhat, std::vector<std::string>& AIds,
+                   std::string& AETag) REQUIRES(FLock);
+  void RefreshAborted(const std::string& AExecutionId) REQUIRES(FLock);
+  // Takes ADocument as the job list; false (logged) when it is not one.
+  bool TakeJobList(const std::string& ADocument, const std::string& AFrom) REQUIRES(FLock);
+  void LoadCache() REQUIRES(FLock);
+  void SaveCache(const std::string& ADocument) REQUIRES(FLock);
+  void SendReport(const std::string& AExecutionId, const std::string& AJobIdentifier, const std::string& AState,
+                  const char* AResult);
+
+  const TServerLinkOptions FOptions;
+  const TServerLayout FLayout;
+  const std::shared_ptr<THttpClient> FHttp;
+  const std::shared_ptr<TOutbox> FOutbox;
+  TLogLimiter FLimiter;
+
   TMutex FLock;
-  // ... the cached lists, ETags, back-off and limiter, each field GUARDED_BY(FLock)
+  TRetryBackOff FBackOff GUARDED_BY(FLock);
+  TJobList FJobs GUARDED_BY(FLock);
+  bool FHaveJobs GUARDED_BY(FLock) = false;
+  std::string FJobsFrom GUARDED_BY(FLock);  // the URL the list came from
+  std::string FJobsETag GUARDED_BY(FLock);
+  std::vector<std::string> FCancelled GUARDED_BY(FLock);
+  std::string FCancelledETag GUARDED_BY(FLock);
+  std::vector<std::string> FAborted GUARDED_BY(FLock);
+  std::string FAbortedETag GUARDED_BY(FLock);
+  bool FAbortedAsked GUARDED_BY(FLock) = false;
+  TMonoTime FAbortedNextRefresh GUARDED_BY(FLock){};
 };
 
 }  // namespace Orvane

@@ -25,8 +25,10 @@ TClientJobListProvider<TScannerJobAction>::TClientJobListProvider(
 
 TJobList TClientJobListProvider<TScannerJobAction>::LoadJobsFromServer(const std::string& AClientId,
                                                                        TTessraItemKinds AJobKinds,
-                                                                       int32_t& AManualJobCount) {
+                                                                       int32_t& AManualJobCount,
+                                                                       bool* AAnswered) {
   TJobList LResult;
+  if (AAnswered) *AAnswered = false;
   if (!FRequestSender) return LResult;
   TCalcJobsForClientRequest LRequest;
   TCalcJobsForClientResponse LResponse;
@@ -35,6 +37,7 @@ TJobList TClientJobListProvider<TScannerJobAction>::LoadJobsFromServer(const std
   TTessraDataUtils::AddIdentifiers(FManualJobs, LRequest.GetManualJobIds());
 
   if (FRequestSender->SendRequest(LRequest, LResponse) != 0) return LResult;
+  if (AAnswered) *AAnswered = true;
 
   AbortRemovedManualJobs(LResponse.GetExistingManualJobIds());
 

@@ -43,9 +43,9 @@ public:
   // Asks the server for the jobs of AClientId of the kinds AJobKinds. Manual jobs of the answer
   // become manual jobs of the provider (due at once when their start condition is disabled) and
   // are counted into AManualJobCount, which is only added to; the automatic jobs are returned as
-  // new jobs. A failed request returns an empty list and changes nothing.
-  TJobList LoadJobsFromServer(const std::string& AClientId, TTessraItemKinds AJobKinds,
-                              int32_t& AManualJobCount) REQUIRES(FSynchronizer);
+  // new jobs. A failed request returns an empty list, changes nothing and sets *AAnswered false.
+  TJobList LoadJobsFromServer(const std::string& AClientId, TTessraItemKinds AJobKinds, int32_t& AManualJobCount,
+                              bool* AAnswered = nullptr) REQUIRES(FSynchronizer);
 
 protected:
   // Whether a manual job the server no longer knows may be dropped.

@@ -42,12 +42,20 @@ bool TAgentTaskJobListProvider::LoadJobs(TJobList& AJobs, int32_t& AManualJobCou
   LLogger->TraceEnter("LoadJobs", this);
   TClientJobListProvider<TScannerJobAction>::LoadJobs(AJobs, AManualJobCount);
 
+  bool LAnswered = false;
   const TJobList LLoaded =
-      LoadJobsFromServer(FClientId.Value, TTessraItemKinds::Of(CAgentTaskItemKind), AManualJobCount);
-  const bool LResult = true;
+      LoadJobsFromServer(FClientId.Value, TTessraItemKinds::Of(CAgentTaskItemKind), AManualJobCount, &LAnswered);
   // One watch waiting is enough to ask again; every empty answer adding one would pile them up.
   if (LLoaded.empty() && !HoldsManualJobOf(CSettingsWatchId))
     EnqueueAgentTask(std::string(CSettingsWatchId), IncSeconds(Now(), CSettingsWatchRetrySeconds));
+  // No answer is no list: the automatic jobs held stay, and the load stays pending for the next
+  // fetch (the sender logs why, as often as it sees fit).
+  const bool LResult = LAnswered;
+  if (!LResult) {
+    LLogger->BooleanValue("Result", LResult);
+    LLogger->TraceExit("LoadJobs", this);
+    return false;
+  }
 
   const std::string LExcluded = UpperCase(CExcludedAgentTaskContentId);
   std::unordered_set<std::string> LTaken;

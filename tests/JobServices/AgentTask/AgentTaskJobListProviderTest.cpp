@@ -90,6 +90,18 @@ TEST_F(AgentTaskJobListProviderTest, EmptyAnswerEnqueuesSettingsWatchThatRunsNoE
   EXPECT_EQ(ManualJobs().size(), 1u);
 }
 
+// A request that fails is no empty list: the automatic jobs stay, the load stays pending for the
+// next fetch, and the settings watch is planned as for an empty answer.
+TEST_F(AgentTaskJobListProviderTest, AFailedRequestKeepsTheAutomaticJobsAndTheLoadPending) {
+  AnswerAlways({MakeServerJob(CRulesId)});
+  Reload();
+  ON_CALL(*FSender, SendRequest(_, _)).WillByDefault([](TRequest&, TResponse&) { return 1; });
+  Reload();
+  EXPECT_EQ(Identifiers(AutoJobs()), std::vector<std::string>{"job-" + std::string(CRulesId)});
+  EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
+  EXPECT_THAT(Identifiers(ManualJobs()), ElementsAre(std::string(CSettingsWatchId)));
+}
+
 // The excluded content id in any letter case never becomes an automatic job; of two server jobs
 // with one identifier (in any case) the first is kept.
 TEST_F(AgentTaskJobListProviderTest, ExcludedContentIdIsLeftOutAndADuplicateIdentifierIsIgnored) {

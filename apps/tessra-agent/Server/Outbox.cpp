@@ -1,0 +1,335 @@
+#include "Server/Outbox.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/SafeFiles.h"
+#include "Server/HeaderedText.h"
+
+namespace Orvane {
+
+namespace {
+
+constexpr const char* CFailedFolder = "outbox/failed";
+constexpr const char* CReportSuffix = ".report";
+constexpr const char* CResultSuffix = ".result";
+constexpr std::size_t CSequenceDigits = 20;
+// An idle sender's wait; it simply begins again.
+constexpr double CIdleWaitSeconds = 3600;
+
+// What an item file holds besides its body.
+struct TItemHeader {
+  std::string Path;
+  std::string ContentType;
+  std::string ContentEncoding;
+};
+
+// A path below the client's folder, as ServerLayout makes them: plain segments, nothing that could
+// leave the folder or end the URL's path.
+bool IsRemotePath(std::string_view APath) {
+  if (APath.empty() || APath.front() == '/' || APath.back() == '/') return false;
+  if (std::any_of(APath.begin(), APath.end(), [](char C) {
+        return static_cast<unsigned char>(C) <= ' ' || C == '?' || C == '#' || C == '\\' || C == 0x7F;
+      }))
+    return false;
+  std::size_t LStart = 0;
+  while (LStart <= APath.size()) {
+    std::size_t LEnd = APath.find('/', LStart);
+    if (LEnd == std::string_view::npos) LEnd = APath.size();
+    const std::string_view LSegment = APath.substr(LStart, LEnd - LStart);
+    if (LSegment.empty() || LSegment == "." || LSegment == "..") return false;
+    LStart = LEnd + 1;
+  }
+  return true;
+}
+
+bool IsHeaderValue(std::string_view AValue) {
+  return std::none_of(AValue.begin(), AValue.end(), [](char C) { return C == '\n' || C == '\r'; });
+}
+
+std::string ItemText(const TItemHeader& AHeader, std::string_view ABody) {
+  return JoinHeaderedText({{"Path", AHeader.Path},
+                           {"Content-Type", AHeader.ContentType},
+                           {"Content-Encoding", AHeader.ContentEncoding}},
+                          ABody);
+}
+
+// Splits an item file into its header and body; false when it is not one.
+bool ParseItem(std::string_view AText, TItemHeader& AHeader, std::string_view& ABody) {
+  std::map<std::string, std::string, std::less<>> LHeaders;
+  if (!SplitHeaderedText(AText, LHeaders, ABody)) return false;
+  AHeader = {LHeaders["Path"], LHeaders["Content-Type"], LHeaders["Content-Encoding"]};
+  return IsRemotePath(AHeader.Path);
+}
+
+std::string ItemName(uint64_t ASequence, TOutbox::TKind AKind) {
+  char LDigits[CSequenceDigits + 1];
+  std::snprintf(LDigits, sizeof(LDigits), "%020llu", static_cast<unsigned long long>(ASequence));
+  return std::string(LDigits) + (AKind == TOutbox::TKind::Report ? CReportSuffix : CResultSuffix);
+}
+
+// The sequence and kind of an item file's name; false for any other name (temporary files, say).
+bool ParseItemName(const std::string& AName, uint64_t& ASequence, TOutbox::TKind& AKind) {
+  const std::string_view LSuffix = std::string_view(AName).substr(std::min(AName.size(), CSequenceDigits));
+  if (LSuffix == CReportSuffix)
+    AKind = TOutbox::TKind::Report;
+  else if (LSuffix == CResultSuffix)
+    AKind = TOutbox::TKind::Result;
+  else
+    return false;
+  ASequence = 0;
+  for (std::size_t LIndex = 0; LIndex < CSequenceDigits; ++LIndex) {
+    if (AName[LIndex] < '0' || AName[LIndex] > '9') return false;
+    ASequence = ASequence * 10 + static_cast<uint64_t>(AName[LIndex] - '0');
+  }
+  return true;
+}
+
+std::string ItemFile(const std::string& AName) {
+  return JoinRelativePath(TOutbox::CFolder, AName);
+}
+
+const char* KindText(TOutbox::TKind AKind) {
+  return AKind == TOutbox::TKind::Report ? "report" : "result";
+}
+
+}  // namespace
+
+TOutbox::TOutbox(std::string ADataDir, std::string AClientFolderUrl, std::shared_ptr<THttpClient> AHttp,
+                 TOutboxSettings ASettings)
+    : FDataDir(std::move(ADataDir)),
+      FClientFolderUrl(std::move(AClientFolderUrl)),
+      FHttp(std::move(AHttp)),
+      FSettings(std::move(ASettings)),
+      FBackOff(FSettings.FirstRetrySeconds, FSettings.MaxRetrySeconds, FSettings.Random) {
+  TMutexLock LLock(FLock);
+  LoadItems();
+}
+
+TOutbox::~TOutbox() {
+  Stop(0);
+}
+
+void TOutbox::LoadItems() {
+  std::vector<TDirectoryEntry> LEntries;
+  if (const TFileResult LListed = ListDirectory(FDataDir, CFolder, LEntries); !LListed.Done()) {
+    if (LListed.Status != TFileResult::TStatus::Missing)
+      OrvaneLogger()->Error("Outbox: the items left by the last run cannot be listed: %s", {LListed.Error});
+    return;
+  }
+  for (const TDirectoryEntry& LEntry : LEntries) {
+    uint64_t LSequence = 0;
+    TKind LKind = TKind::Report;
+    if (LEntry.Kind != TDirectoryEntry::TKind::File || !ParseItemName(LEntry.Name, LSequence, LKind)) continue;
+    // Read for its size: a few items normally, and at most the outbox's bound.
+    std::string LContent;
+    if (const TFileResult LRead = ReadWholeFile(FDataDir, ItemFile(LEntry.Name), LContent); !LRead.Done()) {
+      OrvaneLogger()->Error("Outbox: an item cannot be read, it stays where it is: %s", {LRead.Error});
+      continue;
+    }
+    FItems[LSequence] = {LEntry.Name, LKind, LContent.size()};
+    FBytes += LContent.size();
+    FNextSequence = std::max(FNextSequence, LSequence + 1);
+  }
+  if (!FItems.empty())
+    OrvaneLogger()->Message("Outbox: %d items left by the last run are sent again",
+                            {static_cast<int64_t>(FItems.size())});
+}
+
+bool TOutbox::Add(TKind AKind, const std::string& ARemotePath, std::string_view ABody,
+                  const std::string& AContentType, const std::string& AContentEncoding) {
+  if (!IsRemotePath(ARemotePath) || !IsHeaderValue(AContentType) || !IsHeaderValue(AContentEncoding)) {
+    OrvaneLogger()->Error("Outbox: a %s for \"%s\" is refused: not a path below the client's folder",
+                          {KindText(AKind), ARemotePath});
+    return false;
+  }
+  const std::string LContent = ItemText({ARemotePath, AContentType, AContentEncoding}, ABody);
+  const uint64_t LBytes = LContent.size();
+
+  TMutexLock LLock(FLock);
+  // The results that go, oldest first, for the item to fit; reports are never pushed out.
+  std::vector<uint64_t> LPushOut;
+  std::size_t LCount = FItems.size();
+  uint64_t LTotal = FBytes;
+  const auto LFits = [&] {
+    return LCount + 1 <= static_cast<std::size_t>(FSettings.MaxItems) && LBytes <= FSettings.MaxBytes &&
+           LTotal <= FSettings.MaxBytes - LBytes;
+  };
+  for (auto LItem = FItems.begin(); LItem != FItems.end() && !LFits(); ++LItem) {
+    if (LItem->second.Kind != TKind::Result) continue;
+    LPushOut.push_back(LItem->first);
+    --LCount;
+    LTotal -= LItem->second.Bytes;
+  }
+  if (!LFits()) {
+    FLimiter.Error("Outbox: full", "Outbox: full (%d items, %d bytes); a %s of %d bytes for %s is refused",
+                   {static_cast<int64_t>(FItems.size()), static_cast<int64_t>(FBytes), KindText(AKind),
+                    static_cast<int64_t>(LBytes), ARemotePath});
+    return false;
+  }
+  const uint64_t LSequence = FNextSequence++;
+  const std::string LName = ItemName(LSequence, AKind);
+  if (const TFileResult LWritten = ReplaceFile(FDataDir, ItemFile(LName), LContent); !LWritten.Done()) {
+    FLimiter.Error("Outbox: not written", "Outbox: a %s for %s cannot be written, it is not sent: %s",
+                   {KindText(AKind), ARemotePath, LWritten.Error});
+    return false;
+  }
+  for (const uint64_t LOld : LPushOut) {
+    OrvaneLogger()->Warning("Outbox: full; the oldest result %s is dropped for a newer item",
+                            {FItems[LOld].Name});
+    if (const TFileResult LRemoved = RemoveFile(FDataDir, ItemFile(FItems[LOld].Name)); !LRemoved.Done())
+      OrvaneLogger()->Error("Outbox: a dropped result cannot be removed: %s", {LRemoved.Error});
+    Forget(LOld);
+  }
+  FItems[LSequence] = {LName, AKind, LBytes};
+  FBytes += LBytes;
+  FChanged.NotifyAll();
+  return true;
+}
+
+void TOutbox::Forget(uint64_t ASequence) {
+  const auto LItem = FItems.find(ASequence);
+  if (LItem == FItems.end()) return;
+  FBytes -= LItem->second.Bytes;
+  FItems.erase(LItem);
+  FChanged.NotifyAll();
+}
+
+void TOutbox::MoveToFailed(uint64_t ASequence, const std::string& AContent, const std::string& AWhy) {
+  const auto LItem = FItems.find(ASequence);
+  if (LItem == FItems.end()) return;
+  const std::string LName = LItem->second.Name;
+  // Kept for someone to look at; the items behind it go on either way.
+  if (const TFileResult LKept = ReplaceFile(FDataDir, JoinRelativePath(CFailedFolder, LName), AContent);
+      LKept.Done())
+    OrvaneLogger()->Error("Outbox: %s is not delivered (%s); it is kept in %s", {LName, AWhy, CFailedFolder});
+  else
+    OrvaneLogger()->Error("Outbox: %s is not delivered (%s) and cannot be kept: %s", {LName, AWhy, LKept.Error});
+  if (const TFileResult LRemoved = RemoveFile(FDataDir, ItemFile(LName));
+      !LRemoved.Done() && LRemoved.Status != TFileResult::TStatus::Missing)
+    OrvaneLogger()->Error("Outbox: a failed item cannot be removed: %s", {LRemoved.Error});
+  Forget(ASequence);
+}
+
+void TOutbox::Start() {
+  std::shared_ptr<TClock::TThreadRecord> LRecord = Clock().PrepareThread("TOutbox");
+  TMutexLock LLock(FLock);
+  if (FRunning) return;
+  FRunning = true;
+  FStopping = false;
+  FThread = std::thread([this, LRecord] {
+    Clock().BindCurrentThread(LRecord);
+    pthread_setname_np(pthread_self(), "tessra-outbox");
+    Run();
+  });
+}
+
+void TOutbox::Stop(double AFlushSeconds) {
+  {
+    TMutexLock LLock(FLock);
+    if (!FRunning || FStopping) return;
+    FStopping = true;
+    FFlushDeadline = Clock().DeadlineIn(AFlushSeconds);
+  }
+  FChanged.NotifyAll();
+  if (FThread.joinable()) FThread.join();
+  TMutexLock LLock(FLock);
+  FRunning = false;
+  FStopping = false;
+  if (!FItems.empty())
+    OrvaneLogger()->Message("Outbox: %d items are left for the next start", {static_cast<int64_t>(FItems.size())});
+  FLimiter.Flush();
+}
+
+void TOutbox::Run() {
+  TMutexLock LLock(FLock);
+  bool LStopSeen = false;
+  const auto LDue = [this] {
+    FLock.AssertHeld();
+    return !FItems.empty() && !FBackOff.Waiting();
+  };
+  for (;;) {
+    if (FStopping) {
+      // The flush: what is due goes until the deadline; a back-off that outlasts it ends the flush.
+      LStopSeen = true;
+      if (FItems.empty() || Clock().Monotonic() >= FFlushDeadline ||
+          (FBackOff.Waiting() && FBackOff.NextTry() >= FFlushDeadline))
+        return;
+    }
+    if (!LDue()) {
+      TMonoTime LDeadline = FItems.empty() ? Clock().DeadlineIn(CIdleWaitSeconds) : FBackOff.NextTry();
+      if (FStopping) LDeadline = std::min(LDeadline, FFlushDeadline);
+      Clock().Wait(FChanged, LLock, LDeadline, [&] {
+        FLock.AssertHeld();
+        return (FStopping && !LStopSeen) || LDue();
+      });
+      continue;
+    }
+
+    const uint64_t LSequence = FItems.begin()->first;
+    const std::string LName = FItems.begin()->second.Name;
+    LLock.unlock();
+    std::string LContent;
+    const TFileResult LRead = ReadWholeFile(FDataDir, ItemFile(LName), LContent);
+    TItemHeader LHeader;
+    std::string_view LBody;
+    const bool LParsed = LRead.Done() && ParseItem(LContent, LHeader, LBody);
+    THttpResult LResult;
+    if (LParsed) LResult = FHttp->Put(FClientFolderUrl + LHeader.Path, LBody, LHeader.ContentType,
+                                      LHeader.ContentEncoding);
+    LLock.lock();
+
+    if (!LRead.Done()) {
+      // Gone (pushed out meanwhile) or unreadable: it leaves the queue; an unreadable file stays
+      // on disk for the next start.
+      if (LRead.Status != TFileResult::TStatus::Missing)
+        OrvaneLogger()->Error("Outbox: an item cannot be read: %s", {LRead.Error});
+      Forget(LSequence);
+    } else if (!LParsed) {
+      MoveToFailed(LSequence, LContent, "not an outbox item");
+    } else if (LResult.Ok()) {
+      if (FItems.contains(LSequence)) {
+        if (const TFileResult LRemoved = RemoveFile(FDataDir, ItemFile(LName));
+            !LRemoved.Done() && LRemoved.Status != TFileResult::TStatus::Missing)
+          OrvaneLogger()->Error("Outbox: a delivered item cannot be removed, it will be sent again: %s",
+                                {LRemoved.Error});
+        Forget(LSequence);
+      }
+      FBackOff.Succeeded();
+    } else if (LResult.Transient()) {
+      FBackOff.Failed();
+      const std::string LWhy = LResult.Kind == THttpResult::TKind::Response
+                                   ? "answered " + std::to_string(LResult.Status)
+                                   : LResult.Error;
+      FLimiter.Warning("Outbox: not delivered", "Outbox: the server did not take %s (%s); tried again later",
+                       {LHeader.Path, LWhy});
+    } else {
+      // The server answered and will answer the same again: the next item must not wait behind it.
+      FBackOff.Succeeded();
+      MoveToFailed(LSequence, LContent,
+                   LResult.Kind == THttpResult::TKind::Response
+                       ? "the server answered " + std::to_string(LResult.Status) + " for " + LHeader.Path
+                       : "refused: " + LResult.Error);
+    }
+  }
+}
+
+int32_t TOutbox::ItemCount() const {
+  TMutexLock LLock(FLock);
+  return static_cast<int32_t>(FItems.size());
+}
+
+bool TOutbox::WaitUntilEmpty(TMonoTime ADeadline) {
+  TMutexLock LLock(FLock);
+  return Clock().Wait(FChanged, LLock, ADeadline, [this] {
+    FLock.AssertHeld();
+    return FItems.empty();
+  });
+}
+
+}  // namespace Orvane

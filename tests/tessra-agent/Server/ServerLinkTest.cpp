@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "OrvaneCore/Data/MemberVisitor.h"
+#include "OrvaneCore/Jobs/Job.h"
+#include "Server/ServerLink.h"
+#include "Support/LogCapture.h"
+#include "Support/NginxServer.h"
+#include "Support/TempDir.h"
+
+namespace Orvane {
+namespace {
+
+// The job-list request and answer under the member names the module's classes have.
+class TListRequest : public TRequest {
+public:
+  void DescribeMembers(IMemberVisitor& AVisitor) override {
+    TRequest::DescribeMembers(AVisitor);
+    AVisitor.Strings("ManualJobIds", ManualJobIds);
+  }
+  std::vector<std::string> ManualJobIds;
+};
+
+class TListResponse : public TResponse {
+public:
+  void DescribeMembers(IMemberVisitor& AVisitor) override {
+    TResponse::DescribeMembers(AVisitor);
+    AVisitor.ObjectList("JobList", MakeObjectListSlot<TJob>("TJob", JobList));
+    AVisitor.Strings("ExistingManualJobIds", ExistingManualJobIds);
+  }
+  TJobList JobList;
+  std::vector<std::string> ExistingManualJobIds;
+};
+
+using TIds = std::vector<std::string>;
+
+std::string JobListXml(const TIds& AIds) {
+  std::string LXml = "<?xml version=\"1.0\"?>\n<TJobList>";
+  for (const std::string& LId : AIds) LXml += "<TJob><Identifier>" + LId + "</Identifier></TJob>";
+  return LXml + "</TJobList>\n";
+}
+
+class ServerLinkTest : public ::testing::Test {
+protected:
+  std::unique_ptr<TServerLink> MakeLink(const Testing::TNginxServer& AServer) {
+    TServerLinkOptions LOptions;
+    LOptions.ServerUrl = AServer.Url();
+    LOptions.ClientId = "c1";
+    LOptions.DataDir = FData.Path();
+    // The longest window a failure can open: a retry right after it is always inside.
+    LOptions.Random = [] { return 0.99; };
+    return std::make_unique<TServerLink>(LOptions, FHttp, FOutbox);
+  }
+  // The answer's result, job ids and existing manual job ids.
+  static std::tuple<int32_t, TIds, TIds> Ask(TServerLink& ALink, TIds AHeld = {}) {
+    TListRequest LRequest;
+    LRequest.ManualJobIds = std::move(AHeld);
+    TListResponse LResponse;
+    const int32_t LResult = ALink.SendRequest(LRequest, LResponse);
+    TIds LJobs;
+    for (const TJobPtr& LJob : LResponse.JobList) LJobs.push_back(LJob->GetIdentifier());
+    return {LResult, LJobs, LResponse.ExistingManualJobIds};
+  }
+
+  Testing::TLogCapture FLog;
+  Testing::TTempDir FData;
+  std::shared_ptr<THttpClient> FHttp = std::make_shared<THttpClient>(THttpClientOptions{"", "", "", true});
+  std::shared_ptr<TOutbox> FOutbox;
+};
+
+TEST_F(ServerLinkTest, TheClientListElseTheFleetsUnchangedCostsNoParseAndABadOneKeepsTheLast) {
+  Testing::TNginxServer LServer;
+  FOutbox = std::make_shared<TOutbox>(FData.Path(), LServer.Url() + "clients/c1/", FHttp);
+  LServer.WriteFile("fleet/jobs.xml", JobListXml({"F1"}));
+  const auto LLink = MakeLink(LServer);
+  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"F1"}, TIds{}));
+  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"F1"}, TIds{}));
+  EXPECT_EQ(LServer.CountRequests("GET /clients/c1/jobs.xml 404"), 2);
+  EXPECT_EQ(LServer.WaitForRequests("GET /fleet/jobs.xml 304", 1), 1);
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "jobs in the job list from"), 1);
+
+  LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1", "C2"}));
+  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1", "C2"}, TIds{}));
+  LServer.WriteFile("clients/c1/jobs.xml", "<TJobList><TJob>");
+  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1", "C2"}, TIds{}));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Error, "is not a job list; the last good one stays"));
+}
+
+TEST_F(ServerLinkTest, ADownServerAnswersTheKeptListAfterARestartAndNotAgainInsideTheBackOff) {
+  Testing::TNginxOptions LFailing;
+  LFailing.ExtraServerConfig = "location = /clients/c1/jobs.xml { return 503; }";
+  {
+    // Nothing was ever fetched nor kept: no answer, so the agent keeps what it holds.
+    Testing::TNginxServer LDown(LFailing);
+    EXPECT_EQ(std::get<0>(Ask(*MakeLink(LDown))), TServerLink::CNoJobList);
+  }
+  {
+    Testing::TNginxServer LServer;
+    LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1"}));
+    EXPECT_EQ(Ask(*MakeLink(LServer)), std::make_tuple(0, TIds{"C1"}, TIds{}));
+  }
+  // A new start on the same data directory, the server failing.
+  Testing::TNginxServer LDown(LFailing);
+  const auto LLink = MakeLink(LDown);
+  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
+  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
+  EXPECT_EQ(LDown.WaitForRequests("/clients/c1/jobs.xml", 1), 1);
+}
+
+TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersTheStart) {
+  Testing::TNginxServer LServer;
+  FOutbox = std::make_shared<TOutbox>(FData.Path(), LServer.Url() + "clients/c1/", FHttp);
+  LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1"}));
+  LServer.WriteFile("clients/c1/cancelled", "# gone\nm1\n\n M2 \n");
+  LServer.WriteFile("clients/c1/aborted", "E1\n");
+  const auto LLink = MakeLink(LServer);
+  EXPECT_EQ(Ask(*LLink, {"M1", "M2", "M3"}), std::make_tuple(0, TIds{"C1"}, TIds{"M3"}));
+
+  EXPECT_TRUE(LLink->ReportJobStarted("e1", "J1", ""));
+  EXPECT_FALSE(LLink->ReportJobStarted("E2", "J2", ""));
+  LLink->ReportJobFinished("E2", "J2", TJobResult::jrSucceeded, "");
+  // A job of this client's own has no execution id: nothing is asked or sent for it.
+  EXPECT_FALSE(LLink->ReportJobStarted("", "J3", ""));
+  EXPECT_EQ(LServer.WaitForRequests("GET /clients/c1/aborted", 1), 1);
+
+  FOutbox->Start();
+  EXPECT_TRUE(FOutbox->WaitUntilEmpty(Clock().DeadlineIn(20)));
+  FOutbox->Stop();
+  EXPECT_NE(LServer.ReadFile("clients/c1/reports/e1.started.xml").find("<State>aborted</State>"), std::string::npos);
+  EXPECT_NE(LServer.ReadFile("clients/c1/reports/E2.started.xml").find("<State>started</State>"), std::string::npos);
+  EXPECT_NE(LServer.ReadFile("clients/c1/reports/E2.finished.xml").find("<Result>succeeded</Result>"),
+            std::string::npos);
+  EXPECT_EQ(LServer.WaitForRequests("PUT ", 3), 3);
+}
+
+TEST(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefused) {
+  Testing::TTempDir LDir;
+  Testing::TTestPki LPki = Testing::MakeTestPki(LDir.Path());
+  const auto LRefused = [](const std::string& AUrl, THttpClientOptions AHttp) {
+    TServerLinkOptions LOptions;
+    LOptions.ServerUrl = AUrl;
+    LOptions.Http = std::move(AHttp);
+    try {
+      CheckServerLinkOptions(LOptions);
+    } catch (const std::invalid_argument&) {
+      return true;
+    }
+    return false;
+  };
+  EXPECT_FALSE(LRefused("https://server.example/agents", {}));
+  EXPECT_FALSE(LRefused("http://127.0.0.1:8080/", {"", "", "", true}));
+  EXPECT_FALSE(LRefused("https://server.example/", {LPki.CaCert, LPki.ClientCert, LPki.ClientKey, false}));
+  EXPECT_TRUE(LRefused("http://server.example/", {}));
+  EXPECT_TRUE(LRefused("ftp://server.example/", {"", "", "", true}));
+  EXPECT_TRUE(LRefused("https:///jobs", {}));
+  EXPECT_TRUE(LRefused("https://server.example/", {"", LPki.ClientCert, "", false}));
+  EXPECT_TRUE(LRefused("https://server.example/", {LDir.Path() + "/missing.pem", "", "", false}));
+  chmod(LPki.ClientKey.c_str(), 0640);
+  EXPECT_TRUE(LRefused("https://server.example/", {"", LPki.ClientCert, LPki.ClientKey, false}));
+}
+
+}  // namespace
+}  // namespace Orvane
