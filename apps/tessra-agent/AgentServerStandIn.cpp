@@ -6,6 +6,7 @@
 #include "DefaultJobList.h"
 #include "JobListAnswer.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Platform/SafeFiles.h"
 #include "OrvaneCore/Time/DateTime.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
@@ -35,7 +36,12 @@ TAgentServerStandIn::TAgentServerStandIn(std::string ADataDir, std::string AJobs
   if (const TFileResult LMade = MakeOwnerDirectories(FDataDir, CServerDir); !LMade.Done())
     OrvaneLogger()->Error("The server's directory cannot be made: %s", {LMade.Error});
   TMutexLock LLock(FLock);
-  FLastGoodJobList = FJobsFile.empty() ? BuildDefaultJobList() : ReadJobsFile();
+  if (FJobsFile.empty()) {
+    FLastGoodJobList = BuildDefaultJobList();
+    return;
+  }
+  FJobsFileVersion = FileVersionOf(FJobsFile);
+  FLastGoodJobList = ReadJobsFile();
 }
 
 TJobList TAgentServerStandIn::ReadJobsFile() const {
@@ -44,10 +50,14 @@ TJobList TAgentServerStandIn::ReadJobsFile() const {
   return ReadJobList(LSerializer);
 }
 
-TJobList TAgentServerStandIn::CurrentJobList() {
+const TJobList& TAgentServerStandIn::CurrentJobList() {
   if (FJobsFile.empty()) return FLastGoodJobList;
+  // A file as it was at the last good read is not parsed again: a large list costs its parse once.
+  const std::optional<TFileVersion> LVersion = FileVersionOf(FJobsFile);
+  if (LVersion && LVersion == FJobsFileVersion) return FLastGoodJobList;
   try {
     FLastGoodJobList = ReadJobsFile();
+    FJobsFileVersion = LVersion;
   } catch (const std::exception& E) {
     OrvaneLogger()->Error("The jobs file %s cannot be read; the last job list read is used: %s",
                           {FJobsFile, std::string(E.what())});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,11 +9,12 @@
 #include "OrvaneCore/Interfaces/JobExecStateReporter.Intf.h"
 #include "OrvaneCore/Jobs/JobTypes.h"
 #include "OrvaneCore/Platform/Mutex.h"
+#include "OrvaneCore/Platform/Paths.h"
 
 namespace Orvane {
 
 // Plays the management server on this machine, as a static server would. It answers the job-list
-// request with every job of the jobs file (read again at every request, so an edited file takes
+// request with every job of the jobs file (read again at a request when it changed, so an edited file takes
 // effect at the next reload) or of the built-in list; which of its manual jobs the client has
 // taken already is the client's own record (TTakenManualJobs). It keeps its state in DATA/server/:
 //   cancelled    manual job ids that the "server" no longer knows: the client aborts them
@@ -39,7 +41,7 @@ public:
 
 private:
   // The current job list: the file as it reads now, or the last good one (logged) when it does not.
-  TJobList CurrentJobList() REQUIRES(FLock);
+  const TJobList& CurrentJobList() REQUIRES(FLock);
   TJobList ReadJobsFile() const;
   std::vector<std::string> ReadLines(const std::string& AName) const;
   void WriteReport(const std::string& ALine) REQUIRES(FLock);
@@ -48,6 +50,7 @@ private:
   const std::string FJobsFile;
   TMutex FLock;
   TJobList FLastGoodJobList GUARDED_BY(FLock);
+  std::optional<TFileVersion> FJobsFileVersion GUARDED_BY(FLock);  // of the file FLastGoodJobList was read from
 };
 
 }  // namespace Orvane

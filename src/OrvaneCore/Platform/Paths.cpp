@@ -139,7 +139,8 @@ bool FileExists(const std::string& AFileName) {
 std::optional<TFileVersion> FileVersionOf(const std::string& AFileName) {
   struct stat LInfo {};
   if (lstat(AFileName.c_str(), &LInfo) != 0) return std::nullopt;
-  return TFileVersion{LInfo.st_dev, LInfo.st_ino, LInfo.st_size,
+  return TFileVersion{static_cast<uint64_t>(LInfo.st_dev), static_cast<uint64_t>(LInfo.st_ino),
+                      static_cast<uint64_t>(LInfo.st_size),
                       static_cast<int64_t>(LInfo.st_mtim.tv_sec) * 1000000000 + LInfo.st_mtim.tv_nsec};
 }
 

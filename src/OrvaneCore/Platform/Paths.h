@@ -36,9 +36,9 @@ bool FileExists(const std::string& AFileName);
 // What tells one version of a file from another without reading it: the entry at the path itself
 // (a link is not followed), its inode, size and modification time.
 struct TFileVersion {
-  dev_t Device = 0;
-  ino_t Inode = 0;
-  off_t Size = 0;
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  uint64_t Size = 0;
   int64_t ModifiedNs = 0;
   bool operator==(const TFileVersion&) const = default;
 };
