@@ -3,35 +3,17 @@
 #include <fstream>
 
 #include "AgentServerStandIn.h"
-#include "OrvaneCore/Data/MemberVisitor.h"
 #include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Jobs/JobAction.h"
+#include "tessra-agent/JobListMessages.h"
 #include "Support/TempDir.h"
 #include "TakenManualJobs.h"
 
 namespace Orvane {
 namespace {
 
-// The job-list request and answer as the server sees them: the members the module's classes have.
-class TJobListRequest : public TRequest {
-public:
-  void DescribeMembers(IMemberVisitor& AVisitor) override {
-    TRequest::DescribeMembers(AVisitor);
-    AVisitor.Strings("ManualJobIds", ManualJobIds);
-  }
-  std::vector<std::string> ManualJobIds;
-};
-
-class TJobListResponse : public TResponse {
-public:
-  void DescribeMembers(IMemberVisitor& AVisitor) override {
-    TResponse::DescribeMembers(AVisitor);
-    AVisitor.ObjectList("JobList", MakeObjectListSlot<TJob>("TJob", JobList));
-    AVisitor.Strings("ExistingManualJobIds", ExistingManualJobIds);
-  }
-  TJobList JobList;
-  std::vector<std::string> ExistingManualJobIds;
-};
+using Testing::TJobListRequest;
+using Testing::TJobListResponse;
 
 constexpr const char* CJobA = "{A0000000-0000-0000-0000-00000000000A}";
 constexpr const char* CRunA = "{E0000000-0000-0000-0000-00000000000A}";

@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "OrvaneCore/Data/MemberVisitor.h"
 #include "OrvaneCore/Jobs/Job.h"
 #include "Server/ServerLink.h"
+#include "tessra-agent/JobListMessages.h"
 #include "Support/LogCapture.h"
 #include "Support/NginxServer.h"
 #include "Support/TempDir.h"
@@ -13,26 +13,8 @@
 namespace Orvane {
 namespace {
 
-// The job-list request and answer under the member names the module's classes have.
-class TListRequest : public TRequest {
-public:
-  void DescribeMembers(IMemberVisitor& AVisitor) override {
-    TRequest::DescribeMembers(AVisitor);
-    AVisitor.Strings("ManualJobIds", ManualJobIds);
-  }
-  std::vector<std::string> ManualJobIds;
-};
-
-class TListResponse : public TResponse {
-public:
-  void DescribeMembers(IMemberVisitor& AVisitor) override {
-    TResponse::DescribeMembers(AVisitor);
-    AVisitor.ObjectList("JobList", MakeObjectListSlot<TJob>("TJob", JobList));
-    AVisitor.Strings("ExistingManualJobIds", ExistingManualJobIds);
-  }
-  TJobList JobList;
-  std::vector<std::string> ExistingManualJobIds;
-};
+using Testing::TJobListRequest;
+using Testing::TJobListResponse;
 
 using TIds = std::vector<std::string>;
 
@@ -55,9 +37,9 @@ protected:
   }
   // The answer's result, job ids and existing manual job ids.
   static std::tuple<int32_t, TIds, TIds> Ask(TServerLink& ALink, TIds AHeld = {}) {
-    TListRequest LRequest;
+    TJobListRequest LRequest;
     LRequest.ManualJobIds = std::move(AHeld);
-    TListResponse LResponse;
+    TJobListResponse LResponse;
     const int32_t LResult = ALink.SendRequest(LRequest, LResponse);
     TIds LJobs;
     for (const TJobPtr& LJob : LResponse.JobList) LJobs.push_back(LJob->GetIdentifier());
