@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Data/MemberVisitor.h"
@@ -37,15 +38,22 @@ TJobList ReadJobList(TXmlSerializer& ALoaded) {
 
 namespace {
 
-// Reads or fills the members the job-list request and its answer have in common, by name, through
-// the records' own description: the classes are the module's, and the host knows them only so. The
-// jobs go in as copies straight from the records (no tree of texts in between), since the receiver
-// changes them.
-class TAnswerMembers final : public IMemberVisitor {
+// Hands one list of texts and one list of records of a request or answer, found by name, to a
+// callback each, through the record's own description: the classes are the module's, and the host
+// knows them only so. No tree of texts is made in between: with thousands of jobs it would cost
+// more than the rest of a reload.
+class TNamedMembers final : public IMemberVisitor {
 public:
-  // Filling: AJobs and AExisting go into the answer. Reading: the request's manual job ids come out.
-  TAnswerMembers(const TJobList* AJobs, std::vector<std::string>* AIds) : FJobs(AJobs), FIds(AIds) {}
-  bool ModifiesTarget() const override { return FJobs != nullptr; }
+  using TOnStrings = std::function<void(std::vector<std::string>&)>;
+  using TOnList = std::function<void(const TObjectListSlot&)>;
+  TNamedMembers(bool AModifies, const char* AStringsName, TOnStrings AOnStrings, const char* AListName = "",
+                TOnList AOnList = {})
+      : FModifies(AModifies),
+        FStringsName(AStringsName),
+        FOnStrings(std::move(AOnStrings)),
+        FListName(AListName),
+        FOnList(std::move(AOnList)) {}
+  bool ModifiesTarget() const override { return FModifies; }
 
   void String(const char*, std::string&) override {}
   void Integer(const char*, int32_t&) override {}
@@ -54,32 +62,60 @@ public:
   void DateTime(const char*, TDateTime&) override {}
   void Object(const char*, const TObjectSlot&) override {}
   void Strings(const char* AName, std::vector<std::string>& AValue) override {
-    if (!FJobs && std::strcmp(AName, "ManualJobIds") == 0) *FIds = AValue;
-    if (FJobs && std::strcmp(AName, "ExistingManualJobIds") == 0) AValue = *FIds;
+    if (FOnStrings && std::strcmp(AName, FStringsName) == 0) FOnStrings(AValue);
   }
   void ObjectList(const char* AName, const TObjectListSlot& ASlot) override {
-    if (!FJobs || std::strcmp(AName, "JobList") != 0) return;
-    ASlot.Clear();
-    for (const TJobPtr& LJob : *FJobs) ASlot.Append(LJob->Clone());
+    if (FOnList && std::strcmp(AName, FListName) == 0) FOnList(ASlot);
   }
 
 private:
-  const TJobList* const FJobs;
-  std::vector<std::string>* const FIds;
+  const bool FModifies;
+  const char* const FStringsName;
+  const TOnStrings FOnStrings;
+  const char* const FListName;
+  const TOnList FOnList;
 };
 
 }  // namespace
 
+std::vector<std::string> RequestedManualJobIds(TRequest& ARequest) {
+  std::vector<std::string> LIds;
+  TNamedMembers LReader(false, "ManualJobIds", [&](std::vector<std::string>& AValue) { LIds = AValue; });
+  ARequest.DescribeMembers(LReader);
+  return LIds;
+}
+
 void FillJobListAnswer(TRequest& ARequest, TResponse& AResponse, const TJobList& AJobs,
                        const std::vector<std::string>& ACancelled) {
-  std::vector<std::string> LRequested;
-  TAnswerMembers LReader(nullptr, &LRequested);
-  ARequest.DescribeMembers(LReader);
   std::vector<std::string> LExisting;
-  for (std::string& LId : LRequested)
+  for (std::string& LId : RequestedManualJobIds(ARequest))
     if (!ContainsId(ACancelled, LId)) LExisting.push_back(std::move(LId));
-  TAnswerMembers LFiller(&AJobs, &LExisting);
+  // Copies, since the receiver changes its jobs.
+  TNamedMembers LFiller(
+      true, "ExistingManualJobIds", [&](std::vector<std::string>& AValue) { AValue = std::move(LExisting); },
+      "JobList", [&](const TObjectListSlot& ASlot) {
+        ASlot.Clear();
+        for (const TJobPtr& LJob : AJobs) ASlot.Append(LJob->Clone());
+      });
   AResponse.DescribeMembers(LFiller);
+  AResponse.MarkChanged();
+}
+
+void FilterAnswerJobs(TResponse& AResponse, const std::function<bool(const TJobPtr&)>& AKeep) {
+  TNamedMembers LFilter(true, "", {}, "JobList", [&](const TObjectListSlot& ASlot) {
+    std::vector<std::shared_ptr<TTessraData>> LKept;
+    const std::size_t LCount = ASlot.Count();
+    for (std::size_t I = 0; I < LCount; ++I) {
+      std::shared_ptr<TTessraData> LItem = ASlot.At(I);
+      // What is no job passes as it is; the job list judges it.
+      const auto LJob = std::dynamic_pointer_cast<TJob>(LItem);
+      if (!LJob || AKeep(LJob)) LKept.push_back(std::move(LItem));
+    }
+    if (LKept.size() == LCount) return;
+    ASlot.Clear();
+    for (std::shared_ptr<TTessraData>& LItem : LKept) ASlot.Append(std::move(LItem));
+  });
+  AResponse.DescribeMembers(LFilter);
   AResponse.MarkChanged();
 }
 

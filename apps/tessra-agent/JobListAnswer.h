@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,5 +28,11 @@ TJobList ReadJobList(TXmlSerializer& ALoaded);
 // AJobs, and as ExistingManualJobIds every manual job id of ARequest but those in ACancelled.
 void FillJobListAnswer(TRequest& ARequest, TResponse& AResponse, const TJobList& AJobs,
                        const std::vector<std::string>& ACancelled);
+
+// The request's manual job ids ("ManualJobIds").
+std::vector<std::string> RequestedManualJobIds(TRequest& ARequest);
+// Keeps only the jobs of AResponse's job list for which AKeep is true (records that are no jobs
+// stay), in their order; the jobs themselves are not copied.
+void FilterAnswerJobs(TResponse& AResponse, const std::function<bool(const TJobPtr&)>& AKeep);
 
 }  // namespace Orvane

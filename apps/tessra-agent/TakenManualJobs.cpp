@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "JobListAnswer.h"
 #include "OrvaneCore/Base/Strings.h"
-#include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
@@ -19,12 +19,6 @@ std::string TakenKey(const TJob& AJob) {
   const std::shared_ptr<TJobAction> LAction = AJob.GetJobAction();
   if (LAction && !LAction->ExecutionId.empty()) return LAction->ExecutionId;
   return AJob.GetIdentifier();
-}
-
-TDataNode* FindChild(TDataNode& ANode, const std::string& AName) {
-  for (TDataNode& LChild : ANode.Children)
-    if (LChild.Name == AName) return &LChild;
-  return nullptr;
 }
 
 }  // namespace
@@ -77,33 +71,24 @@ int32_t TTakenManualJobs::SendRequest(TRequest& ARequest, TResponse& AResponse) 
   if (LResult != 0) return LResult;
 
   std::unordered_set<std::string> LHeldIds;
-  const TDataNode LRequest = RecordToNode(ARequest);
-  if (const TDataNode* LIds = LRequest.Find("ManualJobIds"))
-    for (const TDataNode& LId : LIds->Children) LHeldIds.insert(UpperCase(LId.Text));
-  TDataNode LResponse = RecordToNode(AResponse);
-  TDataNode* LJobList = FindChild(LResponse, "JobList");
-  if (!LJobList) return LResult;
+  for (const std::string& LId : RequestedManualJobIds(ARequest)) LHeldIds.insert(UpperCase(LId));
 
-  std::vector<TDataNode> LHandedOut;
   std::unordered_set<std::string> LListed;
   TMutexLock LLock(FLock);
   const std::size_t LTakenBefore = FTaken.size();
   FHandedOut.clear();
-  for (TDataNode& LItem : LJobList->Children) {
-    const auto LJob = std::dynamic_pointer_cast<TJob>(CreateRecordFromNode(LItem, "TJob"));
+  FilterAnswerJobs(AResponse, [&](const TJobPtr& AJob) {
+    FLock.AssertHeld();
     // Whatever is no manual job passes as it is; the job list judges it.
-    if (!LJob || !LJob->GetIsManual()) {
-      LHandedOut.push_back(std::move(LItem));
-      continue;
-    }
-    const std::string LKey = TakenKey(*LJob);
+    if (!AJob->GetIsManual()) return true;
+    const std::string LKey = TakenKey(*AJob);
     const std::string LUpperKey = UpperCase(LKey);
     LListed.insert(LUpperKey);
-    if (!FTakenKeys.contains(LUpperKey) && LHeldIds.contains(UpperCase(LJob->GetIdentifier()))) Take(LKey);
-    if (FTakenKeys.contains(LUpperKey)) continue;
+    if (!FTakenKeys.contains(LUpperKey) && LHeldIds.contains(UpperCase(AJob->GetIdentifier()))) Take(LKey);
+    if (FTakenKeys.contains(LUpperKey)) return false;
     FHandedOut.insert(LUpperKey);
-    LHandedOut.push_back(std::move(LItem));
-  }
+    return true;
+  });
   const std::size_t LNewlyTaken = FTaken.size() - LTakenBefore;
   const std::size_t LForgotten = std::erase_if(FTaken, [&](const std::string& AKey) {
     FLock.AssertHeld();
@@ -113,11 +98,6 @@ int32_t TTakenManualJobs::SendRequest(TRequest& ARequest, TResponse& AResponse) 
     return true;
   });
   if (LNewlyTaken + LForgotten > 0) SaveRecord();
-
-  if (LHandedOut.size() != LJobList->Children.size()) {
-    LJobList->Children = std::move(LHandedOut);
-    NodeToRecord(LResponse, AResponse);
-  }
   return LResult;
 }
 

@@ -86,7 +86,7 @@ class TFlakyStorageManager : public TRecordingStorageManager {
 public:
   explicit TFlakyStorageManager(TDay& ADay) : FDay(ADay) {}
   bool SaveConditionStorages() override {
-    if (!FDay.Fails(TDay::Storage, 0.05)) return true;
+    if (!FDay.Fails(TDay::Storage, 0.12)) return true;
     const int LWay = FDay.Draw(0, 2);
     if (LWay == 0) throw std::runtime_error("storage failed");
     if (LWay == 1) throw TNotAStdException();
