@@ -43,11 +43,13 @@ void AppendRow(std::string& AText, const TJobStatusRow& ARow, std::string_view A
 TAgentControlCommands::TAgentControlCommands(std::shared_ptr<IAgentTaskQueue> AQueue,
                                              std::shared_ptr<IJobListSnapshotSource> AJobList,
                                              std::shared_ptr<TAgentStatusBoard> AStatusBoard,
-                                             std::function<void()> AStop)
+                                             std::function<void()> AStop,
+                                             std::function<std::string()> AServerStatus)
     : FQueue(std::move(AQueue)),
       FJobList(std::move(AJobList)),
       FStatusBoard(std::move(AStatusBoard)),
-      FStop(std::move(AStop)) {}
+      FStop(std::move(AStop)),
+      FServerStatus(std::move(AServerStatus)) {}
 
 TControlAnswer TAgentControlCommands::Handle(const TControlRequest& ARequest) {
   const std::string& LCommand = ARequest.Command;
@@ -127,6 +129,7 @@ TControlAnswer TAgentControlCommands::Status() {
     if (LJob) AppendRow(LText, TJobStatusRow::Of(*LJob, LNow), "manual");
   for (const TJobPtr& LJob : LList.AutoJobs)
     if (LJob) AppendRow(LText, TJobStatusRow::Of(*LJob, LNow), "automatic");
+  if (FServerStatus) LText += FServerStatus();
   return Ok(LText);
 }
 

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "AgentStatusBoard.h"
 #include "Control/ControlProtocol.h"
@@ -22,8 +23,10 @@ namespace Orvane {
 // answer naming the reason (enqueue-all names the scanners that were kept) and is not kept.
 class TAgentControlCommands {
 public:
+  // AServerStatus, when set, adds the server link's lines to the status.
   TAgentControlCommands(std::shared_ptr<IAgentTaskQueue> AQueue, std::shared_ptr<IJobListSnapshotSource> AJobList,
-                        std::shared_ptr<TAgentStatusBoard> AStatusBoard, std::function<void()> AStop);
+                        std::shared_ptr<TAgentStatusBoard> AStatusBoard, std::function<void()> AStop,
+                        std::function<std::string()> AServerStatus = {});
 
   TControlAnswer Handle(const TControlRequest& ARequest);
 
@@ -41,6 +44,7 @@ private:
   const std::shared_ptr<IJobListSnapshotSource> FJobList;
   const std::shared_ptr<TAgentStatusBoard> FStatusBoard;
   const std::function<void()> FStop;
+  const std::function<std::string()> FServerStatus;
 };
 
 }  // namespace Orvane

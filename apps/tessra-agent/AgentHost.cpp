@@ -152,8 +152,11 @@ int TAgentHost::RunService() {
   LService->StartAsync(TThreadPriority::tpNormal);
 
   // Without the control channel the agent still does its work; ctl then says no agent runs.
-  TAgentControlCommands LCommands(LQueue, LJobList, LStatusBoard,
-                                  [this] { RequestStop(TStopReason::srInterrupt); });
+  std::function<std::string()> LServerStatus;
+  if (const std::shared_ptr<TServerLink> LLink = LRuntime.GetServerLink())
+    LServerStatus = [LLink] { return LLink->StatusText(); };
+  TAgentControlCommands LCommands(LQueue, LJobList, LStatusBoard, [this] { RequestStop(TStopReason::srInterrupt); },
+                                  LServerStatus);
   std::unique_ptr<TControlServer> LControl;
   try {
     LControl = std::make_unique<TControlServer>(

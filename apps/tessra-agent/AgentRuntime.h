@@ -68,6 +68,8 @@ public:
 
   // The sending of reports to the server, with the service: started before it, stopped after its
   // jobs ended, given up to AFlushSeconds to send what is left. Nothing without a server.
+  // The server link, when the agent runs with --server; null with the stand-in.
+  const std::shared_ptr<TServerLink>& GetServerLink() const { return FServerLink; }
   void StartOutbox();
   void StopOutbox(double AFlushSeconds);
 

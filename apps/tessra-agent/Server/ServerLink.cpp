@@ -107,6 +107,10 @@ void TServerLink::SaveCache(const std::string& ADocument) {
 
 bool TServerLink::TakeJobList(const std::string& ADocument, const std::string& AFrom) {
   TJobList LJobs;
+  {
+    TMutexLock LLock(FStatusLock);
+    ++FStatus.Parses;
+  }
   try {
     TXmlSerializer LSerializer;
     LSerializer.LoadFromXml(ADocument);
@@ -124,14 +128,50 @@ bool TServerLink::TakeJobList(const std::string& ADocument, const std::string& A
 TServerLink::TFetch TServerLink::Fetch(const std::string& AUrl, const std::string& AETag, const std::string& AWhat,
                                        THttpResult& AResult) {
   AResult = FHttp->Get(AUrl, AETag);
+  TFetch LFetch = TFetch::Failed;
   if (AResult.Kind == THttpResult::TKind::Response) {
-    if (AResult.Status == 304 && !AETag.empty()) return TFetch::Unchanged;
-    if (AResult.Ok()) return TFetch::Fresh;
-    if (AResult.Status == 404 || AResult.Status == 410) return TFetch::Missing;
+    if (AResult.Status == 304 && !AETag.empty())
+      LFetch = TFetch::Unchanged;
+    else if (AResult.Ok())
+      LFetch = TFetch::Fresh;
+    else if (AResult.Status == 404 || AResult.Status == 410)
+      LFetch = TFetch::Missing;
   }
+  RecordFetch(AUrl, AResult, LFetch);
+  if (LFetch != TFetch::Failed) return LFetch;
   FLimiter.Warning("Server link: " + AWhat + " not fetched", "Server link: %s cannot be fetched from %s (%s)",
                    {AWhat, AUrl, FailureText(AResult)});
   return TFetch::Failed;
+}
+
+void TServerLink::RecordFetch(const std::string& AUrl, const THttpResult& AResult, TFetch AFetch) {
+  TMutexLock LLock(FStatusLock);
+  ++FStatus.Fetches;
+  if (AFetch == TFetch::Unchanged) ++FStatus.Unchanged;
+  if (AFetch != TFetch::Failed) {
+    FStatus.LastSuccess = Now();
+    return;
+  }
+  FStatus.LastFailure = Now();
+  FStatus.LastFailureText = AUrl + ": " + FailureText(AResult);
+}
+
+std::string TServerLink::StatusText() const {
+  TLinkStatus LStatus;
+  {
+    TMutexLock LLock(FStatusLock);
+    LStatus = FStatus;
+  }
+  std::string LText = "Server: " + FLayout.ServerUrl() + "\n";
+  LText += "  fetches: " + std::to_string(LStatus.Fetches) + " (" + std::to_string(LStatus.Unchanged) +
+           " answered 304, unchanged); job lists parsed: " + std::to_string(LStatus.Parses) + "\n";
+  LText += "  last success: " + DateTimeToDisplay(LStatus.LastSuccess) + "\n";
+  LText += "  last failure: " +
+           (LStatus.LastFailure == CNoDateTime ? std::string("none")
+                                               : DateTimeToDisplay(LStatus.LastFailure) + " " + LStatus.LastFailureText) +
+           "\n";
+  if (FOutbox) LText += "  outbox: " + std::to_string(FOutbox->ItemCount()) + " items to send\n";
+  return LText;
 }
 
 bool TServerLink::FetchJobList() {

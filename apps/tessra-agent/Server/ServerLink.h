@@ -10,6 +10,7 @@
 #include "OrvaneCore/Jobs/JobTypes.h"
 #include "OrvaneCore/Logging/LogLimiter.h"
 #include "OrvaneCore/Platform/Mutex.h"
+#include "OrvaneCore/Time/DateTime.h"
 #include "Server/HttpClient.h"
 #include "Server/Outbox.h"
 #include "Server/RetryBackOff.h"
@@ -72,6 +73,11 @@ public:
   void ReportJobFinished(const std::string& AExecutionId, const std::string& AJobIdentifier, TJobResult AResult,
                          const std::string& AReserved) override;
 
+  // What `ctl status` shows of the link: the server, the fetches (how many were answered 304 and how
+  // many job lists were parsed), the last success and the last failure with its reason, the outbox.
+  // Never waits for a request in flight.
+  std::string StatusText() const EXCLUDES(FStatusLock);
+
 private:
   enum class TFetch { Fresh, Unchanged, Missing, Failed };
   // A GET of AUrl, conditional when AETag is set; a failure is logged as AWhat's through the limiter.
@@ -88,6 +94,7 @@ private:
   void SaveCache(const std::string& ADocument) REQUIRES(FLock);
   void SendReport(const std::string& AExecutionId, const std::string& AJobIdentifier, const std::string& AState,
                   const char* AResult);
+  void RecordFetch(const std::string& AUrl, const THttpResult& AResult, TFetch AFetch) EXCLUDES(FStatusLock);
 
   const TServerLinkOptions FOptions;
   const TServerLayout FLayout;
@@ -107,6 +114,19 @@ private:
   std::string FAbortedETag GUARDED_BY(FLock);
   bool FAbortedAsked GUARDED_BY(FLock) = false;
   TMonoTime FAbortedNextRefresh GUARDED_BY(FLock){};
+
+  // A leaf lock of its own, so that a status request never waits behind FLock, which a fetch holds
+  // for as long as its request takes.
+  struct TLinkStatus {
+    int64_t Fetches = 0;
+    int64_t Unchanged = 0;  // answered 304
+    int64_t Parses = 0;     // job lists parsed
+    TDateTime LastSuccess = CNoDateTime;
+    TDateTime LastFailure = CNoDateTime;
+    std::string LastFailureText;
+  };
+  mutable TMutex FStatusLock;
+  TLinkStatus FStatus GUARDED_BY(FStatusLock);
 };
 
 }  // namespace Orvane

@@ -62,6 +62,10 @@ TEST_F(ServerLinkTest, TheClientListElseTheFleetsUnchangedCostsNoParseAndABadOne
   EXPECT_EQ(LServer.CountRequests("GET /clients/c1/jobs.xml 404"), 2);
   EXPECT_EQ(LServer.WaitForRequests("GET /fleet/jobs.xml 304", 1), 1);
   EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "jobs in the job list from"), 1);
+  // What ctl status shows: the second answer cost no parse.
+  const std::string LStatus = LLink->StatusText();
+  EXPECT_NE(LStatus.find("(1 answered 304, unchanged); job lists parsed: 1\n"), std::string::npos) << LStatus;
+  EXPECT_NE(LStatus.find("last failure: none\n  outbox: 0 items"), std::string::npos) << LStatus;
 
   LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1", "C2"}));
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1", "C2"}, TIds{}));
@@ -89,6 +93,7 @@ TEST_F(ServerLinkTest, ADownServerAnswersTheKeptListAfterARestartAndNotAgainInsi
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
   EXPECT_EQ(LDown.WaitForRequests("/clients/c1/jobs.xml", 1), 1);
+  EXPECT_NE(LLink->StatusText().find("clients/c1/jobs.xml: answered 503"), std::string::npos);
 }
 
 TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersTheStart) {
