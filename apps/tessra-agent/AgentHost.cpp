@@ -153,8 +153,14 @@ int TAgentHost::RunService() {
 
   // Without the control channel the agent still does its work; ctl then says no agent runs.
   std::function<std::string()> LServerStatus;
-  if (const std::shared_ptr<TServerLink> LLink = LRuntime.GetServerLink())
+  const std::shared_ptr<TServerLink> LLink = LRuntime.GetServerLink();
+  if (LLink) {
     LServerStatus = [LLink] { return LLink->StatusText(); };
+    // A list that arrived after the job list was answered is loaded again, as a pull would.
+    LLink->SetOnLateChange([this, LQueue] {
+      if (!IsStopRequested()) LQueue->GetOnPullRequestReceived().Invoke(nullptr);
+    });
+  }
   TAgentControlCommands LCommands(LQueue, LJobList, LStatusBoard, [this] { RequestStop(TStopReason::srInterrupt); },
                                   LServerStatus);
   std::unique_ptr<TControlServer> LControl;
@@ -171,6 +177,7 @@ int TAgentHost::RunService() {
   TStopReason LReason = WaitForStop();
   // Nobody asks for work while the agent stops.
   if (LControl) LControl->Stop();
+  if (LLink) LLink->SetOnLateChange({});
   if (LReason == TStopReason::srTerminate && !TSystemShutdownProbe().IsSystemGoingDown())
     LReason = TStopReason::srInterrupt;
   switch (LReason) {

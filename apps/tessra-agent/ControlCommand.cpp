@@ -8,7 +8,7 @@
 
 namespace Orvane {
 
-int ControlCommand(const std::string& ADataDirOption, const TControlRequest& ARequest) {
+int ControlCommand(const std::string& ADataDirOption, const TControlRequest& ARequest, int ATimeoutMs) {
   std::string LDataDir;
   try {
     LDataDir = UseDataDir(ADataDirOption, false);
@@ -18,7 +18,7 @@ int ControlCommand(const std::string& ADataDirOption, const TControlRequest& ARe
   }
   TControlAnswer LAnswer;
   try {
-    LAnswer = TControlClient::Send(ControlSocketPath(LDataDir), ARequest);
+    LAnswer = TControlClient::Send(ControlSocketPath(LDataDir), ARequest, ATimeoutMs);
   } catch (const EControlNotRunning&) {
     Fail("no tessra-agent is running on the data directory " + LDataDir);
     return CExitFailure;

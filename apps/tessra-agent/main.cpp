@@ -81,6 +81,9 @@ int main(int argc, char** argv) {
   std::string LCtlDataDir;
   CLI::App* LCtl = LApp.add_subcommand("ctl", "Ask the agent that runs on the data directory for work or status");
   AddDataDirOption(LCtl, LCtlDataDir);
+  double LCtlTimeout = 10;
+  LCtl->add_option("--timeout", LCtlTimeout, "Seconds to wait for the agent's answer (default 10)")
+      ->check(CLI::Range(0.1, 3600.0));
   LCtl->require_subcommand(1);
   std::string LEnqueueName;
   int32_t LDelayMinutes = 0;
@@ -144,7 +147,7 @@ int main(int argc, char** argv) {
     } else if (LStop->parsed()) {
       LRequest = {"stop", {}};
     }
-    return ControlCommand(LCtlDataDir, LRequest);
+    return ControlCommand(LCtlDataDir, LRequest, static_cast<int>(LCtlTimeout * 1000));
   }
   LTaskOptions.LogLevel = CLogLevels.at(LTaskLogLevel);
   if (LRunTask->parsed()) return RunTaskCommand(LTaskOptions, LTaskName, LPaths);

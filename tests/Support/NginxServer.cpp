@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace Orvane::Testing {
@@ -125,7 +126,7 @@ std::string NginxProgram() { return Program("nginx"); }
 
 TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
   const std::string D = ADir + "/";
-  TTestPki L{D + "ca.pem", D + "server.pem", D + "server.key", D + "client.pem", D + "client.key"};
+  TTestPki L{D + "ca.pem", D + "server.pem", D + "server.key", D + "client.pem", D + "client.key", D + "ca.key"};
   const std::string LCurve = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
   Openssl("req -x509 " + LCurve + " -keyout " + D + "ca.key -out " + L.CaCert +
           " -days 30 -subj /CN=orvane-test-ca");
@@ -133,10 +134,29 @@ TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
   Openssl("req " + LCurve + " -keyout " + L.ServerKey + " -out " + D + "server.csr -subj /CN=127.0.0.1");
   Openssl("x509 -req -in " + D + "server.csr -CA " + L.CaCert + " -CAkey " + D + "ca.key -CAcreateserial -out " +
           L.ServerCert + " -days 30 -extfile " + D + "server.ext");
-  Openssl("req " + LCurve + " -keyout " + L.ClientKey + " -out " + D + "client.csr -subj /CN=" + AClientCn);
-  Openssl("x509 -req -in " + D + "client.csr -CA " + L.CaCert + " -CAkey " + D + "ca.key -CAcreateserial -out " +
-          L.ClientCert + " -days 30");
-  for (const std::string& LKey : {L.ServerKey, L.ClientKey, D + "ca.key"}) chmod(LKey.c_str(), 0600);
+  for (const std::string& LKey : {L.ServerKey, L.CaKey}) chmod(LKey.c_str(), 0600);
+  std::tie(L.ClientCert, L.ClientKey) = MakeTestClientCert(L, ADir, AClientCn);
+  return L;
+}
+
+std::pair<std::string, std::string> MakeTestClientCert(const TTestPki& APki, const std::string& ADir,
+                                                       const std::string& AClientCn) {
+  const std::string LBase = ADir + "/client-" + AClientCn;
+  Openssl("req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + LBase + ".key -out " + LBase +
+          ".csr -subj /CN=" + AClientCn);
+  Openssl("x509 -req -in " + LBase + ".csr -CA " + APki.CaCert + " -CAkey " + APki.CaKey +
+          " -CAcreateserial -out " + LBase + ".pem -days 30");
+  chmod((LBase + ".key").c_str(), 0600);
+  return {LBase + ".pem", LBase + ".key"};
+}
+
+TNginxOptions ExampleSiteOptions(const TTestPki& APki) {
+  TNginxOptions L;
+  L.Pki = &APki;
+  L.RequireClientCert = true;
+  L.CatchAll = false;
+  L.ExtraHttpConfig = "include " ORVANE_NGINX_EXAMPLE_DIR "/tessra-client-map.conf;";
+  L.ExtraServerConfig = "include " ORVANE_NGINX_EXAMPLE_DIR "/tessra-locations.conf;";
   return L;
 }
 
@@ -175,7 +195,9 @@ void TNginxServer::Start() {
   }
   C << "    root " << P << "/www;\n"
     << FOptions.ExtraServerConfig << "\n"
-    << "    location / { dav_methods PUT DELETE; create_full_put_path on; dav_access user:rw; }\n"
+    << (FOptions.CatchAll
+            ? "    location / { dav_methods PUT DELETE; create_full_put_path on; dav_access user:rw; }\n"
+            : "")
     << "  }\n}\n";
   Spill(P + "/nginx.conf", C.str());
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "Support/TempDir.h"
 
@@ -12,10 +13,13 @@ namespace Orvane::Testing {
 // Certificates for TLS tests, made with the openssl program in ADir: a CA, a server certificate for
 // 127.0.0.1 and localhost, and a client certificate whose CN is AClientCn (EC keys, owner-only).
 struct TTestPki {
-  std::string CaCert, ServerCert, ServerKey, ClientCert, ClientKey;
+  std::string CaCert, ServerCert, ServerKey, ClientCert, ClientKey, CaKey;
 };
 // Throws std::runtime_error when openssl fails.
 TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn = "client-1");
+// One more client certificate of APki's CA, with CN AClientCn: its certificate and key files in ADir.
+std::pair<std::string, std::string> MakeTestClientCert(const TTestPki& APki, const std::string& ADir,
+                                                       const std::string& AClientCn);
 
 struct TNginxOptions {
   // Serve https with Pki's server certificate; with RequireClientCert, only clients whose
@@ -24,10 +28,17 @@ struct TNginxOptions {
   bool RequireClientCert = false;
   // Lines added inside the server block (before the catch-all location) and the http block.
   std::string ExtraServerConfig;
+  // The catch-all location that takes GET and PUT everywhere; without it ExtraServerConfig holds
+  // every location.
+  bool CatchAll = true;
   std::string ExtraHttpConfig;
   // nginx variables appended to each access log line (e.g. "$content_type"), after BYTES_SENT.
   std::string ExtraLogFields;
 };
+
+// The repository's example site (packaging/nginx): https, client certificates of APki's CA
+// required, each client's folder for the client whose certificate's CN names it.
+TNginxOptions ExampleSiteOptions(const TTestPki& APki);
 
 // Debian's nginx on a free loopback port, serving a fresh document root that also accepts WebDAV
 // PUT (missing folders are made): the management server of the tests. Started by the constructor,

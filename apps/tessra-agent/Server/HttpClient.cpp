@@ -128,6 +128,7 @@ struct THttpClient::TCurl {
   uint64_t Received = 0;
   bool TooLarge = false;
   std::string ETag;
+  std::string ContentType;
   std::string_view Upload;
   std::size_t UploadOffset = 0;
 
@@ -145,6 +146,7 @@ struct THttpClient::TCurl {
     Received = 0;
     TooLarge = false;
     ETag.clear();
+    ContentType.clear();
     Upload = AUpload;
     UploadOffset = 0;
   }
@@ -164,15 +166,18 @@ struct THttpClient::TCurl {
   }
 
   // Every response of a redirect chain (and a proxy's answer to CONNECT) starts with its status
-  // line: only the last response's ETag is kept.
+  // line: only the last response's headers are kept.
   static size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AThis) {
     auto* L = static_cast<TCurl*>(AThis);
     const size_t LBytes = ASize * ACount;
     const std::string_view LLine(AData, LBytes);
     if (StartsWithNoCase(LLine, "HTTP/")) {
       L->ETag.clear();
+      L->ContentType.clear();
     } else if (StartsWithNoCase(LLine, "ETag:")) {
       L->ETag = std::string(Trimmed(LLine.substr(5)));
+    } else if (StartsWithNoCase(LLine, "Content-Type:")) {
+      L->ContentType = std::string(Trimmed(LLine.substr(13)));
     }
     return LBytes;
   }
@@ -242,6 +247,7 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
     LResult.Status = static_cast<int32_t>(LStatus);
     LResult.Body = std::move(Body);
     LResult.ETag = std::move(ETag);
+    LResult.ContentType = std::move(ContentType);
   } else if (TooLarge || LCode == CURLE_FILESIZE_EXCEEDED) {
     LResult =
         RefusedResult("document larger than " + std::to_string(THttpClient::CMaxDocumentBytes) + " bytes");

@@ -29,6 +29,7 @@ struct THttpResult {
   int32_t Status = 0;  // the HTTP status code of a response
   std::string Body;    // a response's body (GET only)
   std::string ETag;    // a response's ETag header, as sent (quotes included); "" when none
+  std::string ContentType;  // a response's Content-Type header, as sent; "" when none
   std::string Error;   // for the log: curl's text, or why the request was refused
 
   bool Ok() const { return Kind == TKind::Response && Status >= 200 && Status < 300; }

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
@@ -56,16 +57,29 @@ void CheckServerLinkOptions(const TServerLinkOptions& AOptions);
 // aborted. When no job list was ever fetched nor kept, SendRequest answers CNoJobList and the job
 // list keeps what it holds.
 //
-// Threading: any thread. Requests are made one at a time under the link's lock (the client makes
-// them one at a time anyway); the outbox is called after the lock is released.
+// Threading: any thread. The job list and the cancelled list are fetched by the link's own thread:
+// SendRequest runs under the job list's lock, which `ctl status` also reads under, so it waits for a
+// fetch at most CAnswerWaitSeconds and otherwise answers the last good list; when that late fetch
+// brings a new list, the link calls its late-change callback (the host asks for a reload), so the
+// change is still taken. No request is made under FLock; the outbox is called without it.
 class TServerLink : public IServerRequestSender, public IJobExecStateReporter {
 public:
   static constexpr int32_t CAbortedRefreshSeconds = 30;
+  static constexpr double CAnswerWaitSeconds = 1;
+  enum class TDocumentType { Xml, Text };
   static constexpr const char* CCacheFolder = "server-cache";
   // SendRequest's answer while no job list is known.
   static constexpr int32_t CNoJobList = 1;
 
   TServerLink(TServerLinkOptions AOptions, std::shared_ptr<THttpClient> AHttp, std::shared_ptr<TOutbox> AOutbox);
+  // Waits for a fetch in flight (bounded by the client's time-out).
+  ~TServerLink();
+  TServerLink(const TServerLink&) = delete;
+  TServerLink& operator=(const TServerLink&) = delete;
+
+  // Called on the link's thread when a fetch that finished after SendRequest had answered brought a
+  // job list or cancelled list that answer did not have.
+  void SetOnLateChange(std::function<void()> ACallback) EXCLUDES(FLock);
 
   int32_t SendRequest(TRequest& ARequest, TResponse& AResponse) override;
   bool ReportJobStarted(const std::string& AExecutionId, const std::string& AJobIdentifier,
@@ -80,18 +94,31 @@ public:
 
 private:
   enum class TFetch { Fresh, Unchanged, Missing, Failed };
+  // What a round of fetches starts from and what it brought; filled and applied under FLock, fetched
+  // without it.
+  struct TRound {
+    std::string JobsFrom, JobsETag, CancelledETag;
+    bool Current = false;  // both lists are as current as the server's
+    bool NewJobs = false;
+    TJobList Jobs;
+    bool NewCancelled = false;
+    std::vector<std::string> Cancelled;
+  };
   // A GET of AUrl, conditional when AETag is set; a failure is logged as AWhat's through the limiter.
-  TFetch Fetch(const std::string& AUrl, const std::string& AETag, const std::string& AWhat, THttpResult& AResult)
-      REQUIRES(FLock);
+  // A response of another content type than AType's is a failure.
+  TFetch Fetch(const std::string& AUrl, const std::string& AETag, const std::string& AWhat, TDocumentType AType,
+               THttpResult& AResult);
   // Each true when what it fetches is as current as the server's.
-  bool FetchJobList() REQUIRES(FLock);
+  bool FetchJobList(TRound& ARound);
   bool FetchIdList(const std::string& AUrl, const std::string& AWhat, std::vector<std::string>& AIds,
-                   std::string& AETag) REQUIRES(FLock);
-  void RefreshAborted(const std::string& AExecutionId) REQUIRES(FLock);
-  // Takes ADocument as the job list; false (logged) when it is not one.
-  bool TakeJobList(const std::string& ADocument, const std::string& AFrom) REQUIRES(FLock);
+                   std::string& AETag, bool& ANew);
+  void RunFetcher() EXCLUDES(FLock);
+  void ApplyRound(TRound& ARound) REQUIRES(FLock);
+  void RefreshAborted(const std::string& AExecutionId) EXCLUDES(FLock);
+  // ADocument as a job list; false (logged) when it is not one.
+  bool ParseJobList(const std::string& ADocument, const std::string& AFrom, TJobList& AJobs);
   void LoadCache() REQUIRES(FLock);
-  void SaveCache(const std::string& ADocument) REQUIRES(FLock);
+  void SaveCache(const std::string& AFrom, const std::string& AETag, const std::string& ADocument);
   void SendReport(const std::string& AExecutionId, const std::string& AJobIdentifier, const std::string& AState,
                   const char* AResult);
   void RecordFetch(const std::string& AUrl, const THttpResult& AResult, TFetch AFetch) EXCLUDES(FStatusLock);
@@ -103,6 +130,7 @@ private:
   TLogLimiter FLimiter;
 
   TMutex FLock;
+  TClockCondition FFetchChanged;
   TRetryBackOff FBackOff GUARDED_BY(FLock);
   TJobList FJobs GUARDED_BY(FLock);
   bool FHaveJobs GUARDED_BY(FLock) = false;
@@ -110,10 +138,23 @@ private:
   std::string FJobsETag GUARDED_BY(FLock);
   std::vector<std::string> FCancelled GUARDED_BY(FLock);
   std::string FCancelledETag GUARDED_BY(FLock);
+  // Counts the changes of FJobs and FCancelled, so that a late fetch knows whether an early answer
+  // missed one.
+  uint64_t FListsVersion GUARDED_BY(FLock) = 0;
   std::vector<std::string> FAborted GUARDED_BY(FLock);
   std::string FAbortedETag GUARDED_BY(FLock);
   bool FAbortedAsked GUARDED_BY(FLock) = false;
   TMonoTime FAbortedNextRefresh GUARDED_BY(FLock){};
+  // Rounds asked for and rounds done, as tickets: an answer waits for a round begun after it asked.
+  uint64_t FRoundsWanted GUARDED_BY(FLock) = 0;
+  uint64_t FRoundsDone GUARDED_BY(FLock) = 0;
+  // An answer given without its round: the lists' version it had, and the ticket it waited for.
+  bool FEarlyAnswer GUARDED_BY(FLock) = false;
+  uint64_t FEarlyAnswerVersion GUARDED_BY(FLock) = 0;
+  uint64_t FEarlyAnswerTicket GUARDED_BY(FLock) = 0;
+  std::function<void()> FOnLateChange GUARDED_BY(FLock);
+  bool FStopping GUARDED_BY(FLock) = false;
+  std::thread FFetcher;
 
   // A leaf lock of its own, so that a status request never waits behind FLock, which a fetch holds
   // for as long as its request takes.

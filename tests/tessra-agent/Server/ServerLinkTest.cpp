@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <tuple>
 
 #include "OrvaneCore/Jobs/Job.h"
+#include "OrvaneCore/Time/WaitableEvent.h"
 #include "Server/ServerLink.h"
 #include "tessra-agent/JobListMessages.h"
 #include "Support/LogCapture.h"
@@ -120,6 +122,50 @@ TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersT
   EXPECT_NE(LServer.ReadFile("clients/c1/reports/E2.finished.xml").find("<Result>succeeded</Result>"),
             std::string::npos);
   EXPECT_EQ(LServer.WaitForRequests("PUT ", 3), 3);
+}
+
+TEST_F(ServerLinkTest, ASlowServerIsAnsweredFromTheLastListAndItsNewListAsksForAReload) {
+  // About 3 s for the list: the answer does not wait for it.
+  Testing::TNginxOptions LSlow;
+  LSlow.ExtraServerConfig = "location = /clients/c1/jobs.xml { limit_rate 100; }";
+  Testing::TNginxServer LServer(LSlow);
+  LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1"}) + "<!--" + std::string(200, '-') + "-->\n");
+  const auto LLink = MakeLink(LServer);
+  TWaitableEvent LReloaded(true, false);
+  LLink->SetOnLateChange([&] { LReloaded.SetEvent(); });
+  EXPECT_EQ(std::get<0>(Ask(*LLink)), TServerLink::CNoJobList);
+  EXPECT_NE(LLink->StatusText().find("fetches: 0"), std::string::npos) << "status never waits for a fetch";
+  ASSERT_EQ(LReloaded.WaitFor(20000), TWaitResult::wrSignaled);
+  EXPECT_EQ(std::get<1>(Ask(*LLink)), TIds{"C1"});
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Warning, "the server is slow to answer"));
+}
+
+// The repository's example site: each client reads its own lists and the fleet's, and writes only
+// below its own folder; nobody writes a job list through it.
+TEST_F(ServerLinkTest, TheExampleSiteGivesEachClientItsOwnFolderOnly) {
+  Testing::TTempDir LPkiDir;
+  const Testing::TTestPki LPki = Testing::MakeTestPki(LPkiDir.Path(), "a");
+  const auto [LCertB, LKeyB] = Testing::MakeTestClientCert(LPki, LPkiDir.Path(), "b");
+  Testing::TNginxServer LServer(Testing::ExampleSiteOptions(LPki));
+  for (const char* LFile : {"fleet/jobs.xml", "clients/a/jobs.xml", "clients/b/jobs.xml", "clients/b/cancelled"})
+    LServer.WriteFile(LFile, JobListXml({"J"}));
+  THttpClient LA({LPki.CaCert, LPki.ClientCert, LPki.ClientKey, false});
+  const std::string U = LServer.Url();
+  const std::vector<std::tuple<const char*, std::string, int32_t>> LCases = {
+      {"GET", "fleet/jobs.xml", 200},          {"GET", "clients/a/jobs.xml", 200},
+      {"GET", "clients/a/aborted", 404},       {"PUT", "clients/a/reports/E1.started.xml", 201},
+      {"PUT", "clients/a/results/T1/R1.xml", 201}, {"GET", "clients/b/jobs.xml", 403},
+      {"GET", "clients/b/cancelled", 403},     {"PUT", "clients/b/reports/E1.started.xml", 403},
+      {"PUT", "fleet/jobs.xml", 403},          {"PUT", "clients/a/jobs.xml", 403},
+      {"GET", "clients/a/reports/E1.started.xml", 403}, {"GET", "nginx.conf", 403}};
+  for (const auto& [LMethod, LPath, LStatus] : LCases) {
+    const THttpResult LResult = std::string(LMethod) == "GET" ? LA.Get(U + LPath) : LA.Put(U + LPath, "<x/>", "application/xml");
+    EXPECT_EQ(LResult.Status, LStatus) << LMethod << " " << LPath << ": " << LResult.Error;
+  }
+  THttpClient LB({LPki.CaCert, LCertB, LKeyB, false});
+  EXPECT_EQ(LB.Get(U + "clients/b/jobs.xml").Status, 200);
+  // Without a certificate nginx answers nothing of the site.
+  EXPECT_EQ(THttpClient({LPki.CaCert, "", "", false}).Get(U + "fleet/jobs.xml").Status, 400);
 }
 
 TEST(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefused) {
