@@ -153,6 +153,9 @@ bool TServerLink::ParseJobList(const std::string& ADocument, const std::string& 
   } catch (const std::exception& E) {
     FLimiter.Error("Server link: job list unreadable", "Server link: %s is not a job list; the last good one stays: %s",
                    {AFrom, std::string(E.what())});
+    TMutexLock LLock(FStatusLock);
+    FStatus.LastFailure = Now();
+    FStatus.LastFailureText = AFrom + ": not a job list: " + E.what();
     return false;
   }
   return true;
