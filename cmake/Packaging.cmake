@@ -20,6 +20,10 @@ install(CODE "
   message(STATUS \"Installing: \${LINK_DIR}/tessra-agent -> ../${TESSRA_AGENT_INSTALL_DIR}/tessra-agent\")
 ")
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/systemd/tessra-agent.service" DESTINATION "lib/systemd/system")
+# The management server's example site (nginx), for the administrator to copy.
+install(FILES "${PROJECT_SOURCE_DIR}/packaging/nginx/tessra-client-map.conf"
+              "${PROJECT_SOURCE_DIR}/packaging/nginx/tessra-locations.conf"
+        DESTINATION "share/doc/tessra-agent/examples/nginx")
 # As the package does with its conffile, an install over an agent.conf keeps the administrator's.
 install(CODE "
   if(EXISTS \"\$ENV{DESTDIR}/etc/tessra-agent/agent.conf\")
