@@ -64,11 +64,15 @@ THttpResult RefusedResult(std::string AWhy) {
 }
 
 // Sets up a request on a reset handle; false when libcurl refuses an option (then AError says which).
-bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::string& AUrl,
+bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::string& AUrl, uint64_t AUploadBytes,
                std::string& AError) {
   const char* LProtocols = AOptions.AllowInsecureHttp ? "https,http" : "https";
-  const long LTimeoutMs = AOptions.TimeoutMs > 0 ? AOptions.TimeoutMs : THttpClient::CTimeoutSeconds * 1000L;
-  const long LConnectMs = std::min<long>(LTimeoutMs, THttpClient::CConnectTimeoutSeconds * 1000L);
+  const long LBaseMs = AOptions.TimeoutMs > 0 ? AOptions.TimeoutMs : THttpClient::CTimeoutSeconds * 1000L;
+  const long LConnectMs = std::min<long>(LBaseMs, THttpClient::CConnectTimeoutSeconds * 1000L);
+  // A large upload (a result) on a slow line takes longer than the bound of a small request; a
+  // stalled one is still dropped by the low-speed limit.
+  const long LTimeoutMs =
+      LBaseMs + static_cast<long>(AUploadBytes * 1000 / static_cast<uint64_t>(THttpClient::CUploadBytesPerSecond));
   CURLcode LCode = CURLE_OK;
   const auto Set = [&](CURLoption AOption, auto AValue) {
     if (LCode == CURLE_OK) {
@@ -215,7 +219,7 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
   StartRequest(ARequest.Method == TMethod::Get, ARequest.Body);
   std::string LSetupError;
   TCurlHeaders LHeaders;
-  bool LReady = Configure(LHandle, AOptions, ARequest.Url, LSetupError);
+  bool LReady = Configure(LHandle, AOptions, ARequest.Url, ARequest.Body.size(), LSetupError);
   for (const std::string& LHeader : ARequest.Headers) LReady = LReady && LHeaders.Add(LHeader);
   if (LReady) {
     curl_easy_setopt(LHandle, CURLOPT_ERRORBUFFER, ErrorText);

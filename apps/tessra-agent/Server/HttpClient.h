@@ -39,10 +39,11 @@ struct THttpResult {
 
 // An HTTPS client for the management server, on libcurl with one handle reused for every request (so
 // connections and TLS sessions are kept). TLS peers are always verified. Every request is bounded:
-// CTimeout in all (connect, TLS, transfer), a transfer slower than CLowSpeedBytes a second for
-// CLowSpeedSeconds is dropped, at most CMaxRedirects redirects and never from https to http, and a
-// document over CMaxDocumentBytes is refused without reading further. Proxies come from the usual
-// environment variables (https_proxy, http_proxy, no_proxy).
+// CTimeout in all (connect, TLS, transfer; a PUT has one second more for each CUploadBytesPerSecond
+// of its body), a transfer slower than CLowSpeedBytes a second for CLowSpeedSeconds is dropped, at
+// most CMaxRedirects redirects and never from https to http, and a document over CMaxDocumentBytes is
+// refused without reading further. Proxies come from the usual environment variables (https_proxy,
+// http_proxy, no_proxy).
 //
 // Threading: any thread; requests are made one at a time (the handle's lock).
 class THttpClient {
@@ -50,6 +51,7 @@ public:
   static constexpr int32_t CTimeoutSeconds = 15;
   static constexpr int32_t CConnectTimeoutSeconds = 10;
   static constexpr int32_t CLowSpeedBytes = 1024;
+  static constexpr int32_t CUploadBytesPerSecond = 16 * 1024;
   static constexpr int32_t CLowSpeedSeconds = 10;
   static constexpr int32_t CMaxRedirects = 3;
   static constexpr uint64_t CMaxDocumentBytes = 16 * 1024 * 1024;
