@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -112,6 +113,7 @@ struct TRequest {
   const std::string& Url;
   std::string_view Body;
   std::vector<std::string> Headers;
+  const std::function<bool()>* Continue = nullptr;  // null or empty: the request runs to its end
 };
 
 }  // namespace
@@ -135,6 +137,8 @@ struct THttpClient::TCurl {
   std::string ContentType;
   std::string_view Upload;
   std::size_t UploadOffset = 0;
+  const std::function<bool()>* Continue = nullptr;
+  bool GivenUp = false;
 
   TCurl() : Handle(curl_easy_init()) {}
   ~TCurl() {
@@ -186,6 +190,16 @@ struct THttpClient::TCurl {
     return LBytes;
   }
 
+  // Called by libcurl about once a second, and more often while data moves.
+  static int OnProgress(void* AThis, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* L = static_cast<TCurl*>(AThis);
+    if (!(*L->Continue)()) {
+      L->GivenUp = true;
+      return 1;  // aborts the transfer
+    }
+    return 0;
+  }
+
   static size_t OnRead(char* ABuffer, size_t ASize, size_t ACount, void* AThis) {
     auto* L = static_cast<TCurl*>(AThis);
     const size_t LBytes = std::min(ASize * ACount, L->Upload.size() - L->UploadOffset);
@@ -217,6 +231,8 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
   CURL* LHandle = Handle;
   curl_easy_reset(LHandle);
   StartRequest(ARequest.Method == TMethod::Get, ARequest.Body);
+  Continue = ARequest.Continue && *ARequest.Continue ? ARequest.Continue : nullptr;
+  GivenUp = false;
   std::string LSetupError;
   TCurlHeaders LHeaders;
   bool LReady = Configure(LHandle, AOptions, ARequest.Url, ARequest.Body.size(), LSetupError);
@@ -228,6 +244,11 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
     curl_easy_setopt(LHandle, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(LHandle, CURLOPT_HEADERFUNCTION, &TCurl::OnHeader);
     curl_easy_setopt(LHandle, CURLOPT_HEADERDATA, this);
+    if (Continue) {
+      curl_easy_setopt(LHandle, CURLOPT_NOPROGRESS, 0L);
+      curl_easy_setopt(LHandle, CURLOPT_XFERINFOFUNCTION, &TCurl::OnProgress);
+      curl_easy_setopt(LHandle, CURLOPT_XFERINFODATA, this);
+    }
     if (ARequest.Method == TMethod::Put) {
       curl_easy_setopt(LHandle, CURLOPT_UPLOAD, 1L);
       curl_easy_setopt(LHandle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ARequest.Body.size()));
@@ -252,6 +273,8 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
     LResult.Body = std::move(Body);
     LResult.ETag = std::move(ETag);
     LResult.ContentType = std::move(ContentType);
+  } else if (GivenUp) {
+    LResult.Error = "given up before its end";
   } else if (TooLarge || LCode == CURLE_FILESIZE_EXCEEDED) {
     LResult =
         RefusedResult("document larger than " + std::to_string(THttpClient::CMaxDocumentBytes) + " bytes");
@@ -264,6 +287,7 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
   Body.clear();
   Body.shrink_to_fit();  // a large document is not held between requests
   Upload = {};
+  Continue = nullptr;
   return LResult;
 }
 
@@ -285,8 +309,8 @@ THttpResult THttpClient::Get(const std::string& AUrl, const std::string& AIfNone
 }
 
 THttpResult THttpClient::Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
-                             const std::string& AContentEncoding) {
-  TRequest LRequest{TMethod::Put, AUrl, ABody, {}};
+                             const std::string& AContentEncoding, const std::function<bool()>& AContinue) {
+  TRequest LRequest{TMethod::Put, AUrl, ABody, {}, &AContinue};
   LRequest.Headers.push_back("Content-Type: " + AContentType);
   if (!AContentEncoding.empty()) LRequest.Headers.push_back("Content-Encoding: " + AContentEncoding);
   // The body goes at once: waiting for "100 Continue" costs a round trip, or a second with a

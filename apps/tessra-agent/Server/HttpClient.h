@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,9 +66,11 @@ public:
   // A GET; with AIfNoneMatch (an ETag as the server sent it) an unchanged document is answered 304
   // with no body.
   THttpResult Get(const std::string& AUrl, const std::string& AIfNoneMatch = "") EXCLUDES(FLock);
-  // A PUT of ABody. AContentEncoding "" or "gzip" (ABody is then already compressed).
+  // A PUT of ABody. AContentEncoding "" or "gzip" (ABody is then already compressed). AContinue, when
+  // set, is asked about once a second while the request runs: false gives it up (a NetworkError).
   THttpResult Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
-                  const std::string& AContentEncoding = "") EXCLUDES(FLock);
+                  const std::string& AContentEncoding = "", const std::function<bool()>& AContinue = {})
+      EXCLUDES(FLock);
 
 private:
   struct TCurl;

@@ -311,8 +311,13 @@ void TOutbox::Run() {
     std::string_view LBody;
     const bool LParsed = LRead.Done() && ParseItem(LContent, LHeader, LBody);
     THttpResult LResult;
+    // A stop does not wait past its flush deadline for a large item on a slow line: the item stays.
+    const auto LContinue = [this] {
+      TMutexLock LCheck(FLock);
+      return !FStopping || Clock().Monotonic() < FFlushDeadline;
+    };
     if (LParsed) LResult = FHttp->Put(FClientFolderUrl + LHeader.Path, LBody, LHeader.ContentType,
-                                      LHeader.ContentEncoding);
+                                      LHeader.ContentEncoding, LContinue);
     LLock.lock();
 
     if (!LRead.Done()) {
