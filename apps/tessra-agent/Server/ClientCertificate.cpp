@@ -5,7 +5,6 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -47,7 +46,8 @@ TDateTime NotAfterOf(X509* ACertificate) {
   const TAsn1Time LEpoch(ASN1_TIME_set(nullptr, 0));
   int LDays = 0;
   int LSeconds = 0;
-  if (!LNotAfter || !LEpoch || ASN1_TIME_diff(&LDays, &LSeconds, LEpoch.get(), LNotAfter) != 1) return CNoDateTime;
+  if (!LNotAfter || !LEpoch || ASN1_TIME_diff(&LDays, &LSeconds, LEpoch.get(), LNotAfter) != 1)
+    return CNoDateTime;
   return UtcToLocal(UnixToUtcDateTime(static_cast<double>(LDays) * CSecondsPerDay + LSeconds));
 }
 
@@ -59,7 +59,8 @@ TClientCertificate ReadClientCertificate(const std::string& AFile) {
     throw std::invalid_argument("the client certificate cannot be read: " + LRead.Error);
   const TBio LBio(BIO_new_mem_buf(LPem.data(), static_cast<int>(LPem.size())));
   const TX509 LCertificate(LBio ? PEM_read_bio_X509(LBio.get(), nullptr, nullptr, nullptr) : nullptr);
-  if (!LCertificate) throw std::invalid_argument("the client certificate " + AFile + " holds no PEM certificate");
+  if (!LCertificate)
+    throw std::invalid_argument("the client certificate " + AFile + " holds no PEM certificate");
   return {AFile, CommonNameOf(LCertificate.get()), NotAfterOf(LCertificate.get())};
 }
 
@@ -68,8 +69,8 @@ std::string ClientIdOfCertificate(const TClientCertificate& ACertificate, const 
     throw std::invalid_argument("the client certificate " + ACertificate.File +
                                 " has no CN: the server knows a client by its certificate's CN");
   if (!AClientId.empty() && AClientId != ACertificate.CommonName)
-    throw std::invalid_argument("--client-id " + AClientId + " differs from the CN " + ACertificate.CommonName +
-                                " of the client certificate " + ACertificate.File +
+    throw std::invalid_argument("--client-id " + AClientId + " differs from the CN " +
+                                ACertificate.CommonName + " of the client certificate " + ACertificate.File +
                                 "; leave --client-id out or make them equal");
   return ACertificate.CommonName;
 }
@@ -77,30 +78,31 @@ std::string ClientIdOfCertificate(const TClientCertificate& ACertificate, const 
 TCertificateExpiryWatch::TCertificateExpiryWatch(std::string AFile) : FFile(std::move(AFile)) {}
 
 void TCertificateExpiryWatch::Check() {
-  const TMonoTime LNow = Clock().Monotonic();
-  if (FTold && LNow - FLastTold < std::chrono::duration_cast<TMonoTime>(std::chrono::duration<double>(CRepeatSeconds)))
-    return;
+  if (FTold && Clock().Monotonic() < FNextTell) return;
   TClientCertificate LCertificate;
   try {
     LCertificate = ReadClientCertificate(FFile);
   } catch (const std::invalid_argument& E) {
     OrvaneLogger()->Error("%s", {E.what()});
-    FTold = true;
-    FLastTold = LNow;
+    Told();
     return;
   }
   if (LCertificate.NotAfter == CNoDateTime) return;
   const double LSecondsLeft = SecondsBetween(Now(), LCertificate.NotAfter);
   const std::string LEnd = DateTimeToIsoUtc(LCertificate.NotAfter);
   if (LSecondsLeft <= 0)
-    OrvaneLogger()->Error("The client certificate %s expired on %s: the server refuses it until it is renewed",
-                          {FFile, LEnd});
+    OrvaneLogger()->Error(
+        "The client certificate %s expired on %s: the server refuses it until it is renewed", {FFile, LEnd});
   else if (LSecondsLeft <= CWarnDays * CSecondsPerDay)
     OrvaneLogger()->Warning("The client certificate %s expires on %s; renew it before then", {FFile, LEnd});
   else
     return;
+  Told();
+}
+
+void TCertificateExpiryWatch::Told() {
   FTold = true;
-  FLastTold = LNow;
+  FNextTell = Clock().DeadlineIn(CRepeatSeconds);
 }
 
 }  // namespace Orvane

@@ -13,8 +13,8 @@ namespace Orvane {
 // its validity.
 struct TClientCertificate {
   std::string File;
-  std::string CommonName;              // "" when the subject has none
-  TDateTime NotAfter = CNoDateTime;    // local time
+  std::string CommonName;            // "" when the subject has none
+  TDateTime NotAfter = CNoDateTime;  // local time
 };
 
 // The first PEM certificate in AFile. Throws std::invalid_argument naming the file when there is none.
@@ -40,9 +40,11 @@ public:
   void Check();
 
 private:
+  void Told();
+
   const std::string FFile;
   bool FTold = false;
-  TMonoTime FLastTold{};
+  TMonoTime FNextTell{};  // no line before then once one was told
 };
 
 }  // namespace Orvane

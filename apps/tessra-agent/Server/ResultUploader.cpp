@@ -29,7 +29,8 @@ std::string RunName(const std::string& AFile) {
 
 void GzipFile(const std::string& AFile, const TByteWriter& AWrite, std::size_t AChunkBytes) {
   TFileReader LReader;
-  if (const TFileResult LOpened = LReader.Open(AFile, {.NoFollow = true, .RegularOnly = true}); !LOpened.Done())
+  if (const TFileResult LOpened = LReader.Open(AFile, {.NoFollow = true, .RegularOnly = true});
+      !LOpened.Done())
     throw std::runtime_error(LOpened.Error);
   z_stream LStream{};
   if (deflateInit2(&LStream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, CGzipWindowBits, CMemoryLevel,
@@ -45,7 +46,8 @@ void GzipFile(const std::string& AFile, const TByteWriter& AWrite, std::size_t A
   int LFlush = Z_NO_FLUSH;
   while (LFlush != Z_FINISH) {
     std::size_t LRead = 0;
-    if (const TFileResult LDone = LReader.Read(LIn, LRead); !LDone.Done()) throw std::runtime_error(LDone.Error);
+    if (const TFileResult LDone = LReader.Read(LIn, LRead); !LDone.Done())
+      throw std::runtime_error(LDone.Error);
     // A short read is the end of the file.
     LFlush = LRead < LIn.size() ? Z_FINISH : Z_NO_FLUSH;
     LStream.next_in = reinterpret_cast<Bytef*>(LIn.data());
@@ -63,8 +65,9 @@ TResultUploader::TResultUploader(std::shared_ptr<TOutbox> AOutbox) : FOutbox(std
 
 void TResultUploader::ResultWritten(const std::string& ATaskId, const std::string& AFile) {
   // A refusal is logged by the outbox; the local copy stays either way.
-  FOutbox->AddStreamed(TOutbox::TKind::Result, TServerLayout::ResultPath(ATaskId, RunName(AFile)), CContentType,
-                       CContentEncoding, [&AFile](const TByteWriter& AWrite) { GzipFile(AFile, AWrite); });
+  FOutbox->AddStreamed(TOutbox::TKind::Result, TServerLayout::ResultPath(ATaskId, RunName(AFile)),
+                       CContentType, CContentEncoding,
+                       [&AFile](const TByteWriter& AWrite) { GzipFile(AFile, AWrite); });
 }
 
 }  // namespace Orvane

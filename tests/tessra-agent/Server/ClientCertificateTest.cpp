@@ -36,8 +36,10 @@ TEST(ClientCertificateTest, TheCnIsTheClientIdAndADifferentClientIdRefusesTheSta
   const std::vector<std::tuple<std::string, std::string, std::string>> LCases = {
       {"client-7", "", "client-7"},
       {"client-7", "client-7", "client-7"},
-      {"client-7", "client-8", "refused: --client-id client-8 differs from the CN client-7 of the client certificate "},
-      {"Client-7", "client-7", "refused: --client-id client-7 differs from the CN Client-7 of the client certificate "},
+      {"client-7", "client-8",
+       "refused: --client-id client-8 differs from the CN client-7 of the client certificate "},
+      {"Client-7", "client-7",
+       "refused: --client-id client-7 differs from the CN Client-7 of the client certificate "},
   };
   for (const auto& [LCn, LClientId, LExpected] : LCases)
     EXPECT_EQ(StartingId(LPki, LDir.Path(), LCn, LClientId).substr(0, LExpected.size()), LExpected)

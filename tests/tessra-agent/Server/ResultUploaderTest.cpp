@@ -39,13 +39,15 @@ TEST(ResultUploaderTest, AResultArrivesGzippedAsItsLocalBytesAndASecondSendRepla
   Testing::TTempDir LData;
   // Many times the chunk size, so that reading and compressing go round their loops.
   std::string LDocument = "<FileInventory>";
-  for (int I = 0; I < 20000; ++I) LDocument += "<File Path=\"/srv/d" + std::to_string(I * 7919 % 100003) + "\"/>";
+  for (int I = 0; I < 20000; ++I)
+    LDocument += "<File Path=\"/srv/d" + std::to_string(I * 7919 % 100003) + "\"/>";
   LDocument += "</FileInventory>";
   const std::string LRelative = "results/File Scanner/20261207-101500-042.xml";
   ASSERT_TRUE(ReplaceFile(LData.Path(), LRelative, LDocument).Done());
 
-  const auto LOutbox = std::make_shared<TOutbox>(LData.Path(), LServer.Url() + "clients/c1/",
-                                                 std::make_shared<THttpClient>(THttpClientOptions{"", "", "", true}));
+  const auto LOutbox =
+      std::make_shared<TOutbox>(LData.Path(), LServer.Url() + "clients/c1/",
+                                std::make_shared<THttpClient>(THttpClientOptions{"", "", "", true}));
   TResultUploader LUploader(LOutbox);
   const std::string LTaskId = "{F21E8F93-BA40-41E7-A9FB-A0771FA3480B}";
   LUploader.ResultWritten(LTaskId, LData.Path() + "/" + LRelative);
