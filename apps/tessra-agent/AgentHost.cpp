@@ -1,5 +1,6 @@
 #include "AgentHost.h"
 
+#include <optional>
 #include <utility>
 
 #include "AgentControlCommands.h"
@@ -17,6 +18,7 @@
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Threading/OrvaneThread.h"
+#include "Server/ClientCertificate.h"
 #include "Server/ServerLink.h"
 
 namespace Orvane {
@@ -38,13 +40,16 @@ bool TAgentHost::IsStopRequested() {
   return FStopReason != TStopReason::srNone;
 }
 
-TAgentHost::TStopReason TAgentHost::WaitForStop() {
+TAgentHost::TStopReason TAgentHost::WaitForStop(const std::function<void()>& AEachHour) {
   TMutexLock LLock(FStopLock);
   // An agent runs for days; each wait is bounded and simply begins again.
-  while (!Clock().Wait(FStopChanged, LLock, Clock().DeadlineIn(3600), [this] {
+  while (!Clock().Wait(FStopChanged, LLock, Clock().DeadlineIn(CHourSeconds), [this] {
     FStopLock.AssertHeld();
     return FStopReason != TStopReason::srNone;
   })) {
+    LLock.unlock();
+    AEachHour();
+    LLock.lock();
   }
   return FStopReason;
 }
@@ -59,7 +64,7 @@ int TAgentHost::Run() {
         LLink.ServerUrl = FOptions.ServerUrl;
         LLink.ClientId = FOptions.ClientId;
         LLink.Http = FOptions.Http;
-        CheckServerLinkOptions(LLink);
+        FOptions.ClientId = CheckServerLinkOptions(LLink);
       } catch (const std::invalid_argument& E) {
         throw EAgentBadInput(E.what());
       }
@@ -148,6 +153,12 @@ int TAgentHost::RunService() {
       (!FOptions.ServerUrl.empty()  ? ", server " + FOptions.ServerUrl
        : FOptions.JobsFile.empty() ? std::string(", built-in job list")
                                    : ", jobs file " + FOptions.JobsFile));
+  // A certificate near its end is told at the start and then once a day (checked each hour).
+  std::optional<TCertificateExpiryWatch> LCertificateWatch;
+  if (!FOptions.ServerUrl.empty() && !FOptions.Http.ClientCert.empty()) {
+    LCertificateWatch.emplace(FOptions.Http.ClientCert);
+    LCertificateWatch->Check();
+  }
   LRuntime.StartOutbox();
   LService->StartAsync(TThreadPriority::tpNormal);
 
@@ -174,7 +185,9 @@ int TAgentHost::RunService() {
     Fail(std::string("the control channel is not available: ") + E.what());
   }
 
-  TStopReason LReason = WaitForStop();
+  TStopReason LReason = WaitForStop([&LCertificateWatch] {
+    if (LCertificateWatch) LCertificateWatch->Check();
+  });
   // Nobody asks for work while the agent stops.
   if (LControl) LControl->Stop();
   if (LLink) LLink->SetOnLateChange({});

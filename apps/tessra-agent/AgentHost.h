@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,7 +18,7 @@ namespace Orvane {
 struct TAgentRunOptions {
   std::string DataDir;  // "" for the platform's data directory
   std::string JobsFile;
-  std::string ClientId;  // "" for the host name
+  std::string ClientId;  // "" for the client certificate's CN with --server, else the host name
   TLogLevel LogLevel = TLogLevel::Info;
   std::string LogFile;
   double TimeScale = 1.0;
@@ -45,7 +46,9 @@ private:
 
   void RequestStop(TStopReason AReason) EXCLUDES(FStopLock);
   bool IsStopRequested() EXCLUDES(FStopLock);
-  TStopReason WaitForStop();
+  static constexpr double CHourSeconds = 3600;
+  // Calls AEachHour on this thread each hour until a stop is asked for.
+  TStopReason WaitForStop(const std::function<void()>& AEachHour);
   int RunService();
 
   TAgentRunOptions FOptions;

@@ -12,6 +12,7 @@
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 #include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "OrvaneCore/Platform/Paths.h"
+#include "Server/ResultUploader.h"
 #include "Tasks/HostAgentTasks.h"
 
 namespace Orvane {
@@ -30,6 +31,7 @@ TAgentRuntime::TAgentRuntime(TAgentRuntimeOptions AOptions) : FOptions(std::move
 void TAgentRuntime::Load() {
   std::shared_ptr<IServerRequestSender> LSender;
   std::shared_ptr<IJobExecStateReporter> LReporter;
+  std::shared_ptr<IResultSink> LResultSink;  // without a server the results stay local
   if (FOptions.ServerUrl.empty()) {
     try {
       FStandIn = std::make_shared<TAgentServerStandIn>(FOptions.DataDir, FOptions.JobsFile);
@@ -57,6 +59,7 @@ void TAgentRuntime::Load() {
     FServerLink = std::make_shared<TServerLink>(std::move(LLink), LHttp, FOutbox);
     LSender = FServerLink;
     LReporter = FServerLink;
+    LResultSink = std::make_shared<TResultUploader>(FOutbox);
   }
   // Every request to the server goes through the record, whichever sender reaches the server.
   FTakenJobs = std::make_shared<TTakenManualJobs>(LSender, FOptions.DataDir);
@@ -72,7 +75,7 @@ void TAgentRuntime::Load() {
   LContainer.RegisterInstance<IServerRequestSender>(FTakenJobs);
   LContainer.RegisterInstance<IJobExecStateReporter>(LReporter);
   LContainer.RegisterInstance<IJobListProvider<TJobAction>>(std::make_shared<TAgentClientJobListProvider>());
-  for (const THostAgentTask& LTask : CreateHostAgentTasks(FOptions.DataDir))
+  for (const THostAgentTask& LTask : CreateHostAgentTasks(FOptions.DataDir, LResultSink))
     LContainer.RegisterInstance<IAgentTask>(LTask.Task, LTask.RegistrationName);
   LContainer.Build();
 

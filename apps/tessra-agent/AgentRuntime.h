@@ -66,7 +66,7 @@ public:
   // module's), upper case.
   std::set<std::string> GetImplementedTaskIds();
 
-  // The sending of reports to the server, with the service: started before it, stopped after its
+  // The sending of reports and results to the server, with the service: started before it, stopped after its
   // jobs ended, given up to AFlushSeconds to send what is left. Nothing without a server.
   // The server link, when the agent runs with --server; null with the stand-in.
   const std::shared_ptr<TServerLink>& GetServerLink() const { return FServerLink; }

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   LRun->add_option("--ca-file", LOptions.Http.CaFile, "PEM file of the CAs trusted for the server (default: the system's)");
   LRun->add_option("--client-cert", LOptions.Http.ClientCert, "PEM client certificate for mutual TLS");
   LRun->add_option("--client-key", LOptions.Http.ClientKey, "PEM key of the client certificate (owner-only)");
-  LRun->add_option("--client-id", LOptions.ClientId, "This client's identity (default: the host name)");
+  LRun->add_option("--client-id", LOptions.ClientId,
+                   "This client's identity (default: the client certificate's CN, else the host name)");
   AddLogLevelOption(LRun, LLogLevel, "info");
   LRun->add_option("--log-file", LOptions.LogFile, "Also write the log to this file");
   LRun->add_option("--time-scale", LOptions.TimeScale, "Run the agent's clock this many times faster (default 1)")

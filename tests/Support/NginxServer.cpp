@@ -140,12 +140,12 @@ TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
 }
 
 std::pair<std::string, std::string> MakeTestClientCert(const TTestPki& APki, const std::string& ADir,
-                                                       const std::string& AClientCn) {
+                                                       const std::string& AClientCn, int32_t ADays) {
   const std::string LBase = ADir + "/client-" + AClientCn;
   Openssl("req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + LBase + ".key -out " + LBase +
           ".csr -subj /CN=" + AClientCn);
   Openssl("x509 -req -in " + LBase + ".csr -CA " + APki.CaCert + " -CAkey " + APki.CaKey +
-          " -CAcreateserial -out " + LBase + ".pem -days 30");
+          " -CAcreateserial -out " + LBase + ".pem -days " + std::to_string(ADays));
   chmod((LBase + ".key").c_str(), 0600);
   return {LBase + ".pem", LBase + ".key"};
 }

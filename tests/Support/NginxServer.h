@@ -17,9 +17,10 @@ struct TTestPki {
 };
 // Throws std::runtime_error when openssl fails.
 TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn = "client-1");
-// One more client certificate of APki's CA, with CN AClientCn: its certificate and key files in ADir.
+// One more client certificate of APki's CA, with CN AClientCn, valid for ADays: its certificate and
+// key files in ADir.
 std::pair<std::string, std::string> MakeTestClientCert(const TTestPki& APki, const std::string& ADir,
-                                                       const std::string& AClientCn);
+                                                       const std::string& AClientCn, int32_t ADays = 30);
 
 struct TNginxOptions {
   // Serve https with Pki's server certificate; with RequireClientCert, only clients whose

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -64,11 +65,15 @@ THttpResult RefusedResult(std::string AWhy) {
 }
 
 // Sets up a request on a reset handle; false when libcurl refuses an option (then AError says which).
-bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::string& AUrl,
+bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::string& AUrl, uint64_t AUploadBytes,
                std::string& AError) {
   const char* LProtocols = AOptions.AllowInsecureHttp ? "https,http" : "https";
-  const long LTimeoutMs = AOptions.TimeoutMs > 0 ? AOptions.TimeoutMs : THttpClient::CTimeoutSeconds * 1000L;
-  const long LConnectMs = std::min<long>(LTimeoutMs, THttpClient::CConnectTimeoutSeconds * 1000L);
+  const long LBaseMs = AOptions.TimeoutMs > 0 ? AOptions.TimeoutMs : THttpClient::CTimeoutSeconds * 1000L;
+  const long LConnectMs = std::min<long>(LBaseMs, THttpClient::CConnectTimeoutSeconds * 1000L);
+  // A large upload (a result) on a slow line takes longer than the bound of a small request; a
+  // stalled one is still dropped by the low-speed limit.
+  const long LTimeoutMs =
+      LBaseMs + static_cast<long>(AUploadBytes * 1000 / static_cast<uint64_t>(THttpClient::CUploadBytesPerSecond));
   CURLcode LCode = CURLE_OK;
   const auto Set = [&](CURLoption AOption, auto AValue) {
     if (LCode == CURLE_OK) {
@@ -108,6 +113,7 @@ struct TRequest {
   const std::string& Url;
   std::string_view Body;
   std::vector<std::string> Headers;
+  const std::function<bool()>* Continue = nullptr;  // null or empty: the request runs to its end
 };
 
 }  // namespace
@@ -131,6 +137,8 @@ struct THttpClient::TCurl {
   std::string ContentType;
   std::string_view Upload;
   std::size_t UploadOffset = 0;
+  const std::function<bool()>* Continue = nullptr;
+  bool GivenUp = false;
 
   TCurl() : Handle(curl_easy_init()) {}
   ~TCurl() {
@@ -182,6 +190,16 @@ struct THttpClient::TCurl {
     return LBytes;
   }
 
+  // Called by libcurl about once a second, and more often while data moves.
+  static int OnProgress(void* AThis, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* L = static_cast<TCurl*>(AThis);
+    if (!(*L->Continue)()) {
+      L->GivenUp = true;
+      return 1;  // aborts the transfer
+    }
+    return 0;
+  }
+
   static size_t OnRead(char* ABuffer, size_t ASize, size_t ACount, void* AThis) {
     auto* L = static_cast<TCurl*>(AThis);
     const size_t LBytes = std::min(ASize * ACount, L->Upload.size() - L->UploadOffset);
@@ -213,9 +231,11 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
   CURL* LHandle = Handle;
   curl_easy_reset(LHandle);
   StartRequest(ARequest.Method == TMethod::Get, ARequest.Body);
+  Continue = ARequest.Continue && *ARequest.Continue ? ARequest.Continue : nullptr;
+  GivenUp = false;
   std::string LSetupError;
   TCurlHeaders LHeaders;
-  bool LReady = Configure(LHandle, AOptions, ARequest.Url, LSetupError);
+  bool LReady = Configure(LHandle, AOptions, ARequest.Url, ARequest.Body.size(), LSetupError);
   for (const std::string& LHeader : ARequest.Headers) LReady = LReady && LHeaders.Add(LHeader);
   if (LReady) {
     curl_easy_setopt(LHandle, CURLOPT_ERRORBUFFER, ErrorText);
@@ -224,6 +244,11 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
     curl_easy_setopt(LHandle, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(LHandle, CURLOPT_HEADERFUNCTION, &TCurl::OnHeader);
     curl_easy_setopt(LHandle, CURLOPT_HEADERDATA, this);
+    if (Continue) {
+      curl_easy_setopt(LHandle, CURLOPT_NOPROGRESS, 0L);
+      curl_easy_setopt(LHandle, CURLOPT_XFERINFOFUNCTION, &TCurl::OnProgress);
+      curl_easy_setopt(LHandle, CURLOPT_XFERINFODATA, this);
+    }
     if (ARequest.Method == TMethod::Put) {
       curl_easy_setopt(LHandle, CURLOPT_UPLOAD, 1L);
       curl_easy_setopt(LHandle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ARequest.Body.size()));
@@ -248,6 +273,8 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
     LResult.Body = std::move(Body);
     LResult.ETag = std::move(ETag);
     LResult.ContentType = std::move(ContentType);
+  } else if (GivenUp) {
+    LResult.Error = "given up before its end";
   } else if (TooLarge || LCode == CURLE_FILESIZE_EXCEEDED) {
     LResult =
         RefusedResult("document larger than " + std::to_string(THttpClient::CMaxDocumentBytes) + " bytes");
@@ -260,6 +287,7 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
   Body.clear();
   Body.shrink_to_fit();  // a large document is not held between requests
   Upload = {};
+  Continue = nullptr;
   return LResult;
 }
 
@@ -281,8 +309,8 @@ THttpResult THttpClient::Get(const std::string& AUrl, const std::string& AIfNone
 }
 
 THttpResult THttpClient::Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
-                             const std::string& AContentEncoding) {
-  TRequest LRequest{TMethod::Put, AUrl, ABody, {}};
+                             const std::string& AContentEncoding, const std::function<bool()>& AContinue) {
+  TRequest LRequest{TMethod::Put, AUrl, ABody, {}, &AContinue};
   LRequest.Headers.push_back("Content-Type: " + AContentType);
   if (!AContentEncoding.empty()) LRequest.Headers.push_back("Content-Encoding: " + AContentEncoding);
   // The body goes at once: waiting for "100 Continue" costs a round trip, or a second with a

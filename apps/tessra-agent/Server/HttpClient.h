@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,10 +40,11 @@ struct THttpResult {
 
 // An HTTPS client for the management server, on libcurl with one handle reused for every request (so
 // connections and TLS sessions are kept). TLS peers are always verified. Every request is bounded:
-// CTimeout in all (connect, TLS, transfer), a transfer slower than CLowSpeedBytes a second for
-// CLowSpeedSeconds is dropped, at most CMaxRedirects redirects and never from https to http, and a
-// document over CMaxDocumentBytes is refused without reading further. Proxies come from the usual
-// environment variables (https_proxy, http_proxy, no_proxy).
+// CTimeout in all (connect, TLS, transfer; a PUT has one second more for each CUploadBytesPerSecond
+// of its body), a transfer slower than CLowSpeedBytes a second for CLowSpeedSeconds is dropped, at
+// most CMaxRedirects redirects and never from https to http, and a document over CMaxDocumentBytes is
+// refused without reading further. Proxies come from the usual environment variables (https_proxy,
+// http_proxy, no_proxy).
 //
 // Threading: any thread; requests are made one at a time (the handle's lock).
 class THttpClient {
@@ -50,6 +52,7 @@ public:
   static constexpr int32_t CTimeoutSeconds = 15;
   static constexpr int32_t CConnectTimeoutSeconds = 10;
   static constexpr int32_t CLowSpeedBytes = 1024;
+  static constexpr int32_t CUploadBytesPerSecond = 16 * 1024;
   static constexpr int32_t CLowSpeedSeconds = 10;
   static constexpr int32_t CMaxRedirects = 3;
   static constexpr uint64_t CMaxDocumentBytes = 16 * 1024 * 1024;
@@ -63,9 +66,11 @@ public:
   // A GET; with AIfNoneMatch (an ETag as the server sent it) an unchanged document is answered 304
   // with no body.
   THttpResult Get(const std::string& AUrl, const std::string& AIfNoneMatch = "") EXCLUDES(FLock);
-  // A PUT of ABody. AContentEncoding "" or "gzip" (ABody is then already compressed).
+  // A PUT of ABody. AContentEncoding "" or "gzip" (ABody is then already compressed). AContinue, when
+  // set, is asked about once a second while the request runs: false gives it up (a NetworkError).
   THttpResult Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
-                  const std::string& AContentEncoding = "") EXCLUDES(FLock);
+                  const std::string& AContentEncoding = "", const std::function<bool()>& AContinue = {})
+      EXCLUDES(FLock);
 
 private:
   struct TCurl;

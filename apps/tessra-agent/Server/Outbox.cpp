@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -143,13 +144,46 @@ void TOutbox::LoadItems() {
 
 bool TOutbox::Add(TKind AKind, const std::string& ARemotePath, std::string_view ABody,
                   const std::string& AContentType, const std::string& AContentEncoding) {
+  return AddStreamed(AKind, ARemotePath, AContentType, AContentEncoding,
+                     [ABody](const TByteWriter& AWrite) { AWrite(ABody); });
+}
+
+bool TOutbox::AddStreamed(TKind AKind, const std::string& ARemotePath, const std::string& AContentType,
+                          const std::string& AContentEncoding, const TContentProducer& AProduceBody) {
   if (!IsRemotePath(ARemotePath) || !IsHeaderValue(AContentType) || !IsHeaderValue(AContentEncoding)) {
     OrvaneLogger()->Error("Outbox: a %s for \"%s\" is refused: not a path below the client's folder",
                           {KindText(AKind), ARemotePath});
     return false;
   }
-  const std::string LContent = ItemText({ARemotePath, AContentType, AContentEncoding}, ABody);
-  const uint64_t LBytes = LContent.size();
+  uint64_t LSequence = 0;
+  {
+    TMutexLock LLock(FLock);
+    LSequence = FNextSequence++;
+  }
+  const std::string LName = ItemName(LSequence, AKind);
+
+  // Written without the lock, so that a report added meanwhile does not wait for a large result; the
+  // sender does not know the file before it is in FItems. An item over the whole bound stops being
+  // written as soon as it is.
+  uint64_t LBytes = 0;
+  bool LTooLarge = false;
+  const TFileResult LWritten = ReplaceFileStreamed(FDataDir, ItemFile(LName), [&](const TByteWriter& AWrite) {
+    const TByteWriter LCounted = [&](std::string_view APiece) {
+      LBytes += APiece.size();
+      if (LBytes > FSettings.MaxBytes) {
+        LTooLarge = true;
+        throw std::length_error("larger than the outbox");
+      }
+      AWrite(APiece);
+    };
+    LCounted(ItemText({ARemotePath, AContentType, AContentEncoding}, ""));
+    AProduceBody(LCounted);
+  });
+  if (!LWritten.Done() && !LTooLarge) {
+    FLimiter.Error("Outbox: not written", "Outbox: a %s for %s cannot be written, it is not sent: %s",
+                   {KindText(AKind), ARemotePath, LWritten.Error});
+    return false;
+  }
 
   TMutexLock LLock(FLock);
   // The results that go, oldest first, for the item to fit; reports are never pushed out.
@@ -157,26 +191,23 @@ bool TOutbox::Add(TKind AKind, const std::string& ARemotePath, std::string_view 
   std::size_t LCount = FItems.size();
   uint64_t LTotal = FBytes;
   const auto LFits = [&] {
-    return LCount + 1 <= static_cast<std::size_t>(FSettings.MaxItems) && LBytes <= FSettings.MaxBytes &&
+    return !LTooLarge && LCount + 1 <= static_cast<std::size_t>(FSettings.MaxItems) &&
            LTotal <= FSettings.MaxBytes - LBytes;
   };
-  for (auto LItem = FItems.begin(); LItem != FItems.end() && !LFits(); ++LItem) {
+  for (auto LItem = FItems.begin(); LItem != FItems.end() && !LFits() && !LTooLarge; ++LItem) {
     if (LItem->second.Kind != TKind::Result) continue;
     LPushOut.push_back(LItem->first);
     --LCount;
     LTotal -= LItem->second.Bytes;
   }
   if (!LFits()) {
-    FLimiter.Error("Outbox: full", "Outbox: full (%d items, %d bytes); a %s of %d bytes for %s is refused",
+    FLimiter.Error("Outbox: full", "Outbox: full (%d items, %d bytes); a %s of %s bytes for %s is refused",
                    {static_cast<int64_t>(FItems.size()), static_cast<int64_t>(FBytes), KindText(AKind),
-                    static_cast<int64_t>(LBytes), ARemotePath});
-    return false;
-  }
-  const uint64_t LSequence = FNextSequence++;
-  const std::string LName = ItemName(LSequence, AKind);
-  if (const TFileResult LWritten = ReplaceFile(FDataDir, ItemFile(LName), LContent); !LWritten.Done()) {
-    FLimiter.Error("Outbox: not written", "Outbox: a %s for %s cannot be written, it is not sent: %s",
-                   {KindText(AKind), ARemotePath, LWritten.Error});
+                    LTooLarge ? "over " + std::to_string(FSettings.MaxBytes) : std::to_string(LBytes),
+                    ARemotePath});
+    if (!LTooLarge)
+      if (const TFileResult LRemoved = RemoveFile(FDataDir, ItemFile(LName)); !LRemoved.Done())
+        OrvaneLogger()->Error("Outbox: a refused item cannot be removed: %s", {LRemoved.Error});
     return false;
   }
   for (const uint64_t LOld : LPushOut) {
@@ -280,8 +311,13 @@ void TOutbox::Run() {
     std::string_view LBody;
     const bool LParsed = LRead.Done() && ParseItem(LContent, LHeader, LBody);
     THttpResult LResult;
+    // A stop does not wait past its flush deadline for a large item on a slow line: the item stays.
+    const auto LContinue = [this] {
+      TMutexLock LCheck(FLock);
+      return !FStopping || Clock().Monotonic() < FFlushDeadline;
+    };
     if (LParsed) LResult = FHttp->Put(FClientFolderUrl + LHeader.Path, LBody, LHeader.ContentType,
-                                      LHeader.ContentEncoding);
+                                      LHeader.ContentEncoding, LContinue);
     LLock.lock();
 
     if (!LRead.Done()) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "OrvaneCore/Logging/LogLimiter.h"
+#include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Platform/Mutex.h"
 #include "OrvaneCore/Time/Clock.h"
 #include "Server/HttpClient.h"
@@ -43,7 +44,9 @@ struct TOutboxSettings {
 // An item is one file, DATA/outbox/SEQUENCE.report or .result (the sequence orders them), holding
 // the request's header lines (path, content type, content encoding), a blank line, then the body.
 //
-// Threading: Add from any thread; Start/Stop from the owner's. Nothing is sent under the lock.
+// Threading: Add from any thread; Start/Stop from the owner's. Nothing is sent under the lock, and an
+// item is written to disk before the lock is taken (its sequence is taken first, so an item written
+// slowly may go out after one added later).
 class TOutbox {
 public:
   enum class TKind { Report, Result };
@@ -60,6 +63,10 @@ public:
   // Whether the item is on disk (a false is logged and says why).
   bool Add(TKind AKind, const std::string& ARemotePath, std::string_view ABody, const std::string& AContentType,
            const std::string& AContentEncoding = "") EXCLUDES(FLock);
+  // The same with the body written by AProduceBody straight into the item's file, so that a large
+  // body is never in memory whole. What AProduceBody raises refuses the item (logged).
+  bool AddStreamed(TKind AKind, const std::string& ARemotePath, const std::string& AContentType,
+                   const std::string& AContentEncoding, const TContentProducer& AProduceBody) EXCLUDES(FLock);
 
   // The sending thread. Stop gives it up to AFlushSeconds to send what is due, then ends it; what is
   // left stays on disk for the next start.

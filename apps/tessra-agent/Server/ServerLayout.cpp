@@ -48,4 +48,8 @@ std::string TServerLayout::ReportPath(const std::string& AExecutionId, const std
   return "reports/" + UrlPathSegment(AExecutionId) + "." + AEvent + ".xml";
 }
 
+std::string TServerLayout::ResultPath(const std::string& ATaskId, const std::string& ARunName) {
+  return "results/" + UrlPathSegment(ATaskId) + "/" + UrlPathSegment(ARunName) + ".xml";
+}
+
 }  // namespace Orvane

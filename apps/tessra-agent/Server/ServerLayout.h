@@ -12,7 +12,9 @@ namespace Orvane {
 //   clients/ID/aborted                           execution ids whose start is answered "aborted", one a line
 //   clients/ID/reports/EXECUTION-ID.started.xml  a run's start report (PUT by the agent)
 //   clients/ID/reports/EXECUTION-ID.finished.xml a run's finish report (PUT by the agent)
-// ID and EXECUTION-ID are percent-encoded as one path segment each.
+//   clients/ID/results/TASK-ID/RUN.xml           a scanner's result, gzip-compressed (PUT by the agent)
+// ID, EXECUTION-ID and TASK-ID are percent-encoded as one path segment each; RUN is the local result
+// file's name without ".xml".
 class TServerLayout {
 public:
   // Throws std::invalid_argument when AServerUrl is not an absolute http(s) URL.
@@ -27,6 +29,8 @@ public:
   const std::string& ClientFolder() const { return FClientFolder; }
   // A report's path below the client's folder; AEvent "started" or "finished".
   static std::string ReportPath(const std::string& AExecutionId, const std::string& AEvent);
+  // A result's path below the client's folder.
+  static std::string ResultPath(const std::string& ATaskId, const std::string& ARunName);
 
 private:
   std::string FServerUrl;     // ends with '/'

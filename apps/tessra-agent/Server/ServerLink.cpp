@@ -16,6 +16,7 @@
 #include "OrvaneCore/Time/DateTime.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "OrvaneCore/Xml/XmlWriter.h"
+#include "Server/ClientCertificate.h"
 #include "Server/HeaderedText.h"
 
 namespace Orvane {
@@ -55,7 +56,7 @@ std::string FailureText(const THttpResult& AResult) {
 
 }  // namespace
 
-void CheckServerLinkOptions(const TServerLinkOptions& AOptions) {
+std::string CheckServerLinkOptions(const TServerLinkOptions& AOptions) {
   // The client id is the host name when none is given; any id checks the URL alike.
   const TServerLayout LLayout(AOptions.ServerUrl, AOptions.ClientId.empty() ? "client" : AOptions.ClientId);
   if (LLayout.ServerUrl().starts_with("http://") && !AOptions.Http.AllowInsecureHttp)
@@ -75,6 +76,9 @@ void CheckServerLinkOptions(const TServerLinkOptions& AOptions) {
       throw std::invalid_argument("the client key " + LHttp.ClientKey +
                                   " may be read by others than its owner; chmod 600 it");
   }
+  // The server knows the client by its certificate: the folder a certificate may write is its CN's.
+  if (LHttp.ClientCert.empty()) return AOptions.ClientId;
+  return ClientIdOfCertificate(ReadClientCertificate(LHttp.ClientCert), AOptions.ClientId);
 }
 
 TServerLink::TServerLink(TServerLinkOptions AOptions, std::shared_ptr<THttpClient> AHttp,

@@ -33,8 +33,11 @@ struct TServerLinkOptions {
 
 // Refuses options the agent must not start with (std::invalid_argument with a text for the user,
 // answered with exit 2): not https without AllowInsecureHttp, a certificate without its key or the
-// reverse, a key file that others may read, a CA file or certificate that cannot be read.
-void CheckServerLinkOptions(const TServerLinkOptions& AOptions);
+// reverse, a key file that others may read, a CA file or certificate that cannot be read, a
+// certificate without a CN or whose CN is not the ClientId given. Returns the client id the agent
+// runs with: the certificate's CN when there is a certificate, else AOptions.ClientId ("" for the
+// host name).
+std::string CheckServerLinkOptions(const TServerLinkOptions& AOptions);
 
 // The management server as a static web server serves it (TServerLayout): the job-list request
 // sender and the start/finish reporter of the agent.

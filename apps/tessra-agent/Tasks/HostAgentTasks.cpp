@@ -7,12 +7,25 @@
 
 namespace Orvane {
 
-std::vector<THostAgentTask> CreateHostAgentTasks(const std::string& ADataDir) {
+namespace {
+
+template <class TTask>
+THostAgentTask ResultTask(const char* ARegistrationName, const std::string& ADataDir,
+                          const std::shared_ptr<IResultSink>& ASink) {
+  auto LTask = std::make_shared<TTask>(ADataDir);
+  LTask->SetResultSink(ASink);
+  return {ARegistrationName, LTask};
+}
+
+}  // namespace
+
+std::vector<THostAgentTask> CreateHostAgentTasks(const std::string& ADataDir,
+                                                 const std::shared_ptr<IResultSink>& ASink) {
   return {
-      {"TComputerScannerTask", std::make_shared<TComputerScannerTask>(ADataDir)},
-      {"TSoftwareScannerTask", std::make_shared<TSoftwareScannerTask>(ADataDir)},
-      {"TLastUserScannerTask", std::make_shared<TLastUserScannerTask>(ADataDir)},
-      {"TFileScannerTask", std::make_shared<TFileScannerTask>(ADataDir)},
+      ResultTask<TComputerScannerTask>("TComputerScannerTask", ADataDir, ASink),
+      ResultTask<TSoftwareScannerTask>("TSoftwareScannerTask", ADataDir, ASink),
+      ResultTask<TLastUserScannerTask>("TLastUserScannerTask", ADataDir, ASink),
+      ResultTask<TFileScannerTask>("TFileScannerTask", ADataDir, ASink),
   };
 }
 

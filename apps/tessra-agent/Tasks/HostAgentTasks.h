@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "OrvaneCore/Interfaces/AgentTask.Intf.h"
+#include "Tasks/ResultSink.h"
 
 namespace Orvane {
 
@@ -14,8 +15,10 @@ struct THostAgentTask {
   std::shared_ptr<IAgentTask> Task;
 };
 
-// The agent tasks this host implements on Linux, each leaving its results under ADataDir. The
-// module adds its own (the client command scanner, the settings watch, the restart).
-std::vector<THostAgentTask> CreateHostAgentTasks(const std::string& ADataDir);
+// The agent tasks this host implements on Linux, each leaving its results under ADataDir and, with
+// ASink, handing each result to it as well. The module adds its own (the client command scanner, the
+// settings watch, the restart).
+std::vector<THostAgentTask> CreateHostAgentTasks(const std::string& ADataDir,
+                                                 const std::shared_ptr<IResultSink>& ASink = nullptr);
 
 }  // namespace Orvane

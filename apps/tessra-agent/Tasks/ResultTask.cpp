@@ -31,6 +31,7 @@ bool TResultTask::Execute(const std::string& AClientId, const std::shared_ptr<TS
   if (LFileName.empty()) return false;
   FResults.RemoveOld();
   OrvaneLogger()->Message(FTaskName + " result: %s", {LFileName});
+  if (FSink) FSink->ResultWritten(FTaskId, LFileName);
   return LSucceeded;
 }
 

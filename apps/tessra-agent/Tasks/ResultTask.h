@@ -2,17 +2,20 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "OrvaneCore/Data/TessraData.h"
 #include "OrvaneCore/Interfaces/AgentTask.Intf.h"
 #include "OrvaneCore/Time/DateTime.h"
+#include "Tasks/ResultSink.h"
 #include "Tasks/TaskResultStore.h"
 
 namespace Orvane {
 
 // An agent task whose run leaves one document: Execute writes it into DATA/results/TASK NAME/,
 // keeps the newest results there and removes older ones; ScanOnly writes it into the folder it is
-// given. A descendant only collects the document.
+// given. What Execute writes also goes to the result sink, when there is one. A descendant only
+// collects the document.
 class TResultTask : public IAgentTask {
 public:
   bool Execute(const std::string& AClientId, const std::shared_ptr<TScannerJobAction>& AJobAction,
@@ -23,6 +26,8 @@ public:
   std::string GetAgentTaskId() final { return FTaskId; }
 
   std::string GetResultDir() const { return FResults.GetDir(); }
+  // Set before the task first runs (the host wires it while it registers its tasks), never after.
+  void SetResultSink(std::shared_ptr<IResultSink> ASink) { FSink = std::move(ASink); }
 
 protected:
   TResultTask(const std::string& ADataDir, std::string ATaskId, std::string ATaskName);
@@ -56,6 +61,7 @@ private:
   std::string FTaskId;
   std::string FTaskName;
   TTaskResultStore FResults;
+  std::shared_ptr<IResultSink> FSink;  // null: the results stay local
 };
 
 }  // namespace Orvane

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
@@ -90,6 +91,24 @@ TEST_F(FileScannerTaskTest, FailedPathsAreRecordedAndFailTheRunWhileTheOthersAre
   ASSERT_EQ(LErrors->Children.size(), 2u);
   EXPECT_EQ(LErrors->Children[0].Find("Reason")->Text, "No such file or directory");
   EXPECT_EQ(LErrors->Children[1].Find("Reason")->Text, "not an absolute path");
+}
+
+TEST_F(FileScannerTaskTest, WhatExecuteWritesGoesToTheSinkEvenForAFailedRunButNotWhatScanOnlyWrites) {
+  struct TRecordingSink final : IResultSink {
+    std::vector<std::string> Results;
+    void ResultWritten(const std::string& ATaskId, const std::string& AFile) override {
+      Results.push_back(ATaskId + " " + AFile);
+    }
+  };
+  WriteFile("x/found.txt", "1");
+  const auto LSink = std::make_shared<TRecordingSink>();
+  FTask.SetResultSink(LSink);
+  EXPECT_FALSE(FTask.Execute("client-7", ActionFor({FDir.Path() + "/missing", FTree + "/x"}), [] { return true; }));
+  EXPECT_TRUE(FTask.ScanOnly(
+      "client-7", ActionFor({FTree + "/x"}), [] { return true; }, FDir.Path() + "/scan-only"));
+  const std::vector<fs::path> LFiles = ResultFiles();
+  ASSERT_EQ(LFiles.size(), 1u);
+  EXPECT_EQ(LSink->Results, std::vector<std::string>{std::string(CFileScannerId) + " " + LFiles[0].string()});
 }
 
 TEST_F(FileScannerTaskTest, AnUnreadableDirectoryBelowANamedPathIsAnErrorEntryOnly) {
