@@ -104,7 +104,12 @@ void KillWhileTakingJobs(const fs::path& AWorkDir, const fs::path& ADataDir, con
   const auto LAllFinished = [&] {
     return std::all_of(LAllIds.begin(), LAllIds.end(), [&](const std::string& AId) { return ASource.Finished(AId); });
   };
-  EXPECT_TRUE(PollFor(LAllFinished, 60));
+  EXPECT_TRUE(PollFor(LAllFinished, 60)) << [&] {
+    std::string LMissing;
+    for (const std::string& AId : LAllIds)
+      if (!ASource.Finished(AId)) LMissing += " " + AId;
+    return "not finished:" + LMissing;
+  }();
   LLast.Signal(SIGINT);
   EXPECT_EQ(LLast.WaitForExit(), 0);
 

@@ -22,7 +22,10 @@ void TJobDispatcher::PutBack(const TJobPtr& AJob) {
 }
 
 void TJobDispatcher::ReturnToJobList(const TJobPtr& AJob) {
-  if (AJob->GetIsManual() && FJobListProvider) FJobListProvider->AddManualJob(AJob);
+  if (!AJob->GetIsManual()) return;
+  // Saved in the job list before it leaves the queue's file, so a crash in between loses nothing.
+  if (FJobListProvider) FJobListProvider->AddManualJob(AJob);
+  FJobQueue->RunEnded(AJob);
 }
 
 bool TJobDispatcher::CheckStartCondition(const TJobPtr& AJob) {

@@ -6,6 +6,8 @@
 
 #include "JobManagement/Storage/FileJobListProvider.h"
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Base/Strings.h"
+#include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 
 namespace Orvane {
@@ -49,6 +51,8 @@ bool TJobQueue<>::EnqueueJob(const TJobPtr& ANewJob) {
   const std::string LContentId = ANewJob->GetContentId();
   {
     TWriteLock LLock(FSynchronizer);
+    // A job put back is no longer running.
+    std::erase(FRunning, ANewJob);
     if (FJobContentIds.contains(LContentId)) return false;
     // The caller keeps a manual job it passed; the queue works on its own copy.
     const TJobPtr LJob = ANewJob->GetIsManual() ? CopyOfJob(*ANewJob) : ANewJob;
@@ -77,6 +81,7 @@ TJobPtr TJobQueue<>::DequeueNextJob() {
       FJobs.erase(LFound);
       FJobContentIds.erase(LJob->GetContentId());
     }
+    if (LJob->GetIsManual()) FRunning.push_back(LJob);
     OrvaneLogger()->Message("Queue item count after remove: %d", {ItemCount(FJobs)});
   }
   SaveQueuedManualJobs();
@@ -158,12 +163,15 @@ TJobList TJobQueue<>::ScheduledJobs() const {
 }
 
 IEnumerable<TJobPtr> TJobQueue<>::GetManualJobs() const {
+  const TJobList* LRunning = &FRunning;
   const TJobList* LJobs = &FJobs;
-  const IEnumerable<TJobPtr> LAllJobs([LJobs] {
+  const IEnumerable<TJobPtr> LAllJobs([LRunning, LJobs] {
     return IEnumerable<TJobPtr>::TEnumerator(
-        [LJobs, LIndex = std::size_t{0}]() mutable -> std::optional<TJobPtr> {
-          if (LIndex >= LJobs->size()) return std::nullopt;
-          return (*LJobs)[LIndex++];
+        [LRunning, LJobs, LIndex = std::size_t{0}]() mutable -> std::optional<TJobPtr> {
+          const std::size_t LAt = LIndex++;
+          if (LAt < LRunning->size()) return (*LRunning)[LAt];
+          if (LAt - LRunning->size() < LJobs->size()) return (*LJobs)[LAt - LRunning->size()];
+          return std::nullopt;
         });
   });
   return LAllJobs.Where([](const TJobPtr& AJob) { return AJob->GetIsManual(); });
@@ -185,6 +193,28 @@ void TJobQueue<>::LoadQueuedManualJobs() {
   for (const TJobPtr& LJob : FManualJobLoader->GetItemList()) {
     if (LJob) EnqueueJob(LJob);
   }
+}
+
+void TJobQueue<>::RunEnded(const TJobPtr& AJob) {
+  bool LErased = false;
+  {
+    TWriteLock LLock(FSynchronizer);
+    LErased = std::erase(FRunning, AJob) > 0;
+  }
+  if (LErased) SaveQueuedManualJobs();
+}
+
+bool TJobQueue<>::HoldsManualJob(const TJob& AJob) {
+  // By the run's execution id: agent-task jobs enqueued here share their identifier (the task's),
+  // and a second one of them is a run of its own.
+  const std::shared_ptr<TJobAction> LAction = AJob.GetJobAction();
+  if (!LAction || LAction->ExecutionId.empty()) return false;
+  TReadLock LLock(FSynchronizer);
+  const auto LEqual = [&](const TJobPtr& AHeld) {
+    const std::shared_ptr<TJobAction> LHeld = AHeld->GetIsManual() ? AHeld->GetJobAction() : nullptr;
+    return LHeld && SameText(LHeld->ExecutionId, LAction->ExecutionId);
+  };
+  return std::any_of(FJobs.begin(), FJobs.end(), LEqual) || std::any_of(FRunning.begin(), FRunning.end(), LEqual);
 }
 
 TJobList TJobQueue<>::CreateSnapshot() {

@@ -27,7 +27,7 @@ class TJobQueue;
 // only referenced here.
 //
 // Threading: any thread may call any operation.
-// - FSynchronizer (multi-reader, exclusive writer) guards FJobs and FJobContentIds. Writers:
+// - FSynchronizer (multi-reader, exclusive writer) guards FJobs, FRunning and FJobContentIds. Writers:
 //   EnqueueJob, DequeueNextJob, RemoveJob, SyncQueue; readers: PeekNextJob, CreateSnapshot,
 //   SaveQueuedManualJobs. DequeueNextJob calls the virtual PeekNextJob inside its write section,
 //   so the lock lets its writer read again. A reader must never ask for the write lock: it would
@@ -59,10 +59,12 @@ public:
   int32_t SaveQueuedManualJobs() override EXCLUDES(FSaveLock, FSynchronizer);
   void LoadQueuedManualJobs() override EXCLUDES(FSaveLock, FSynchronizer);
   TJobList CreateSnapshot() override EXCLUDES(FSaveLock, FSynchronizer);
+  void RunEnded(const TJobPtr& AJob) override EXCLUDES(FSaveLock, FSynchronizer);
+  bool HoldsManualJob(const TJob& AJob) override EXCLUDES(FSaveLock, FSynchronizer);
 
 protected:
-  // The queued manual jobs in list order, picked while the caller walks the sequence. Walk it only
-  // while holding FSynchronizer.
+  // The manual jobs of the saved file: the running ones, then the queued ones in list order, picked
+  // while the caller walks the sequence. Walk it only while holding FSynchronizer.
   IEnumerable<TJobPtr> GetManualJobs() const REQUIRES_SHARED(FSynchronizer);
   // The queued jobs of the job list (not the manual ones), as of the call.
   TJobList ScheduledJobs() const EXCLUDES(FSaveLock);
@@ -70,6 +72,8 @@ protected:
   mutable TNestedReadLock FSynchronizer;
   // In the order of addition, not of priority.
   TJobList FJobs GUARDED_BY(FSynchronizer);
+  // Manual jobs dequeued whose run has not ended: saved with the queue, not queued.
+  TJobList FRunning GUARDED_BY(FSynchronizer);
 
 private:
   const std::shared_ptr<IListProvider<TJob>> FManualJobLoader;

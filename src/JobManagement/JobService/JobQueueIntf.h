@@ -38,6 +38,12 @@ struct IJobQueue<void> {
   virtual void LoadQueuedManualJobs() = 0;
   // Copies of all queued jobs, in the order in which they were added; they belong to the caller.
   virtual TJobList CreateSnapshot() = 0;
+  // A dequeued manual job stays in the saved file until its run ends, so that a crash during the
+  // run brings it back instead of losing it: RunEnded lets it go. EnqueueJob of the very job (put
+  // back) lets it go too.
+  virtual void RunEnded(const TJobPtr& AJob) = 0;
+  // Whether a manual job of AJob's run (its execution id; false without one) is queued or running.
+  virtual bool HoldsManualJob(const TJob& AJob) = 0;
 };
 
 template <>

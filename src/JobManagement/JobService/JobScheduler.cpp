@@ -98,8 +98,16 @@ int32_t TJobScheduler::UpdateQueue(TConditions AAllowedConditions) {
 }
 
 bool TJobScheduler::EnqueueDueJob(const TJobPtr& AJob) {
-  if (!FJobQueue->EnqueueJob(AJob)) return false;
   IOrvaneLogger* LLogger = OrvaneLogger();
+  // A crash between the queue's save and the job list's leaves a run in both files: the queue's
+  // copy is the one that runs.
+  if (AJob->GetIsManual() && FJobQueue->HoldsManualJob(*AJob)) {
+    LLogger->MessageObject("Manual job already queued or running; the job list's copy goes: \"%s\"",
+                           {AJob->GetDisplayText()}, AJob.get());
+    FJobProvider->RemoveManualJob(AJob);
+    return false;
+  }
+  if (!FJobQueue->EnqueueJob(AJob)) return false;
   LLogger->MessageObject("New job in queue: \"%s\"", {AJob->GetDisplayText()}, AJob.get());
   if (const TStartConditionFacadePtr LFacade = AJob->GetStartCondition())
     LLogger->MessageObject("Condition", LFacade.get());

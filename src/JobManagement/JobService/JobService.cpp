@@ -220,6 +220,8 @@ void TJobService::OnJobAborted(const TJobPtr& AJob) {
 void TJobService::OnJobDone(const TJobPtr& AJob) {
   // Runs on the processor's thread under the pool's lock.
   AJob->GetStartCondition()->SetAlreadyRunFlag(true);
+  // The run is over: the manual job leaves the queue's file, which kept it for a crash meanwhile.
+  if (AJob->GetIsManual()) FJobQueue->RunEnded(AJob);
   // Marked, and saved now only when a second has passed since the last save or the main loop does
   // not run; otherwise the loop's wait saves when the second ends. A failed save is logged and
   // costs the job nothing: the count, the next dispatch and the notifier still follow.

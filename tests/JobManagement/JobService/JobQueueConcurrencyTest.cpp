@@ -66,6 +66,8 @@ protected:
           if (const TJobPtr LJob = AQueue.DequeueNextJob()) {
             ++LDequeued;
             if (LJob->GetExecState() != TJobExecState::Idle) ++LBadStates;
+            // Its run ends at once: the job leaves the saved file.
+            AQueue.RunEnded(LJob);
           } else if (!LWasProducing) {
             return;
           } else {

@@ -93,6 +93,25 @@ TEST_F(JobQueueTest, RemoveAndDequeueTakeOutThatVeryJob) {
   EXPECT_EQ(Queued(), TStrings{"same"});
 }
 
+// A manual job leaves the saved file when its run ends, not when it is dequeued: a crash during the
+// run brings it back. Put back, it is queued again; its run is known by its execution id.
+TEST_F(JobQueueTest, ADequeuedManualJobIsSavedUntilItsRunEnds) {
+  const TJobPtr LRun = MakeJob("run", true, "{RUN}");
+  LRun->GetJobAction()->ExecutionId = "{E1}";
+  FQueue->EnqueueJob(LRun);
+  FQueue->EnqueueJob(MakeJob("back", true, "{BACK}"));
+  const TJobPtr LDequeued = FQueue->DequeueNextJob();
+  const TJobPtr LPutBack = FQueue->DequeueNextJob();
+  EXPECT_EQ(FSaver->LastSave(), (TStrings{"run", "back"}));
+  EXPECT_EQ(Queued(), TStrings{});
+  EXPECT_TRUE(FQueue->HoldsManualJob(*LRun));
+  EXPECT_FALSE(FQueue->HoldsManualJob(*MakeJob("run", true, "{RUN}"))) << "no execution id: a run of its own";
+  FQueue->EnqueueJob(LPutBack);
+  FQueue->RunEnded(LDequeued);
+  EXPECT_EQ(FSaver->LastSave(), TStrings{"back"});
+  EXPECT_FALSE(FQueue->HoldsManualJob(*LRun));
+}
+
 // The job list as the scheduler hands it over, counting the queue's walks over it; ABroken fails them.
 IEnumerable<TJobPtr> Counted(TJobList AJobs, int& AWalks, bool ABroken = false) {
   return IEnumerable<TJobPtr>([LJobs = std::make_shared<TJobList>(std::move(AJobs)), &AWalks, ABroken] {
