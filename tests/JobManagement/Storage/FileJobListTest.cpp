@@ -69,18 +69,6 @@ TEST_F(FileJobListSaverTest, EachSaverClassLogsTheJobsAndSetsPermissionsAsItsCla
   }
 }
 
-// SaveItem writes a list of one and so raises the save event twice; a switch the owner set stays.
-TEST_F(FileJobListSaverTest, SaveItemLeavesOnlyThatJobAndTheOwnersEventSwitchStays) {
-  const auto LSaver = NewQueueSaver();
-  TEventTrail LTrail(*LSaver);
-  LSaver->SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b")}));
-  LSaver->GetAfterSaveItem().SetEnabled(false);
-  EXPECT_EQ(LSaver->SaveItem(MakeManualJob("only")), 0);
-  EXPECT_THAT(Identifiers(LoadJobs(QueueFile())), ElementsAre("only"));
-  EXPECT_THAT(LTrail.Events, ElementsAre("item a", "item b", "saved", "saved", "saved"));
-  EXPECT_FALSE(LSaver->GetAfterSaveItem().GetEnabled());
-}
-
 // A saver that writes nothing itself and fails at one item: the base class's save of a list.
 struct TItemByItemSaver : TCustomItemSaver<TJob> {
   int32_t InternalSaveItem(const TJobPtr& AItem) override {
@@ -134,14 +122,6 @@ TEST_F(FileJobListSaverTest, FailedWriteIsLoggedWithTheSaverContextAndAnsweredWi
   EXPECT_TRUE(std::filesystem::is_directory(QueueFile()));
   // Nothing is left behind by the failed writes.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(StorageDir()), {}), 1);
-}
-
-// A trailing '/' on the data directory does not double the separator; nothing is created.
-TEST(JobStoragePathProviderTest, StoragePathIsDataDirProductDirAndActionSubDirectoryAndCreatesNothing) {
-  TTempDir LData("orvane-storage");
-  EXPECT_EQ(PathProviderOn(LData.Path() + "/")->GetStoragePath(),
-            LData.Path() + "/Orvane/Tessra/" + TScannerJobAction::StorageSubDirectory());
-  EXPECT_TRUE(std::filesystem::is_empty(LData.Path()));
 }
 
 class FileJobListProviderTest : public TFileJobListFixture {

@@ -7,12 +7,9 @@
 
 #include <functional>
 
+#include "../JobService/EngineKit.h"
 #include "FileJobListTestKit.h"
-#include "JobServices/AgentTask/Dispatcher.h"
-#include "JobServices/AgentTask/JobProcessor.h"
-#include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
-#include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Data/RecordCopy.h"
 #include "Support/ClockScope.h"
@@ -30,19 +27,6 @@ protected:
   void AfterXmlSaved(const std::string&) override { ++Writes; }
 };
 
-// An agent task that does nothing, so that a real processor can run a job.
-class TIdleTask : public IAgentTask {
-public:
-  bool Execute(const std::string&, const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override {
-    return true;
-  }
-  std::string GetAgentTaskId() override { return "{TASK-B}"; }
-  bool ScanOnly(const std::string&, const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&,
-                const std::string&) override {
-    return true;
-  }
-};
-
 // A job with an action, an interval condition and its storage: every kind of owned record.
 TJobPtr FullJob(const std::string& AIdentifier) {
   TJobPtr LJob = MakeManualJob(AIdentifier);
@@ -55,27 +39,19 @@ TJobPtr FullJob(const std::string& AIdentifier) {
 TStartConditionInterval& IntervalOf(const TJobPtr& AJob) {
   return static_cast<TStartConditionInterval&>(*AJob->GetStartCondition()->GetConditions()[0]);
 }
-TStartConditionStorage& StorageOf(const TJobPtr& AJob) { return *(*AJob->GetStartCondition()->GetStorages())[0]; }
+TStartConditionStorage& StorageOf(const TJobPtr& AJob) {
+  return *(*AJob->GetStartCondition()->GetStorages())[0];
+}
 
 // Runs AJob through a real agent-task processor.
 void RunThroughProcessor(const TJobPtr& AJob) {
   TManualClockScope LClock;
-  auto LDispatcher = std::make_shared<TAgentTaskDispatcher>(
-      TClientId{"client-1"}, Lazy<IEnumerable<std::shared_ptr<IAgentTask>>>(
-                                 [] {
-                                   return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector(
-                                       {std::make_shared<TIdleTask>()});
-                                 },
-                                 [] { return "tasks"; }));
-  auto LPool = std::make_shared<TAgentTaskJobProcessorPool>(
-      [LDispatcher]() -> std::shared_ptr<IAgentTaskJobProcessor> {
-        return std::make_shared<TAgentTaskJobProcessor>(LDispatcher);
-      });
-  IJobProcessor<>* LProcessor = LPool->RequestProcessor(AJob);
+  TEngine LEngine({.Tasks = {Task("{TASK-B}", [] { return true; })}}, {});
+  IJobProcessor<>* LProcessor = LEngine.Pool->RequestProcessor(AJob);
   ASSERT_NE(LProcessor, nullptr);
   LProcessor->SetJob(AJob);
   LProcessor->ProcessJob(AJob);
-  LPool->WaitForJobs(30);
+  LEngine.Pool->WaitForJobs(30);
 }
 
 class SkipSaveTest : public TFileJobListFixture {
@@ -127,7 +103,8 @@ TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
       {"ExecState", [](const TJobPtr& J) { J->SetExecState(TJobExecState::Queued); }},
       {"JobAction", [](const TJobPtr& J) { J->SetJobAction(std::make_shared<TScannerJobAction>()); }},
       // What the job owns.
-      {"a condition added", [](const TJobPtr& J) {
+      {"a condition added",
+       [](const TJobPtr& J) {
          J->GetStartCondition()->AddCondition(std::make_shared<TStartConditionInterval>());
        }},
       {"IntervalValue", [](const TJobPtr& J) { IntervalOf(J).SetIntervalValue(6); }},
@@ -180,18 +157,32 @@ TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
 TEST_F(SkipSaveTest, AnotherListOrAFileChangedBehindTheSaversBackIsWritten) {
   const TJobPtr LA = FJobs[0], LB = FJobs[1], LC = FJobs[2];
   const std::vector<std::pair<const char*, std::function<void()>>> LCases = {
-      {"another order", [&] { FJobs = {LB, LA, LC}; }},
-      {"a job removed", [&] { FJobs = {LA, LC}; }},
-      {"a job added", [&] { FJobs = {LA, LB, LC, FullJob("D")}; }},
-      {"an equal copy in a job's place", [&] { FJobs = {LA, CloneAs(*LB), LC}; }},
+      {"another order",
+       [&] {
+         FJobs = {LB, LA, LC};
+       }},
+      {"a job removed",
+       [&] {
+         FJobs = {LA, LC};
+       }},
+      {"a job added",
+       [&] {
+         FJobs = {LA, LB, LC, FullJob("D")};
+       }},
+      {"an equal copy in a job's place",
+       [&] {
+         FJobs = {LA, CloneAs(*LB), LC};
+       }},
       {"the file removed", [&] { ASSERT_EQ(unlink(QueueFile().c_str()), 0); }},
-      {"the file replaced", [&] {
+      {"the file replaced",
+       [&] {
          const std::string LContent = ReadFile(QueueFile());
          ASSERT_EQ(unlink(QueueFile().c_str()), 0);
          WriteFile(QueueFile(), LContent);
        }},
       {"the file's size changed", [&] { WriteFile(QueueFile(), ReadFile(QueueFile()) + " "); }},
-      {"the file touched", [&] {
+      {"the file touched",
+       [&] {
          const timespec LTimes[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
          ASSERT_EQ(utimensat(AT_FDCWD, QueueFile().c_str(), LTimes, 0), 0);
        }},
