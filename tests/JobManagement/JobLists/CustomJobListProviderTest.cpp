@@ -29,15 +29,18 @@ struct TJobOptions {
   std::string DisplayText = {};  // "" gives "Job <identifier>"
   bool Enabled = true;           // of its one start condition
   bool IsManual = false;
+  bool Action = false;  // a scanner action without a task
 };
 
 TJobPtr MakeJob(const TJobOptions& AOptions) {
   auto LCondition = FixedCondition(CNoDateTime);
   LCondition->Enabled = AOptions.Enabled;
-  return NewJob(AOptions.Identifier, {.Manual = AOptions.IsManual,
-                                      .Order = AOptions.Order,
-                                      .Text = AOptions.DisplayText,
-                                      .Condition = LCondition});
+  const TJobPtr LJob = NewJob(AOptions.Identifier, {.Manual = AOptions.IsManual,
+                                                    .Order = AOptions.Order,
+                                                    .Text = AOptions.DisplayText,
+                                                    .Condition = LCondition});
+  if (AOptions.Action) LJob->SetJobAction(std::make_shared<TScannerJobAction>());
+  return LJob;
 }
 
 // Automatic jobs of the given identifiers.
@@ -181,9 +184,7 @@ TEST_F(CustomJobListProviderTest, FailingSourceIsAskedAgainAtEveryFetchWhileTheH
 // A manual job is logged as it comes. Removing one announces it and rewrites both files even when
 // it is not listed; any object with the identifier (letter case aside) stands for the job.
 TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFilesEvenWhenItIsNotListed) {
-  const TJobPtr LJob = MakeJob({"m1"});
-  LJob->SetJobAction(std::make_shared<TScannerJobAction>());
-  FProvider->AddManualJob(LJob);
+  FProvider->AddManualJob(MakeJob({.Identifier = "m1", .Action = true}));
   FProvider->AddManualJob(MakeJob({"m2"}));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "New manual job: \"Job m1\""));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Job action [TScannerJobAction]"));
@@ -249,7 +250,6 @@ TEST_F(CustomJobListProviderTest, ManualJobIsAnnouncedAfterItsSaveAndNotKeptWhen
 }
 
 using ::testing::_;
-using ::testing::ElementsAre;
 
 struct MockRequestSender : IServerRequestSender {
   MOCK_METHOD(int32_t, SendRequest, (TRequest&, TResponse&), (override));
@@ -266,11 +266,7 @@ struct TTestClientProvider : TClientJobListProvider<TScannerJobAction> {
 };
 
 TJobPtr MakeServerJob(const std::string& AIdentifier, bool AIsManual, bool AEnabled = true) {
-  auto LCondition = FixedCondition(CNoDateTime);
-  LCondition->Enabled = AEnabled;
-  const TJobPtr LJob = NewJob(AIdentifier, {.Manual = AIsManual, .Condition = LCondition});
-  LJob->SetJobAction(std::make_shared<TScannerJobAction>());
-  return LJob;
+  return MakeJob({.Identifier = AIdentifier, .Enabled = AEnabled, .IsManual = AIsManual, .Action = true});
 }
 
 class ClientJobListProviderTest : public ::testing::Test {
