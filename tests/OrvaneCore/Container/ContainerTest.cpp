@@ -85,6 +85,17 @@ TEST(ContainerTest, ChoosesTheLongestConstructorWhoseParametersItCanSupply) {
   EXPECT_EQ(As<TCar>(LContainer.Resolve<ICar>())->Arity, 2);
 }
 
+TEST(ContainerTest, RegistrationAfterABuildWaitsForTheNextBuildAndADelegateMustNotReturnNull) {
+  TContainer LContainer;
+  auto LEngine = LContainer.RegisterType<TEngine>().Implements<IEngine>().AsSingleton();
+  LContainer.Build();
+  EXPECT_THROW(LEngine.AsPerResolution(), EContainerError);
+  LContainer.RegisterType<IHorn>([] { return std::shared_ptr<IHorn>(); }).Implements<IHorn>();
+  ExpectContainerError([&] { LContainer.Resolve<IHorn>(); }, {"not built since"});
+  LContainer.Build();
+  ExpectContainerError([&] { LContainer.Resolve<IHorn>(); }, {"returned nullptr"});
+}
+
 TEST(ContainerTest, NamedRegistrationAnswersOnlyToItsName) {
   struct TGarage : IWheel {
     explicit TGarage(std::shared_ptr<IEngine> AEngine) : Engine(std::move(AEngine)) {}

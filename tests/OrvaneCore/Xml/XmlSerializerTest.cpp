@@ -116,6 +116,7 @@ TEST_F(XmlSerializerTest, JobsWithEveryConditionKindAndActionKindRoundTripMember
   LWriter.BeginCollection("TJobList");
   for (const TJobPtr& LJob : LJobs) LWriter.WriteObject(*LJob);
   LWriter.EndCollection("TJobList");
+  EXPECT_THROW(LWriter.BeginCollection("TJobList"), EInvalidOperation);  // one root element
   ASSERT_TRUE(LWriter.SaveToFile(FFile));
   const TJobList LLoaded = LoadJobs(FFile);
 
@@ -130,6 +131,8 @@ TEST_F(XmlSerializerTest, JobsWithEveryConditionKindAndActionKindRoundTripMember
   }
   EXPECT_EQ(LLoaded[0]->GetStartCondition()->GetStorages()->size(), LConditionKinds.size());
   EXPECT_EQ(LLoaded.back()->GetJobAction(), nullptr);
+  EXPECT_EQ(TClassRegistry::Instance().ParentOf("TSpecialJob"), "TJob");
+  EXPECT_THROW(CreateXmlSerializer("TJsonSerializer"), EClassNotFound);
 }
 
 // Documents that are not XML at all are the corpus's "bad-" files; here what only a reader of a
@@ -176,38 +179,6 @@ TEST_F(XmlSerializerTest, InvalidUtf8IsRefusedOrEachSequenceReplacedWithOneRepla
   EXPECT_EQ(LRepairing.GetRepairedUtf8Count(), 2);
   EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).Name, "N" + R);
   EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).ClassName, "T" + R);
-}
-
-TEST_F(XmlSerializerTest, CollectionsNestAsWrittenAndAreReadFromTheNodeEntered) {
-  TXmlSerializer LWriter;
-  LWriter.BeginCollection("Root");
-  LWriter.BeginCollection("NA1");
-  LWriter.BeginCollection("TStartConditionStorageList");
-  TStartConditionStorage LStorage;
-  LStorage.SetName("TStartConditionOnDelay#1");
-  LStorage.SetLastRun(46001.25);
-  LWriter.WriteObject(LStorage);
-  EXPECT_THROW(LWriter.EndCollection("NA1"), EInvalidOperation);
-  for (const char* LName : {"TStartConditionStorageList", "NA1", "Root"}) LWriter.EndCollection(LName);
-  EXPECT_THROW(LWriter.BeginCollection("Root"), EInvalidOperation);  // one root element
-
-  TXmlSerializer LReader;
-  LReader.LoadFromXml(LWriter.GetXml());
-  EXPECT_FALSE(LReader.EnterNode("NA1"));  // below the root only
-  ASSERT_TRUE(LReader.EnterNode("Root"));
-  ASSERT_TRUE(LReader.EnterNode("NA1"));
-  TStorageList LStorages;
-  const auto LRead = [&](const char* ACollection) {
-    return TAbstractSerializerHelper::InternalDeserialize<TStartConditionStorage>(
-        LReader, LStorages, ACollection, "TStartConditionStorage",
-        [] { return std::make_shared<TStartConditionStorage>(); });
-  };
-  EXPECT_EQ(LRead("TStartConditionStorageList"), 1);
-  EXPECT_TRUE(LStorages.at(0)->DataEquals(LStorage));
-  EXPECT_THROW(LRead("Missing"), EXmlReadError);
-  LReader.LeaveNode();
-  LReader.LeaveNode();
-  EXPECT_TRUE(LReader.EnterNode("Root"));  // back at the document level
 }
 
 }  // namespace
