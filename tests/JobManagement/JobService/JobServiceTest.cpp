@@ -210,7 +210,9 @@ TEST_F(JobServiceTest, WaitingPassEndsWhenADispatchAfterAJobFailsWithAnyExceptio
 
 // Finished jobs mark the condition storages dirty; the service saves them at most once a second and
 // at every stop, so a crash loses at most the last second's runs.
-TEST_F(JobServiceTest, RunsWithinASecondAreSavedOnceAndTheLastOnesWhenTheSecondEnds) {
+using ConditionSaveThrottleTest = JobServiceTest;
+
+TEST_F(ConditionSaveThrottleTest, RunsWithinASecondAreSavedOnceAndTheLastOnesWhenTheSecondEnds) {
   Start();
   RunEnds();
   EXPECT_EQ(Saves(), 1) << "the first run after a quiet second is saved at once";
@@ -228,7 +230,7 @@ TEST_F(JobServiceTest, RunsWithinASecondAreSavedOnceAndTheLastOnesWhenTheSecondE
   EXPECT_EQ(Saves(), 2) << "nothing dirty, nothing written";
 }
 
-TEST_F(JobServiceTest, StopSavesWhatIsDirtyAndRunsAfterTheLoopEndedSaveAtOnce) {
+TEST_F(ConditionSaveThrottleTest, StopSavesWhatIsDirtyAndRunsAfterTheLoopEndedSaveAtOnce) {
   Start();
   RunEnds();
   Clock().AdvanceMs(200);
@@ -244,7 +246,7 @@ TEST_F(JobServiceTest, StopSavesWhatIsDirtyAndRunsAfterTheLoopEndedSaveAtOnce) {
 }
 
 // The file a kill would leave at any moment holds every run that ended more than a second before.
-TEST_F(JobServiceTest, AKillAtAnyMomentLosesAtMostTheLastSecondsRuns) {
+TEST_F(ConditionSaveThrottleTest, AKillAtAnyMomentLosesAtMostTheLastSecondsRuns) {
   Start();
   std::mt19937 LRandom(7);
   std::vector<std::pair<TMonoTime, int>> LEnds;  // when each run ended, and the runs done by then

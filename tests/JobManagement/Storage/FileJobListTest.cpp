@@ -263,6 +263,7 @@ TEST_F(FileJobListCorpusTest, EveryCorpusFileLoadsThroughBothLoadersAndSavesBack
 
 // A saver recognises a save of exactly what its last write put on disk and skips it; every way a
 // persisted member of a saved job can change must make the next save write.
+
 // Counts the documents it writes.
 class TCountingSaver : public TFileJobListSaverNoPermissionsNoLogging {
 public:
