@@ -115,6 +115,7 @@ TEST_F(XmlSerializerTest, JobsWithEveryConditionKindAndActionKindRoundTripMember
   TXmlSerializer LWriter;
   LWriter.BeginCollection("TJobList");
   for (const TJobPtr& LJob : LJobs) LWriter.WriteObject(*LJob);
+  EXPECT_THROW(LWriter.EndCollection("TJob"), EInvalidOperation);  // not the collection open
   LWriter.EndCollection("TJobList");
   EXPECT_THROW(LWriter.BeginCollection("TJobList"), EInvalidOperation);  // one root element
   ASSERT_TRUE(LWriter.SaveToFile(FFile));
