@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 
+#include <random>
 #include <thread>
 
+#include "EngineKit.h"
 #include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobDispatcher.h"
 #include "JobManagement/JobService/JobQueue.h"
@@ -19,6 +21,17 @@ using ::testing::_;
 using ::testing::NiceMock;
 using ::testing::Return;
 
+// Its "file" is the number of runs recorded when it was last saved: what a kill would leave.
+class TRunRecordingProvider : public Testing::TFakeJobListProvider {
+public:
+  void SaveConditionStorages() override {
+    ++FStorageSaves;
+    RunsOnDisk = RunsDone.load();
+  }
+  std::atomic<int> RunsDone{0};
+  std::atomic<int> RunsOnDisk{0};
+};
+
 // The service with a scripted scheduler and servant around a real dispatcher, queue and pool whose
 // processors run nothing until the test finishes them.
 class JobServiceTest : public ::testing::Test {
@@ -26,6 +39,21 @@ protected:
   void SetUp() override {
     ON_CALL(*FScheduler, UpdateQueue(_)).WillByDefault([this](TConditions) { return ++FTurns, 0; });
   }
+  void TearDown() override {
+    if (FService) FService->Stop();
+  }
+  void Start() {
+    if (!FService) MakeService();
+    FService->StartAsync(TThreadPriority::tpNormal);
+    Clock().WaitForSleepers(1);
+  }
+  // A run ends, as a processor's release announces it; then the loop settles.
+  void RunEnds() {
+    ++FProvider->RunsDone;
+    FPool->GetOnJobDone().Invoke(FJob);
+    Clock().WaitForSleepers(1);
+  }
+  int Saves() const { return FProvider->FStorageSaves; }
   void MakeService(std::shared_ptr<IJobServant> AServant = nullptr,
                    std::shared_ptr<IJobDispatcher> ADispatcher = nullptr) {
     if (!ADispatcher) ADispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, AServant, FProvider);
@@ -36,8 +64,7 @@ protected:
   Testing::TManualClockScope FClock;
   Testing::TLogCapture FLog;
   std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
-  std::shared_ptr<Testing::TFakeJobListProvider> FProvider =
-      std::make_shared<Testing::TFakeJobListProvider>();
+  std::shared_ptr<TRunRecordingProvider> FProvider = std::make_shared<TRunRecordingProvider>();
   std::shared_ptr<Testing::TRecordingPool> FPool = std::make_shared<Testing::TRecordingPool>(100);
   std::shared_ptr<NiceMock<Testing::MockJobScheduler>> FScheduler =
       std::make_shared<NiceMock<Testing::MockJobScheduler>>();
@@ -45,6 +72,7 @@ protected:
       std::make_shared<NiceMock<Testing::MockJobServant>>();
   TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::atomic<int> FTurns{0};
+  TJobPtr FJob = std::make_shared<TJob>();
   std::shared_ptr<TJobService> FService;
 };
 
@@ -55,8 +83,7 @@ TEST_F(JobServiceTest, DeniedStartWaitsFiveMinutesUntilAnAllowedStartCutsItBackF
     return 0;
   });
   MakeService(FServant, LDispatcher);
-  FService->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);
+  Start();
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Warning,
                              "System will wait five minutes before the next job will be started"));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Changed time out to 300 seconds"));
@@ -67,7 +94,6 @@ TEST_F(JobServiceTest, DeniedStartWaitsFiveMinutesUntilAnAllowedStartCutsItBackF
   EXPECT_EQ(FTurns, 1);
   Clock().AdvanceSeconds(1);
   EXPECT_EQ(FTurns, 2);
-  FService->Stop();
 }
 
 TEST_F(JobServiceTest, SystemShutdownInProgressEndsTheLoop) {
@@ -79,7 +105,6 @@ TEST_F(JobServiceTest, SystemShutdownInProgressEndsTheLoop) {
   EXPECT_TRUE(FService->GetIsRunning());
   EXPECT_EQ(FTurns, 0);
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "System shutdown is in progress. Stop job service"));
-  FService->Stop();
 }
 
 TEST_F(JobServiceTest, StopDuringTheStartDelayNeverEntersTheLoop) {
@@ -151,7 +176,6 @@ TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
   EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "TJobService.Running"), 2);
   Clock().AdvanceSeconds(1);
   EXPECT_EQ(FTurns, 1);
-  FService->Stop();
 }
 
 TEST_F(JobServiceTest, WaitingPassEndsWhenADispatchAfterAJobFailsWithAnyException) {
@@ -184,11 +208,101 @@ TEST_F(JobServiceTest, WaitingPassEndsWhenADispatchAfterAJobFailsWithAnyExceptio
   LPass.join();
 }
 
+// Finished jobs mark the condition storages dirty; the service saves them at most once a second and
+// at every stop, so a crash loses at most the last second's runs.
+using ConditionSaveThrottleTest = JobServiceTest;
+
+TEST_F(ConditionSaveThrottleTest, RunsWithinASecondAreSavedOnceAndTheLastOnesWhenTheSecondEnds) {
+  Start();
+  RunEnds();
+  EXPECT_EQ(Saves(), 1) << "the first run after a quiet second is saved at once";
+  for (int I = 0; I < 5; ++I) {
+    Clock().AdvanceMs(100);
+    RunEnds();
+  }
+  EXPECT_EQ(Saves(), 1);
+  Clock().AdvanceMs(499);
+  EXPECT_EQ(Saves(), 1);
+  Clock().AdvanceMs(1);
+  EXPECT_EQ(Saves(), 2) << "a second after the last save";
+  EXPECT_EQ(FProvider->RunsOnDisk, 6);
+  Clock().AdvanceSeconds(10);
+  EXPECT_EQ(Saves(), 2) << "nothing dirty, nothing written";
+}
+
+TEST_F(ConditionSaveThrottleTest, StopSavesWhatIsDirtyAndRunsAfterTheLoopEndedSaveAtOnce) {
+  Start();
+  RunEnds();
+  Clock().AdvanceMs(200);
+  RunEnds();
+  ASSERT_EQ(Saves(), 1);
+  FService->Stop();
+  EXPECT_EQ(Saves(), 2);
+  EXPECT_EQ(FProvider->RunsOnDisk, 2);
+  // A job that ends while the agent stops (the loop is gone) is saved with its end.
+  ++FProvider->RunsDone;
+  FPool->GetOnJobDone().Invoke(FJob);
+  EXPECT_EQ(FProvider->RunsOnDisk, 3);
+}
+
+// The file a kill would leave at any moment holds every run that ended more than a second before.
+TEST_F(ConditionSaveThrottleTest, AKillAtAnyMomentLosesAtMostTheLastSecondsRuns) {
+  Start();
+  std::mt19937 LRandom(7);
+  std::vector<std::pair<TMonoTime, int>> LEnds;  // when each run ended, and the runs done by then
+  for (int LStep = 0; LStep < 400; ++LStep) {
+    const int LRuns = std::uniform_int_distribution<int>(0, 3)(LRandom);
+    for (int I = 0; I < LRuns; ++I) {
+      RunEnds();
+      LEnds.emplace_back(Clock().Monotonic(), FProvider->RunsDone.load());
+    }
+    Clock().AdvanceMs(std::uniform_int_distribution<int>(1, 300)(LRandom));
+    const TMonoTime LSecondAgo = Clock().Monotonic() - std::chrono::seconds(1);
+    int LOwed = 0;
+    for (const auto& [LWhen, LDone] : LEnds)
+      if (LWhen <= LSecondAgo) LOwed = LDone;
+    ASSERT_GE(FProvider->RunsOnDisk, LOwed) << "step " << LStep;
+  }
+  EXPECT_LT(Saves(), FProvider->RunsDone / 2) << "far fewer saves than runs";
+}
+
 TEST(JobServiceConstructionTest, NilPoolFailsConstructionAndLeavesNoHandlerBehind) {
   auto LProvider = std::make_shared<Testing::TFakeJobListProvider>();
   EXPECT_THROW(TJobService(nullptr, nullptr, LProvider, nullptr, nullptr, nullptr, nullptr, 60),
                EInvalidPointer);
   EXPECT_EQ(LProvider->FManualChanged.Count(), 0u);
+}
+
+// A job travels the whole engine: job list, scheduler, queue, dispatcher, pool, processor and an
+// agent task found by the agent task dispatcher.
+TEST(JobServiceIntegrationTest, JobWhoseHandOverKeepsFailingIsDroppedAndTheOthersStillRun) {
+  Testing::TManualClockScope LClock;
+  Testing::TLogCapture LLog;
+  std::atomic<int> LRuns{0};
+  auto LServant = std::make_shared<NiceMock<Testing::MockJobServant>>();
+  EXPECT_CALL(*LServant, IsJobStartAllowed(_)).WillRepeatedly([](const TJobPtr& AJob) {
+    if (AJob->GetIdentifier() == "poison") throw std::runtime_error("servant failed");
+    return true;
+  });
+  Testing::TEngine LEngine(
+      {.Tasks = {Testing::Task("scanner", [&] { return ++LRuns, true; })}, .Servant = LServant}, {});
+  for (const TJobPtr& LJob : {Testing::TaskJob("poison"), Testing::TaskJob("scanner")}) {
+    LJob->SetNextExecution(Now());
+    LJob->SetOrder(LJob->GetIdentifier() == "scanner");  // behind the poison job
+    LEngine.Provider->AddManualJob(LJob);
+  }
+  LEngine.Service->StartAsync(TThreadPriority::tpNormal);
+  Clock().WaitForSleepers(1);
+  Clock().AdvanceSeconds(2);  // two failed turns, a second apart; the third drops the job
+  EXPECT_EQ(LRuns, 1);
+  EXPECT_EQ(LEngine.Pool->GetRunningJobsCount(), 0);
+  EXPECT_EQ(LLog->Count(TLogEntryKind::Error, "TJobService.Running"), 2);
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Object, "Dropped job"));
+  const TJobList LList = LEngine.Service->FetchJobList();
+  ASSERT_EQ(LList.size(), 1u);  // back in the job list, not due any more
+  EXPECT_EQ(LList[0]->GetIdentifier(), "poison");
+  EXPECT_EQ(LList[0]->GetNextExecution(), CNoDateTime);
+  LEngine.Service->Stop();
 }
 
 }  // namespace

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -6,9 +10,13 @@
 #include <functional>
 
 #include "../../../fuzz/ManualJobFileCheck.h"
+#include "../JobService/EngineKit.h"
 #include "FileJobListTestKit.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
 #include "JobManagement/JobService/JobQueue.h"
+#include "OrvaneCore/Conditions/StartConditionFacade.h"
+#include "OrvaneCore/Data/DataNode.h"
+#include "OrvaneCore/Data/RecordCopy.h"
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 
@@ -69,18 +77,6 @@ TEST_F(FileJobListSaverTest, EachSaverClassLogsTheJobsAndSetsPermissionsAsItsCla
   }
 }
 
-// SaveItem writes a list of one and so raises the save event twice; a switch the owner set stays.
-TEST_F(FileJobListSaverTest, SaveItemLeavesOnlyThatJobAndTheOwnersEventSwitchStays) {
-  const auto LSaver = NewQueueSaver();
-  TEventTrail LTrail(*LSaver);
-  LSaver->SaveItems(Sequence({MakeManualJob("a"), MakeManualJob("b")}));
-  LSaver->GetAfterSaveItem().SetEnabled(false);
-  EXPECT_EQ(LSaver->SaveItem(MakeManualJob("only")), 0);
-  EXPECT_THAT(Identifiers(LoadJobs(QueueFile())), ElementsAre("only"));
-  EXPECT_THAT(LTrail.Events, ElementsAre("item a", "item b", "saved", "saved", "saved"));
-  EXPECT_FALSE(LSaver->GetAfterSaveItem().GetEnabled());
-}
-
 // A saver that writes nothing itself and fails at one item: the base class's save of a list.
 struct TItemByItemSaver : TCustomItemSaver<TJob> {
   int32_t InternalSaveItem(const TJobPtr& AItem) override {
@@ -134,14 +130,6 @@ TEST_F(FileJobListSaverTest, FailedWriteIsLoggedWithTheSaverContextAndAnsweredWi
   EXPECT_TRUE(std::filesystem::is_directory(QueueFile()));
   // Nothing is left behind by the failed writes.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(StorageDir()), {}), 1);
-}
-
-// A trailing '/' on the data directory does not double the separator; nothing is created.
-TEST(JobStoragePathProviderTest, StoragePathIsDataDirProductDirAndActionSubDirectoryAndCreatesNothing) {
-  TTempDir LData("orvane-storage");
-  EXPECT_EQ(PathProviderOn(LData.Path() + "/")->GetStoragePath(),
-            LData.Path() + "/Orvane/Tessra/" + TScannerJobAction::StorageSubDirectory());
-  EXPECT_TRUE(std::filesystem::is_empty(LData.Path()));
 }
 
 class FileJobListProviderTest : public TFileJobListFixture {
@@ -271,6 +259,200 @@ TEST_F(FileJobListCorpusTest, EveryCorpusFileLoadsThroughBothLoadersAndSavesBack
       EXPECT_EQ(FLog->Count(TLogEntryKind::Exception), 2);
     }
   }
+}
+
+// A saver recognises a save of exactly what its last write put on disk and skips it; every way a
+// persisted member of a saved job can change must make the next save write.
+
+// Counts the documents it writes.
+class TCountingSaver : public TFileJobListSaverNoPermissionsNoLogging {
+public:
+  using TFileJobListSaverNoPermissionsNoLogging::TFileJobListSaverNoPermissionsNoLogging;
+  int Writes = 0;
+
+protected:
+  void AfterXmlSaved(const std::string&) override { ++Writes; }
+};
+
+// A job with an action, an interval condition and its storage: every kind of owned record.
+TJobPtr FullJob(const std::string& AIdentifier) {
+  TJobPtr LJob = MakeManualJob(AIdentifier);
+  auto LInterval = std::make_shared<TStartConditionInterval>();
+  LInterval->SetIntervalValue(5);
+  LJob->GetStartCondition()->AddCondition(LInterval);
+  return LJob;
+}
+
+TStartConditionInterval& IntervalOf(const TJobPtr& AJob) {
+  return static_cast<TStartConditionInterval&>(*AJob->GetStartCondition()->GetConditions()[0]);
+}
+TStartConditionStorage& StorageOf(const TJobPtr& AJob) {
+  return *(*AJob->GetStartCondition()->GetStorages())[0];
+}
+
+// Runs AJob through a real agent-task processor.
+void RunThroughProcessor(const TJobPtr& AJob) {
+  TManualClockScope LClock;
+  TEngine LEngine({.Tasks = {Task("{TASK-B}", [] { return true; })}}, {});
+  IJobProcessor<>* LProcessor = LEngine.Pool->RequestProcessor(AJob);
+  ASSERT_NE(LProcessor, nullptr);
+  LProcessor->SetJob(AJob);
+  LProcessor->ProcessJob(AJob);
+  LEngine.Pool->WaitForJobs(30);
+}
+
+class SkipSaveTest : public TFileJobListFixture {
+protected:
+  void SetUp() override {
+    TFileJobListFixture::SetUp();
+    ASSERT_TRUE(ForceDirectories(StorageDir()));
+    FSaver = std::make_unique<TCountingSaver>(QueueFile());
+  }
+  // Saves FJobs and tells whether a document was written.
+  bool SaveWrites() {
+    const int LBefore = FSaver->Writes;
+    EXPECT_EQ(FSaver->SaveItems(Sequence(FJobs)), 0);
+    return FSaver->Writes != LBefore;
+  }
+
+  TJobList FJobs{FullJob("A"), FullJob("B"), FullJob("C")};
+  std::unique_ptr<TCountingSaver> FSaver;
+};
+
+TEST_F(SkipSaveTest, UnchangedJobsAreNotWrittenAgainButStillReportedSaved) {
+  ASSERT_TRUE(SaveWrites());
+  const std::string LContent = ReadFile(QueueFile());
+  int LSavedItems = 0, LSaves = 0;
+  FSaver->GetAfterSaveItem().Add([&](const TJobPtr&) { ++LSavedItems; });
+  FSaver->GetAfterSave().Add([&](TOrvaneObject*) { ++LSaves; });
+  EXPECT_FALSE(SaveWrites());
+  EXPECT_FALSE(SaveWrites());
+  // The events mean "these jobs are on disk", which stays true.
+  EXPECT_EQ(LSavedItems, 6);
+  EXPECT_EQ(LSaves, 2);
+  EXPECT_EQ(ReadFile(QueueFile()), LContent);
+}
+
+TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
+  using TChange = std::function<void(const TJobPtr&)>;
+  const std::vector<std::pair<const char*, TChange>> LCases = {
+      // The job's own setters.
+      {"Identifier", [](const TJobPtr& J) { J->SetIdentifier("X"); }},
+      {"DisplayText", [](const TJobPtr& J) { J->SetDisplayText("X"); }},
+      {"CanRunParallel", [](const TJobPtr& J) { J->SetCanRunParallel(false); }},
+      {"IsManual", [](const TJobPtr& J) { J->SetIsManual(false); }},
+      {"IsRegularJob", [](const TJobPtr& J) { J->SetIsRegularJob(false); }},
+      {"Order", [](const TJobPtr& J) { J->SetOrder(9); }},
+      {"QueueIndex", [](const TJobPtr& J) { J->SetQueueIndex(4); }},
+      {"ItemKind", [](const TJobPtr& J) { J->SetItemKind(2); }},
+      {"IsUserVisible", [](const TJobPtr& J) { J->SetIsUserVisible(false); }},
+      {"NextExecution", [](const TJobPtr& J) { J->SetNextExecution(45000.5); }},
+      {"ExecState", [](const TJobPtr& J) { J->SetExecState(TJobExecState::Queued); }},
+      {"JobAction", [](const TJobPtr& J) { J->SetJobAction(std::make_shared<TScannerJobAction>()); }},
+      // What the job owns.
+      {"a condition added",
+       [](const TJobPtr& J) {
+         J->GetStartCondition()->AddCondition(std::make_shared<TStartConditionInterval>());
+       }},
+      {"IntervalValue", [](const TJobPtr& J) { IntervalOf(J).SetIntervalValue(6); }},
+      {"IntervalUnit", [](const TJobPtr& J) { IntervalOf(J).SetIntervalUnit(TDelayUnit::duHours); }},
+      {"MaxSplaySeconds", [](const TJobPtr& J) { IntervalOf(J).SetMaxSplaySeconds(30); }},
+      {"CatchUp", [](const TJobPtr& J) { IntervalOf(J).SetCatchUp(false); }},
+      {"StorageName", [](const TJobPtr& J) { IntervalOf(J).SetStorageName("S"); }},
+      {"storage Name", [](const TJobPtr& J) { StorageOf(J).SetName("S"); }},
+      {"LastRun", [](const TJobPtr& J) { StorageOf(J).SetLastRun(45000.5); }},
+      {"LastDrop", [](const TJobPtr& J) { StorageOf(J).SetLastDrop(45000.5); }},
+      {"SplaySeconds", [](const TJobPtr& J) { StorageOf(J).SetSplaySeconds(3); }},
+      {"ReplaceSplaySeconds", [](const TJobPtr& J) { StorageOf(J).ReplaceSplaySeconds(-1, 3); }},
+      {"Anchor", [](const TJobPtr& J) { StorageOf(J).SetAnchor(45000.5); }},
+      {"ReplaceAnchor", [](const TJobPtr& J) { StorageOf(J).ReplaceAnchor(CNoDateTime, 45000.5); }},
+      {"SkippedUntil", [](const TJobPtr& J) { StorageOf(J).SetSkippedUntil(45000.5); }},
+      // Whole-record copies: Assign, a record copy into an owned record, a read from a node.
+      {"Assign",
+       [](const TJobPtr& J) {
+         const TJobPtr LNewer = CloneAs(*J);
+         LNewer->SetOrder(3);
+         J->Assign(*LNewer);
+       }},
+      {"record copy into the action",
+       [](const TJobPtr& J) {
+         TScannerJobAction LOther;
+         LOther.ExecutionId = "{E}";
+         CopyRecordMembers(LOther, *J->GetJobAction());
+       }},
+      {"read from a node",
+       [](const TJobPtr& J) {
+         TDataNode LNode = RecordToNode(*J->GetStartCondition());
+         NodeToRecord(LNode, *J->GetStartCondition());
+       }},
+      // The engine's writers: the scheduler's evaluation, a run's record, the processor.
+      {"evaluation", [](const TJobPtr& J) { J->GetStartCondition()->CalcNextExecution(Now()); }},
+      {"run recorded", [](const TJobPtr& J) { J->GetStartCondition()->SetAlreadyRunFlag(true); }},
+      {"processor", [](const TJobPtr& J) { RunThroughProcessor(J); }},
+  };
+  for (const auto& [LName, LChange] : LCases) {
+    SCOPED_TRACE(LName);
+    FJobs = {FullJob("A"), FullJob("B"), FullJob("C")};
+    ASSERT_TRUE(SaveWrites());
+    ASSERT_FALSE(SaveWrites());
+    LChange(FJobs[1]);
+    EXPECT_TRUE(SaveWrites());
+    EXPECT_FALSE(SaveWrites());
+  }
+}
+
+TEST_F(SkipSaveTest, AnotherListOrAFileChangedBehindTheSaversBackIsWritten) {
+  const TJobPtr LA = FJobs[0], LB = FJobs[1], LC = FJobs[2];
+  const std::vector<std::pair<const char*, std::function<void()>>> LCases = {
+      {"another order",
+       [&] {
+         FJobs = {LB, LA, LC};
+       }},
+      {"a job removed",
+       [&] {
+         FJobs = {LA, LC};
+       }},
+      {"a job added",
+       [&] {
+         FJobs = {LA, LB, LC, FullJob("D")};
+       }},
+      {"an equal copy in a job's place",
+       [&] {
+         FJobs = {LA, CloneAs(*LB), LC};
+       }},
+      {"the file removed", [&] { ASSERT_EQ(unlink(QueueFile().c_str()), 0); }},
+      {"the file replaced",
+       [&] {
+         const std::string LContent = ReadFile(QueueFile());
+         ASSERT_EQ(unlink(QueueFile().c_str()), 0);
+         WriteFile(QueueFile(), LContent);
+       }},
+      {"the file's size changed", [&] { WriteFile(QueueFile(), ReadFile(QueueFile()) + " "); }},
+      {"the file touched",
+       [&] {
+         const timespec LTimes[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+         ASSERT_EQ(utimensat(AT_FDCWD, QueueFile().c_str(), LTimes, 0), 0);
+       }},
+  };
+  for (const auto& [LName, LChange] : LCases) {
+    SCOPED_TRACE(LName);
+    FJobs = {LA, LB, LC};
+    SaveWrites();
+    ASSERT_FALSE(SaveWrites());
+    LChange();
+    EXPECT_TRUE(SaveWrites());
+  }
+}
+
+TEST_F(SkipSaveTest, AFailedWriteForgetsTheLastOne) {
+  ASSERT_TRUE(SaveWrites());
+  // A directory in the file's place makes the rename fail; the file is put back as it was.
+  ASSERT_EQ(rename(QueueFile().c_str(), (QueueFile() + ".kept").c_str()), 0);
+  ASSERT_EQ(mkdir(QueueFile().c_str(), 0700), 0);
+  EXPECT_NE(FSaver->SaveItems(Sequence({FJobs[0]})), 0);
+  ASSERT_EQ(rmdir(QueueFile().c_str()), 0);
+  ASSERT_EQ(rename((QueueFile() + ".kept").c_str(), QueueFile().c_str()), 0);
+  EXPECT_TRUE(SaveWrites()) << "the file holds the first write, but the saver no longer vouches for it";
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/EnvScope.h"
+#include "Support/FileText.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
 #include "Support/TempDir.h"
@@ -31,15 +30,6 @@ inline TJobPtr MakeManualJob(const std::string& AIdentifier, int32_t AOrder = 0)
 
 inline IEnumerable<TJobPtr> Sequence(const TJobList& AJobs) {
   return IEnumerable<TJobPtr>::FromVector(AJobs);
-}
-
-inline std::string ReadFile(const std::string& APath) {
-  std::ifstream LFile(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(LFile), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& APath, const std::string& AContent) {
-  std::ofstream(APath, std::ios::binary | std::ios::trunc) << AContent;
 }
 
 // Permission bits, without following a link; 0 when there is nothing at the path.

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "../../../fuzz/ConditionStorageFileCheck.h"
 #include "FileJobListTestKit.h"
@@ -25,7 +26,6 @@ struct TStored {
   int32_t Splay = -1;
 };
 
-// A job whose start condition has the given storages.
 TJobPtr Job(const std::string& AIdentifier, const std::vector<TStored>& AStorages) {
   auto LJob = std::make_shared<TJob>();
   LJob->SetIdentifier(AIdentifier);
@@ -43,7 +43,6 @@ TStartConditionStorage& StorageOf(const TJobPtr& AJob, std::size_t AIndex = 0) {
   return *(*AJob->GetStartCondition()->GetStorages())[AIndex];
 }
 
-// The names of the root's children.
 TStrings KeyElements(const std::string& APath) {
   TNativeXml LDocument("Root");
   LDocument.LoadFromFile(APath);
@@ -53,7 +52,6 @@ TStrings KeyElements(const std::string& APath) {
   return LNames;
 }
 
-// One key element with one storage, as the file holds it.
 std::string KeyElement(const std::string& AName, const std::string& AStorage, const std::string& ALastRun) {
   return "<" + AName + "><TStartConditionStorageList><TStartConditionStorage><Name>" + AStorage +
          "</Name><LastRun>" + ALastRun +
@@ -76,18 +74,16 @@ protected:
     TFileJobListFixture::SetUp();
     std::filesystem::create_directories(FData.Path() + "/Agent");
   }
-  // A manager on the fixture's file, as a new agent process would build it; ALoad reads the file.
+  // A manager on the fixture's file, as a new agent process would build it.
   std::shared_ptr<TObservedManager> NewManager(bool ALoad = true) {
     auto LManager = std::make_shared<TObservedManager>(FPath);
     if (ALoad) LManager->LoadConditionStorages();
     return LManager;
   }
-  // What a new process that registers AJob gives it from the file.
   TJobPtr RegisterAfterRestart(TJobPtr AJob) {
     NewManager()->RegisterJob(AJob);
     return AJob;
   }
-  // The classes and contexts of the logged exceptions.
   TStrings Exceptions() const {
     TStrings LResult;
     for (const TLogEntry& LEntry : FLog->Entries())
@@ -128,12 +124,13 @@ TEST_F(FileStartConditionStorageManagerTest, RestartBringsStoredStateBackMatched
   auto LManager = NewManager();
   TJobPtr LJob = Job(CKeyA, {{"DAILY#1"}, {"New#1", 123.0, 5}, {"interval#1"}});
   LManager->RegisterJob(LJob);
-  EXPECT_EQ(StorageOf(LJob, 0).GetLastRun(), 46001.75);
-  EXPECT_EQ(StorageOf(LJob, 0).GetSplaySeconds(), 99);
-  EXPECT_EQ(StorageOf(LJob, 2).GetLastRun(), 46000.5);
-  EXPECT_EQ(StorageOf(LJob, 2).GetSplaySeconds(), 17);
-  EXPECT_EQ(StorageOf(LJob, 1).GetLastRun(), 123.0);
-  EXPECT_EQ(StorageOf(LJob, 0).GetName(), "DAILY#1");
+  const auto State = [&](std::size_t I) {
+    return std::tuple(StorageOf(LJob, I).GetName(), StorageOf(LJob, I).GetLastRun(),
+                      StorageOf(LJob, I).GetSplaySeconds());
+  };
+  EXPECT_EQ(State(0), std::tuple("DAILY#1", 46001.75, 99));
+  EXPECT_EQ(State(1), std::tuple("New#1", 123.0, 5));
+  EXPECT_EQ(State(2), std::tuple("interval#1", 46000.5, 17));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Store of job after update"), 2);
   // The stored copy is released: saving writes the live storages under the key once.
   ASSERT_TRUE(LManager->SaveConditionStorages());
@@ -180,8 +177,8 @@ TEST_F(FileStartConditionStorageManagerTest, LoadMergesIntoJobsRegisteredBeforeA
   LManager->RegisterJob(LBack);
   LManager->RegisterJob(LNameless);
   EXPECT_EQ(StorageOf(LBack).GetLastRun(), 46001.5);
-  EXPECT_EQ(StorageOf(LNameless, 0).GetLastRun(), 46002.5);
-  EXPECT_EQ(StorageOf(LNameless, 0).GetName(), "Interval#1");
+  EXPECT_EQ(std::pair(StorageOf(LNameless, 0).GetName(), StorageOf(LNameless, 0).GetLastRun()),
+            std::pair(std::string("Interval#1"), 46002.5));
   EXPECT_EQ(StorageOf(LNameless, 1).GetLastRun(), -1);
   // Loaded once per manager: a changed file is not merged again.
   WriteFile(FPath, "<Root/>");
@@ -199,9 +196,8 @@ TEST_F(FileStartConditionStorageManagerTest, KeysAndElementNames) {
   for (const auto& [LKey, LName] : LCases) EXPECT_EQ(TManager::KeyToNodeName(LKey), LName) << LKey;
   EXPECT_EQ(TManager::NodeNameToKey(CNodeA), CKeyA);
   EXPECT_EQ(TManager::NodeNameToKey("N"), "{}");
-  // What an element name cannot hold is escaped and comes back; registering warns exactly about the
-  // keys that do not come back from their element names. An escape without two hexadecimal digits
-  // is taken as it stands.
+  // Registering warns exactly about the keys that do not come back from their element names. An
+  // escape without two hexadecimal digits is taken as it stands.
   EXPECT_EQ(TManager::NodeNameToKey("Nx_zz_4"), "{x_zz_4}");
   TObservedManager LProbe(FPath + ".probe");
   for (const std::string& LKey : TStrings{
@@ -237,11 +233,11 @@ TEST_F(FileStartConditionStorageManagerTest, BadKeyElementsAreLoggedAndSkippedAn
   auto LManager = NewManager();
   EXPECT_THAT(Exceptions(), ElementsAre("EListError ", "EXmlReadError "));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "TForeign"), 1);
-  const TJobList LJobs = {Job("{A1}", {{"I#1"}}), Job("{A2}", {{"I#1"}}), Job("{A3}", {{"I#1"}})};
-  for (const TJobPtr& LJob : LJobs) LManager->RegisterJob(LJob);
-  EXPECT_EQ(StorageOf(LJobs[0]).GetLastRun(), 1.5);
-  EXPECT_EQ(StorageOf(LJobs[1]).GetLastRun(), -1);
-  EXPECT_EQ(StorageOf(LJobs[2]).GetLastRun(), 3.5);
+  for (const auto& [LKey, LLastRun] : {std::pair("{A1}", 1.5), {"{A2}", -1.0}, {"{A3}", 3.5}}) {
+    const TJobPtr LJob = Job(LKey, {{"I#1"}});
+    LManager->RegisterJob(LJob);
+    EXPECT_EQ(StorageOf(LJob).GetLastRun(), LLastRun) << LKey;
+  }
 }
 
 // Names and texts that are not UTF-8 are read with U+FFFD (the element names as the key list and

@@ -7,10 +7,12 @@
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"
+#include "OrvaneCore/Conditions/StartConditionOnShutdown.h"
 #include "OrvaneCore/Conditions/StartConditionOnce.h"
 #include "OrvaneCore/Conditions/StartConditionTimed.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "Support/LogCapture.h"
+#include "Support/TestConditions.h"
 
 namespace Orvane {
 namespace {
@@ -135,6 +137,101 @@ TEST_F(TStartConditionTimedTest, DefinitionThatCannotFallDueIsLoggedKeptAndNever
   LDaily->SetTimeOfDay(86400);
   EXPECT_EQ(LDaily->InvalidReason(), "time of day 86400 is not between 0 and 86399 seconds");
   EXPECT_AT(LDaily->CalcNextExecution(Local(2026, 1, 5, 12, 0), FStorage), CNoDateTime);
+}
+
+using TStartConditionOnceTest = TConditionTest;
+
+TEST_F(TStartConditionOnceTest, DueFromItsTimeUntilItHasRunWhateverTheClockDoes) {
+  auto LOnce = Make<TStartConditionOnce>();
+  const TDateTime LAt = Local(2026, 1, 31, 23, 59);
+  LOnce->SetStartTime(LAt);
+  NormalPass();
+
+  EXPECT_AT(LOnce->NextPlannedTime(Local(2026, 1, 31, 12, 0), FStorage), LAt);
+  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 1, 31, 23, 58, 59), FStorage), CNoDateTime);
+  EXPECT_AT(LOnce->CalcNextExecution(LAt, FStorage), LAt);
+  // Across midnight and the month end it stays due since its time.
+  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 2, 1, 0, 30), FStorage), LAt);
+
+  LOnce->SetAlreadyRunFlag(true, Local(2026, 2, 1, 0, 31), FStorage);
+  for (TDateTime LNow : {Local(2026, 2, 1, 0, 32), Local(2027, 1, 1, 0, 0),
+                         // the clock set back to before the time, and past it again
+                         Local(2026, 1, 31, 23, 0), Local(2026, 1, 31, 23, 59)})
+    EXPECT_AT(LOnce->CalcNextExecution(LNow, FStorage), CNoDateTime) << DateTimeToDisplay(LNow);
+  EXPECT_AT(LOnce->NextPlannedTime(Local(2026, 2, 1, 0, 32), FStorage), CNoDateTime);
+
+  // A start time moved past the last run makes it due once more.
+  LOnce->SetStartTime(Local(2026, 2, 2, 8, 0));
+  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 2, 2, 8, 0), FStorage), Local(2026, 2, 2, 8, 0));
+}
+
+using TStartConditionOnAgentStartTest = TConditionTest;
+
+const TDateTime CStart = Local(2026, 1, 5, 8, 0);
+
+TEST_F(TStartConditionOnAgentStartTest, DueInThePassAfterEachStartAndOnItsReCheckUntilItRan) {
+  auto LCondition = Make<TStartConditionOnAgentStart>();
+  NormalPass();
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CNoDateTime);
+  StartupPass();
+  FRunInfo->SetIsStopping(true);
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CNoDateTime);
+  FRunInfo->SetIsStopping(false);
+  EXPECT_AT(LCondition->CalcNextExecution(CStart, FStorage), CStart);
+  EXPECT_AT(LCondition->NextPlannedTime(CStart, FStorage), CNoDateTime);
+  // Without run information neither the start nor a shutdown is known.
+  EXPECT_AT(TStartConditionOnAgentStart().CalcNextExecution(CStart, FStorage), CNoDateTime);
+  EXPECT_AT(TStartConditionOnShutdown().CalcNextExecution(CStart, FStorage), CNoDateTime);
+
+  NormalPass();  // the job waited in the queue past the startup pass
+  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 600), FStorage), CNoDateTime);
+  LCondition->SetIsReEvaluationRun(true);
+  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 600), FStorage), CStart);
+  LCondition->SetIsReEvaluationRun(false);
+  LCondition->SetAlreadyRunFlag(true, IncSeconds(CStart, 700), FStorage);
+  LCondition->SetIsReEvaluationRun(true);
+  EXPECT_AT(LCondition->CalcNextExecution(IncSeconds(CStart, 800), FStorage), CNoDateTime);
+  LCondition->SetIsReEvaluationRun(false);
+
+  const TDateTime LNextStart = Local(2026, 1, 6, 8, 0);
+  StartupPass();
+  EXPECT_AT(LCondition->CalcNextExecution(LNextStart, FStorage), LNextStart);
+}
+
+const TDateTime CNow = EncodeDateTime(2026, 5, 4, 12, 0, 0);
+const TDateTime CHourAgo = IncSeconds(CNow, -3600);
+const TDateTime CMinuteAgo = IncSeconds(CNow, -60);
+
+// Due when any enabled condition is, since the earliest; enabled when any condition is; asking for
+// a re-check before the run when an enabled condition asks (here only the first asks).
+TEST(StartConditionFacadeTest, EnabledConditionsDecideDueTimeEnabledAndReCheck) {
+  struct TCase {
+    std::vector<TDateTime> DueSince;
+    std::vector<bool> Enabled;
+    TDateTime Expected;
+  };
+  const TCase LCases[] = {
+      {{}, {}, CNoDateTime},                                               // no conditions: never due
+      {{CNoDateTime, IncSeconds(CNow, 3600)}, {true, true}, CNoDateTime},  // none due yet
+      {{CMinuteAgo, CNoDateTime}, {true, true}, CMinuteAgo},               // one due
+      {{CMinuteAgo, CHourAgo}, {true, true}, CHourAgo},                    // the earliest wins
+      {{CHourAgo, CMinuteAgo}, {false, true}, CMinuteAgo},                 // disabled ones do not count
+      {{CHourAgo}, {false}, CNoDateTime},
+  };
+  for (const TCase& LCase : LCases) {
+    SCOPED_TRACE(&LCase - LCases);
+    TStartConditionFacade LFacade;
+    for (std::size_t J = 0; J < LCase.DueSince.size(); ++J) {
+      auto LCondition = Testing::FixedCondition(LCase.DueSince[J]);
+      LCondition->Enabled = LCase.Enabled[J];
+      LCondition->ReEvaluate = J == 0;
+      LFacade.AddCondition(LCondition);
+    }
+    const bool LAnyEnabled = std::count(LCase.Enabled.begin(), LCase.Enabled.end(), true) > 0;
+    EXPECT_EQ(LFacade.CalcNextExecution(CNow), LCase.Expected);
+    EXPECT_EQ(LFacade.GetEnabled(), LAnyEnabled);
+    EXPECT_EQ(LFacade.GetReEvaluateBeforeRun(), !LCase.Enabled.empty() && LCase.Enabled[0]);
+  }
 }
 
 }  // namespace

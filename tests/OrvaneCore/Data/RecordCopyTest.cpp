@@ -8,6 +8,7 @@
 #include "OrvaneCore/Data/RecordCopy.h"
 #include "OrvaneCore/Jobs/Job.h"
 #include "Support/LogCapture.h"
+#include "Support/TestConditions.h"
 
 namespace Orvane {
 namespace {
@@ -169,6 +170,37 @@ TEST(RecordCopyTest, AnObjectOfAnUnknownClassIsSkippedAsALoadSkipsIt) {
   EXPECT_FALSE(LSource.Clone()->DataEquals(LSource));
   EXPECT_TRUE(
       LLog->Contains(TLogEntryKind::Error, "Unknown class \"TUnlistedAction\" of item \"JobAction\""));
+}
+
+TEST(JobTest, AssignCopiesTheDefinitionAndKeepsTheTargetsStoragesByName) {
+  TJob LSource;
+  LSource.SetIdentifier("{11111111-2222-3333-4444-555555555555}");
+  LSource.SetExecState(TJobExecState::Queued);
+  LSource.SetJobAction(std::make_shared<TFileScannerJobAction>());
+  LSource.GetStartCondition()->AddCondition(std::make_shared<TStartConditionOnDelay>());
+  LSource.GetStartCondition()->AddCondition(Testing::FixedCondition(45000.5, ckShutdown));
+  LSource.GetStartCondition()->AddCondition(Testing::FixedCondition(CNoDateTime, ckDaily));
+  LSource.GetStartCondition()->GetStorages()->front()->SetLastRun(45999.25);
+  auto LRunInfo = std::make_shared<TSystemRunInfo>();
+  LSource.SetSystemRunInfo(LRunInfo);
+  TJob LTarget;
+  LTarget.GetStartCondition()->AddCondition(std::make_shared<TStartConditionOnDelay>());
+  const TStorageListPtr LLiveList = LTarget.GetStartCondition()->GetStorages();
+  const TStartConditionStoragePtr LLiveStorage = LLiveList->front();
+  LLiveStorage->SetLastRun(12345.0);
+
+  LTarget.Assign(LSource);
+  EXPECT_EQ(LTarget.GetIdentifier(), LSource.GetIdentifier());
+  EXPECT_EQ(LTarget.GetExecState(), TJobExecState::Queued);
+  EXPECT_EQ(LTarget.GetJobAction()->ClassName(), "TFileScannerJobAction");
+  EXPECT_NE(LTarget.GetJobAction(), LSource.GetJobAction());
+  EXPECT_EQ(LTarget.GetStartCondition()->GetConditions().size(), 3u);
+  EXPECT_EQ(LTarget.GetSystemRunInfo(), LRunInfo);
+  // The schedule survives: the same list object and the same storage object under the same name.
+  EXPECT_EQ(LTarget.GetStartCondition()->GetStorages(), LLiveList);
+  EXPECT_EQ(LLiveList->front(), LLiveStorage);
+  EXPECT_EQ(LLiveStorage->GetLastRun(), 12345.0);
+  EXPECT_EQ(LLiveList->size(), 3u);
 }
 
 }  // namespace

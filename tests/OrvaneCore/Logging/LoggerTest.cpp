@@ -3,11 +3,16 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "LoggerFixture.h"
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Logging/LogLimiter.h"
+#include "OrvaneCore/Logging/TextLogSink.h"
 #include "OrvaneCore/Time/DateTime.h"
+#include "Support/ClockScope.h"
 #include "Support/TempDir.h"
 
 namespace Orvane::Testing {
@@ -153,6 +158,154 @@ TEST_F(LoggerTest, FailingObjectsAndSinksNeverReachTheCaller) {
   EXPECT_EQ(LEntry.ObjectClass, "TFailingObject");
   EXPECT_NE(LEntry.Value.find("no text"), std::string::npos);
   EXPECT_EQ(LFailing->Entries().size(), 2u);
+}
+
+using TLines = std::vector<std::pair<K, std::string>>;
+const std::string CMore = " more in the last 60 seconds, not logged one by one";
+
+class LogLimiterTest : public TLoggerTest {
+protected:
+  TLines Lines() const {
+    TLines LLines;
+    for (const TLogEntry& LEntry : FRecording->Entries()) LLines.emplace_back(LEntry.Kind, LEntry.Text);
+    return LLines;
+  }
+
+  TManualClockScope FClock;
+  TLogLimiter FLimiter{60};
+};
+
+TEST_F(LogLimiterTest, OneLinePerKindAndIntervalThenASummaryWithTheCount) {
+  for (int I = 0; I < 5; ++I) FLimiter.Warning("Refused peer", "refused process %d", {I});
+  FLimiter.Message("Reload", "reload", {});  // another kind is not held back by the first
+  Clock().AdvanceSeconds(59);
+  FLimiter.Warning("Refused peer", "refused process %d", {5});
+  FLimiter.Flush();
+  EXPECT_TRUE(FLimiter.HasHeldBack());
+  EXPECT_EQ(Lines(), (TLines{{K::Warning, "refused process 0"}, {K::Message, "reload"}}));
+  // The interval is over: the count is told even though the flood has stopped.
+  Clock().AdvanceSeconds(1);
+  FLimiter.Flush();
+  EXPECT_FALSE(FLimiter.HasHeldBack());
+  EXPECT_EQ(Lines().size(), 3u);
+  // A flood that goes on costs one summary per interval, not a line and a summary.
+  Clock().AdvanceSeconds(30);
+  FLimiter.Warning("Refused peer", "refused process %d", {6});
+  Clock().AdvanceSeconds(30);
+  FLimiter.Warning("Refused peer", "refused process %d", {7});
+  EXPECT_EQ(Lines().size(), 4u);
+  // The line held back last is told at the end of its interval; an interval with nothing held back
+  // ends quietly, and the kind starts afresh.
+  Clock().AdvanceSeconds(60);
+  FLimiter.Flush();
+  Clock().AdvanceSeconds(60);
+  FLimiter.Flush();
+  FLimiter.LastError("Refused peer", "accept failed", 24);
+  EXPECT_EQ(Lines(), (TLines{{K::Warning, "refused process 0"},
+                             {K::Message, "reload"},
+                             {K::Warning, "Refused peer: 5" + CMore},
+                             {K::Warning, "Refused peer: 1" + CMore},
+                             {K::Warning, "Refused peer: 1" + CMore},
+                             {K::LastError, "accept failed"}}));
+}
+
+TEST_F(LogLimiterTest, SummariesKeepTheLevelOfTheLinesTheyStandFor) {
+  for (int I = 0; I < 2; ++I) {
+    FLimiter.Error("E", "error", {});
+    FLimiter.Message("M", "message", {});
+    FLimiter.IntegerValue("V", "value", I);
+  }
+  Clock().AdvanceSeconds(60);
+  FLimiter.Flush();
+  const TLines LLines = Lines();
+  ASSERT_EQ(LLines.size(), 6u);
+  EXPECT_EQ(TLines(LLines.begin() + 3, LLines.end()),
+            (TLines{{K::Error, "E: 1" + CMore},
+                    {K::Message, "M: 1" + CMore},
+                    {K::Value, "V: not logged in the last interval"}}));
+}
+
+std::vector<std::string> ReadLines(const std::string& AFile) {
+  std::ifstream LStream(AFile);
+  std::vector<std::string> LLines;
+  for (std::string LLine; std::getline(LStream, LLine);) LLines.push_back(LLine);
+  return LLines;
+}
+
+class TextLogSinkTest : public TLoggerTest {
+protected:
+  std::shared_ptr<TTextLogSink> AddFileSink(const std::string& AFile, TLogLevel ALevel) {
+    auto LSink = std::make_shared<TTextLogSink>(TTextLogSinkOptions{false, AFile, ALevel});
+    AddLogSink(LSink);
+    return LSink;
+  }
+
+  // The start of every line this thread writes while the manual clock stands at its start.
+  static std::string Prefix(const std::string& ALevel) {
+    std::ostringstream LThread;
+    LThread << std::this_thread::get_id();
+    return "2026-03-02 10:00:00.000 " + ALevel + " [" + LThread.str() + "] ";
+  }
+
+  TManualClockScope FClock;
+  TTempDir FDir;
+};
+
+TEST_F(TextLogSinkTest, WritesIndentedReadableLines) {
+  const std::string LFile = FDir.Path() + "/logs/agent.log";
+  auto LSink = AddFileSink(LFile, TLogLevel::Debug);
+  TLoggedJob LJob("Waiting");
+
+  Log().Message("Agent started");
+  Log().BeginGroup("Update queue");
+  Log().IntegerValue("Jobs", 2);
+  Log().StringValue("Next", "Backup");
+  Log().StringsValue("Steps", {"copy", "verify"});
+  Log().MessageObject("Job added", &LJob);
+  Log().TraceEnter("TJob.Run");
+  Log().EndGroup();
+  Log().EndGroup();  // unmatched: must not push later lines out of their depth
+  Log().LastError("Cannot open queue", ENOENT);
+  Log().LogException(EFileError("Queue damaged"), "TJobScheduler.UpdateQueue");
+  LSink->Flush();
+
+  const std::string LMore(Prefix("DEBUG").size(), ' ');
+  EXPECT_EQ(ReadLines(LFile), (std::vector<std::string>{
+                                  Prefix("INFO ") + "Agent started",
+                                  Prefix("DEBUG") + "Update queue {",
+                                  Prefix("DEBUG") + "  Jobs = 2",
+                                  Prefix("DEBUG") + "  Next = Backup",
+                                  Prefix("DEBUG") + "  Steps =",
+                                  LMore + "      copy",
+                                  LMore + "      verify",
+                                  Prefix("DEBUG") + "  Job added [TLoggedJob]",
+                                  LMore + "      <Job State=\"Waiting\"/>",
+                                  Prefix("DEBUG") + "}",
+                                  Prefix("ERROR") + "Cannot open queue: error " + std::to_string(ENOENT) +
+                                      " (" + std::strerror(ENOENT) + ")",
+                                  Prefix("ERROR") + "EFileError: Queue damaged (TJobScheduler.UpdateQueue)",
+                              }));
+}
+
+TEST_F(TextLogSinkTest, WritesOnlyItsLevelAndFlushesWarningsAtOnce) {
+  const std::string LFile = FDir.Path() + "/agent.log";
+  auto LSink = AddFileSink(LFile, TLogLevel::Info);
+  EXPECT_FALSE(LSink->WantsObjectText());
+  Log().TraceEnter("TJob.Run");
+  Log().IntegerValue("Jobs", 2);
+  Log().BeginGroup("Update queue");
+  Log().Message("Queue loaded");
+  Log().EndGroup();
+  TLogEntry LDebugEntry;
+  LDebugEntry.Kind = TLogEntryKind::Value;
+  LDebugEntry.Text = "written directly";
+  LSink->Write(LDebugEntry);
+  Log().Warning("Disk almost full");
+  // No Flush: the warning pushed out what was buffered before it.
+  EXPECT_EQ(ReadLines(LFile), (std::vector<std::string>{Prefix("INFO ") + "  Queue loaded",
+                                                        Prefix("WARN ") + "Disk almost full"}));
+  EXPECT_THROW(TTextLogSink(TTextLogSinkOptions{false, "/dev/null/logs/agent.log", TLogLevel::Info}),
+               EFileError);
 }
 
 }  // namespace

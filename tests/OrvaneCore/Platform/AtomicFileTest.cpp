@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
+#include "Support/FileText.h"
 #include "Support/TempDir.h"
 #include "Support/UmaskScope.h"
 
@@ -17,15 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& AFileName) {
-  std::stringstream LContent;
-  LContent << std::ifstream(AFileName, std::ios::binary).rdbuf();
-  return LContent.str();
-}
-
-void WriteFile(const std::string& AFileName, const std::string& AContent) {
-  std::ofstream(AFileName, std::ios::binary | std::ios::trunc) << AContent;
-}
+using Testing::ReadFile;
+using Testing::WriteFile;
 
 std::vector<std::string> DirectoryEntries(const std::string& ADirectory) {
   std::vector<std::string> LNames;

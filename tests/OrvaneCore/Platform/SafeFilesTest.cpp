@@ -3,13 +3,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "OrvaneCore/Platform/FileReader.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Platform/SafeFiles.h"
+#include "Support/FileText.h"
 #include "Support/TempDir.h"
 
 namespace Orvane {
@@ -18,18 +17,14 @@ namespace {
 namespace fs = std::filesystem;
 using TStatus = TFileResult::TStatus;
 
-std::string ReadFile(const fs::path& APath) {
-  std::stringstream LContent;
-  LContent << std::ifstream(APath, std::ios::binary).rdbuf();
-  return LContent.str();
-}
+using Testing::ReadFile;
 
 class SafeFilesTest : public ::testing::Test {
 protected:
   void SetUp() override {
     fs::create_directories(FBase);
     fs::create_directories(FVictim);
-    std::ofstream(FVictim + "/file.xml") << "victim's";
+    Testing::WriteFile(FVictim + "/file.xml", "victim's");
   }
   // The victim folder as its caller left it.
   void ExpectVictimUntouched() {
