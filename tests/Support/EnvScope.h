@@ -13,23 +13,26 @@ class TEnvScope {
 public:
   TEnvScope(const char* AName, const char* AValue) : FName(AName) {
     if (const char* LOld = getenv(AName)) FOld = LOld;
+    Set(AName, AValue);
+  }
+  ~TEnvScope() { Set(FName.c_str(), FOld ? FOld->c_str() : nullptr); }
+  TEnvScope(const TEnvScope&) = delete;
+  TEnvScope& operator=(const TEnvScope&) = delete;
+
+private:
+  static void Set(const char* AName, const char* AValue) {
+#ifdef _WIN32
+    // An empty value removes the variable; _putenv_s changes the process's environment block too.
+    _putenv_s(AName, AValue ? AValue : "");
+#else
     if (AValue) {
       setenv(AName, AValue, 1);
     } else {
       unsetenv(AName);
     }
+#endif
   }
-  ~TEnvScope() {
-    if (FOld) {
-      setenv(FName.c_str(), FOld->c_str(), 1);
-    } else {
-      unsetenv(FName.c_str());
-    }
-  }
-  TEnvScope(const TEnvScope&) = delete;
-  TEnvScope& operator=(const TEnvScope&) = delete;
 
-private:
   std::string FName;
   std::optional<std::string> FOld;
 };

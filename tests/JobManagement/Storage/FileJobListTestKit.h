@@ -1,8 +1,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <sys/stat.h>
+#endif
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -13,6 +19,7 @@
 #include "JobManagement/Storage/FileJobListProvider.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
+#include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/EnvScope.h"
 #include "Support/JobIdentifiers.h"
@@ -33,19 +40,34 @@ inline IEnumerable<TJobPtr> Sequence(const TJobList& AJobs) {
   return IEnumerable<TJobPtr>::FromVector(AJobs);
 }
 
+// Paths are UTF-8, on Windows too.
 inline std::string ReadFile(const std::string& APath) {
-  std::ifstream LFile(APath, std::ios::binary);
+  std::ifstream LFile(std::filesystem::u8path(APath), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(LFile), std::istreambuf_iterator<char>());
 }
 
 inline void WriteFile(const std::string& APath, const std::string& AContent) {
-  std::ofstream(APath, std::ios::binary | std::ios::trunc) << AContent;
+  std::ofstream(std::filesystem::u8path(APath), std::ios::binary | std::ios::trunc) << AContent;
 }
 
-// Permission bits, without following a link; 0 when there is nothing at the path.
+#ifndef _WIN32
+// Permission bits, without following a link; 0 when there is nothing at the path. Windows has an ACL
+// instead; the tests check the bits on Linux only.
 inline mode_t ModeOf(const std::string& APath) {
   struct stat LInfo {};
   return lstat(APath.c_str(), &LInfo) == 0 ? (LInfo.st_mode & 07777) : 0;
+}
+#endif
+
+// Whether the loader still holds the library at APath (asks without loading it).
+inline bool IsLibraryLoaded(const std::string& APath) {
+#ifdef _WIN32
+  return ::GetModuleHandleW(reinterpret_cast<const wchar_t*>(Utf8ToUtf16(APath).c_str())) != nullptr;
+#else
+  void* LHandle = dlopen(APath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (LHandle) dlclose(LHandle);
+  return LHandle != nullptr;
+#endif
 }
 
 // What one load of AFilePath yields through a fresh loader.

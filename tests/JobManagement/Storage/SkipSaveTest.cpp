@@ -1,10 +1,9 @@
 // A saver recognises a save of exactly what its last write put on disk and skips it; every way a
 // persisted member of a saved job can change must make the next save write.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
 
 #include "FileJobListTestKit.h"
@@ -184,16 +183,16 @@ TEST_F(SkipSaveTest, AnotherListOrAFileChangedBehindTheSaversBackIsWritten) {
       {"a job removed", [&] { FJobs = {LA, LC}; }},
       {"a job added", [&] { FJobs = {LA, LB, LC, FullJob("D")}; }},
       {"an equal copy in a job's place", [&] { FJobs = {LA, CloneAs(*LB), LC}; }},
-      {"the file removed", [&] { ASSERT_EQ(unlink(QueueFile().c_str()), 0); }},
+      {"the file removed", [&] { ASSERT_TRUE(std::filesystem::remove(QueueFile())); }},
       {"the file replaced", [&] {
          const std::string LContent = ReadFile(QueueFile());
-         ASSERT_EQ(unlink(QueueFile().c_str()), 0);
+         ASSERT_TRUE(std::filesystem::remove(QueueFile()));
          WriteFile(QueueFile(), LContent);
        }},
       {"the file's size changed", [&] { WriteFile(QueueFile(), ReadFile(QueueFile()) + " "); }},
       {"the file touched", [&] {
-         const timespec LTimes[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
-         ASSERT_EQ(utimensat(AT_FDCWD, QueueFile().c_str(), LTimes, 0), 0);
+         std::filesystem::last_write_time(
+             QueueFile(), std::filesystem::last_write_time(QueueFile()) - std::chrono::hours(24 * 365));
        }},
   };
   for (const auto& [LName, LChange] : LCases) {
@@ -209,11 +208,11 @@ TEST_F(SkipSaveTest, AnotherListOrAFileChangedBehindTheSaversBackIsWritten) {
 TEST_F(SkipSaveTest, AFailedWriteForgetsTheLastOne) {
   ASSERT_TRUE(SaveWrites());
   // A directory in the file's place makes the rename fail; the file is put back as it was.
-  ASSERT_EQ(rename(QueueFile().c_str(), (QueueFile() + ".kept").c_str()), 0);
-  ASSERT_EQ(mkdir(QueueFile().c_str(), 0700), 0);
+  std::filesystem::rename(QueueFile(), QueueFile() + ".kept");
+  ASSERT_TRUE(std::filesystem::create_directory(QueueFile()));
   EXPECT_NE(FSaver->SaveItems(Sequence({FJobs[0]})), 0);
-  ASSERT_EQ(rmdir(QueueFile().c_str()), 0);
-  ASSERT_EQ(rename((QueueFile() + ".kept").c_str(), QueueFile().c_str()), 0);
+  ASSERT_TRUE(std::filesystem::remove(QueueFile()));
+  std::filesystem::rename(QueueFile() + ".kept", QueueFile());
   EXPECT_TRUE(SaveWrites()) << "the file holds the first write, but the saver no longer vouches for it";
 }
 
