@@ -22,7 +22,7 @@ public:
     const std::filesystem::path LTemp = std::filesystem::temp_directory_path(LError);
     std::random_device LRandom;
     for (int LAttempt = 0; LAttempt < 16 && FPath.empty(); ++LAttempt) {
-      const std::filesystem::path LPath = LTemp / (APrefix + "-" + std::to_string(LRandom()));
+      const std::filesystem::path LPath = LTemp / std::filesystem::u8path(APrefix + "-" + std::to_string(LRandom()));
       if (std::filesystem::create_directory(LPath, LError)) {
         const std::u8string LText = LPath.generic_u8string();
         FPath.assign(LText.begin(), LText.end());

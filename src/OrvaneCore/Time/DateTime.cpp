@@ -109,6 +109,8 @@ TDateTimeParts DecodeDateTime(TDateTime AValue) {
 }
 
 std::string DateTimeToText(TDateTime AValue) {
+  // Spelled out: the Windows C library writes a negative NaN without its sign.
+  if (std::isnan(AValue)) return std::signbit(AValue) ? "-nan" : "nan";
   char LBuffer[40];
   std::snprintf(LBuffer, sizeof LBuffer, "%.17g", AValue);
   return LBuffer;

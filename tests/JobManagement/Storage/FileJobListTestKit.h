@@ -20,6 +20,7 @@
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
 #include "OrvaneCore/Base/Strings.h"
+#include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/EnvScope.h"
 #include "Support/JobIdentifiers.h"
@@ -87,13 +88,14 @@ inline std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> PathProviderO
 // storage directory itself does not exist until a saver makes it.
 class TFileJobListFixture : public ::testing::Test {
 protected:
+  explicit TFileJobListFixture(const std::string& ADataDirPrefix = "orvane-storage") : FData(ADataDirPrefix) {}
   void SetUp() override { ASSERT_FALSE(FData.Path().empty()); }
 
   std::string StorageDir() const { return FPathProvider->GetStoragePath(); }
   std::string QueueFile() const { return StorageDir() + "/" + CManualJobsInJobQueueFileName; }
   std::string JobListFile() const { return StorageDir() + "/" + CManualJobsInJobListProviderFileName; }
 
-  TTempDir FData{"orvane-storage"};
+  TTempDir FData;
   TLogCapture FLog;
   std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = PathProviderOn(FData.Path());
 };

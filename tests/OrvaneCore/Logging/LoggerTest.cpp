@@ -19,7 +19,7 @@ using LoggerTest = TLoggerTest;
 TEST_F(LoggerTest, NamedValuesExceptionsAndFileContentAreRecordedAsText) {
   TTempDir LDir;
   const std::string LSmall = LDir.Path() + "/small.conf", LLarge = LDir.Path() + "/large.conf";
-  std::ofstream(LSmall) << "Interval=5\nRetries=2\n";
+  std::ofstream(LSmall, std::ios::binary) << "Interval=5\nRetries=2\n";
   std::ofstream(LLarge) << std::string(200 * 1024, 'x');
   Log().IntegerValue("Size", -9223372036854775807LL - 1);
   Log().BooleanValue("Enabled", true);

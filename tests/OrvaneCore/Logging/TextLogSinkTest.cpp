@@ -9,6 +9,7 @@
 #include "LoggerFixture.h"
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/TextLogSink.h"
+#include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "Support/ClockScope.h"
 #include "Support/TempDir.h"
 
@@ -72,7 +73,7 @@ TEST_F(TextLogSinkTest, WritesIndentedReadableLines) {
                                   LMore + "      <Job State=\"Waiting\"/>",
                                   Prefix("DEBUG") + "}",
                                   Prefix("ERROR") + "Cannot open queue: error " + std::to_string(ENOENT) +
-                                      " (" + std::strerror(ENOENT) + ")",
+                                      " (" + OSErrorText(ENOENT) + ")",
                                   Prefix("ERROR") + "EFileError: Queue damaged (TJobScheduler.UpdateQueue)",
                               }));
 }

@@ -1,6 +1,7 @@
 #include "OrvaneCore/Platform/AtomicFile.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Platform/FileHandle.h"
@@ -13,9 +14,10 @@ namespace {
 // Enough for any number of planted files a local attacker could keep ahead of random names.
 constexpr int CMaxTemporaryNameAttempts = 64;
 
-[[noreturn]] void RaiseSaveError(const std::string& AFileName, const std::string& AStep, DWORD AError) {
+[[noreturn]] void RaiseSaveError(const std::string& AFileName, const std::string& AStep, DWORD AError,
+                                 int AErrno = 0) {
   throw EOSError("Cannot save \"" + AFileName + "\": " + AStep + " failed: " + WindowsErrorText(AError),
-                 ErrnoFromWindowsError(AError));
+                 AErrno ? AErrno : ErrnoFromWindowsError(AError));
 }
 
 std::string LastComponent(const std::string& APath) {
@@ -60,9 +62,15 @@ void TAtomicFile::SaveIn(const TFileHandle& ADirectory, const std::string& AName
     AProduce([&](std::string_view APiece) { WriteAll(LFile.Get(), APiece, AFileName); });
     if (!::FlushFileBuffers(LFile.Get())) RaiseSaveError(AFileName, "flushing the temporary file", ::GetLastError());
     if (!::CloseHandle(LFile.Release())) RaiseSaveError(AFileName, "closing the temporary file", ::GetLastError());
-    if (!::MoveFileExW(LTemporary.c_str(), JoinWide(LDirectory, AName).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      RaiseSaveError(AFileName, "moving the temporary file over it", ::GetLastError());
+    const std::wstring LTarget = JoinWide(LDirectory, AName);
+    if (!::MoveFileExW(LTemporary.c_str(), LTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD LError = ::GetLastError();
+      // Windows answers "access denied" for a directory at the target; the code says what it is.
+      const DWORD LAttributes = ::GetFileAttributesW(LTarget.c_str());
+      const bool LDirectoryThere =
+          LAttributes != INVALID_FILE_ATTRIBUTES && (LAttributes & FILE_ATTRIBUTE_DIRECTORY);
+      RaiseSaveError(AFileName, "moving the temporary file over it", LError, LDirectoryThere ? EISDIR : 0);
+    }
   } catch (...) {
     LFile.Reset();
     ::DeleteFileW(LTemporary.c_str());
