@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Platform/FileHandle.h"
@@ -13,6 +14,10 @@ namespace {
 
 // Enough for any number of planted files a local attacker could keep ahead of random names.
 constexpr int CMaxTemporaryNameAttempts = 64;
+// Windows refuses to move a file over one that is open, even by a reader that shares deletion (as
+// ours do); a reader holds a file for one read, so the move is tried again, yielding in between,
+// up to this many times.
+constexpr int CMaxMoveAttempts = 10000;
 
 [[noreturn]] void RaiseSaveError(const std::string& AFileName, const std::string& AStep, DWORD AError,
                                  int AErrno = 0) {
@@ -33,6 +38,19 @@ void WriteAll(HANDLE AFile, std::string_view AContent, const std::string& AFileN
     if (!::WriteFile(AFile, AContent.data() + LWritten, LWanted, &LCount, nullptr))
       RaiseSaveError(AFileName, "writing the temporary file", ::GetLastError());
     LWritten += LCount;
+  }
+}
+
+// MoveFileExW(AFrom, ATo, replace and write through), tried again while the target is held open.
+bool MoveOver(const std::wstring& AFrom, const std::wstring& ATo) {
+  for (int LAttempt = 1;; ++LAttempt) {
+    if (::MoveFileExW(AFrom.c_str(), ATo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD LError = ::GetLastError();
+    if ((LError != ERROR_ACCESS_DENIED && LError != ERROR_SHARING_VIOLATION) || LAttempt >= CMaxMoveAttempts) {
+      ::SetLastError(LError);
+      return false;
+    }
+    std::this_thread::yield();
   }
 }
 
@@ -63,7 +81,7 @@ void TAtomicFile::SaveIn(const TFileHandle& ADirectory, const std::string& AName
     if (!::FlushFileBuffers(LFile.Get())) RaiseSaveError(AFileName, "flushing the temporary file", ::GetLastError());
     if (!::CloseHandle(LFile.Release())) RaiseSaveError(AFileName, "closing the temporary file", ::GetLastError());
     const std::wstring LTarget = JoinWide(LDirectory, AName);
-    if (!::MoveFileExW(LTemporary.c_str(), LTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveOver(LTemporary, LTarget)) {
       const DWORD LError = ::GetLastError();
       // Windows answers "access denied" for a directory at the target; the code says what it is.
       const DWORD LAttributes = ::GetFileAttributesW(LTarget.c_str());
