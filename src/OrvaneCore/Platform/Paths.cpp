@@ -82,8 +82,8 @@ void CheckDataDir(const std::string& APath) {
 // mkdir that accepts an existing directory (or a symlink to one). A directory it makes gets 0700
 // exactly: the umask may have taken bits away.
 bool MakeDirectory(const std::string& APath) {
-  constexpr mode_t AMode = 0700;
-  if (mkdir(APath.c_str(), AMode) == 0) return chmod(APath.c_str(), AMode) == 0;
+  constexpr mode_t CMode = 0700;
+  if (mkdir(APath.c_str(), CMode) == 0) return chmod(APath.c_str(), CMode) == 0;
   if (errno != EEXIST) return false;
   struct stat LInfo {};
   if (stat(APath.c_str(), &LInfo) != 0) return false;
