@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -37,7 +38,7 @@ inline TManualJobFileResult CheckManualJobFile(
   const std::string LJobListFile =
       IncludeTrailingPathDelimiter(APaths->GetStoragePath()) + CManualJobsInJobListProviderFileName;
   for (const std::string& LFile : {LQueueFile, LJobListFile})
-    std::ofstream(LFile, std::ios::binary | std::ios::trunc)
+    std::ofstream(std::filesystem::u8path(LFile), std::ios::binary | std::ios::trunc)  // UTF-8 on Windows too
         .write(AContent.data(), static_cast<std::streamsize>(AContent.size()));
 
   auto AsXml = [](const TJobList& AJobs) {

@@ -1,6 +1,5 @@
 #include "AgentRuntime.h"
 
-#include <dlfcn.h>
 
 #include <utility>
 
@@ -80,7 +79,7 @@ void TAgentRuntime::Load() {
   LContainer.Build();
 
   // Never unloaded: its objects live in the container until the process ends.
-  TDynamicLibrary LModule = TDynamicLibrary::Load(FModulePath, RTLD_NOW | RTLD_NODELETE);
+  TDynamicLibrary LModule = TDynamicLibrary::Load(FModulePath, /*AKeepLoaded=*/true);
   if (!LModule.IsLoaded()) {
     OrvaneLogger()->Error("Cannot load the module %s: %s", {FModulePath, LModule.LastErrorText()});
     throw EAgentLoadError("cannot load the module " + FModulePath + ": " + LModule.LastErrorText());

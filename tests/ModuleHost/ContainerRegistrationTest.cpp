@@ -2,7 +2,6 @@
 // libraries, reached only through the global container. The module registers itself once per
 // process, so the host services are registered and the module loaded once for all tests here. The
 // agent's end-to-end tests run what it registers.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -57,8 +56,8 @@ struct THost {
     LContainer.RegisterInstance<IAgentTask>(Rules, "Rules");
     LContainer.Build();
     // Never unloaded: its objects live in the global container until the process ends.
-    TDynamicLibrary LModule = TDynamicLibrary::Load(GetExecutableDir() + "/libOrvaneJobServicesAgentTask.so",
-                                                    RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    TDynamicLibrary LModule = TDynamicLibrary::Load(
+        GetExecutableDir() + "/" + SharedLibraryFileName("OrvaneJobServicesAgentTask"), /*AKeepLoaded=*/true);
     if (!LModule.IsLoaded()) LoadError = LModule.LastErrorText();
     LModule.Release();
   }

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <functional>
-#include <latch>
 #include <thread>
 #include <vector>
 
@@ -12,6 +12,21 @@
 
 namespace Orvane::Testing {
 
+// Lets a number of threads start together: each arrives and waits until all have. It spins
+// (yielding) for that short moment instead of waiting like std::latch, whose wait lost a wake-up
+// on Windows (mingw's libstdc++ has no futex under its atomic waits) and left a thread behind.
+class TStartGate {
+public:
+  explicit TStartGate(int ACount) : FLeft(ACount) {}
+  void ArriveAndWait() {
+    FLeft.fetch_sub(1);
+    while (FLeft.load() > 0) std::this_thread::yield();
+  }
+
+private:
+  std::atomic<int> FLeft;
+};
+
 // Runs the bodies on threads of their own, started together so that they overlap as much as the
 // machine allows, and joins them. A deadlock ends the process after a bound instead of hanging the
 // run: the threads could not be joined then.
@@ -19,11 +34,11 @@ inline void RunConcurrently(const std::vector<std::function<void()>>& ABodies) {
   TMutex LLock;
   TClockCondition LAllDone;
   int LDone = 0;
-  std::latch LStart(static_cast<std::ptrdiff_t>(ABodies.size()));
+  TStartGate LStart(static_cast<int>(ABodies.size()));
   std::vector<std::thread> LThreads;
   for (const std::function<void()>& LBody : ABodies) {
     LThreads.emplace_back([&, LBody] {
-      LStart.arrive_and_wait();
+      LStart.ArriveAndWait();
       LBody();
       TMutexLock LGuard(LLock);
       ++LDone;

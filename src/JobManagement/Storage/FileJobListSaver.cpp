@@ -17,7 +17,6 @@ namespace Orvane {
 namespace {
 
 constexpr const char* CCollectionName = "TJobList";
-constexpr mode_t CStorageDirectoryMode = 0700;
 
 // Switches a saver's events off for the time of a save and afterwards back to what they were, also
 // when the save raises.
@@ -117,7 +116,7 @@ int32_t TFileJobListSaver<>::InternalSaveItems(const IEnumerable<TJobPtr>& AItem
   // A directory that cannot be made is reported by the write below, with the rest of its failures.
   const std::string LDirectory = ExtractFileDir(LFilePath);
   int LDirectoryError = 0;
-  if (!LDirectory.empty() && !ForceDirectories(LDirectory, CStorageDirectoryMode)) LDirectoryError = errno;
+  if (!LDirectory.empty() && !ForceDirectories(LDirectory)) LDirectoryError = errno;
 
   int32_t LResult = 0;
   try {

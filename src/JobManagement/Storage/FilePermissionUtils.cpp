@@ -117,20 +117,6 @@ void GrantThroughPlugin(IOrvaneLogger& ALog, const std::string& ADirOrFileName, 
   CallPlugin(LProc, LPath, AIncludeWritePrivilege);
 }
 
-void AppendUtf16(std::u16string& AResult, char32_t ACode) {
-  if (ACode < 0x10000) {
-    AResult += static_cast<char16_t>(ACode);
-  } else {
-    ACode -= 0x10000;
-    AResult += static_cast<char16_t>(0xD800 + (ACode >> 10));
-    AResult += static_cast<char16_t>(0xDC00 + (ACode & 0x3FF));
-  }
-}
-
-[[noreturn]] void RaiseInvalidUtf8(std::size_t AOffset) {
-  throw EConvertError("Text is not valid UTF-8 (byte " + std::to_string(AOffset) + ")");
-}
-
 }  // namespace
 
 void SetAllRightsForEverybody(const std::string& ADirOrFileName, bool AIncludeWritePrivilege) noexcept {
@@ -163,43 +149,6 @@ std::string FilePermissionsPluginFileName() {
 void SetFilePermissionsPluginBaseDirForTesting(const std::string& ABaseDir) {
   TMutexLock LLock(GPluginBaseDirLock);
   GPluginBaseDirForTesting = ABaseDir;
-}
-
-std::u16string Utf8ToUtf16(std::string_view AText) {
-  std::u16string LResult;
-  LResult.reserve(AText.size());
-  std::size_t LPos = 0;
-  while (LPos < AText.size()) {
-    const std::size_t LStart = LPos;
-    const auto LLead = static_cast<unsigned char>(AText[LPos++]);
-    if (LLead < 0x80) {
-      LResult += static_cast<char16_t>(LLead);
-      continue;
-    }
-    int LFollowers;
-    char32_t LCode;
-    char32_t LMinimum;
-    if ((LLead & 0xE0) == 0xC0) {
-      LFollowers = 1, LCode = LLead & 0x1F, LMinimum = 0x80;
-    } else if ((LLead & 0xF0) == 0xE0) {
-      LFollowers = 2, LCode = LLead & 0x0F, LMinimum = 0x800;
-    } else if ((LLead & 0xF8) == 0xF0) {
-      LFollowers = 3, LCode = LLead & 0x07, LMinimum = 0x10000;
-    } else {
-      RaiseInvalidUtf8(LStart);  // a continuation byte without a lead, or 0xF8..0xFF
-    }
-    for (int LIndex = 0; LIndex < LFollowers; ++LIndex) {
-      if (LPos >= AText.size()) RaiseInvalidUtf8(LStart);
-      const auto LByte = static_cast<unsigned char>(AText[LPos++]);
-      if ((LByte & 0xC0) != 0x80) RaiseInvalidUtf8(LStart);
-      LCode = (LCode << 6) | (LByte & 0x3F);
-    }
-    // Overlong forms, encoded surrogates and values past the last code point are not UTF-8.
-    if (LCode < LMinimum || (LCode >= 0xD800 && LCode <= 0xDFFF) || LCode > 0x10FFFF)
-      RaiseInvalidUtf8(LStart);
-    AppendUtf16(LResult, LCode);
-  }
-  return LResult;
 }
 
 }  // namespace Orvane

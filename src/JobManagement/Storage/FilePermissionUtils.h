@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "OrvaneCore/Base/Strings.h"
+
 namespace Orvane {
 
 // Lets every user read ADirOrFileName, and with AIncludeWritePrivilege also write it, so that
@@ -21,10 +23,5 @@ std::string FilePermissionsPluginFileName();
 // an empty text restores the executable's directory. For tests, which point it at directories
 // without the plug-in or with broken ones.
 void SetFilePermissionsPluginBaseDirForTesting(const std::string& ABaseDir);
-
-// AText as UTF-16, for the plug-in's interface. Characters beyond the basic plane become
-// surrogate pairs. Throws EConvertError for text that is not well-formed UTF-8 (a file name
-// on disk may be any bytes; such a name cannot be handed to the plug-in without changing it).
-std::u16string Utf8ToUtf16(std::string_view AText);
 
 }  // namespace Orvane

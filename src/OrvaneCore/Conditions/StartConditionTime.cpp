@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "OrvaneCore/Platform/CalendarTime.h"
 #include "OrvaneCore/Time/Clock.h"
 
 namespace Orvane {
@@ -17,9 +18,7 @@ constexpr int64_t CSecondsPerDayInt = 86400;
 
 int64_t LibraryOffsetAt(int64_t AUnix) {
   const time_t LWhole = static_cast<time_t>(AUnix);
-  tm LLocal{};
-  localtime_r(&LWhole, &LLocal);
-  return LLocal.tm_gmtoff;
+  return LocalOffsetAt(LWhole);
 }
 
 int64_t OffsetAt(int64_t AUnix) {

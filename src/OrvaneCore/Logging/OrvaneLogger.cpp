@@ -1,10 +1,8 @@
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 
-#include <fcntl.h>
 #include <fmt/args.h>
 #include <fmt/format.h>
 #include <fmt/printf.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,10 +13,12 @@
 #include <type_traits>
 #include <utility>
 #include <variant>
+#include <system_error>
 #include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/LogSink.h"
+#include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "OrvaneCore/Platform/FileReader.h"
 #include "OrvaneCore/Platform/Mutex.h"
 
@@ -95,20 +95,6 @@ std::string FormatLogText(std::string_view AFormat, TLogArgs AArgs) {
 }
 
 namespace {
-
-// The GNU and the XSI strerror_r differ in their result; either gives the text.
-[[maybe_unused]] const char* PickErrorText(int, const char* ABuffer) {
-  return ABuffer;
-}
-[[maybe_unused]] const char* PickErrorText(const char* AResult, const char*) {
-  return AResult;
-}
-
-std::string OSErrorText(int AErrorCode) {
-  char LBuffer[256] = {};
-  const char* LText = PickErrorText(strerror_r(AErrorCode, LBuffer, sizeof LBuffer), LBuffer);
-  return LText && *LText ? std::string(LText) : "error " + std::to_string(AErrorCode);
-}
 
 // A logged file is read only up to this size: the log holds configuration and state files, not
 // payloads.
@@ -248,7 +234,8 @@ public:
       const TFileResult LRead = ReadWholeFile(AFileName, AEntry.Value, {}, CMaxLoggedFileSize + 1);
       if (!LRead.Done()) {
         AEntry.ErrorCode = LRead.ErrorCode;
-        AEntry.Value = "(" + AFileName + " cannot be read: " + OSErrorText(LRead.ErrorCode) + ")";
+        // The reader's codes are errno values on every platform.
+        AEntry.Value = "(" + AFileName + " cannot be read: " + std::generic_category().message(LRead.ErrorCode) + ")";
       } else if (AEntry.Value.size() > CMaxLoggedFileSize) {
         AEntry.Value.resize(CMaxLoggedFileSize);
         AEntry.Value += "\n(" + AFileName + " goes on beyond " + std::to_string(CMaxLoggedFileSize) + " bytes)";

@@ -1,29 +1,21 @@
 #include "OrvaneCore/Logging/TextLogSink.h"
 
-#include <fcntl.h>
 #include <spdlog/logger.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 #include <string_view>
 #include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Platform/FileHandle.h"
-#include "OrvaneCore/Platform/Paths.h"
+#include "OrvaneCore/Platform/LogFile.h"
 
 namespace Orvane {
 
 namespace {
-
-constexpr mode_t CLogFileMode = S_IRUSR | S_IWUSR;
-constexpr mode_t CLogFolderMode = S_IRWXU;
 
 spdlog::level::level_enum SpdLevel(TLogLevel ALevel) {
   switch (ALevel) {
@@ -142,17 +134,6 @@ std::string FormatEntry(const TLogEntry& AEntry) {
   return LResult;
 }
 
-// Creates the file (and its missing folders) readable by the owner only before the sink opens it,
-// whatever the umask, and narrows the mode of a file that already exists: the log carries job data.
-void PrepareLogFile(const std::string& AFileName) {
-  const std::string LFolder = std::filesystem::path(AFileName).parent_path().string();
-  // A folder that cannot be made is reported by the sink's own open.
-  if (!LFolder.empty()) (void)ForceDirectories(LFolder, CLogFolderMode);
-  const TFileHandle LFile(::open(AFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, CLogFileMode));
-  if (!LFile.IsOpen()) return;  // the sink's own open reports the failure
-  (void)::fchmod(LFile.Get(), CLogFileMode);
-}
-
 }  // namespace
 
 struct TTextLogSink::TState {
@@ -174,7 +155,7 @@ TTextLogSink::TTextLogSink(TTextLogSinkOptions AOptions) : FState(std::make_uniq
       LHandlers.before_open = [](const spdlog::filename_t& AFileName) { PrepareLogFile(AFileName); };
       // Processes the agent starts must not inherit the log file.
       LHandlers.after_open = [](const spdlog::filename_t&, std::FILE* AFile) {
-        (void)::fcntl(::fileno(AFile), F_SETFD, FD_CLOEXEC);
+        KeepFromChildProcesses(AFile);
       };
       auto LFile =
           std::make_shared<spdlog::sinks::basic_file_sink_mt>(FState->Options.FileName, false, LHandlers);

@@ -2,9 +2,10 @@
 
 namespace Orvane {
 
-// No-ops. The job thread keeps the places where the host initialised COM for each thread, so that
-// per-thread set-up of the platform has one obvious home should it ever need one.
-inline void CoInitialize() {}
-inline void CoUninitialize() {}
+// Per-thread set-up of the platform's component runtime around a job thread's work: on Windows
+// COM (multithreaded apartment), on Linux nothing. Each CoInitialize is paired with one
+// CoUninitialize on the same thread.
+void CoInitialize();
+void CoUninitialize();
 
 }  // namespace Orvane

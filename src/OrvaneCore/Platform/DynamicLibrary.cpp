@@ -1,6 +1,9 @@
 #include "OrvaneCore/Platform/DynamicLibrary.h"
 
+#include <dlfcn.h>
+
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace Orvane {
@@ -34,11 +37,11 @@ TDynamicLibrary& TDynamicLibrary::operator=(TDynamicLibrary&& AOther) noexcept {
   return *this;
 }
 
-TDynamicLibrary TDynamicLibrary::Load(const std::string& APath, int AFlags) {
+TDynamicLibrary TDynamicLibrary::Load(const std::string& APath, bool AKeepLoaded) {
   TDynamicLibrary LLibrary;
   LLibrary.FPath = APath;
   dlerror();
-  LLibrary.FHandle = dlopen(APath.c_str(), AFlags);
+  LLibrary.FHandle = dlopen(APath.c_str(), RTLD_NOW | RTLD_LOCAL | (AKeepLoaded ? RTLD_NODELETE : 0));
   if (!LLibrary.FHandle) LLibrary.FLastErrorText = TakeDlError("dlopen failed");
   return LLibrary;
 }
@@ -70,6 +73,28 @@ void TDynamicLibrary::Close() {
 
 int LastOSErrorCode() {
   return errno;
+}
+
+namespace {
+
+// The GNU and the XSI strerror_r differ in their result; either gives the text.
+[[maybe_unused]] const char* PickErrorText(int, const char* ABuffer) {
+  return ABuffer;
+}
+[[maybe_unused]] const char* PickErrorText(const char* AResult, const char*) {
+  return AResult;
+}
+
+}  // namespace
+
+std::string OSErrorText(int AErrorCode) {
+  char LBuffer[256] = {};
+  const char* LText = PickErrorText(strerror_r(AErrorCode, LBuffer, sizeof LBuffer), LBuffer);
+  return LText && *LText ? std::string(LText) : "error " + std::to_string(AErrorCode);
+}
+
+std::string SharedLibraryFileName(const std::string& ABaseName) {
+  return "lib" + ABaseName + ".so";
 }
 
 }  // namespace Orvane

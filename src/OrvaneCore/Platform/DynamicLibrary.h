@@ -1,12 +1,10 @@
 #pragma once
 
-#include <dlfcn.h>
-
 #include <string>
 
 namespace Orvane {
 
-// A shared library opened with dlopen and closed when the object goes. Loading does not throw: a
+// A shared library (dlopen; LoadLibraryW on Windows) closed when the object goes. Loading does not throw: a
 // library that failed to load is an object with IsLoaded() false and the loader's text in
 // LastErrorText(), which callers log as they see fit.
 class TDynamicLibrary {
@@ -18,11 +16,14 @@ public:
   TDynamicLibrary(const TDynamicLibrary&) = delete;
   TDynamicLibrary& operator=(const TDynamicLibrary&) = delete;
 
-  static TDynamicLibrary Load(const std::string& APath, int AFlags = RTLD_NOW | RTLD_LOCAL);
+  // Binds every symbol now, keeping the library's symbols to itself. With AKeepLoaded, the library
+  // stays in the process even after it is closed (for one whose objects outlive the handle).
+  static TDynamicLibrary Load(const std::string& APath, bool AKeepLoaded = false);
 
   bool IsLoaded() const { return FHandle != nullptr; }
   const std::string& Path() const { return FPath; }
-  // dlerror's text from the last failed Load or Symbol; empty when there was none.
+  // The loader's text from the last failed Load or Symbol (dlerror; on Windows the system's message
+  // with its error code); empty when there was none.
   const std::string& LastErrorText() const { return FLastErrorText; }
 
   // The address of AName, or nullptr when the library does not export it (or is not loaded).
@@ -40,7 +41,13 @@ private:
   std::string FLastErrorText;
 };
 
-// errno of the calling thread: the "OS last error code" the logger reports with an error.
+// The calling thread's last system error (errno; GetLastError on Windows): the "OS last error
+// code" the logger reports with an error.
 int LastOSErrorCode();
+// The system's text for a code of LastOSErrorCode.
+std::string OSErrorText(int AErrorCode);
+
+// The file name of the shared library ABaseName on this platform: "libNAME.so" or "NAME.dll".
+std::string SharedLibraryFileName(const std::string& ABaseName);
 
 }  // namespace Orvane

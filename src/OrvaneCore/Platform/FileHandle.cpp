@@ -4,7 +4,7 @@
 
 namespace Orvane {
 
-void TFileHandle::Reset(int AFd) {
+void TFileHandle::Reset(TNativeFile AFd) {
   if (FFd >= 0) ::close(FFd);
   FFd = AFd;
 }

@@ -35,14 +35,6 @@ void FillRandom(uint8_t (&ABytes)[16]) {
   }
 }
 
-bool IsHexDigit(char AChar) {
-  return (AChar >= '0' && AChar <= '9') || (AChar >= 'A' && AChar <= 'F') || (AChar >= 'a' && AChar <= 'f');
-}
-
-bool IsHyphenPosition(std::size_t AIndex) {
-  return AIndex == 9 || AIndex == 14 || AIndex == 19 || AIndex == 24;
-}
-
 }  // namespace
 
 std::string CreateGuidString() {
@@ -62,14 +54,6 @@ std::string CreateGuidString() {
   }
   LText += '}';
   return LText;
-}
-
-bool IsGuidString(std::string_view AText) {
-  if (AText.size() != CGuidLength || AText.front() != '{' || AText.back() != '}') return false;
-  for (std::size_t LIndex = 1; LIndex + 1 < CGuidLength; ++LIndex) {
-    if (IsHyphenPosition(LIndex) ? AText[LIndex] != '-' : !IsHexDigit(AText[LIndex])) return false;
-  }
-  return true;
 }
 
 }  // namespace Orvane

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <atomic>
-#include <shared_mutex>
 #include <thread>
 
+#include "OrvaneCore/Platform/SharedMutex.h"
 #include "OrvaneCore/Platform/ThreadAnnotations.h"
 
 namespace Orvane {
@@ -33,7 +33,7 @@ private:
     return FWriter.load(std::memory_order_acquire) == std::this_thread::get_id();
   }
 
-  std::shared_mutex FLock;
+  TSharedMutex FLock;
   std::atomic<std::thread::id> FWriter{};
   int FWriteDepth = 0;       // written by the writer only
   int FNestedReadDepth = 0;  // reads the writer took inside its write lock

@@ -79,10 +79,11 @@ void CheckDataDir(const std::string& APath) {
   }
 }
 
-// mkdir that accepts an existing directory (or a symlink to one). A directory it makes gets AMode
+// mkdir that accepts an existing directory (or a symlink to one). A directory it makes gets 0700
 // exactly: the umask may have taken bits away.
-bool MakeDirectory(const std::string& APath, mode_t AMode) {
-  if (mkdir(APath.c_str(), AMode) == 0) return chmod(APath.c_str(), AMode) == 0;
+bool MakeDirectory(const std::string& APath) {
+  constexpr mode_t CMode = 0700;
+  if (mkdir(APath.c_str(), CMode) == 0) return chmod(APath.c_str(), CMode) == 0;
   if (errno != EEXIST) return false;
   struct stat LInfo {};
   if (stat(APath.c_str(), &LInfo) != 0) return false;
@@ -109,26 +110,13 @@ std::string GetCommonAppDataDir() {
   struct stat LInfo {};
   if (stat(LPath.c_str(), &LInfo) != 0) {
     if (errno != ENOENT) RefuseDataDir(LPath, "cannot be examined: " + ErrorText(errno));
-    if (!ForceDirectories(LPath, 0700)) {
+    if (!ForceDirectories(LPath)) {
       throw EFileError("Data directory " + LPath + " cannot be created: " + ErrorText(errno));
     }
   }
   // Checked after creating as well: another process may have made it first, with its own mode.
   CheckDataDir(LPath);
   return LPath;
-}
-
-std::string IncludeTrailingPathDelimiter(std::string APath) {
-  if (!APath.empty() && APath.back() != '/') APath += '/';
-  return APath;
-}
-
-std::string ExtractFileDir(const std::string& AFileName) {
-  std::size_t LSlash = AFileName.rfind('/');
-  if (LSlash == std::string::npos) return std::string();
-  std::size_t LEnd = AFileName.find_last_not_of('/', LSlash);
-  if (LEnd == std::string::npos) return "/";
-  return AFileName.substr(0, LEnd + 1);
 }
 
 bool FileExists(const std::string& AFileName) {
@@ -149,7 +137,7 @@ bool DirectoryExists(const std::string& APath) {
   return stat(APath.c_str(), &LInfo) == 0 && S_ISDIR(LInfo.st_mode);
 }
 
-bool ForceDirectories(const std::string& APath, mode_t AMode) {
+bool ForceDirectories(const std::string& APath) {
   std::string LPath = StripTrailingDelimiters(APath);
   if (LPath.empty()) {
     errno = ENOENT;
@@ -160,9 +148,9 @@ bool ForceDirectories(const std::string& APath, mode_t AMode) {
   for (std::size_t LSlash = LPath.find('/', 1); LSlash != std::string::npos;
        LSlash = LPath.find('/', LSlash + 1)) {
     if (LPath[LSlash - 1] == '/') continue;
-    if (!MakeDirectory(LPath.substr(0, LSlash), AMode)) return false;
+    if (!MakeDirectory(LPath.substr(0, LSlash))) return false;
   }
-  return MakeDirectory(LPath, AMode);
+  return MakeDirectory(LPath);
 }
 
 }  // namespace Orvane

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,9 +47,10 @@ std::optional<TFileVersion> FileVersionOf(const std::string& AFileName);
 // True for a directory (following symlinks).
 bool DirectoryExists(const std::string& APath);
 
-// Creates APath and its missing parents, each directory it creates with exactly AMode, whatever the
-// umask. Succeeds when APath already is a directory; on failure returns false with errno kept from
-// the call that failed.
-bool ForceDirectories(const std::string& APath, mode_t AMode = 0700);
+// Creates APath and its missing parents, each directory it creates owner-only (0700 whatever the
+// umask; on Windows, a protected ACL granting its owner alone). Succeeds when APath already is a
+// directory; on failure returns false with errno kept from the call that failed (on Windows, the
+// errno that the system's error maps to).
+bool ForceDirectories(const std::string& APath);
 
 }  // namespace Orvane

@@ -38,21 +38,6 @@ bool IsLink(int ADir, const std::string& AName) {
   return ::fstatat(ADir, AName.c_str(), &LStat, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(LStat.st_mode);
 }
 
-// The names of ARelative; false for a path that does not stay below its base.
-bool SplitComponents(const std::string& ARelative, std::vector<std::string>& AParts) {
-  if (!ARelative.empty() && ARelative.front() == '/') return false;
-  std::size_t LStart = 0;
-  while (LStart <= ARelative.size()) {
-    std::size_t LEnd = ARelative.find('/', LStart);
-    if (LEnd == std::string::npos) LEnd = ARelative.size();
-    std::string LPart = ARelative.substr(LStart, LEnd - LStart);
-    if (LPart == "." || LPart == "..") return false;
-    if (!LPart.empty()) AParts.push_back(std::move(LPart));
-    LStart = LEnd + 1;
-  }
-  return true;
-}
-
 // Opens (and with ACreate creates, 0600) the regular file AName in ADir for AFlags, never through a
 // link and never blocking on a FIFO.
 TFileResult OpenFileIn(const TFileHandle& ADir, const std::string& AName, const std::string& APath, int AFlags,
@@ -74,15 +59,6 @@ TFileResult OpenFileIn(const TFileHandle& ADir, const std::string& AName, const 
   return {};
 }
 
-// The directory of ARelativeFile, opened (with ACreate made) below ABase, and its name.
-TFileResult OpenParent(const std::string& ABase, const std::string& ARelativeFile, bool ACreate,
-                       TFileHandle& ADir, std::string& AName) {
-  const TRelativeFileName LName = SplitRelativeFileName(ARelativeFile);
-  if (LName.Name.empty()) return Failure(TStatus::Failed, FullPath(ABase, ARelativeFile), "not a file name", EINVAL);
-  AName = LName.Name;
-  return OpenDirectoryBelow(ABase, LName.Dir, ACreate, ADir);
-}
-
 }  // namespace
 
 TFileResult ErrnoFailure(const std::string& APath, int AErrno) {
@@ -95,20 +71,10 @@ TFileResult OpenFailure(int ADir, const std::string& AName, const std::string& A
   return ErrnoFailure(APath, AErrno);
 }
 
-std::string JoinRelativePath(const std::string& ARelativeDir, const std::string& AName) {
-  return ARelativeDir.empty() ? AName : IncludeTrailingPathDelimiter(ARelativeDir) + AName;
-}
-
-TRelativeFileName SplitRelativeFileName(const std::string& ARelativePath) {
-  const std::size_t LSlash = ARelativePath.rfind('/');
-  if (LSlash == std::string::npos) return {"", ARelativePath};
-  return {ARelativePath.substr(0, LSlash), ARelativePath.substr(LSlash + 1)};
-}
-
 TFileResult OpenDirectoryBelow(const std::string& ABase, const std::string& ARelativeDir, bool ACreate,
                                TFileHandle& ADir) {
   std::vector<std::string> LParts;
-  if (ABase.empty() || !SplitComponents(ARelativeDir, LParts))
+  if (ABase.empty() || !SplitRelativeComponents(ARelativeDir, LParts))
     return Failure(TStatus::Failed, FullPath(ABase, ARelativeDir), "not a path below the directory", EINVAL);
   // The base is trusted as it is, a link to it included.
   TFileHandle LDir(::open(ABase.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -134,16 +100,11 @@ TFileResult OpenDirectoryBelow(const std::string& ABase, const std::string& ARel
   return {};
 }
 
-TFileResult MakeOwnerDirectories(const std::string& ABase, const std::string& ARelativeDir) {
-  TFileHandle LDir;
-  return OpenDirectoryBelow(ABase, ARelativeDir, true, LDir);
-}
-
 TFileResult AppendToFile(const std::string& ABase, const std::string& ARelativeFile, std::string_view AText,
                          uint64_t ARotateAtSize) {
   TFileHandle LDir;
   std::string LName;
-  if (TFileResult LResult = OpenParent(ABase, ARelativeFile, true, LDir, LName); !LResult.Done()) return LResult;
+  if (TFileResult LResult = OpenParentBelow(ABase, ARelativeFile, true, LDir, LName); !LResult.Done()) return LResult;
   const std::string LPath = FullPath(ABase, ARelativeFile);
   if (ARotateAtSize > 0) {
     struct stat LStat {};
@@ -166,46 +127,6 @@ TFileResult AppendToFile(const std::string& ABase, const std::string& ARelativeF
   }
   if (LFile.Close() != 0) return ErrnoFailure(LPath, errno);
   return {};
-}
-
-TFileResult ReadWholeFile(const std::string& ABase, const std::string& ARelativeFile, std::string& AContent) {
-  AContent.clear();
-  TFileHandle LDir;
-  std::string LName;
-  if (TFileResult LResult = OpenParent(ABase, ARelativeFile, false, LDir, LName); !LResult.Done()) return LResult;
-  TFileReader LReader;
-  if (TFileResult LResult = LReader.OpenIn(LDir, LName, FullPath(ABase, ARelativeFile), {true, true});
-      !LResult.Done())
-    return LResult;
-  return LReader.ReadAll(AContent);
-}
-
-namespace {
-
-template <class TSave>
-TFileResult SaveReporting(TSave ASave) {
-  try {
-    ASave();
-    return {};
-  } catch (const EOSError& E) {
-    const TStatus LStatus = E.ErrorCode() == ELOOP    ? TStatus::SymbolicLink
-                            : E.ErrorCode() == ENOENT ? TStatus::Missing
-                                                      : TStatus::Failed;
-    return {LStatus, E.what(), E.ErrorCode()};
-  } catch (const std::exception& E) {
-    return {TStatus::Failed, E.what()};
-  }
-}
-
-}  // namespace
-
-TFileResult ReplaceFile(const std::string& ABase, const std::string& ARelativeFile, std::string_view AContent) {
-  return SaveReporting([&] { TAtomicFile().SaveBelow(ABase, ARelativeFile, AContent); });
-}
-
-TFileResult ReplaceFileStreamed(const std::string& ABase, const std::string& ARelativeFile,
-                                const TContentProducer& AProduce) {
-  return SaveReporting([&] { TAtomicFile().SaveBelowStreamed(ABase, ARelativeFile, AProduce); });
 }
 
 TFileResult ListDirectory(const std::string& ABase, const std::string& ARelativeDir,
@@ -246,7 +167,7 @@ TFileResult ListDirectory(const std::string& ABase, const std::string& ARelative
 TFileResult RemoveFile(const std::string& ABase, const std::string& ARelativeFile) {
   TFileHandle LDir;
   std::string LName;
-  if (TFileResult LResult = OpenParent(ABase, ARelativeFile, false, LDir, LName); !LResult.Done()) return LResult;
+  if (TFileResult LResult = OpenParentBelow(ABase, ARelativeFile, false, LDir, LName); !LResult.Done()) return LResult;
   if (::unlinkat(LDir.Get(), LName.c_str(), 0) != 0) return ErrnoFailure(FullPath(ABase, ARelativeFile), errno);
   return {};
 }

@@ -1,34 +1,10 @@
 #include "OrvaneCore/Threading/OrvaneThread.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include "OrvaneCore/Logging/OrvaneLogger.h"
 
 namespace Orvane {
 
 namespace {
-
-int NiceOf(TThreadPriority APriority) {
-  switch (APriority) {
-    case TThreadPriority::tpIdle:
-      return 19;
-    case TThreadPriority::tpLowest:
-      return 10;
-    case TThreadPriority::tpLower:
-      return 5;
-    case TThreadPriority::tpNormal:
-      return 0;
-    case TThreadPriority::tpHigher:
-      return -5;
-    case TThreadPriority::tpHighest:
-      return -10;
-    case TThreadPriority::tpTimeCritical:
-      return -20;
-  }
-  return 0;
-}
 
 class TAnonymousThread final : public TOrvaneThread {
 public:
@@ -109,12 +85,11 @@ void TOrvaneThread::SetPriority(TThreadPriority AValue) {
 void TOrvaneThread::ApplyPriority() {
   const int LTid = FNativeId.load();
   if (LTid == 0) return;
-  // Best effort: an unprivileged process may lower its threads' priority but not raise it.
-  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(LTid), NiceOf(FPriority.load()));
+  SetNativeThreadPriority(LTid, FPriority.load());
 }
 
 void TOrvaneThread::ThreadProc() {
-  FNativeId.store(static_cast<int>(syscall(SYS_gettid)));
+  FNativeId.store(CurrentNativeThreadId());
   if (FPriority.load() != TThreadPriority::tpNormal) ApplyPriority();
   try {
     Execute();

@@ -9,11 +9,10 @@
 
 #include "OrvaneCore/Base/OrvaneObject.h"
 #include "OrvaneCore/Platform/Mutex.h"
+#include "OrvaneCore/Platform/ThreadPriority.h"
 #include "OrvaneCore/Time/Clock.h"
 
 namespace Orvane {
-
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 // The host's thread base. A thread object is created suspended; Start creates the operating-system
 // thread, which runs Execute once. A thread object that was never started has no thread at all:
@@ -71,7 +70,7 @@ private:
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFreeOnTerminate{false};
   std::atomic<TThreadPriority> FPriority{TThreadPriority::tpNormal};
-  std::atomic<int> FNativeId{0};  // the thread's id for setpriority; 0 before it runs
+  std::atomic<int> FNativeId{0};  // the system's id of the thread; 0 before it runs
   std::thread FThread;            // written by Start before the thread runs; joined by the destructor
 };
 

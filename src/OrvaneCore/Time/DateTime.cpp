@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/CalendarTime.h"
 #include "OrvaneCore/Time/Clock.h"
 
 namespace Orvane {
@@ -61,9 +62,7 @@ double UtcDateTimeToUnix(TDateTime AUtc) {
 TDateTime UtcToLocal(TDateTime AUtc) {
   const double LUnix = UtcDateTimeToUnix(AUtc);
   const time_t LWhole = static_cast<time_t>(std::floor(LUnix));
-  tm LLocal{};
-  localtime_r(&LWhole, &LLocal);
-  return AUtc + static_cast<double>(LLocal.tm_gmtoff) / CSecondsPerDay;
+  return AUtc + static_cast<double>(LocalOffsetAt(LWhole)) / CSecondsPerDay;
 }
 
 TDateTime LocalToUtc(TDateTime ALocal) {
@@ -73,8 +72,7 @@ TDateTime LocalToUtc(TDateTime ALocal) {
   // The local time as if it were UTC gives its broken-down fields; mktime maps them back.
   const time_t LAsUtc =
       static_cast<time_t>(LWholeSeconds - static_cast<int64_t>(CUnixEpochDays * CSecondsPerDay));
-  tm LFields{};
-  gmtime_r(&LAsUtc, &LFields);
+  tm LFields = UtcFields(LAsUtc);
   LFields.tm_isdst = -1;
   const time_t LUnix = mktime(&LFields);
   return UnixToUtcDateTime(static_cast<double>(LUnix) + LMs / 1000.0);
@@ -89,7 +87,7 @@ TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute
   LFields.tm_hour = AHour;
   LFields.tm_min = AMinute;
   LFields.tm_sec = ASecond;
-  const time_t LSeconds = timegm(&LFields);
+  const time_t LSeconds = UtcFieldsToUnix(LFields);
   return UnixToUtcDateTime(static_cast<double>(LSeconds) + AMilliSecond / 1000.0);
 }
 
@@ -99,8 +97,7 @@ TDateTimeParts DecodeDateTime(TDateTime AValue) {
   SplitMs(AValue, LWholeSeconds, LMs);
   const time_t LSeconds =
       static_cast<time_t>(LWholeSeconds - static_cast<int64_t>(CUnixEpochDays * CSecondsPerDay));
-  tm LFields{};
-  gmtime_r(&LSeconds, &LFields);
+  const tm LFields = UtcFields(LSeconds);
   return {LFields.tm_year + 1900,
           LFields.tm_mon + 1,
           LFields.tm_mday,
@@ -112,6 +109,8 @@ TDateTimeParts DecodeDateTime(TDateTime AValue) {
 }
 
 std::string DateTimeToText(TDateTime AValue) {
+  // Spelled out: the Windows C library writes a negative NaN without its sign.
+  if (std::isnan(AValue)) return std::signbit(AValue) ? "-nan" : "nan";
   char LBuffer[40];
   std::snprintf(LBuffer, sizeof LBuffer, "%.17g", AValue);
   return LBuffer;

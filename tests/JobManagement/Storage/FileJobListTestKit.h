@@ -1,7 +1,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <sys/stat.h>
+#endif
 
 #include <memory>
 #include <string>
@@ -11,6 +16,8 @@
 #include "JobManagement/Storage/FileJobListProvider.h"
 #include "JobManagement/Storage/FileJobListSaver.h"
 #include "JobManagement/Storage/JobStoragePathProvider.Client.h"
+#include "OrvaneCore/Base/Strings.h"
+#include "OrvaneCore/Platform/Paths.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/EnvScope.h"
 #include "Support/FileText.h"
@@ -32,10 +39,24 @@ inline IEnumerable<TJobPtr> Sequence(const TJobList& AJobs) {
   return IEnumerable<TJobPtr>::FromVector(AJobs);
 }
 
-// Permission bits, without following a link; 0 when there is nothing at the path.
+#ifndef _WIN32
+// Permission bits, without following a link; 0 when there is nothing at the path. Windows has an ACL
+// instead; the tests check the bits on Linux only.
 inline mode_t ModeOf(const std::string& APath) {
   struct stat LInfo {};
   return lstat(APath.c_str(), &LInfo) == 0 ? (LInfo.st_mode & 07777) : 0;
+}
+#endif
+
+// Whether the loader still holds the library at APath (asks without loading it).
+inline bool IsLibraryLoaded(const std::string& APath) {
+#ifdef _WIN32
+  return ::GetModuleHandleW(reinterpret_cast<const wchar_t*>(Utf8ToUtf16(APath).c_str())) != nullptr;
+#else
+  void* LHandle = dlopen(APath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (LHandle) dlclose(LHandle);
+  return LHandle != nullptr;
+#endif
 }
 
 // What one load of AFilePath yields through a fresh loader.
@@ -55,13 +76,14 @@ inline std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> PathProviderO
 // storage directory itself does not exist until a saver makes it.
 class TFileJobListFixture : public ::testing::Test {
 protected:
+  explicit TFileJobListFixture(const std::string& ADataDirPrefix = "orvane-storage") : FData(ADataDirPrefix) {}
   void SetUp() override { ASSERT_FALSE(FData.Path().empty()); }
 
   std::string StorageDir() const { return FPathProvider->GetStoragePath(); }
   std::string QueueFile() const { return StorageDir() + "/" + CManualJobsInJobQueueFileName; }
   std::string JobListFile() const { return StorageDir() + "/" + CManualJobsInJobListProviderFileName; }
 
-  TTempDir FData{"orvane-storage"};
+  TTempDir FData;
   TLogCapture FLog;
   std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = PathProviderOn(FData.Path());
 };

@@ -1,5 +1,8 @@
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <aclapi.h>
+#include <windows.h>
+#endif
 
 #include <string>
 
@@ -11,22 +14,45 @@
 namespace Orvane::Testing {
 namespace {
 
-// Whether the loader still holds the library at APath (asks without loading it).
-bool IsLibraryLoaded(const std::string& APath) {
-  void* LHandle = dlopen(APath.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (LHandle) dlclose(LHandle);
-  return LHandle != nullptr;
+#ifdef _WIN32
+// The rights that an allow entry of APath's ACL grants the Everyone group; 0 without one.
+ACCESS_MASK EverybodyRights(const std::string& APath) {
+  const std::u16string LPath = Utf8ToUtf16(APath);
+  PACL LAcl = nullptr;
+  PSECURITY_DESCRIPTOR LDescriptor = nullptr;
+  EXPECT_EQ(::GetNamedSecurityInfoW(reinterpret_cast<const wchar_t*>(LPath.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr, &LAcl, nullptr, &LDescriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  SID_IDENTIFIER_AUTHORITY LWorld = SECURITY_WORLD_SID_AUTHORITY;
+  PSID LEveryone = nullptr;
+  ::AllocateAndInitializeSid(&LWorld, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &LEveryone);
+  ACCESS_MASK LRights = 0;
+  for (DWORD LIndex = 0; LAcl && LIndex < LAcl->AceCount; ++LIndex) {
+    ACCESS_ALLOWED_ACE* LAce = nullptr;
+    if (::GetAce(LAcl, LIndex, reinterpret_cast<void**>(&LAce)) && LAce->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        ::EqualSid(&LAce->SidStart, LEveryone))
+      LRights |= LAce->Mask;
+  }
+  ::FreeSid(LEveryone);
+  ::LocalFree(LDescriptor);
+  return LRights;
 }
+#endif
 
 class FilePermissionUtilsTest : public TFileJobListFixture {
 protected:
   void TearDown() override { SetFilePermissionsPluginBaseDirForTesting(""); }
 
   // A file, or with ADirectory a directory, of the data directory with exactly AMode.
-  std::string Make(const std::string& AName, mode_t AMode, bool ADirectory = false) {
+  std::string Make(const std::string& AName, int AMode, bool ADirectory = false) {
     const std::string LPath = FData.Path() + "/" + AName;
+#ifdef _WIN32
+    (void)AMode;  // the data directory's ACL is inherited
+    ADirectory ? (void)std::filesystem::create_directory(std::filesystem::u8path(LPath)) : WriteFile(LPath, "<Jobs/>");
+#else
     ADirectory ? (void)mkdir(LPath.c_str(), AMode) : WriteFile(LPath, "<Jobs/>");
     EXPECT_EQ(chmod(LPath.c_str(), AMode), 0);
+#endif
     return LPath;
   }
 };
@@ -40,14 +66,25 @@ TEST_F(FilePermissionUtilsTest, PluginGrantsReadToEverybodyAndWriteOnlyWithTheFl
   const struct {
     std::string Path;
     bool Write;
-    mode_t Expected;
+    int Expected;  // the mode; on Windows, 1 when Everyone has full control
   } LCases[] = {{Make("Aufträge-\xE6\x96\x87\xE4\xBB\xB6-\xF0\x9F\x98\x80.xml", 0600), true, 0666},
                 {Make("ManualJobsInJobQueue.xml", 0600), false, 0644},
                 {Make("AgentTasks", 0700, true), true, 0777},
                 {Make("Other", 0700, true), false, 0755}};
   for (const auto& LCase : LCases) {
+#ifdef _WIN32
+    // Full control for Everyone with the flag, read and execute without it; none of it before.
+    EXPECT_NE(EverybodyRights(LCase.Path) & FILE_ALL_ACCESS, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
     SetAllRightsForEverybody(LCase.Path, LCase.Write);
-    EXPECT_EQ(ModeOf(LCase.Path), LCase.Expected) << LCase.Path;
+    const ACCESS_MASK LRights = EverybodyRights(LCase.Path);
+    if (LCase.Write)
+      EXPECT_EQ(LRights & FILE_ALL_ACCESS, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS)) << LCase.Path;
+    else
+      EXPECT_EQ(LRights & (FILE_GENERIC_READ | FILE_WRITE_DATA), static_cast<ACCESS_MASK>(FILE_GENERIC_READ)) << LCase.Path;
+#else
+    SetAllRightsForEverybody(LCase.Path, LCase.Write);
+    EXPECT_EQ(ModeOf(LCase.Path), static_cast<mode_t>(LCase.Expected)) << LCase.Path;
+#endif
   }
   EXPECT_FALSE(FLog->Contains(TLogEntryKind::Message, "failed"));
   EXPECT_FALSE(IsLibraryLoaded(LPlugin));
@@ -75,7 +112,11 @@ TEST_F(FilePermissionUtilsTest, MissingPathOrPluginThatIsMissingBrokenOrFailingI
        "Proc \"SetAllRightsForEverybody\" not found"},
       {LFile, LStandIns + "Raising", TLogEntryKind::Exception, "refused " + LFile + " without write"},
       // A file name on disk may be any bytes; one that is not UTF-8 cannot be handed over as UTF-16.
+#ifdef _WIN32  // names on disk are UTF-16 there: such a name cannot even be made
+      {FData.Path() + "/Jobs-\xFF.xml", "", TLogEntryKind::Exception, "Text is not valid UTF-8 (byte "},
+#else
       {Make("Jobs-\xFF.xml", 0600), "", TLogEntryKind::Exception, "Text is not valid UTF-8 (byte "},
+#endif
   };
   for (const auto& LCase : LCases) {
     SCOPED_TRACE(LCase.Why);
@@ -85,9 +126,11 @@ TEST_F(FilePermissionUtilsTest, MissingPathOrPluginThatIsMissingBrokenOrFailingI
     EXPECT_EQ(FLog->Count(LCase.Kind, LCase.Why), 1);
     EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "SetAllRightsForEverybody failed"),
               LCase.Kind == TLogEntryKind::Exception ? 1 : 0);
+#ifndef _WIN32
     if (FileExists(LCase.Path)) {
       EXPECT_EQ(ModeOf(LCase.Path), 0600u);
     }
+#endif
   }
   for (const char* LKind : {"NoExport", "Raising"}) {
     ASSERT_TRUE(FileExists(LStandIns + LKind + "/Plugins/Sys/FilePermissions.dll"))

@@ -118,7 +118,9 @@ TEST_F(FileStartConditionStorageManagerTest, RestartBringsStoredStateBackMatched
     ASSERT_TRUE(LManager->SaveConditionStorages());
     EXPECT_THAT(KeyElements(FPath), ElementsAre(CNodeA, CNodeB));
     EXPECT_THAT(LManager->SavedXml, ElementsAre(ReadFile(FPath)));
+#ifndef _WIN32
     EXPECT_EQ(ModeOf(FPath), 0600u);
+#endif
   }
   FLog->Clear();
   auto LManager = NewManager();
@@ -287,6 +289,9 @@ TEST_F(FileStartConditionStorageManagerTest, FailedWritesAreLoggedAndOnlyAMissin
 
 // Also when the content has not changed.
 TEST_F(FileStartConditionStorageManagerTest, BaseClassOpensTheFileToEverybodyAfterEveryWrite) {
+#ifdef _WIN32
+  GTEST_SKIP() << "mode bits (linux-only)";
+#else
   TManager LManager(FPath);
   LManager.LoadConditionStorages();
   LManager.RegisterJob(Job(CKeyA, {{"Interval#1", 46000.5}}));
@@ -295,6 +300,7 @@ TEST_F(FileStartConditionStorageManagerTest, BaseClassOpensTheFileToEverybodyAft
     ASSERT_TRUE(LManager.SaveConditionStorages());
     EXPECT_EQ(ModeOf(FPath), 0666u);
   }
+#endif
 }
 
 // Every file of the condition-storage fuzzer's corpus (the seeds and what fuzzing added) passes the
@@ -311,7 +317,7 @@ TEST(FileStartConditionStorageManagerCorpusTest, EveryCorpusFilePassesTheFuzzChe
   for (const std::filesystem::directory_entry& LEntry : std::filesystem::directory_iterator(LCorpus)) {
     if (!LEntry.is_regular_file()) continue;
     const Fuzzing::TConditionStorageFileResult LResult =
-        Fuzzing::CheckConditionStorageFile(LDir.Path() + "/ConditionStorage.xml", ReadFile(LEntry.path()));
+        Fuzzing::CheckConditionStorageFile(LDir.Path() + "/ConditionStorage.xml", ReadFile(LEntry.path().string()));
     EXPECT_EQ(LResult.Mismatch, "") << LEntry.path().filename();
     LKeys += LResult.KeyCount;
     ++LFiles;

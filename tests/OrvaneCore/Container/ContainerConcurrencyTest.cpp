@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <functional>
-#include <latch>
 #include <memory>
 #include <string>
 #include <thread>
@@ -53,12 +52,12 @@ struct TEgg : IEgg {
 void ExpectOneObjectForEightThreads(const std::function<std::shared_ptr<IEngine>()>& AAsk,
                                     TWaitableEvent& ARelease) {
   constexpr int CThreads = 8;
-  std::latch LStart(CThreads);
+  Testing::TStartGate LStart(CThreads);
   std::vector<std::shared_ptr<IEngine>> LResults(CThreads);
   std::vector<std::thread> LThreads;
   for (int LIndex = 0; LIndex < CThreads; ++LIndex)
     LThreads.emplace_back([&, LIndex] {
-      LStart.arrive_and_wait();
+      LStart.ArriveAndWait();
       LResults[LIndex] = AAsk();
     });
   Clock().WaitForSleepers(CThreads);

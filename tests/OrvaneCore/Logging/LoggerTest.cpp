@@ -11,6 +11,7 @@
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Logging/LogLimiter.h"
 #include "OrvaneCore/Logging/TextLogSink.h"
+#include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "OrvaneCore/Time/DateTime.h"
 #include "Support/ClockScope.h"
 #include "Support/TempDir.h"
@@ -24,7 +25,7 @@ using LoggerTest = TLoggerTest;
 TEST_F(LoggerTest, NamedValuesExceptionsAndFileContentAreRecordedAsText) {
   TTempDir LDir;
   const std::string LSmall = LDir.Path() + "/small.conf", LLarge = LDir.Path() + "/large.conf";
-  std::ofstream(LSmall) << "Interval=5\nRetries=2\n";
+  std::ofstream(LSmall, std::ios::binary) << "Interval=5\nRetries=2\n";
   std::ofstream(LLarge) << std::string(200 * 1024, 'x');
   Log().IntegerValue("Size", -9223372036854775807LL - 1);
   Log().BooleanValue("Enabled", true);
@@ -282,7 +283,7 @@ TEST_F(TextLogSinkTest, WritesIndentedReadableLines) {
                                   LMore + "      <Job State=\"Waiting\"/>",
                                   Prefix("DEBUG") + "}",
                                   Prefix("ERROR") + "Cannot open queue: error " + std::to_string(ENOENT) +
-                                      " (" + std::strerror(ENOENT) + ")",
+                                      " (" + OSErrorText(ENOENT) + ")",
                                   Prefix("ERROR") + "EFileError: Queue damaged (TJobScheduler.UpdateQueue)",
                               }));
 }
