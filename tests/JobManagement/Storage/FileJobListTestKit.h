@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
+// The print-spooler API's macro would rename the processors' SetJob.
+#undef SetJob
 #else
 #include <dlfcn.h>
 #include <sys/stat.h>
