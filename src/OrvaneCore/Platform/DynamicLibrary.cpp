@@ -18,25 +18,6 @@ std::string TakeDlError(const char* AFallback) {
 
 }  // namespace
 
-TDynamicLibrary::~TDynamicLibrary() {
-  Close();
-}
-
-TDynamicLibrary::TDynamicLibrary(TDynamicLibrary&& AOther) noexcept
-    : FHandle(std::exchange(AOther.FHandle, nullptr)),
-      FPath(std::move(AOther.FPath)),
-      FLastErrorText(std::move(AOther.FLastErrorText)) {}
-
-TDynamicLibrary& TDynamicLibrary::operator=(TDynamicLibrary&& AOther) noexcept {
-  if (this != &AOther) {
-    Close();
-    FHandle = std::exchange(AOther.FHandle, nullptr);
-    FPath = std::move(AOther.FPath);
-    FLastErrorText = std::move(AOther.FLastErrorText);
-  }
-  return *this;
-}
-
 TDynamicLibrary TDynamicLibrary::Load(const std::string& APath, bool AKeepLoaded) {
   TDynamicLibrary LLibrary;
   LLibrary.FPath = APath;
