@@ -31,21 +31,14 @@ cleanup() {
 }
 trap cleanup EXIT
 pki="$work/pki" site="$work/site"
-mkdir -p "$pki/clients" "$site/www/fleet" "$site/logs" "$site/tmp" "$work/agents"
+mkdir -p "$pki" "$site/www/fleet" "$work/agents"
 
 echo "fleet: making a CA, the server's certificate and $agents client certificates"
-ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-( cd "$pki"
-  openssl req -x509 "${ec[@]}" -keyout ca.key -out ca.pem -days 30 -subj "/CN=Tessra fleet CA"
-  openssl req "${ec[@]}" -keyout server.key -out server.csr -subj "/CN=127.0.0.1"
-  printf 'subjectAltName=IP:127.0.0.1\n' >server.ext
-  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 30 -extfile server.ext
-  for i in $(seq -f "%04g" 1 "$agents"); do
-    openssl req "${ec[@]}" -keyout "clients/fleet-$i.key" -out "clients/fleet-$i.csr" -subj "/CN=fleet-$i"
-    openssl x509 -req -in "clients/fleet-$i.csr" -CA ca.pem -CAkey ca.key -CAcreateserial \
-      -out "clients/fleet-$i.pem" -days 30
-  done
-  chmod 600 ./*.key clients/*.key ) >/dev/null 2>&1
+. scripts/lib/nginx-site.sh
+make_site_pki "$pki" || { echo "fleet: openssl cannot make the certificates" >&2; exit 1; }
+for i in $(seq -f "%04g" 1 "$agents"); do
+  make_client_cert "$pki" "fleet-$i" || { echo "fleet: openssl cannot make fleet-$i's certificate" >&2; exit 1; }
+done
 
 # The fleet's list: as the built-in one, the computer scanner every 2 minutes, the software
 # scanner every 10, the settings watch (a reload) every 5.
@@ -62,30 +55,21 @@ job() {
   echo '</TJobList>'; } >"$site/www/fleet/jobs.xml"
 
 examples="$PWD/packaging/nginx"
-port=""
-for _ in 1 2 3 4 5; do
-  port=$(shuf -i 20000-60000 -n 1)
-  { [ "$(id -u)" -ne 0 ] || echo "user root;"
-    cat <<CONF
-worker_processes 1; worker_rlimit_nofile 8192; pid $site/nginx.pid; error_log $site/logs/error.log warn;
-events { worker_connections 2048; }
-http {
+site_http() {
+  cat <<CONF
   log_format fleet '\$request_method \$uri \$status \$bytes_sent \$request_length';
-  access_log $site/logs/access.log fleet; client_body_temp_path $site/tmp;
+  access_log $site/logs/access.log fleet;
   include $examples/tessra-client-map.conf;
   server {
-    listen 127.0.0.1:$port ssl;
+    listen 127.0.0.1:$1 ssl;
     ssl_certificate $pki/server.pem; ssl_certificate_key $pki/server.key;
     ssl_client_certificate $pki/ca.pem; ssl_verify_client on;
     root $site/www;
     include $examples/tessra-locations.conf;
   }
-}
 CONF
-  } >"$site/nginx.conf"
-  nginx -p "$site" -c "$site/nginx.conf" 2>"$site/start.err" && break
-  port=""
-done
+}
+start_site_nginx "$site" || port=""
 [ -n "$port" ] || { echo "fleet: nginx does not start: $(cat "$site/start.err")" >&2; exit 1; }
 
 echo "fleet: starting $agents agents at time scale $scale for $minutes minutes"
@@ -94,7 +78,7 @@ cpu_of() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 start=$(date +%s)
 for i in $(seq -f "%04g" 1 "$agents"); do
   "$agent" run --server "https://127.0.0.1:$port/" --ca-file "$pki/ca.pem" \
-    --client-cert "$pki/clients/fleet-$i.pem" --client-key "$pki/clients/fleet-$i.key" --client-id "fleet-$i" \
+    --client-cert "$pki/fleet-$i.pem" --client-key "$pki/fleet-$i.key" --client-id "fleet-$i" \
     --data-dir "$work/agents/$i" --time-scale "$scale" --log-level info --log-file "$work/agents/$i.log" \
     >/dev/null 2>&1 &
   pids+=($!)

@@ -47,26 +47,18 @@ else
 </TJobList>
 JOBS
   site="$work/site"
-  mkdir -p "$site/www/fleet" "$site/logs" "$site/tmp"
+  mkdir -p "$site/www/fleet"
   cp "$work/jobs.xml" "$site/www/fleet/jobs.xml"
-  port=""
-  for _ in 1 2 3 4 5; do
-    port=$(shuf -i 20000-60000 -n 1)
-    { [ "$(id -u)" -ne 0 ] || echo "user root;"
-      cat <<CONF
-worker_processes 1; pid $site/nginx.pid; error_log $site/logs/error.log warn;
-events { worker_connections 64; }
-http {
+  . scripts/lib/nginx-site.sh
+  site_http() {
+    cat <<CONF
   log_format plain '\$request_method \$request_uri \$status';
-  access_log $site/logs/access.log plain; client_body_temp_path $site/tmp;
-  server { listen 127.0.0.1:$port; root $site/www;
+  access_log $site/logs/access.log plain;
+  server { listen 127.0.0.1:$1; root $site/www;
            location / { dav_methods PUT; create_full_put_path on; } }
-}
 CONF
-    } >"$site/nginx.conf"
-    nginx -p "$site" -c "$site/nginx.conf" 2>/dev/null && break
-    port=""
-  done
+  }
+  start_site_nginx "$site" || port=""
   [ -n "$port" ] || { echo "footprint: nginx does not start" >&2; exit 1; }
   "$agent" run --data-dir "$work/standin" --jobs "$work/jobs.xml" --log-level warning >"$work/standin.out" 2>&1 &
   pids+=($!); names+=("stand-in (--jobs)")
