@@ -14,6 +14,7 @@
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Platform/FileReader.h"
+#include "Support/Sizes.h"
 
 // Saving and loading the condition storage file of N jobs, each with two storages (an interval and a
 // daily condition, every value set). The file lives under $TMPDIR: on a disk, every save pays for the
@@ -86,10 +87,7 @@ void BM_SaveConditionStorages(benchmark::State& AState) {
   std::filesystem::remove_all(LDir);
 }
 BENCHMARK(BM_SaveConditionStorages)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Complexity()
+    ->Apply(Bench::HundredToTenThousand)
     ->Unit(benchmark::kMillisecond);
 
 // The file of N jobs as the manager writes it.
@@ -129,10 +127,7 @@ void BM_PugixmlSaveConditionStorages(benchmark::State& AState) {
   std::filesystem::remove_all(LDir);
 }
 BENCHMARK(BM_PugixmlSaveConditionStorages)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Complexity()
+    ->Apply(Bench::HundredToTenThousand)
     ->Unit(benchmark::kMillisecond);
 
 // An agent start: a new manager, the N jobs registered as the provider's first fetch does, then the
@@ -153,10 +148,7 @@ void BM_LoadConditionStorages(benchmark::State& AState) {
   std::filesystem::remove_all(LDir);
 }
 BENCHMARK(BM_LoadConditionStorages)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Complexity()
+    ->Apply(Bench::HundredToTenThousand)
     ->Unit(benchmark::kMillisecond);
 
 // The file alone, without the merge into live storages: no job is registered, so every key read
@@ -175,10 +167,7 @@ void BM_ReadConditionStorageFile(benchmark::State& AState) {
   std::filesystem::remove_all(LDir);
 }
 BENCHMARK(BM_ReadConditionStorageFile)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Complexity()
+    ->Apply(Bench::HundredToTenThousand)
     ->Unit(benchmark::kMillisecond);
 
 // Limit of BM_LoadConditionStorages: the library parsing the same file, read from the page cache.
@@ -198,10 +187,7 @@ void BM_PugixmlParseConditionStorages(benchmark::State& AState) {
   std::filesystem::remove_all(LDir);
 }
 BENCHMARK(BM_PugixmlParseConditionStorages)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Complexity()
+    ->Apply(Bench::HundredToTenThousand)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -11,18 +11,11 @@
 #include "JobServices/AgentTask/JobProcessor.h"
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Conditions/StartConditionTime.h"
+#include "Support/NoOpDispatcher.h"
+#include "Support/Sizes.h"
 
 namespace Orvane {
 namespace {
-
-class TNoOpDispatcher : public IAgentTaskDispatcher {
-public:
-  bool StartScanner(const TJobPtr&, const TContinueCheck&) override { return true; }
-  bool StartScanner(const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override { return true; }
-  bool ScanOnly(const std::string&, const std::shared_ptr<TScannerJobAction>&, const std::string&) override {
-    return true;
-  }
-};
 
 // A job list whose automatic jobs are fixed.
 class TFixedJobListProvider : public TCustomJobListProvider<> {
@@ -61,7 +54,7 @@ TJobList MakeJobs(int ACount, bool AAllDue) {
 struct TTurnRig {
   explicit TTurnRig(TJobList AJobs)
       : Jobs(std::move(AJobs)),
-        Pool(std::make_shared<TAgentTaskJobProcessorPool>([LTasks = std::make_shared<TNoOpDispatcher>()]()
+        Pool(std::make_shared<TAgentTaskJobProcessorPool>([LTasks = std::make_shared<Bench::TNoOpDispatcher>()]()
                                                               -> std::shared_ptr<IAgentTaskJobProcessor> {
           return std::make_shared<TAgentTaskJobProcessor>(LTasks);
         })),
@@ -82,7 +75,7 @@ void BM_OneTurnNoneDue(benchmark::State& AState) {
   for (auto _ : AState) LRig.Service.RunTurn();  // not started: the turn's wait ends at once
   AState.SetComplexityN(AState.range(0));
 }
-BENCHMARK(BM_OneTurnNoneDue)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OneTurnNoneDue)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 // The limit of the turn above: what its scheduling pass evaluates, with nothing around it.
 void BM_StartConditionsAloneNoneDue(benchmark::State& AState) {
@@ -97,7 +90,7 @@ void BM_StartConditionsAloneNoneDue(benchmark::State& AState) {
   }
   AState.SetComplexityN(AState.range(0));
 }
-BENCHMARK(BM_StartConditionsAloneNoneDue)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StartConditionsAloneNoneDue)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 // Every job due: the turn starts a processor thread for each job the pool takes.
 void BM_OneTurnAllDue(benchmark::State& AState) {

@@ -16,6 +16,7 @@
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Platform/FileReader.h"
+#include "Support/Sizes.h"
 
 // Saving and loading manual-job files, each beside what the XML library alone takes for the same
 // bytes: writing them from its own tree with the same atomic save, and parsing them.
@@ -103,18 +104,12 @@ void BM_SaveChangedManualJobs(benchmark::State& AState, bool AOnDisk) {
   Label(AState, AOnDisk);
 }
 BENCHMARK_CAPTURE(BM_SaveChangedManualJobs, disk, true)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_SaveChangedManualJobs, memory, false)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 // Limit of BM_SaveChangedManualJobs: the library writing the same two files from its trees, with
@@ -137,18 +132,12 @@ void BM_PugixmlSaveManualJobs(benchmark::State& AState, bool AOnDisk) {
   Label(AState, AOnDisk);
 }
 BENCHMARK_CAPTURE(BM_PugixmlSaveManualJobs, disk, true)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_PugixmlSaveManualJobs, memory, false)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 // A save of the very list the saver's last write put on disk, none of the jobs changed since: the
@@ -166,11 +155,8 @@ void BM_SaveUnchangedManualJobs(benchmark::State& AState) {
   Label(AState, true);
 }
 BENCHMARK(BM_SaveUnchangedManualJobs)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 // Limit of a save that tells "unchanged" from the bytes: the library writing the file's document from
@@ -191,11 +177,8 @@ void BM_PugixmlCompareUnchangedManualJobs(benchmark::State& AState) {
   Sized(AState);
 }
 BENCHMARK(BM_PugixmlCompareUnchangedManualJobs)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 // A loader's one load: read (from the page cache), parse, make the jobs, sort them by Order.
@@ -214,11 +197,8 @@ void BM_LoadManualJobs(benchmark::State& AState) {
   Sized(AState);
 }
 BENCHMARK(BM_LoadManualJobs)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 // Limit of BM_LoadManualJobs: the library parsing the same file, read from the page cache.
@@ -236,11 +216,8 @@ void BM_PugixmlParseManualJobs(benchmark::State& AState) {
   Sized(AState);
 }
 BENCHMARK(BM_PugixmlParseManualJobs)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
+    ->Apply(Bench::HundredToTenThousand)
     ->ArgName("jobs")
-    ->Complexity()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

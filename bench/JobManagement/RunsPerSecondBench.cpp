@@ -20,6 +20,7 @@
 #include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Time/Clock.h"
+#include "Support/NoOpDispatcher.h"
 
 namespace Orvane {
 namespace {
@@ -28,16 +29,6 @@ constexpr int CJobs = 1000;
 constexpr double CTimeScale = 60;
 constexpr double CWarmUpSeconds = 2;
 constexpr double CMeasuredSeconds = 5;
-
-// The task registered by the benchmark: it does nothing.
-class TNoOpDispatcher : public IAgentTaskDispatcher {
-public:
-  bool StartScanner(const TJobPtr&, const TContinueCheck&) override { return true; }
-  bool StartScanner(const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override { return true; }
-  bool ScanOnly(const std::string&, const std::shared_ptr<TScannerJobAction>&, const std::string&) override {
-    return true;
-  }
-};
 
 class TCountingStorageManager : public TFileStartConditionStorageManagerNoFilePermissions<> {
 public:
@@ -84,7 +75,7 @@ TJobList IntervalJobs(bool ACanRunParallel) {
 
 std::shared_ptr<TAgentTaskJobProcessorPool> NoOpPool() {
   return std::make_shared<TAgentTaskJobProcessorPool>(
-      [LTasks = std::make_shared<TNoOpDispatcher>()]() -> std::shared_ptr<IAgentTaskJobProcessor> {
+      [LTasks = std::make_shared<Bench::TNoOpDispatcher>()]() -> std::shared_ptr<IAgentTaskJobProcessor> {
         return std::make_shared<TAgentTaskJobProcessor>(LTasks);
       });
 }

@@ -5,22 +5,14 @@
 #include "JobServices/AgentTask/JobProcessor.h"
 #include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Time/WaitableEvent.h"
+#include "Support/NoOpDispatcher.h"
 
 namespace Orvane {
 namespace {
 
-class TNoOpDispatcher : public IAgentTaskDispatcher {
-public:
-  bool StartScanner(const TJobPtr&, const TContinueCheck&) override { return true; }
-  bool StartScanner(const std::shared_ptr<TScannerJobAction>&, const TContinueCheck&) override { return true; }
-  bool ScanOnly(const std::string&, const std::shared_ptr<TScannerJobAction>&, const std::string&) override {
-    return true;
-  }
-};
-
 void BM_RequestRunRelease(benchmark::State& AState) {
   const int LJobs = static_cast<int>(AState.range(0));
-  auto LDispatcher = std::make_shared<TNoOpDispatcher>();
+  auto LDispatcher = std::make_shared<Bench::TNoOpDispatcher>();
   for (auto _ : AState) {
     auto LPool = std::make_shared<TAgentTaskJobProcessorPool>(
         [&]() -> std::shared_ptr<IAgentTaskJobProcessor> { return std::make_shared<TAgentTaskJobProcessor>(LDispatcher); });
@@ -39,7 +31,7 @@ BENCHMARK(BM_RequestRunRelease)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 // The cost of the thread alone: start and join one processor that does nothing.
 void BM_OneProcessorThread(benchmark::State& AState) {
-  auto LDispatcher = std::make_shared<TNoOpDispatcher>();
+  auto LDispatcher = std::make_shared<Bench::TNoOpDispatcher>();
   auto LJob = std::make_shared<TJob>();
   LJob->SetJobAction(std::make_shared<TScannerJobAction>());
   for (auto _ : AState) {

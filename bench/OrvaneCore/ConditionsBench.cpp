@@ -12,6 +12,7 @@
 #include "OrvaneCore/Conditions/StartConditionOnShutdown.h"
 #include "OrvaneCore/Conditions/StartConditionOnce.h"
 #include "OrvaneCore/Conditions/StartConditionTime.h"
+#include "Support/Sizes.h"
 
 namespace Orvane {
 namespace {
@@ -116,7 +117,7 @@ void BM_EvaluateMixedFacadesAtOneMoment(benchmark::State& AState) {
   AState.SetItemsProcessed(AState.iterations() * AState.range(0));
   AState.SetComplexityN(AState.range(0));
 }
-BENCHMARK(BM_EvaluateMixedFacadesAtOneMoment)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EvaluateMixedFacadesAtOneMoment)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 void BM_NextPlannedTimeOfMixedFacades(benchmark::State& AState) {
   UseCentralEuropeanTime();
@@ -126,7 +127,7 @@ void BM_NextPlannedTimeOfMixedFacades(benchmark::State& AState) {
   AState.SetItemsProcessed(AState.iterations() * AState.range(0));
   AState.SetComplexityN(AState.range(0));
 }
-BENCHMARK(BM_NextPlannedTimeOfMixedFacades)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NextPlannedTimeOfMixedFacades)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace Orvane

@@ -20,6 +20,7 @@
 #include "OrvaneCore/Platform/AtomicFile.h"
 #include "OrvaneCore/Xml/SerializerHelper.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/Sizes.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ void BM_WriteJobs(benchmark::State& AState) {
   Sized(AState);
   AState.counters["bytes"] = static_cast<double>(LBytes);
 }
-BENCHMARK(BM_WriteJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WriteJobs)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 // Limit of BM_WriteJobs: the library writing the same document from its tree.
 void BM_PugixmlWriteJobs(benchmark::State& AState) {
@@ -89,7 +90,7 @@ void BM_PugixmlWriteJobs(benchmark::State& AState) {
   for (auto _ : AState) benchmark::DoNotOptimize(PugixmlSave(LDocument));
   Sized(AState);
 }
-BENCHMARK(BM_PugixmlWriteJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PugixmlWriteJobs)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 void BM_ReadJobs(benchmark::State& AState) {
   const std::string LXml = JobsToXml(MakeJobs(AState.range(0)));
@@ -104,7 +105,7 @@ void BM_ReadJobs(benchmark::State& AState) {
   }
   Sized(AState);
 }
-BENCHMARK(BM_ReadJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadJobs)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 // Limit of BM_ReadJobs: the library parsing the same text, with the serializer's options.
 void BM_PugixmlParseJobs(benchmark::State& AState) {
@@ -116,7 +117,7 @@ void BM_PugixmlParseJobs(benchmark::State& AState) {
   }
   Sized(AState);
 }
-BENCHMARK(BM_PugixmlParseJobs)->Arg(100)->Arg(1000)->Arg(10000)->Complexity()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PugixmlParseJobs)->Apply(Bench::HundredToTenThousand)->Unit(benchmark::kMicrosecond);
 
 std::string MakeBenchDir() {
   const char* LBase = getenv("ORVANE_BENCH_DIR");

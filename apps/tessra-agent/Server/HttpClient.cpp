@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "OrvaneCore/Base/Strings.h"
+
 namespace Orvane {
 
 namespace {
@@ -17,13 +19,6 @@ bool StartsWithNoCase(std::string_view AText, std::string_view APrefix) {
   const auto LLower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; };
   return AText.size() >= APrefix.size() && std::equal(APrefix.begin(), APrefix.end(), AText.begin(),
                                                       [&](char A, char B) { return LLower(A) == LLower(B); });
-}
-
-std::string_view Trimmed(std::string_view AText) {
-  const auto LSpace = [](char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n'; };
-  while (!AText.empty() && LSpace(AText.front())) AText.remove_prefix(1);
-  while (!AText.empty() && LSpace(AText.back())) AText.remove_suffix(1);
-  return AText;
 }
 
 bool HasLineBreak(std::string_view AText) {
@@ -183,9 +178,9 @@ struct THttpClient::TCurl {
       L->ETag.clear();
       L->ContentType.clear();
     } else if (StartsWithNoCase(LLine, "ETag:")) {
-      L->ETag = std::string(Trimmed(LLine.substr(5)));
+      L->ETag = Trim(LLine.substr(5));
     } else if (StartsWithNoCase(LLine, "Content-Type:")) {
-      L->ContentType = std::string(Trimmed(LLine.substr(13)));
+      L->ContentType = Trim(LLine.substr(13));
     }
     return LBytes;
   }

@@ -93,7 +93,7 @@ void TJobQueue<>::RemoveJob(const TJobPtr& AJob) {
   {
     TWriteLock LLock(FSynchronizer);
     // By identity, and the content id goes with the very job: a caller that passes another object
-    // with the same content (the original of a queued manual copy, a snapshot copy) must not free
+    // with the same content (the job a queued manual copy was made from, a snapshot copy) must not free
     // the content id of the job that stays queued.
     const auto LFound = std::find(FJobs.begin(), FJobs.end(), AJob);
     if (LFound != FJobs.end()) {
