@@ -237,14 +237,41 @@ void TOutbox::MoveToFailed(uint64_t ASequence, const std::string& AContent, cons
   const std::string LName = LItem->second.Name;
   // Kept for someone to look at; the items behind it go on either way.
   if (const TFileResult LKept = ReplaceFile(FDataDir, JoinRelativePath(CFailedFolder, LName), AContent);
-      LKept.Done())
+      LKept.Done()) {
     OrvaneLogger()->Error("Outbox: %s is not delivered (%s); it is kept in %s", {LName, AWhy, CFailedFolder});
-  else
+    PruneFailed();
+  } else
     OrvaneLogger()->Error("Outbox: %s is not delivered (%s) and cannot be kept: %s", {LName, AWhy, LKept.Error});
   if (const TFileResult LRemoved = RemoveFile(FDataDir, ItemFile(LName));
       !LRemoved.Done() && LRemoved.Status != TFileResult::TStatus::Missing)
     OrvaneLogger()->Error("Outbox: a failed item cannot be removed: %s", {LRemoved.Error});
   Forget(ASequence);
+}
+
+void TOutbox::PruneFailed() {
+  std::vector<TDirectoryEntry> LEntries;
+  if (const TFileResult LListed = ListDirectory(FDataDir, CFailedFolder, LEntries); !LListed.Done()) {
+    OrvaneLogger()->Error("Outbox: %s cannot be listed: %s", {CFailedFolder, LListed.Error});
+    return;
+  }
+  std::vector<std::string> LNames;
+  for (const TDirectoryEntry& LEntry : LEntries) {
+    uint64_t LSequence = 0;
+    TKind LKind = TKind::Report;
+    if (LEntry.Kind == TDirectoryEntry::TKind::File && ParseItemName(LEntry.Name, LSequence, LKind))
+      LNames.push_back(LEntry.Name);
+  }
+  const std::size_t LKeep = static_cast<std::size_t>(std::max(FSettings.MaxFailedItems, 0));
+  if (LNames.size() <= LKeep) return;
+  // The names are zero-padded sequences, so their order is the items' age.
+  std::sort(LNames.begin(), LNames.end());
+  const std::size_t LDrop = LNames.size() - LKeep;
+  FLimiter.Warning("Outbox: failed pruned", "Outbox: %s holds more than %d items; the oldest %d are removed",
+                   {CFailedFolder, static_cast<int64_t>(LKeep), static_cast<int64_t>(LDrop)});
+  for (std::size_t LIndex = 0; LIndex < LDrop; ++LIndex)
+    if (const TFileResult LRemoved = RemoveFile(FDataDir, JoinRelativePath(CFailedFolder, LNames[LIndex]));
+        !LRemoved.Done() && LRemoved.Status != TFileResult::TStatus::Missing)
+      OrvaneLogger()->Error("Outbox: an old failed item cannot be removed: %s", {LRemoved.Error});
 }
 
 void TOutbox::Start() {

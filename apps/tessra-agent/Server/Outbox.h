@@ -21,8 +21,11 @@ namespace Orvane {
 struct TOutboxSettings {
   static constexpr int32_t CMaxItems = 10000;
   static constexpr uint64_t CMaxBytes = 256ull * 1024 * 1024;
+  // Undelivered items kept for someone to look at; a site that refuses everything must not fill the disk.
+  static constexpr int32_t CMaxFailedItems = 100;
   int32_t MaxItems = CMaxItems;
   uint64_t MaxBytes = CMaxBytes;
+  int32_t MaxFailedItems = CMaxFailedItems;
   // The back-off window after the first failure in a row, doubled with each further one up to the
   // cap: a server that is down for long is asked about every 10 minutes.
   double FirstRetrySeconds = 5;
@@ -35,7 +38,8 @@ struct TOutboxSettings {
 // the client's folder), and removed on a 2xx only. No answer, a 5xx, 408 or 429 is retried with
 // capped exponential back-off and full jitter, also after a restart (the items are still there); any
 // other 4xx is final: the item moves to DATA/outbox/failed/ with one error line in the log and the
-// items behind it go on. Items go out oldest first.
+// items behind it go on; that folder keeps the newest MaxFailedItems, older ones are removed with a
+// warning. Items go out oldest first.
 //
 // Bounded: at most CMaxItems items and CMaxBytes bytes. An item that does not fit pushes out results
 // first, oldest first, each with a log line; a report is never pushed out for a result (a result that
@@ -89,6 +93,7 @@ private:
   void Run() EXCLUDES(FLock);
   void Forget(uint64_t ASequence) REQUIRES(FLock);
   void MoveToFailed(uint64_t ASequence, const std::string& AContent, const std::string& AWhy) REQUIRES(FLock);
+  void PruneFailed() REQUIRES(FLock);
 
   const std::string FDataDir;
   const std::string FClientFolderUrl;

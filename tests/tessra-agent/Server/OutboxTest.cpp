@@ -37,9 +37,12 @@ TEST_F(OutboxTest, DeliveredItemsGoARefusedOneIsSetAsideAndAFailingOneIsRetriedA
   LOptions.ExtraServerConfig = "location /clients/c1/denied { return 403; }\n"
                                "location /clients/c1/busy { return 503; }";
   Testing::TNginxServer LServer(LOptions);
+  TOutboxSettings LSettings;
+  LSettings.MaxFailedItems = 1;
   {
-    const auto LOutbox = MakeOutbox(LServer);
+    const auto LOutbox = MakeOutbox(LServer, LSettings);
     ASSERT_TRUE(LOutbox->Add(TKind::Report, "denied/a.xml", "<a/>", "application/xml"));
+    ASSERT_TRUE(LOutbox->Add(TKind::Report, "denied/a2.xml", "<a2/>", "application/xml"));
     ASSERT_TRUE(LOutbox->Add(TKind::Result, "results/b.xml.gz", "gzipped", "application/xml", "gzip"));
     ASSERT_TRUE(LOutbox->Add(TKind::Report, "busy/c.xml", "<c/>", "application/xml"));
     ASSERT_TRUE(LOutbox->Add(TKind::Report, "reports/d.xml", "<d/>", "application/xml"));
@@ -50,7 +53,8 @@ TEST_F(OutboxTest, DeliveredItemsGoARefusedOneIsSetAsideAndAFailingOneIsRetriedA
     EXPECT_EQ(LOutbox->ItemCount(), 2);
   }
   EXPECT_EQ(LServer.ReadFile("clients/c1/results/b.xml.gz"), "gzipped");
-  EXPECT_EQ(Failed().size(), 1u);
+  // Only the newest refused item is kept.
+  EXPECT_EQ(Failed(), std::vector<std::string>{"00000000000000000002.report"});
   // Oldest first: what waits behind the failing item is not sent around it.
   EXPECT_EQ(LServer.CountRequests("reports/d.xml"), 0);
 
