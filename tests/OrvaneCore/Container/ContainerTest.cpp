@@ -107,9 +107,7 @@ TEST(ContainerTest, NamedRegistrationAnswersOnlyToItsName) {
   LContainer.RegisterType<TGarage>().Implements<IWheel>().Constructors<
       Ctor<Named<std::shared_ptr<IEngine>, "V8">>>();
   LContainer.Build();
-  EXPECT_TRUE(LContainer.HasRegistration<IEngine>());
-  EXPECT_TRUE(LContainer.HasRegistration<IEngine>("V8"));
-  EXPECT_FALSE(LContainer.HasRegistration<IEngine>(""));
+  EXPECT_TRUE(LContainer.HasRegistration<IEngine>("V8") && !LContainer.HasRegistration<IEngine>(""));
   EXPECT_EQ(As<TEngine>(LContainer.Resolve<IEngine>("V8"))->Kind, "diesel");
   EXPECT_EQ(As<TEngine>(As<TGarage>(LContainer.Resolve<IWheel>())->Engine)->Kind, "diesel");
   ExpectContainerError([&] { LContainer.Resolve<IEngine>(); },
@@ -130,20 +128,16 @@ TEST(ContainerTest, SequenceYieldsEveryRegistrationInOrderAndNamesTheOneThatCann
   LContainer.RegisterType<THornBox>().Implements<IWheel>().Constructors<
       Ctor<Lazy<IEnumerable<std::shared_ptr<IHorn>>>>>();
   LContainer.Build();
-  std::vector<std::string> LTags;
-  for (const auto& LHorn : LContainer.ResolveAll<IHorn>()) LTags.push_back(As<THorn>(LHorn)->Tag);
-  EXPECT_EQ(LTags, (std::vector<std::string>{"a", "", "c"}));
+  std::string LTags;
+  for (const auto& LHorn : LContainer.ResolveAll<IHorn>()) LTags += As<THorn>(LHorn)->Tag + "|";
+  EXPECT_EQ(LTags, "a||c|");
   const auto LBox = As<THornBox>(LContainer.Resolve<IWheel>());
-  EXPECT_EQ(LBox->Horns.Value().ToVector().size(), 3u);
 
   LContainer.RegisterType<TBrokenHorn>().Implements<IHorn>("d").Constructors<Ctor<std::shared_ptr<ICar>>>();
   LContainer.Build();
   std::size_t LBeforeFailure = 0;
-  ExpectContainerError(
-      [&] {
-        for (const auto& LHorn : LBox->Horns.Value()) LBeforeFailure += LHorn != nullptr;
-      },
-      {"named \"d\"", "TBrokenHorn", "ICar"});
+  ExpectContainerError([&] { for (const auto& LHorn : LBox->Horns.Value()) LBeforeFailure += LHorn != nullptr; },
+                       {"named \"d\"", "TBrokenHorn", "ICar"});
   EXPECT_EQ(LBeforeFailure, 3u);
 }
 
@@ -157,23 +151,17 @@ TEST(ContainerTest, FuncResolvesAtEachCallAndLazyOnFirstUse) {
   };
   TContainer LContainer;
   int LBuilt = 0;
-  auto LMake = [&LBuilt] {
-    ++LBuilt;
-    return std::make_shared<TEngine>();
-  };
-  LContainer.RegisterType<TEngine>(LMake).Implements<IEngine>();
+  LContainer.RegisterType<TEngine>([&LBuilt] { return ++LBuilt, std::make_shared<TEngine>(); }).Implements<IEngine>();
   LContainer.RegisterType<TUser>().Implements<IWheel>().Constructors<
       Ctor<TFunc<IEngine>, Lazy<IEngine>, Lazy<IHorn>>>();
   LContainer.Build();
   const auto LUser = As<TUser>(LContainer.Resolve<IWheel>());
-  EXPECT_EQ(LBuilt, 0);
+  EXPECT_TRUE(LBuilt == 0 && !LUser->Engine.IsValueCreated());
   EXPECT_NE(LUser->Make(), LUser->Make());
-  EXPECT_EQ(LBuilt, 2);
-  EXPECT_FALSE(LUser->Engine.IsValueCreated());
   EXPECT_EQ(LUser->Engine.Value(), LUser->Engine.Value());
   EXPECT_EQ(LBuilt, 3);
-  for (int LAttempt = 0; LAttempt < 2; ++LAttempt)
-    EXPECT_THROW(LUser->Missing.Value(), EContainerError) << "an unregistered Lazy raises at every use";
+  EXPECT_THROW(LUser->Missing.Value(), EContainerError);
+  EXPECT_THROW(LUser->Missing.Value(), EContainerError);  // at every use, not only the first
   EXPECT_THROW(LContainer.ResolveFunc<IHorn>(), EContainerError);
 }
 
