@@ -182,34 +182,6 @@ TEST(XmlWriterTest, EscapesTextsAndValuesAndEndsThemAtNul) {
             "a&amp;b&lt;c&gt;d\"e'f\tg\nh\ri&#01;j&#31;k</E><Z></Z>");
 }
 
-// Written by the writer in pieces of 64 KiB and more.
-class TRecordingSink final : public IXmlSink {
-public:
-  void Write(const char* AData, std::size_t ASize) override { Pieces.emplace_back(AData, ASize); }
-  std::vector<std::string> Pieces;
-};
-
-TEST(XmlWriterTest, SinkReceivesTheSameTextInLargePieces) {
-  TXmlWriter LInMemory(true);
-  TRecordingSink LSink;
-  {
-    TXmlWriter LStreamed(LSink, true);
-    for (TXmlWriter* LWriter : {&LInMemory, &LStreamed}) {
-      LWriter->BeginElement("Root");
-      for (int I = 0; I < 5000; ++I) {
-        LWriter->BeginElement("Value");
-        LWriter->Text("text number " + std::to_string(I));
-        LWriter->EndElement();
-      }
-      LWriter->EndElement();
-    }
-    EXPECT_GE(LSink.Pieces.at(0).size(), 64u * 1024u);  // before the end
-  }
-  std::string LStreamed;
-  for (const std::string& LPiece : LSink.Pieces) LStreamed += LPiece;
-  EXPECT_EQ(LStreamed, LInMemory.Written());
-}
-
 TEST(XmlWriterTest, ClosingTextEndsOpenElementsWithoutEndingThemAndContentIsNeverMixed) {
   TXmlWriter LWriter(true);
   LWriter.BeginElement("A");
