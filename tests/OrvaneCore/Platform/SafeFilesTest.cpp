@@ -30,9 +30,7 @@ protected:
   }
   // The victim folder as its caller left it.
   void ExpectVictimUntouched() {
-    std::vector<std::string> LNames;
-    for (const auto& LEntry : fs::directory_iterator(FVictim)) LNames.push_back(LEntry.path().filename().string());
-    EXPECT_EQ(LNames, std::vector<std::string>{"file.xml"});
+    EXPECT_EQ(Testing::DirectoryEntries(FVictim), std::vector<std::string>{"file.xml"});
     EXPECT_EQ(ReadFile(FVictim + "/file.xml"), "victim's");
   }
 
