@@ -80,11 +80,13 @@ private:
   TLogLevel FLevel;
 };
 
-// Counts how often the logger asks it for its class name and text.
-class TCountedObject : public TOrvaneObject {
+// Counts how often the logger asks it for its class name and text; its text may fail.
+class TProbeObject : public TOrvaneObject {
 public:
-  std::string ClassName() const override { return ++FAsked, "TCountedObject"; }
-  std::string LogText() const override { return ++FAsked, "text"; }
+  explicit TProbeObject(bool AFails = false) : FFails(AFails) {}
+  std::string ClassName() const override { return ++FAsked, "TProbeObject"; }
+  std::string LogText() const override { return FFails ? throw EInvalidOperation("no text") : (++FAsked, "text"); }
+  const bool FFails;
   mutable int FAsked = 0;
 };
 
@@ -97,7 +99,7 @@ TEST_F(LoggerTest, SinkLevelsDecideWhatIsBuiltAndWritten) {
   AddLogSink(LInfo);  // a second add is ignored
   EXPECT_FALSE(Log().IsActive());
 
-  TCountedObject LObject;
+  TProbeObject LObject;
   Log().MessageObject("not built", &LObject);
   Log().TraceEnter("not built", &LObject);
   EXPECT_EQ(LObject.FAsked, 0);
@@ -109,17 +111,11 @@ TEST_F(LoggerTest, SinkLevelsDecideWhatIsBuiltAndWritten) {
   EXPECT_TRUE(Log().IsActive());
   Log().MessageObject("built", &LObject);
   ASSERT_EQ(LDebug->Entries().size(), 1u);
-  EXPECT_EQ(LDebug->Entries()[0].ObjectClass + "|" + LDebug->Entries()[0].ObjectText, "TCountedObject|");
+  EXPECT_EQ(LDebug->Entries()[0].ObjectClass + "|" + LDebug->Entries()[0].ObjectText, "TProbeObject|");
   EXPECT_EQ(LObject.FAsked, 1);
   RemoveLogSink(LDebug);
   EXPECT_FALSE(Log().IsActive());
 }
-
-class TFailingObject : public TOrvaneObject {
-public:
-  std::string ClassName() const override { return "TFailingObject"; }
-  std::string LogText() const override { throw EInvalidOperation("no text"); }
-};
 
 // Throws on every entry, and logs from inside Write.
 class TFailingSink : public TRecordingLogSink {
@@ -133,15 +129,15 @@ public:
 
 TEST_F(LoggerTest, FailingObjectsAndSinksNeverReachTheCaller) {
   auto LFailing = std::make_shared<TFailingSink>();
-  RemoveAllLogSinks();
+  RemoveLogSink(FRecording);
   AddLogSink(LFailing);
   AddLogSink(FRecording);
-  TFailingObject LObject;
+  TProbeObject LObject(true);
   Log().MessageObject("Job state", &LObject);
   Log().Message("next");
   EXPECT_EQ(FRecording->Texts(K::Message), std::vector<std::string>{"next"});
   const TLogEntry LEntry = FRecording->Entries().at(FRecording->IndexOf(K::Object, "Job state"));
-  EXPECT_EQ(LEntry.ObjectClass, "TFailingObject");
+  EXPECT_EQ(LEntry.ObjectClass, "TProbeObject");
   EXPECT_NE(LEntry.Value.find("no text"), std::string::npos);
   EXPECT_EQ(LFailing->Entries().size(), 2u);
 }
