@@ -115,53 +115,41 @@ TEST(ContainerTest, NamedRegistrationAnswersOnlyToItsName) {
 }
 
 TEST(ContainerTest, SequenceYieldsEveryRegistrationInOrderAndNamesTheOneThatCannotBeBuilt) {
-  struct THornBox : IWheel {
-    explicit THornBox(Lazy<IEnumerable<std::shared_ptr<IHorn>>> AHorns) : Horns(std::move(AHorns)) {}
-    Lazy<IEnumerable<std::shared_ptr<IHorn>>> Horns;
-  };
   struct TBrokenHorn : THorn {
     explicit TBrokenHorn(std::shared_ptr<ICar>) : THorn("broken") {}
   };
   TContainer LContainer;
   for (const char* LTag : {"a", "", "c"})
     LContainer.RegisterType<THorn>([LTag] { return std::make_shared<THorn>(LTag); }).Implements<IHorn>(LTag);
-  LContainer.RegisterType<THornBox>().Implements<IWheel>().Constructors<
-      Ctor<Lazy<IEnumerable<std::shared_ptr<IHorn>>>>>();
   LContainer.Build();
+  const auto LHorns = LContainer.ResolveLazy<IEnumerable<std::shared_ptr<IHorn>>>();
   std::string LTags;
   for (const auto& LHorn : LContainer.ResolveAll<IHorn>()) LTags += As<THorn>(LHorn)->Tag + "|";
   EXPECT_EQ(LTags, "a||c|");
-  const auto LBox = As<THornBox>(LContainer.Resolve<IWheel>());
 
   LContainer.RegisterType<TBrokenHorn>().Implements<IHorn>("d").Constructors<Ctor<std::shared_ptr<ICar>>>();
   LContainer.Build();
   std::size_t LBeforeFailure = 0;
-  ExpectContainerError([&] { for (const auto& LHorn : LBox->Horns.Value()) LBeforeFailure += LHorn != nullptr; },
+  ExpectContainerError([&] { for (const auto& LHorn : LHorns.Value()) LBeforeFailure += LHorn != nullptr; },
                        {"named \"d\"", "TBrokenHorn", "ICar"});
   EXPECT_EQ(LBeforeFailure, 3u);
 }
 
+// Constructor parameters of these kinds are the module's registrations; here what each resolves when.
 TEST(ContainerTest, FuncResolvesAtEachCallAndLazyOnFirstUse) {
-  struct TUser : IWheel {
-    TUser(TFunc<IEngine> AMake, Lazy<IEngine> AEngine, Lazy<IHorn> AMissing)
-        : Make(std::move(AMake)), Engine(std::move(AEngine)), Missing(std::move(AMissing)) {}
-    TFunc<IEngine> Make;
-    Lazy<IEngine> Engine;
-    Lazy<IHorn> Missing;
-  };
   TContainer LContainer;
   int LBuilt = 0;
   LContainer.RegisterType<TEngine>([&LBuilt] { return ++LBuilt, std::make_shared<TEngine>(); }).Implements<IEngine>();
-  LContainer.RegisterType<TUser>().Implements<IWheel>().Constructors<
-      Ctor<TFunc<IEngine>, Lazy<IEngine>, Lazy<IHorn>>>();
   LContainer.Build();
-  const auto LUser = As<TUser>(LContainer.Resolve<IWheel>());
-  EXPECT_TRUE(LBuilt == 0 && !LUser->Engine.IsValueCreated());
-  EXPECT_NE(LUser->Make(), LUser->Make());
-  EXPECT_EQ(LUser->Engine.Value(), LUser->Engine.Value());
+  const TFunc<IEngine> LMake = LContainer.ResolveFunc<IEngine>();
+  const Lazy<IEngine> LEngine = LContainer.ResolveLazy<IEngine>();
+  const Lazy<IHorn> LMissing = LContainer.ResolveLazy<IHorn>();
+  EXPECT_TRUE(LBuilt == 0 && !LEngine.IsValueCreated());
+  EXPECT_NE(LMake(), LMake());
+  EXPECT_EQ(LEngine.Value(), LEngine.Value());
   EXPECT_EQ(LBuilt, 3);
-  EXPECT_THROW(LUser->Missing.Value(), EContainerError);
-  EXPECT_THROW(LUser->Missing.Value(), EContainerError);  // at every use, not only the first
+  EXPECT_THROW(LMissing.Value(), EContainerError);
+  EXPECT_THROW(LMissing.Value(), EContainerError);  // at every use, not only the first
   EXPECT_THROW(LContainer.ResolveFunc<IHorn>(), EContainerError);
 }
 
