@@ -63,8 +63,8 @@ TEST_F(TStartConditionTimedTest, NoNewRunStartsWhileTheServiceStopsAndTheDropIsN
   LDelay->SetDelayValue(5);
   std::vector<std::unique_ptr<TStartConditionFacade>> LFacades;
   TConditions LKinds = 0;
-  for (const TStartConditionPtr& LCondition :
-       std::vector<TStartConditionPtr>{LOnce, LDaily, LInterval, std::make_shared<TStartConditionOnAgentStart>(), LDelay}) {
+  for (const TStartConditionPtr& LCondition : std::vector<TStartConditionPtr>{
+           LOnce, LDaily, LInterval, std::make_shared<TStartConditionOnAgentStart>(), LDelay}) {
     auto& LFacade = LFacades.emplace_back(std::make_unique<TStartConditionFacade>());
     LFacade->AddCondition(LCondition);
     LFacade->SetSystemRunInfo(FRunInfo);

@@ -146,7 +146,8 @@ TEST(ContainerConcurrencyTest, CycleOfSingletonsAcrossTwoThreadsRaisesInsteadOfD
   LRegister("B", "A", LBStarted, LAStarted);
   LContainer.Build();
   auto LResolveExpectingCycle = [&](const char* AName) {
-    EXPECT_THAT([&] { LContainer.Resolve<IEngine>(AName); }, ThrowsMessage<EContainerError>(HasSubstr("cycle")));
+    EXPECT_THAT([&] { LContainer.Resolve<IEngine>(AName); },
+                ThrowsMessage<EContainerError>(HasSubstr("cycle")));
   };
   Testing::RunConcurrently({[&] { LResolveExpectingCycle("A"); }, [&] { LResolveExpectingCycle("B"); }});
 }

@@ -122,8 +122,12 @@ TEST(ContainerTest, SequenceYieldsEveryRegistrationInOrderAndNamesTheOneThatCann
   LContainer.RegisterType<TBrokenHorn>().Implements<IHorn>("d").Constructors<Ctor<std::shared_ptr<ICar>>>();
   LContainer.Build();
   std::size_t LBeforeFailure = 0;
-  EXPECT_THAT([&] { for (const auto& LHorn : LHorns.Value()) LBeforeFailure += LHorn != nullptr; },
-              ThrowsMessage<EContainerError>(AllOf(HasSubstr("named \"d\""), HasSubstr("TBrokenHorn"), HasSubstr("ICar"))));
+  EXPECT_THAT(
+      [&] {
+        for (const auto& LHorn : LHorns.Value()) LBeforeFailure += LHorn != nullptr;
+      },
+      ThrowsMessage<EContainerError>(
+          AllOf(HasSubstr("named \"d\""), HasSubstr("TBrokenHorn"), HasSubstr("ICar"))));
   EXPECT_EQ(LBeforeFailure, 3u);
 }
 
@@ -131,7 +135,8 @@ TEST(ContainerTest, SequenceYieldsEveryRegistrationInOrderAndNamesTheOneThatCann
 TEST(ContainerTest, FuncResolvesAtEachCallAndLazyOnFirstUse) {
   TContainer LContainer;
   int LBuilt = 0;
-  LContainer.RegisterType<TEngine>([&LBuilt] { return ++LBuilt, std::make_shared<TEngine>(); }).Implements<IEngine>();
+  LContainer.RegisterType<TEngine>([&LBuilt] { return ++LBuilt, std::make_shared<TEngine>(); })
+      .Implements<IEngine>();
   LContainer.Build();
   const TFunc<IEngine> LMake = LContainer.ResolveFunc<IEngine>();
   const Lazy<IEngine> LEngine = LContainer.ResolveLazy<IEngine>();

@@ -76,7 +76,8 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
     EXPECT_EQ(LEntries.size(), static_cast<size_t>(CRounds * 9));
     ExpectConsistentThread(LEntries, CRounds);
     for (const TLogEntry& LEntry : LEntries)
-      ASSERT_TRUE(LEntry.Kind != K::Object || LEntry.ObjectText == "<Job State=\"Running\"/>") << LEntry.ObjectText;
+      ASSERT_TRUE(LEntry.Kind != K::Object || LEntry.ObjectText == "<Job State=\"Running\"/>")
+          << LEntry.ObjectText;
   }
   // A sink that stayed sees each thread's entries from the moment it came, in order; the rounds
   // then need not start at zero.

@@ -54,7 +54,8 @@ TEST_F(LoggerTest, NamedValuesExceptionsAndFileContentAreRecordedAsText) {
   EXPECT_LT(LEntries[6].Value.size(), 65 * 1024u);
   EXPECT_NE(LEntries[6].Value.find("goes on beyond"), std::string::npos);
   EXPECT_EQ(LEntries[7].ErrorCode, ENOENT);
-  EXPECT_NE(LEntries[7].Value.find(std::string("missing.conf cannot be read: ") + std::strerror(ENOENT)), std::string::npos)
+  EXPECT_NE(LEntries[7].Value.find(std::string("missing.conf cannot be read: ") + std::strerror(ENOENT)),
+            std::string::npos)
       << LEntries[7].Value;
   EXPECT_EQ(LEntries[8].ExceptionClass + " " + std::to_string(LEntries[8].ErrorCode),
             "EOSError " + std::to_string(EAGAIN));
@@ -85,7 +86,9 @@ class TProbeObject : public TOrvaneObject {
 public:
   explicit TProbeObject(bool AFails = false) : FFails(AFails) {}
   std::string ClassName() const override { return ++FAsked, "TProbeObject"; }
-  std::string LogText() const override { return FFails ? throw EInvalidOperation("no text") : (++FAsked, "text"); }
+  std::string LogText() const override {
+    return FFails ? throw EInvalidOperation("no text") : (++FAsked, "text");
+  }
   const bool FFails;
   mutable int FAsked = 0;
 };
@@ -200,10 +203,9 @@ TEST_F(LogLimiterTest, SummariesKeepTheLevelOfTheLinesTheyStandFor) {
   }
   Clock().AdvanceSeconds(60);
   FLimiter.Flush();
-  EXPECT_EQ(Lines(3),
-            (TLines{{K::Error, "E: 1" + CMore},
-                    {K::Message, "M: 1" + CMore},
-                    {K::Value, "V: not logged in the last interval"}}));
+  EXPECT_EQ(Lines(3), (TLines{{K::Error, "E: 1" + CMore},
+                              {K::Message, "M: 1" + CMore},
+                              {K::Value, "V: not logged in the last interval"}}));
 }
 
 std::vector<std::string> ReadLines(const std::string& AFile) {

@@ -54,7 +54,8 @@ TEST_F(SafeFilesTest, ALinkAtAnyComponentRefusesEveryOperation) {
     std::vector<TDirectoryEntry> LEntries;
     const TFileResult LRefused = AppendToFile(FBase, LDir + "/file.xml", "line\n");
     EXPECT_EQ(LRefused.Status, TStatus::SymbolicLink);
-    EXPECT_NE(LRefused.Error.find(FBase + "/" + LDir + ": a symbolic link"), std::string::npos) << LRefused.Error;
+    EXPECT_NE(LRefused.Error.find(FBase + "/" + LDir + ": a symbolic link"), std::string::npos)
+        << LRefused.Error;
     EXPECT_EQ(MakeOwnerDirectories(FBase, LDir + "/below").Status, TStatus::SymbolicLink);
     EXPECT_EQ(ReadWholeFile(FBase, LDir + "/file.xml", LContent).Status, TStatus::SymbolicLink);
     EXPECT_EQ(ReplaceFile(FBase, LDir + "/new.xml", "<new/>").Status, TStatus::SymbolicLink);

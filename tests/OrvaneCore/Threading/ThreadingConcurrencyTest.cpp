@@ -95,7 +95,8 @@ TEST(EventConcurrencyTest, HandlersNeverRunAfterTheirRemovalReturned) {
 // Runs once and says when it is freed.
 class TRecordingThread : public TOrvaneThread {
 public:
-  TRecordingThread(std::atomic<bool>& ARan, TWaitableEvent& ADestroyed) : FRan(ARan), FDestroyed(ADestroyed) {}
+  TRecordingThread(std::atomic<bool>& ARan, TWaitableEvent& ADestroyed)
+      : FRan(ARan), FDestroyed(ADestroyed) {}
   ~TRecordingThread() override { FDestroyed.SetEvent(); }
   std::string ClassName() const override { return "TRecordingThread"; }
   void Execute() override { FRan = true; }

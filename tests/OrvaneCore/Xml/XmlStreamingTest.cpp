@@ -61,8 +61,9 @@ TEST(XmlStreamingTest, ReadingFromTheDocumentAgreesWithReadingThroughTheTreeOfTe
   for (const std::string& LBody : LBodies) {
     SCOPED_TRACE(LBody);
     const std::string LXml = "<TJob>" + LBody + "</TJob>";
-    EXPECT_EQ(ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { ASSERT_TRUE(AReader.ReadObject(AJob)); }),
-              ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { NodeToRecord(AReader.ReadRoot(), AJob); }));
+    EXPECT_EQ(
+        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { ASSERT_TRUE(AReader.ReadObject(AJob)); }),
+        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { NodeToRecord(AReader.ReadRoot(), AJob); }));
   }
 }
 
