@@ -25,20 +25,19 @@ TEST_F(TStartConditionTimedTest, SplayIsDrawnOncePerJobWithinItsBound) {
   auto LDaily = Make<TStartConditionDaily>();
   LDaily->SetTimeOfDay(10, 0);
   LDaily->SetMaxSplaySeconds(1800);
-  EXPECT_AT(LDaily->CalcNextExecution(Local(2026, 1, 5, 9, 0), FStorage), CNoDateTime);
+  const TDateTime LBefore = Local(2026, 1, 5, 9, 0);
+  EXPECT_AT(LDaily->CalcNextExecution(LBefore, FStorage), CNoDateTime);
   const int32_t LSplay = FStorage.GetSplaySeconds();
-  ASSERT_GE(LSplay, 0);
-  ASSERT_LE(LSplay, 1800);
+  ASSERT_TRUE(LSplay >= 0 && LSplay <= 1800) << LSplay;
   const TDateTime LDue = IncSeconds(Local(2026, 1, 5, 10, 0), LSplay);
   EXPECT_AT(LDaily->CalcNextExecution(IncSeconds(LDue, -1), FStorage), CNoDateTime);
-  EXPECT_EQ(FStorage.GetSplaySeconds(), LSplay);
   EXPECT_AT(LDaily->CalcNextExecution(LDue, FStorage), LDue);
+  EXPECT_EQ(FStorage.GetSplaySeconds(), LSplay);
 
-  // Different jobs draw different offsets.
-  std::set<int32_t> LDraws;
+  std::set<int32_t> LDraws;  // of different jobs
   for (int I = 0; I < 20; ++I) {
     TStartConditionStorage LStorage;
-    LDaily->CalcNextExecution(Local(2026, 1, 5, 9, 0), LStorage);
+    LDaily->CalcNextExecution(LBefore, LStorage);
     LDraws.insert(LStorage.GetSplaySeconds());
   }
   EXPECT_GT(LDraws.size(), 10u);
@@ -46,62 +45,49 @@ TEST_F(TStartConditionTimedTest, SplayIsDrawnOncePerJobWithinItsBound) {
   // A bound lowered below the kept draw draws again within it.
   FStorage.SetSplaySeconds(1700);
   LDaily->SetMaxSplaySeconds(60);
-  LDaily->CalcNextExecution(Local(2026, 1, 5, 9, 0), FStorage);
+  LDaily->CalcNextExecution(LBefore, FStorage);
   EXPECT_LE(FStorage.GetSplaySeconds(), 60);
 }
 
-// Each kind in a state in which it is due, in a facade.
-class TDueFacadesTest : public TConditionTest {
-protected:
-  const TDateTime FNow = Local(2026, 1, 5, 12, 0);
-
-  TStartConditionFacade& Add(TStartConditionPtr ACondition) {
-    auto& LFacade = FFacades.emplace_back(std::make_unique<TStartConditionFacade>());
-    LFacade->AddCondition(std::move(ACondition));
-    LFacade->SetSystemRunInfo(FRunInfo);
-    return *LFacade;
-  }
-
-  void AddOneOfEachKind() {
-    auto LOnce = std::make_shared<TStartConditionOnce>();
-    LOnce->SetStartTime(Local(2026, 1, 5, 11, 0));
-    Add(LOnce);
-    auto LDaily = std::make_shared<TStartConditionDaily>();
-    LDaily->SetTimeOfDay(11, 30);
-    (*Add(LDaily).GetStorages())[0]->SetAnchor(LocalToUtc(Local(2026, 1, 4, 12, 0)));  // seen yesterday
-    auto LInterval = std::make_shared<TStartConditionInterval>();
-    LInterval->SetIntervalValue(15);
-    (*Add(LInterval).GetStorages())[0]->SetLastRun(LocalToUtc(Local(2026, 1, 5, 11, 40)));
-    Add(std::make_shared<TStartConditionOnAgentStart>());
-    auto LDelay = std::make_shared<TStartConditionOnDelay>();
-    LDelay->SetCreated(Local(2026, 1, 5, 11, 0));
-    LDelay->SetDelayValue(5);
-    Add(LDelay);
-  }
-
-  std::vector<std::unique_ptr<TStartConditionFacade>> FFacades;
-};
-
-TEST_F(TDueFacadesTest, NoNewRunStartsWhileTheServiceStopsAndTheDropIsNotARun) {
-  AddOneOfEachKind();
+// Once, daily, interval, agent start and delay, each in a state in which it is due, in a facade.
+TEST_F(TStartConditionTimedTest, NoNewRunStartsWhileTheServiceStopsAndTheDropIsNotARun) {
+  const TDateTime LNow = Local(2026, 1, 5, 12, 0);
+  auto LOnce = std::make_shared<TStartConditionOnce>();
+  LOnce->SetStartTime(Local(2026, 1, 5, 11, 0));
+  auto LDaily = std::make_shared<TStartConditionDaily>();
+  LDaily->SetTimeOfDay(11, 30);
+  auto LInterval = std::make_shared<TStartConditionInterval>();
+  LInterval->SetIntervalValue(15);
+  auto LDelay = std::make_shared<TStartConditionOnDelay>();
+  LDelay->SetCreated(Local(2026, 1, 5, 11, 0));
+  LDelay->SetDelayValue(5);
+  std::vector<std::unique_ptr<TStartConditionFacade>> LFacades;
   TConditions LKinds = 0;
-  for (auto& LFacade : FFacades) LKinds |= LFacade->GetConditionKinds();
-  EXPECT_EQ(LKinds, 0x1F);  // once, daily, interval, agent start, delay
-  ClockAtUtc(LocalToUtc(FNow));
+  for (const TStartConditionPtr& LCondition : std::vector<TStartConditionPtr>{
+           LOnce, LDaily, LInterval, std::make_shared<TStartConditionOnAgentStart>(), LDelay}) {
+    auto& LFacade = LFacades.emplace_back(std::make_unique<TStartConditionFacade>());
+    LFacade->AddCondition(LCondition);
+    LFacade->SetSystemRunInfo(FRunInfo);
+    LKinds |= LFacade->GetConditionKinds();
+  }
+  EXPECT_EQ(LKinds, 0x1F);
+  (*LFacades[1]->GetStorages())[0]->SetAnchor(LocalToUtc(Local(2026, 1, 4, 12, 0)));  // seen yesterday
+  (*LFacades[2]->GetStorages())[0]->SetLastRun(LocalToUtc(Local(2026, 1, 5, 11, 40)));
+  ClockAtUtc(LocalToUtc(LNow));
   StartupPass();
   std::vector<TDateTime> LQueued;
-  for (auto& LFacade : FFacades) LQueued.push_back(LFacade->CalcNextExecution(FNow));
-  for (std::size_t I = 0; I < 3; ++I) EXPECT_TRUE(FFacades[I]->GetReEvaluateBeforeRun());
+  for (auto& LFacade : LFacades) LQueued.push_back(LFacade->CalcNextExecution(LNow));
+  for (std::size_t I = 0; I < 3; ++I) EXPECT_TRUE(LFacades[I]->GetReEvaluateBeforeRun());
 
   // Once, daily, interval and agent start: the dispatcher's re-check while the service stops.
   NormalPass();
   FRunInfo->SetIsStopping(true);
   for (std::size_t I = 0; I < 4; ++I) {
-    TStartConditionFacade& LFacade = *FFacades[I];
+    TStartConditionFacade& LFacade = *LFacades[I];
     const TStartConditionStoragePtr LStorage = (*LFacade.GetStorages())[0];
     const TDateTime LRunBefore = LStorage->GetLastRun();
     LFacade.SetIsReEvaluationRun(true);
-    EXPECT_EQ(LFacade.CalcNextExecution(FNow), CNoDateTime) << LFacade.GetConditions()[0]->ClassName();
+    EXPECT_EQ(LFacade.CalcNextExecution(LNow), CNoDateTime) << LFacade.GetConditions()[0]->ClassName();
     LFacade.SetAlreadyRunFlag(false);
     LFacade.SetIsReEvaluationRun(false);
     EXPECT_EQ(LStorage->GetLastRun(), LRunBefore);
@@ -113,8 +99,8 @@ TEST_F(TDueFacadesTest, NoNewRunStartsWhileTheServiceStopsAndTheDropIsNotARun) {
   FRunInfo->SetIsStopping(false);
   StartupPass();
   const TDateTime LLater = Local(2026, 1, 5, 12, 10);
-  for (std::size_t I = 0; I < 3; ++I) EXPECT_AT(FFacades[I]->CalcNextExecution(LLater), LQueued[I]);
-  EXPECT_AT(FFacades[3]->CalcNextExecution(LLater), LLater);
+  for (std::size_t I = 0; I < 3; ++I) EXPECT_AT(LFacades[I]->CalcNextExecution(LLater), LQueued[I]);
+  EXPECT_AT(LFacades[3]->CalcNextExecution(LLater), LLater);
 }
 
 TEST_F(TStartConditionTimedTest, DefinitionThatCannotFallDueIsLoggedKeptAndNeverDue) {
@@ -148,16 +134,15 @@ TEST_F(TStartConditionOnceTest, DueFromItsTimeUntilItHasRunWhateverTheClockDoes)
   NormalPass();
 
   EXPECT_AT(LOnce->NextPlannedTime(Local(2026, 1, 31, 12, 0), FStorage), LAt);
-  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 1, 31, 23, 58, 59), FStorage), CNoDateTime);
-  EXPECT_AT(LOnce->CalcNextExecution(LAt, FStorage), LAt);
-  // Across midnight and the month end it stays due since its time.
-  EXPECT_AT(LOnce->CalcNextExecution(Local(2026, 2, 1, 0, 30), FStorage), LAt);
-
-  LOnce->SetAlreadyRunFlag(true, Local(2026, 2, 1, 0, 31), FStorage);
-  for (TDateTime LNow : {Local(2026, 2, 1, 0, 32), Local(2027, 1, 1, 0, 0),
-                         // the clock set back to before the time, and past it again
-                         Local(2026, 1, 31, 23, 0), Local(2026, 1, 31, 23, 59)})
-    EXPECT_AT(LOnce->CalcNextExecution(LNow, FStorage), CNoDateTime) << DateTimeToDisplay(LNow);
+  // Across midnight and the month end it stays due since its time; after its run, whatever the
+  // clock does (set back to before the time, and past it again), never again.
+  Walk(*LOnce, {{Local(2026, 1, 31, 23, 58, 59), CNoDateTime},
+                {LAt, LAt},
+                {Local(2026, 2, 1, 0, 30), LAt, true},
+                {Local(2026, 2, 1, 0, 32), CNoDateTime},
+                {Local(2027, 1, 1, 0, 0), CNoDateTime},
+                {Local(2026, 1, 31, 23, 0), CNoDateTime},
+                {Local(2026, 1, 31, 23, 59), CNoDateTime}});
   EXPECT_AT(LOnce->NextPlannedTime(Local(2026, 2, 1, 0, 32), FStorage), CNoDateTime);
 
   // A start time moved past the last run makes it due once more.

@@ -19,18 +19,15 @@ using LoggerConcurrencyTest = TLoggerTest;
 // Checks one thread's entries: groups nest properly, every entry carries the depth of the groups
 // around it, and the rounds arrive in order.
 void ExpectConsistentThread(const std::vector<TLogEntry>& AEntries, int ARounds) {
-  int LDepth = 0;
-  int LRound = 0;
+  int LDepth = 0, LRound = 0;
   for (const TLogEntry& LEntry : AEntries) {
     if (LEntry.Kind == K::GroupEnd) --LDepth;
     ASSERT_EQ(LEntry.Depth, LDepth) << LEntry.Text;
     if (LEntry.Kind == K::GroupBegin) ++LDepth;
     if (LEntry.Kind == K::Value) {
       ASSERT_EQ(LEntry.Value, std::to_string(LDepth));
-    }
-    if (LEntry.Kind == K::Message) {
-      ASSERT_EQ(LEntry.Text, "round " + std::to_string(LRound));
-      ++LRound;
+    } else if (LEntry.Kind == K::Message) {
+      ASSERT_EQ(LEntry.Text, "round " + std::to_string(LRound++));
     }
   }
   EXPECT_EQ(LDepth, 0);
@@ -64,11 +61,10 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
       AddLogSink(LVisitor);
       AddLogSink(LText);
       RemoveLogSink(LText);
-      if (LChange % 30 == 0) {
+      if (LChange % 30 == 0)
         LVisitors.push_back(LVisitor);
-      } else {
+      else
         RemoveLogSink(LVisitor);
-      }
     }
   };
   RunConcurrently({LLogger, LLogger, LLogger, LLogger, LSinkChanger});
@@ -80,9 +76,8 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
     EXPECT_EQ(LEntries.size(), static_cast<size_t>(CRounds * 9));
     ExpectConsistentThread(LEntries, CRounds);
     for (const TLogEntry& LEntry : LEntries)
-      if (LEntry.Kind == K::Object) {
-        ASSERT_EQ(LEntry.ObjectText, "<Job State=\"Running\"/>");
-      }
+      ASSERT_TRUE(LEntry.Kind != K::Object || LEntry.ObjectText == "<Job State=\"Running\"/>")
+          << LEntry.ObjectText;
   }
   // A sink that stayed sees each thread's entries from the moment it came, in order; the rounds
   // then need not start at zero.
@@ -91,9 +86,7 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
     for (const TLogEntry& LEntry : LVisitor->Entries()) {
       if (LEntry.Kind != K::Message) continue;
       const int LRound = std::stoi(LEntry.Text.substr(6));
-      if (LLastRound.count(LEntry.ThreadId)) {
-        ASSERT_EQ(LRound, LLastRound[LEntry.ThreadId] + 1);
-      }
+      ASSERT_TRUE(!LLastRound.count(LEntry.ThreadId) || LRound == LLastRound[LEntry.ThreadId] + 1);
       LLastRound[LEntry.ThreadId] = LRound;
     }
   }

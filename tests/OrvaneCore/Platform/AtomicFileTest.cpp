@@ -18,15 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using Testing::DirectoryEntries;
 using Testing::ReadFile;
 using Testing::WriteFile;
-
-std::vector<std::string> DirectoryEntries(const std::string& ADirectory) {
-  std::vector<std::string> LNames;
-  for (const auto& LEntry : fs::directory_iterator(ADirectory)) LNames.push_back(LEntry.path().filename().string());
-  std::sort(LNames.begin(), LNames.end());
-  return LNames;
-}
 
 #ifndef _WIN32
 struct stat StatOf(const std::string& AFileName) {
@@ -69,15 +63,15 @@ TEST_F(AtomicFileTest, ADanglingLinkOrAFifoAtThePathIsReplacedNeverFollowed) {
 #ifdef _WIN32
   GTEST_SKIP() << "symbolic links and FIFOs (linux-only)";
 #else
-  ASSERT_EQ(::symlink((FDir.Path() + "/created-through-link").c_str(), FFile.c_str()), 0);
-  EXPECT_TRUE(SaveFileAtomically(FFile, "<Root/>"));
-  EXPECT_FALSE(fs::exists(FDir.Path() + "/created-through-link"));
-  EXPECT_TRUE(S_ISREG(StatOf(FFile).st_mode));
-  fs::remove(FFile);
-  ASSERT_EQ(::mkfifo(FFile.c_str(), 0600), 0);
-  EXPECT_TRUE(SaveFileAtomically(FFile, "<Root/>"));
-  EXPECT_TRUE(S_ISREG(StatOf(FFile).st_mode));
-  EXPECT_EQ(ReadFile(FFile), "<Root/>");
+  const std::string LTarget = FDir.Path() + "/created-through-link";
+  for (const bool LFifo : {false, true}) {
+    fs::remove(FFile);
+    ASSERT_EQ(LFifo ? ::mkfifo(FFile.c_str(), 0600) : ::symlink(LTarget.c_str(), FFile.c_str()), 0);
+    EXPECT_TRUE(SaveFileAtomically(FFile, "<Root/>"));
+    EXPECT_TRUE(S_ISREG(StatOf(FFile).st_mode));
+    EXPECT_EQ(ReadFile(FFile), "<Root/>");
+  }
+  EXPECT_FALSE(fs::exists(LTarget));
 #endif
 }
 
@@ -97,9 +91,8 @@ TEST_F(AtomicFileTest, FilesPlantedAtTheTemporaryNamesDoNotDivertTheWrite) {
     }
     std::vector<std::string> FNames;
   };
-  const std::string LPlantedLink = FDir.Path() + "/.guessed-1";
-  const std::string LPlantedFile = FDir.Path() + "/.guessed-2";
-  const std::string LFree = FDir.Path() + "/.guessed-3";
+  const std::string LPlantedLink = FDir.Path() + "/.guessed-1", LPlantedFile = FDir.Path() + "/.guessed-2",
+                    LFree = FDir.Path() + "/.guessed-3";
   WriteFile(FVictim, "secret");
   ASSERT_EQ(::symlink(FVictim.c_str(), LPlantedLink.c_str()), 0);
   WriteFile(LPlantedFile, "planted");

@@ -43,7 +43,8 @@ public:
   // Re-entry is beyond what the thread-safety analysis models.
   void Write() NO_THREAD_SAFETY_ANALYSIS {
     TWriteLock LWrite(FLock);
-    EnterWriter();
+    EXPECT_EQ(FWriters.fetch_add(1), 0);
+    EXPECT_EQ(FReaders.load(), 0);
     ++FFirst;
     {
       TReadLock LRead(FLock);  // the writer reads its own half-done state
@@ -68,16 +69,10 @@ public:
   }
 
 private:
-  void EnterWriter() {
-    EXPECT_EQ(FWriters.fetch_add(1), 0);
-    EXPECT_EQ(FReaders.load(), 0);
-  }
-
   TNestedReadLock FLock;
   int FFirst GUARDED_BY(FLock) = 0;
   int FSecond GUARDED_BY(FLock) = 0;
-  std::atomic<int> FWriters{0};
-  std::atomic<int> FReaders{0};
+  std::atomic<int> FWriters{0}, FReaders{0};
 };
 
 TEST(NestedReadLockConcurrencyTest, ReadersAndWritersKeepTheInvariant) {

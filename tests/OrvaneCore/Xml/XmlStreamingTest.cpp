@@ -17,30 +17,22 @@
 namespace Orvane {
 namespace {
 
-// What one way of reading a document gave: the job, the conversion error, the errors logged.
-struct TReadResult {
-  std::string Job;
-  std::string Error;
-  std::vector<std::string> Logged;
-  bool operator==(const TReadResult&) const = default;
-};
-
+// What one way of reading a document gave: the conversion error, the errors logged, the job.
 template <class TRead>
-TReadResult ReadJob(const std::string& AXml, TRead ARead) {
+std::string ReadJob(const std::string& AXml, TRead ARead) {
   Testing::TLogCapture LLog;
   TXmlSerializer LReader;
   LReader.LoadFromXml(AXml);
   TJob LJob;
   LJob.SetDisplayText("kept when missing");
-  TReadResult LResult;
+  std::string LResult;
   try {
     ARead(LReader, LJob);
   } catch (const EConvertError& E) {
-    LResult.Error = E.Message();
+    LResult = "raised: " + E.Message() + "\n";
   }
-  LResult.Job = ObjectToXml(LJob);
-  LResult.Logged = LLog->Texts(TLogEntryKind::Error);
-  return LResult;
+  for (const std::string& LText : LLog->Texts(TLogEntryKind::Error)) LResult += "logged: " + LText + "\n";
+  return LResult + ObjectToXml(LJob);
 }
 
 TEST(XmlStreamingTest, ReadingFromTheDocumentAgreesWithReadingThroughTheTreeOfTexts) {
@@ -69,11 +61,9 @@ TEST(XmlStreamingTest, ReadingFromTheDocumentAgreesWithReadingThroughTheTreeOfTe
   for (const std::string& LBody : LBodies) {
     SCOPED_TRACE(LBody);
     const std::string LXml = "<TJob>" + LBody + "</TJob>";
-    const TReadResult LThroughTree =
-        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { NodeToRecord(AReader.ReadRoot(), AJob); });
-    const TReadResult LDirect =
-        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { ASSERT_TRUE(AReader.ReadObject(AJob)); });
-    EXPECT_EQ(LDirect, LThroughTree) << LDirect.Job << "\n---\n" << LThroughTree.Job;
+    EXPECT_EQ(
+        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { ASSERT_TRUE(AReader.ReadObject(AJob)); }),
+        ReadJob(LXml, [](TXmlSerializer& AReader, TJob& AJob) { NodeToRecord(AReader.ReadRoot(), AJob); }));
   }
 }
 
@@ -92,33 +82,25 @@ TEST(XmlStreamingTest, TextsOfEveryLengthAreCheckedForUtf8ToTheirLastByte) {
   }
 }
 
-std::string Nested(int ALevels) {
-  std::string LXml;
-  for (int I = 0; I < ALevels; ++I) LXml += "<N>";
-  for (int I = 0; I < ALevels; ++I) LXml += "</N>";
-  return LXml;
-}
-
 // As deep as ReadCollection reads: 128 levels below the collection, counting the items.
 TEST(XmlStreamingTest, ItemsNestedTooDeepRaiseBeforeAnyItemIsRead) {
   for (const int LLevels : {126, 127}) {
     SCOPED_TRACE(LLevels);
+    std::string LNested;
+    for (int I = 0; I < LLevels; ++I) LNested = "<N>" + LNested + "</N>";
     TXmlSerializer LReader;
-    LReader.LoadFromXml("<TJobList><TJob /><TJob><X>" + Nested(LLevels) + "</X></TJob></TJobList>");
+    LReader.LoadFromXml("<TJobList><TJob /><TJob><X>" + LNested + "</X></TJob></TJobList>");
     int LItems = 0;
-    const auto LCount = [&LItems](const TXmlItem&) { ++LItems; };
+    const auto LRead = [&] { LReader.ReadItems("TJobList", [&LItems](const TXmlItem&) { ++LItems; }); };
     if (LLevels == 126) {
-      LReader.ReadItems("TJobList", LCount);
+      LRead();
       LReader.CheckNesting();
       EXPECT_EQ(LItems, 2);
-      EXPECT_NO_THROW(LReader.ReadCollection("TJobList"));
     } else {
-      EXPECT_THROW(LReader.ReadItems("TJobList", LCount), EXmlReadError);
+      EXPECT_THROW(LRead(), EXmlReadError);
       EXPECT_THROW(LReader.CheckNesting(), EXmlReadError);
       EXPECT_EQ(LItems, 0);
       EXPECT_THROW(LReader.ReadCollection("TJobList"), EXmlReadError);
-      ASSERT_TRUE(LReader.EnterNode("TJobList"));
-      EXPECT_TRUE(LReader.ReadObject(*std::make_shared<TJob>()));  // the first job is shallow enough
     }
   }
 }
@@ -190,35 +172,6 @@ TEST(XmlWriterTest, EscapesTextsAndValuesAndEndsThemAtNul) {
             "a&amp;b&lt;c&gt;d\"e'f\tg\nh\ri&#01;j&#31;k</E><Z></Z>");
 }
 
-class TRecordingSink final : public IXmlSink {
-public:
-  void Write(const char* AData, std::size_t ASize) override { Pieces.emplace_back(AData, ASize); }
-  std::vector<std::string> Pieces;
-};
-
-TEST(XmlWriterTest, SinkReceivesTheSameTextInLargePieces) {
-  TXmlWriter LInMemory(true);
-  TRecordingSink LSink;
-  {
-    TXmlWriter LStreamed(LSink, true);
-    for (TXmlWriter* LWriter : {&LInMemory, &LStreamed}) {
-      LWriter->BeginElement("Root");
-      for (int I = 0; I < 5000; ++I) {
-        LWriter->BeginElement("Value");
-        LWriter->Text("text number " + std::to_string(I));
-        LWriter->EndElement();
-      }
-      LWriter->EndElement();
-    }
-    EXPECT_FALSE(LSink.Pieces.empty());  // before the end
-  }
-  std::string LStreamed;
-  for (const std::string& LPiece : LSink.Pieces) LStreamed += LPiece;
-  EXPECT_EQ(LStreamed, LInMemory.Written());
-  EXPECT_GT(LSink.Pieces.size(), 1u);
-  EXPECT_GE(LSink.Pieces.front().size(), 64u * 1024u);
-}
-
 TEST(XmlWriterTest, ClosingTextEndsOpenElementsWithoutEndingThemAndContentIsNeverMixed) {
   TXmlWriter LWriter(true);
   LWriter.BeginElement("A");
@@ -227,7 +180,6 @@ TEST(XmlWriterTest, ClosingTextEndsOpenElementsWithoutEndingThemAndContentIsNeve
   LWriter.Text("t");
   EXPECT_EQ(LWriter.ClosingText(), "</B>\n</A>\n");
   LWriter.EndElement();
-  EXPECT_EQ(LWriter.ClosingText(), "</A>\n");
   EXPECT_THROW(LWriter.Attribute("Late", "x"), EInvalidOperation);
   LWriter.BeginElement("C");
   LWriter.Text("t");
