@@ -20,21 +20,19 @@ using Testing::MakeLoginRecord;
 
 class LastUserScannerTaskTest : public ::testing::Test {
 protected:
-  void SetUp() override { ASSERT_FALSE(FDir.Path().empty()); }
-
-  std::vector<fs::path> ResultFiles() const {
-    std::vector<fs::path> LFiles;
+  // The one result of the task, which is removed: the next run's is the only one again.
+  TDataNode TakeResult() const {
     std::error_code LError;
-    for (const auto& LEntry : fs::directory_iterator(FTask.GetResultDir(), LError))
-      LFiles.push_back(LEntry.path());
-    return LFiles;
-  }
-  TDataNode ReadOnlyResult() const {
-    const std::vector<fs::path> LFiles = ResultFiles();
-    EXPECT_EQ(LFiles.size(), 1u);
+    const fs::directory_iterator LFiles(FTask.GetResultDir(), LError);
+    if (LFiles == fs::directory_iterator()) {
+      ADD_FAILURE() << "no result";
+      return {};
+    }
     TXmlSerializer LReader;
-    if (!LFiles.empty()) LReader.LoadFromFile(LFiles[0]);
-    return LFiles.empty() ? TDataNode{} : LReader.ReadRoot();
+    LReader.LoadFromFile(LFiles->path());
+    EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner result: " + LFiles->path().string()));
+    fs::remove_all(FTask.GetResultDir());
+    return LReader.ReadRoot();
   }
 
   Testing::TTimeZoneScope FZone{Testing::CCentralEurope};
@@ -95,35 +93,30 @@ TEST_F(LastUserScannerTaskTest, TheContinueCheckStopsALongReadAfterItsFirstBatch
 }
 
 TEST_F(LastUserScannerTaskTest, ExecuteReportsTheLastUserWithLocalLogonTimeOrThatThereIsNone) {
+  // Missing records or a stop fail the run and write nothing.
+  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return true; }));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, FRecords + " cannot be read"));
   // 2026-07-01 10:30:15.250 UTC, 12:30 in Central European summer time.
   Testing::WriteLoginRecords(
       FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "laptop.lan", 1782901815, 250000),
                  MakeLoginRecord(USER_PROCESS, "bob", "tty1", "", 1700000000)});
+  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return false; }));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner cut short"));
+  EXPECT_FALSE(fs::exists(FTask.GetResultDir()) && !fs::is_empty(FTask.GetResultDir()));
+
   ASSERT_TRUE(FTask.Execute("client-7", nullptr, [] { return true; }));
-  TDataNode LRoot = ReadOnlyResult();
+  TDataNode LRoot = TakeResult();
   EXPECT_EQ(LRoot.Find("UserName")->Text, "alice");
   EXPECT_EQ(LRoot.Find("Host")->Text, "laptop.lan");
   EXPECT_TRUE(SameDateTime(TextToDateTime(LRoot.Find("LoginTime")->Text),
                            EncodeDateTime(2026, 7, 1, 12, 30, 15, 250)));
-  EXPECT_TRUE(
-      FLog->Contains(TLogEntryKind::Message, "Last user Scanner result: " + ResultFiles()[0].string()));
 
-  fs::remove_all(FTask.GetResultDir());
   Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(BOOT_TIME, "reboot", "~", "6.1.0", 1700000000)});
   ASSERT_TRUE(FTask.Execute("client-7", nullptr, [] { return true; }));
-  LRoot = ReadOnlyResult();
+  LRoot = TakeResult();
   EXPECT_EQ(LRoot.Find("UserFound")->Text, "false");
   EXPECT_EQ(LRoot.Find("LoginTime"), nullptr);  // no time is no element
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner: no user logon in " + FRecords));
-}
-
-TEST_F(LastUserScannerTaskTest, MissingRecordsOrAStopFailTheRunAndWriteNothing) {
-  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return true; }));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, FRecords + " cannot be read"));
-  Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 1700000000)});
-  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return false; }));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner cut short"));
-  EXPECT_TRUE(ResultFiles().empty());
 }
 
 }  // namespace
