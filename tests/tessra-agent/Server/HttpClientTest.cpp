@@ -1,8 +1,4 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -117,23 +113,6 @@ TEST_F(HttpClientTest, RefusesADocumentOverTheLimitWithOrWithoutItsLength) {
   }
   EXPECT_EQ(THttpClient::CMaxDocumentBytes, LClient.Get(LServer.Url() + "chunked/full").Body.size());
   EXPECT_EQ(2, LServer.WaitForRequests("encoding=chunked", 2)) << LServer.AccessLog();
-}
-
-TEST_F(HttpClientTest, GivesUpOnAServerThatNeverAnswers) {
-  // The kernel completes the connection into the backlog; nobody ever reads the request.
-  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in LAddress{};
-  LAddress.sin_family = AF_INET;
-  LAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t LLength = sizeof(LAddress);
-  ASSERT_EQ(0, bind(LSocket, reinterpret_cast<sockaddr*>(&LAddress), sizeof(LAddress)));
-  ASSERT_EQ(0, listen(LSocket, 4));
-  ASSERT_EQ(0, getsockname(LSocket, reinterpret_cast<sockaddr*>(&LAddress), &LLength));
-  const THttpResult L =
-      THttpClient({"", "", "", true, 300}).Get("http://127.0.0.1:" + std::to_string(ntohs(LAddress.sin_port)) + "/a");
-  close(LSocket);
-  EXPECT_EQ(TKind::NetworkError, L.Kind);
-  EXPECT_TRUE(L.Transient());
 }
 
 TEST_F(HttpClientTest, TunnelsThroughTheProxyOfTheEnvironment) {
