@@ -3,8 +3,7 @@
 #include <fstream>
 
 #include "AgentServerStandIn.h"
-#include "OrvaneCore/Jobs/Job.h"
-#include "OrvaneCore/Jobs/JobAction.h"
+#include "JobManagement/JobKit.h"
 #include "tessra-agent/JobListMessages.h"
 #include "Support/TempDir.h"
 #include "TakenManualJobs.h"
@@ -46,12 +45,8 @@ protected:
     return LIds;
   }
   static TJobPtr ManualJob(const std::string& AId, const std::string& AExecutionId) {
-    auto LJob = std::make_shared<TJob>();
-    LJob->SetIdentifier(AId);
-    LJob->SetIsManual(true);
-    auto LAction = std::make_shared<TScannerJobAction>();
-    LAction->ExecutionId = AExecutionId;
-    LJob->SetJobAction(LAction);
+    const TJobPtr LJob = Testing::NewJob(AId, {.Task = "{F5C78CFA-15A8-434E-812F-6FB8908CB015}", .Manual = true});
+    LJob->GetJobAction()->ExecutionId = AExecutionId;
     return LJob;
   }
 

@@ -4,10 +4,10 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/FileText.h"
 #include "Support/LogCapture.h"
 #include "Support/TempDir.h"
 #include "Support/TimeZoneScope.h"
@@ -23,8 +23,7 @@ namespace fs = std::filesystem;
 // fills its field has no NUL, as in real records.
 struct utmp MakeLoginRecord(short AType, const std::string& AUser, const std::string& ALine, const std::string& AHost,
                             int64_t ASeconds, int32_t AMicroSeconds = 0) {
-  struct utmp LRecord;
-  std::memset(&LRecord, 0, sizeof(LRecord));
+  struct utmp LRecord {};
   LRecord.ut_type = AType;
   LRecord.ut_pid = 4242;
   std::memcpy(LRecord.ut_user, AUser.data(), std::min(AUser.size(), sizeof(LRecord.ut_user)));
@@ -38,10 +37,8 @@ struct utmp MakeLoginRecord(short AType, const std::string& AUser, const std::st
 // Writes ARecords to AFileName, followed by AExtraBytes stray bytes (a record cut short).
 void WriteLoginRecords(const std::string& AFileName, const std::vector<struct utmp>& ARecords,
                        std::size_t AExtraBytes = 0) {
-  std::ofstream LFile(AFileName, std::ios::binary | std::ios::trunc);
-  LFile.write(reinterpret_cast<const char*>(ARecords.data()),
-              static_cast<std::streamsize>(ARecords.size() * sizeof(struct utmp)));
-  LFile << std::string(AExtraBytes, '\0');
+  const auto* LBytes = reinterpret_cast<const char*>(ARecords.data());
+  Testing::WriteFile(AFileName, std::string(LBytes, ARecords.size() * sizeof(struct utmp)) + std::string(AExtraBytes, '\0'));
 }
 
 class LastUserScannerTaskTest : public ::testing::Test {
@@ -87,8 +84,7 @@ TEST_F(LastUserScannerTaskTest, TheNewestUserLogonWinsEvenWhenTheClockWasSetBack
   // Same time: the later record; no host name: the recorded address.
   struct utmp LByAddress = MakeLoginRecord(USER_PROCESS, "dave", "pts/2", "", 3000, 500);
   inet_pton(AF_INET, "192.0.2.7", &LByAddress.ut_addr_v6[0]);
-  WriteLoginRecords(FRecords,
-                             {MakeLoginRecord(USER_PROCESS, "erin", "pts/1", "h", 3000, 500), LByAddress});
+  WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "erin", "pts/1", "h", 3000, 500), LByAddress});
   ASSERT_TRUE(LReader.Read());
   EXPECT_EQ(LReader.GetLastLogin().UserName, "dave");
   EXPECT_EQ(LReader.GetLastLogin().Host, "192.0.2.7");
@@ -96,8 +92,8 @@ TEST_F(LastUserScannerTaskTest, TheNewestUserLogonWinsEvenWhenTheClockWasSetBack
 
 TEST_F(LastUserScannerTaskTest, UnknownTypesAreSkippedWithOneWarningAndARecordCutShortRaises) {
   WriteLoginRecords(FRecords, {MakeLoginRecord(77, "ghost", "pts/9", "", 9000),
-                                        MakeLoginRecord(-3, "ghost", "pts/9", "", 9000),
-                                        MakeLoginRecord(USER_PROCESS, "", "pts/3", "", 9000)});
+                               MakeLoginRecord(-3, "ghost", "pts/9", "", 9000),
+                               MakeLoginRecord(USER_PROCESS, "", "pts/3", "", 9000)});
   TLoginRecordReader LReader(FRecords);
   ASSERT_TRUE(LReader.Read());
   EXPECT_FALSE(LReader.HasLogin());
