@@ -1,5 +1,7 @@
 #include "Support/NginxServer.h"
 
+#include "Support/FileText.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -10,7 +12,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -23,29 +24,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const std::string& APath) {
-  std::ifstream LIn(APath, std::ios::binary);
-  std::ostringstream LOut;
-  LOut << LIn.rdbuf();
-  return LOut.str();
-}
-
-void Spill(const std::string& APath, const std::string& AContent) {
-  std::ofstream LOut(APath, std::ios::binary | std::ios::trunc);
-  LOut << AContent;
-  if (!LOut) throw std::runtime_error("cannot write " + APath);
-}
-
 void Openssl(const std::string& AArguments) {
   const std::string LCommand = "openssl " + AArguments + " >/dev/null 2>&1";
   if (std::system(LCommand.c_str()) != 0) throw std::runtime_error("failed: " + LCommand);
 }
 
-uint16_t FreeLoopbackPort() {
-  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(uint16_t APort) {
   sockaddr_in LAddress{};
   LAddress.sin_family = AF_INET;
   LAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  LAddress.sin_port = htons(APort);
+  return LAddress;
+}
+
+uint16_t FreeLoopbackPort() {
+  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in LAddress = Loopback(0);
   socklen_t LLength = sizeof(LAddress);
   uint16_t LPort = 0;
   if (bind(LSocket, reinterpret_cast<sockaddr*>(&LAddress), sizeof(LAddress)) == 0 &&
@@ -57,11 +51,8 @@ uint16_t FreeLoopbackPort() {
 
 bool Accepts(uint16_t APort) {
   const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in LAddress{};
-  LAddress.sin_family = AF_INET;
-  LAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  LAddress.sin_port = htons(APort);
-  const bool LAccepted = connect(LSocket, reinterpret_cast<sockaddr*>(&LAddress), sizeof(LAddress)) == 0;
+  const sockaddr_in LAddress = Loopback(APort);
+  const bool LAccepted = connect(LSocket, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) == 0;
   close(LSocket);
   return LAccepted;
 }
@@ -88,7 +79,7 @@ pid_t StartServer(const std::vector<std::string>& AArguments, uint16_t APort, co
     if (Accepts(APort)) return LPid;
     int LStatus = 0;
     if (waitpid(LPid, &LStatus, WNOHANG) == LPid)
-      throw std::runtime_error(AArguments[0] + " stopped at start: " + Slurp(ALog));
+      throw std::runtime_error(AArguments[0] + " stopped at start: " + ReadFile(ALog));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   kill(LPid, SIGKILL);
@@ -120,8 +111,6 @@ void StartWithRetries(TStart AStart) {
   }
 }
 
-std::string NginxProgram() { return Program("nginx"); }
-
 }  // namespace
 
 TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
@@ -130,7 +119,7 @@ TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
   const std::string LCurve = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
   Openssl("req -x509 " + LCurve + " -keyout " + D + "ca.key -out " + L.CaCert +
           " -days 30 -subj /CN=orvane-test-ca");
-  Spill(D + "server.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+  WriteFile(D + "server.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
   Openssl("req " + LCurve + " -keyout " + L.ServerKey + " -out " + D + "server.csr -subj /CN=127.0.0.1");
   Openssl("x509 -req -in " + D + "server.csr -CA " + L.CaCert + " -CAkey " + D + "ca.key -CAcreateserial -out " +
           L.ServerCert + " -days 30 -extfile " + D + "server.ext");
@@ -199,9 +188,9 @@ void TNginxServer::Start() {
             ? "    location / { dav_methods PUT DELETE; create_full_put_path on; dav_access user:rw; }\n"
             : "")
     << "  }\n}\n";
-  Spill(P + "/nginx.conf", C.str());
+  Testing::WriteFile(P + "/nginx.conf", C.str());
 
-  FPid = StartServer({NginxProgram(), "-p", P, "-c", P + "/nginx.conf", "-g", "daemon off;"}, FPort,
+  FPid = StartServer({Program("nginx"), "-p", P, "-c", P + "/nginx.conf", "-g", "daemon off;"}, FPort,
                      P + "/logs/error.log");
 }
 
@@ -216,11 +205,11 @@ std::string TNginxServer::Root() const { return FDir.Path() + "/www"; }
 void TNginxServer::WriteFile(const std::string& ARelativePath, const std::string& AContent) const {
   const fs::path LPath = fs::path(Root()) / ARelativePath;
   fs::create_directories(LPath.parent_path());
-  Spill(LPath.string(), AContent);
+  Testing::WriteFile(LPath.string(), AContent);
 }
 
 std::string TNginxServer::ReadFile(const std::string& ARelativePath) const {
-  return Exists(ARelativePath) ? Slurp(Root() + "/" + ARelativePath) : std::string();
+  return Exists(ARelativePath) ? Testing::ReadFile(Root() + "/" + ARelativePath) : std::string();
 }
 
 bool TNginxServer::Exists(const std::string& ARelativePath) const {
@@ -228,12 +217,7 @@ bool TNginxServer::Exists(const std::string& ARelativePath) const {
   return fs::is_regular_file(fs::path(Root()) / ARelativePath, LIgnored);
 }
 
-void TNginxServer::RemoveFile(const std::string& ARelativePath) const {
-  std::error_code LIgnored;
-  fs::remove(fs::path(Root()) / ARelativePath, LIgnored);
-}
-
-std::string TNginxServer::AccessLog() const { return Slurp(FDir.Path() + "/logs/access.log"); }
+std::string TNginxServer::AccessLog() const { return Testing::ReadFile(FDir.Path() + "/logs/access.log"); }
 
 int32_t TNginxServer::CountRequests(const std::string& AText) const {
   std::istringstream LLog(AccessLog());
@@ -263,7 +247,7 @@ void TTinyproxy::Start() {
   std::ostringstream C;
   C << "Port " << FPort << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 16\nAllow 127.0.0.1\n"
     << "LogFile \"" << P << "/tinyproxy.log\"\nLogLevel Info\nPidFile \"" << P << "/tinyproxy.pid\"\n";
-  Spill(P + "/tinyproxy.conf", C.str());
+  WriteFile(P + "/tinyproxy.conf", C.str());
   FPid = StartServer({Program("tinyproxy"), "-d", "-c", P + "/tinyproxy.conf"}, FPort, P + "/tinyproxy.log");
 }
 
@@ -271,6 +255,6 @@ TTinyproxy::~TTinyproxy() { StopServer(FPid); }
 
 std::string TTinyproxy::Url() const { return "http://127.0.0.1:" + std::to_string(FPort); }
 
-std::string TTinyproxy::Log() const { return Slurp(FDir.Path() + "/tinyproxy.log"); }
+std::string TTinyproxy::Log() const { return ReadFile(FDir.Path() + "/tinyproxy.log"); }
 
 }  // namespace Orvane::Testing

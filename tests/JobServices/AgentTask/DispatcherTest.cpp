@@ -21,6 +21,8 @@ using ::testing::Throw;
 const std::string CTaskA = "{B3A5474A-E933-4CC0-8567-C80F6591AC19}";
 const std::string CTaskB = "{072BE601-5372-4618-9A6D-2571D230278E}";
 
+const TContinueCheck CGoOn = [] { return true; };
+
 std::shared_ptr<TScannerJobAction> ActionFor(const std::string& AId) {
   auto LAction = std::make_shared<TScannerJobAction>();
   LAction->AgentTaskId = AId;
@@ -41,7 +43,7 @@ protected:
     FTasks.Add(FTaskB);
   }
   bool Start(const std::string& AId) {
-    return FDispatcher.StartScanner(ActionFor(AId), [] { return true; });
+    return FDispatcher.StartScanner(ActionFor(AId), CGoOn);
   }
 
   Testing::TLogCapture FLog;
@@ -71,28 +73,27 @@ TEST_F(DispatcherTest, StartScannerWithAJobRunsTheTaskOfItsScannerActionAndRefus
   auto LJob = std::make_shared<TJob>();
   LJob->SetJobAction(ActionFor(CTaskB));
   EXPECT_CALL(*FTaskB, Execute(_, _, _)).WillOnce(Return(true));
-  EXPECT_TRUE(FDispatcher.StartScanner(LJob, [] { return true; }));
+  EXPECT_TRUE(FDispatcher.StartScanner(LJob, CGoOn));
   // The job processor logs these as the job's failure.
-  EXPECT_THROW(FDispatcher.StartScanner(TJobPtr(), [] { return true; }), EInvalidPointer);
-  LJob->SetJobAction(nullptr);
-  EXPECT_THROW(FDispatcher.StartScanner(LJob, [] { return true; }), EArgumentException);
-  LJob->SetJobAction(std::make_shared<TJobAction>());
-  EXPECT_THROW(FDispatcher.StartScanner(LJob, [] { return true; }), EArgumentException);
-  EXPECT_THROW(FDispatcher.StartScanner(std::shared_ptr<TScannerJobAction>(), [] { return true; }),
-               EInvalidPointer);
+  EXPECT_THROW(FDispatcher.StartScanner(TJobPtr(), CGoOn), EInvalidPointer);
+  EXPECT_THROW(FDispatcher.StartScanner(std::shared_ptr<TScannerJobAction>(), CGoOn), EInvalidPointer);
+  for (const std::shared_ptr<TJobAction>& LAction :
+       {std::shared_ptr<TJobAction>(), std::make_shared<TJobAction>()}) {
+    LJob->SetJobAction(LAction);
+    EXPECT_THROW(FDispatcher.StartScanner(LJob, CGoOn), EArgumentException);
+  }
 }
 
 TEST_F(DispatcherTest, TaskLookingItselfUpWhileTheWalkBuildsItRaisesInsteadOfRecursing) {
   // A walk builds the registered tasks; here the building looks up the very id being walked for.
   bool LLookUpWhileBuilding = true;
   FTasks.SetOnWalk([this, &LLookUpWhileBuilding] {
-    if (LLookUpWhileBuilding) FDispatcher.StartScanner(ActionFor(CTaskA), [] { return true; });
+    if (LLookUpWhileBuilding) Start(CTaskA);
   });
-  EXPECT_THROW(FDispatcher.StartScanner(ActionFor(CTaskA), [] { return true; }), EContainerError);
-
+  EXPECT_THROW(Start(CTaskA), EContainerError);
   LLookUpWhileBuilding = false;
   EXPECT_CALL(*FTaskA, Execute(_, _, _)).WillOnce(Return(true));
-  EXPECT_TRUE(FDispatcher.StartScanner(ActionFor(CTaskA), [] { return true; }));
+  EXPECT_TRUE(Start(CTaskA));
 }
 
 // A host object that is no job list provider.
@@ -101,13 +102,8 @@ public:
   std::string ClassName() const override { return "TPlainHostObject"; }
 };
 
-bool Execute(IAgentTask& ATask) {
-  return ATask.Execute("client-7", nullptr, [] { return true; });
-}
-bool ScanOnly(IAgentTask& ATask) {
-  return ATask.ScanOnly(
-      "", nullptr, [] { return true; }, "/tmp/out");
-}
+bool Execute(IAgentTask& ATask) { return ATask.Execute("client-7", nullptr, CGoOn); }
+bool ScanOnly(IAgentTask& ATask) { return ATask.ScanOnly("", nullptr, CGoOn, "/tmp/out"); }
 
 // The providers and the restart command are strict mocks: a task may call only what a test expects.
 class BuiltInTasksTest : public ::testing::Test {

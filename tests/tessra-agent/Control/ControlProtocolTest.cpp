@@ -27,29 +27,19 @@ TEST(ControlProtocolTest, AwkwardTextsSurviveARoundTripOnOneLine) {
 }
 
 TEST(ControlProtocolTest, GarbageLinesAreRejected) {
-  const std::vector<std::string> LGarbage = {
-      "",                                      // no command
-      "\tjob",                                 // empty command
-      "enqueue\tbad\\x",                       // unknown escape
-      "enqueue\tends in a lone backslash\\",   // unfinished escape
-      "two\nlines",                            // a raw line break
-      "carriage\rreturn",                      //
-      std::string("nul\0byte", 8),             //
-      "latin1 \xE9t\xE9",                      // not UTF-8
-      "overlong \xC0\xAF",                     //
-      "surrogate \xED\xA0\x80",                //
-      "truncated \xE2\x82",                    //
-      std::string(CMaxRequestBytes + 1, 'x'),  // too long
-  };
+  // No or an empty command, an unknown or unfinished escape, raw control characters, bytes that are
+  // not UTF-8 (Latin-1, overlong, a surrogate, cut short), too long.
+  const std::vector<std::string> LGarbage = {"", "\tjob", "enqueue\tbad\\x", "enqueue\tends in a lone backslash\\",
+                                             "two\nlines", "carriage\rreturn", std::string("nul\0byte", 8),
+                                             "latin1 \xE9t\xE9", "overlong \xC0\xAF", "surrogate \xED\xA0\x80",
+                                             "truncated \xE2\x82", std::string(CMaxRequestBytes + 1, 'x')};
   for (const std::string& LLine : LGarbage) EXPECT_FALSE(DecodeRequest(LLine)) << LLine.substr(0, 40);
   EXPECT_TRUE(DecodeRequest(std::string(CMaxRequestBytes, 'x')));
 }
 
 TEST(ControlProtocolTest, AnswersAreReadWhateverTheirBytesArriveIn) {
-  const std::vector<TControlAnswer> LAnswers = {{true, ""},
-                                                {false, "no such job"},
-                                                {true, "line 1\nline 2\n\tindented\nOK 5\n"},
-                                                {true, std::string(70000, 'z')}};
+  const std::vector<TControlAnswer> LAnswers = {
+      {true, ""}, {false, "no such job"}, {true, "line 1\nline 2\n\tindented\nOK 5\n"}, {true, std::string(70000, 'z')}};
   for (const TControlAnswer& LAnswer : LAnswers) {
     const std::string LBytes = EncodeAnswer(LAnswer) + "trailing";
     TControlAnswerReader LWhole;

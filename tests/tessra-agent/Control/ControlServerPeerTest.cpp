@@ -35,11 +35,10 @@ int RequestAsUser(const std::string& ADir, uid_t AUid) {
     for (ssize_t LCount; LRead < sizeof(LAnswer) - 1 &&
                          (LCount = read(LSocket, LAnswer + LRead, sizeof(LAnswer) - 1 - LRead)) > 0;)
       LRead += static_cast<std::size_t>(LCount);
-    if (std::string_view(LAnswer).starts_with("OK")) _exit(1);
-    _exit(std::string_view(LAnswer).starts_with("ERROR") &&
-                  std::string_view(LAnswer).find("permission denied") != std::string_view::npos
-              ? 0
-              : 3);
+    const std::string_view LText(LAnswer);
+    _exit(LText.starts_with("OK")                                                              ? 1
+          : LText.starts_with("ERROR") && LText.find("permission denied") != LText.npos ? 0
+                                                                                          : 3);
   }
   int LStatus = 0;
   waitpid(LChild, &LStatus, 0);
@@ -49,7 +48,6 @@ int RequestAsUser(const std::string& ADir, uid_t AUid) {
 TEST(ControlServerPeerTest, APeerOfAnotherUserIsRefusedEvenThroughAnOpenSocketFile) {
   if (geteuid() != 0) GTEST_SKIP() << "playing another user needs root";
   Testing::TTempDir LDir;
-  ASSERT_FALSE(LDir.Path().empty());
   std::filesystem::permissions(LDir.Path(), std::filesystem::perms::all);
   const std::string LPath = LDir.Path() + "/control.sock";
   TControlServer LServer(LPath, [](const TControlRequest&) { return TControlAnswer{true, "served"}; });

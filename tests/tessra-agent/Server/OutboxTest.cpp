@@ -1,16 +1,36 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "OrvaneCore/Platform/SafeFiles.h"
 #include "Server/Outbox.h"
+#include "Server/ResultUploader.h"
+#include "Support/FileText.h"
 #include "Support/NginxServer.h"
+#include "Support/RunConcurrently.h"
 #include "Support/TempDir.h"
 
 namespace Orvane {
 namespace {
 
 using TKind = TOutbox::TKind;
+
+// Room for 8 MiB: far more than the test's document.
+std::string Gunzip(const std::string& ACompressed) {
+  z_stream LStream{};
+  std::string LOut(8 << 20, '\0');
+  EXPECT_EQ(inflateInit2(&LStream, 15 + 16), Z_OK);
+  LStream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(ACompressed.data()));
+  LStream.avail_in = static_cast<uInt>(ACompressed.size());
+  LStream.next_out = reinterpret_cast<Bytef*>(LOut.data());
+  LStream.avail_out = static_cast<uInt>(LOut.size());
+  EXPECT_EQ(inflate(&LStream, Z_FINISH), Z_STREAM_END);
+  LOut.resize(LStream.total_out);
+  inflateEnd(&LStream);
+  return LOut;
+}
 
 class OutboxTest : public ::testing::Test {
 protected:
@@ -19,13 +39,6 @@ protected:
     ASettings.FirstRetrySeconds = 0.02;
     ASettings.MaxRetrySeconds = 0.05;
     return std::make_unique<TOutbox>(FData.Path(), AServer.Url() + "clients/c1/", FHttp, std::move(ASettings));
-  }
-  std::vector<std::string> Failed() const {
-    std::vector<TDirectoryEntry> LEntries;
-    ListDirectory(FData.Path(), "outbox/failed", LEntries);
-    std::vector<std::string> LNames;
-    for (const TDirectoryEntry& LEntry : LEntries) LNames.push_back(LEntry.Name);
-    return LNames;
   }
 
   Testing::TTempDir FData;
@@ -54,7 +67,8 @@ TEST_F(OutboxTest, DeliveredItemsGoARefusedOneIsSetAsideAndAFailingOneIsRetriedA
   }
   EXPECT_EQ(LServer.ReadFile("clients/c1/results/b.xml.gz"), "gzipped");
   // Only the newest refused item is kept.
-  EXPECT_EQ(Failed(), std::vector<std::string>{"00000000000000000002.report"});
+  EXPECT_EQ(Testing::DirectoryEntries(FData.Path() + "/outbox/failed"),
+            std::vector<std::string>{"00000000000000000002.report"});
   // Oldest first: what waits behind the failing item is not sent around it.
   EXPECT_EQ(LServer.CountRequests("reports/d.xml"), 0);
 
@@ -83,6 +97,66 @@ TEST_F(OutboxTest, AFullOutboxPushesOutResultsOldestFirstButNeverAReport) {
   LOutbox->Stop();
   EXPECT_EQ(LServer.WaitForRequests("PUT /clients/c1/r", 3), 3);
   EXPECT_EQ(LServer.CountRequests("PUT /clients/c1/s"), 0);
+}
+
+TEST_F(OutboxTest, AResultArrivesGzippedAsItsLocalBytesAndASecondSendReplacesIt) {
+  Testing::TNginxOptions LOptions;
+  LOptions.ExtraLogFields = "$http_content_encoding $content_type";
+  Testing::TNginxServer LServer(LOptions);
+  // Many times the chunk size, so that reading and compressing go round their loops.
+  std::string LDocument = "<FileInventory>";
+  for (int I = 0; I < 20000; ++I)
+    LDocument += "<File Path=\"/srv/d" + std::to_string(I * 7919 % 100003) + "\"/>";
+  LDocument += "</FileInventory>";
+  const std::string LRelative = "results/File Scanner/20261207-101500-042.xml";
+  ASSERT_TRUE(ReplaceFile(FData.Path(), LRelative, LDocument).Done());
+  const std::shared_ptr<TOutbox> LOutbox = MakeOutbox(LServer);
+  TResultUploader LUploader(LOutbox);
+  const std::string LTaskId = "{F21E8F93-BA40-41E7-A9FB-A0771FA3480B}";
+  LUploader.ResultWritten(LTaskId, FData.Path() + "/" + LRelative);
+  LUploader.ResultWritten(LTaskId, FData.Path() + "/" + LRelative);
+  LOutbox->Start();
+  ASSERT_TRUE(LOutbox->WaitUntilEmpty(Clock().DeadlineIn(20)));
+  LOutbox->Stop();
+
+  const std::string LFolder = "clients/c1/results/" + LTaskId;
+  const std::string LSent = LServer.ReadFile(LFolder + "/20261207-101500-042.xml");
+  EXPECT_LT(LSent.size(), LDocument.size() / 4);
+  EXPECT_EQ(Gunzip(LSent), LDocument);
+  EXPECT_EQ(LServer.WaitForRequests("gzip application/xml", 2), 2);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(LServer.Root() + "/" + LFolder),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+// Job threads report while the sender sends and the owner stops: every item is either delivered or
+// still on disk for the next start, none twice in the outbox and none lost.
+TEST_F(OutboxTest, ItemsAddedWhileSendingAndStoppingAreDeliveredOrKept) {
+  Testing::TNginxServer LServer;
+  constexpr int CThreads = 4;
+  constexpr int CItems = 20;
+  {
+    const auto LOutbox = MakeOutbox(LServer);
+    LOutbox->Start();
+    std::vector<std::function<void()>> LBodies;
+    for (int LThread = 0; LThread < CThreads; ++LThread)
+      LBodies.push_back([&, LThread] {
+        for (int LItem = 0; LItem < CItems; ++LItem)
+          EXPECT_TRUE(LOutbox->Add(TOutbox::TKind::Report,
+                                  "reports/" + std::to_string(LThread) + "-" + std::to_string(LItem) + ".xml",
+                                  "<r/>", "application/xml"));
+      });
+    LBodies.push_back([&] { LOutbox->Stop(0); });
+    Testing::RunConcurrently(LBodies);
+  }
+  const auto LOutbox = MakeOutbox(LServer);
+  EXPECT_EQ(LServer.WaitForRequests("PUT /clients/c1/reports/", CThreads * CItems - LOutbox->ItemCount()) +
+                LOutbox->ItemCount(),
+            CThreads * CItems);
+  LOutbox->Start();
+  EXPECT_TRUE(LOutbox->WaitUntilEmpty(Clock().DeadlineIn(30)));
+  LOutbox->Stop();
+  EXPECT_EQ(LServer.WaitForRequests("PUT /clients/c1/reports/", CThreads * CItems), CThreads * CItems);
 }
 
 }  // namespace

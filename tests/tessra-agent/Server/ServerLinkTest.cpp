@@ -6,8 +6,10 @@
 
 #include "OrvaneCore/Jobs/Job.h"
 #include "OrvaneCore/Time/WaitableEvent.h"
+#include "Server/ClientCertificate.h"
 #include "Server/ServerLink.h"
 #include "tessra-agent/JobListMessages.h"
+#include "Support/ClockScope.h"
 #include "Support/LogCapture.h"
 #include "Support/NginxServer.h"
 #include "Support/TempDir.h"
@@ -76,24 +78,15 @@ TEST_F(ServerLinkTest, TheClientListElseTheFleetsUnchangedCostsNoParseAndABadOne
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Error, "is not a job list; the last good one stays"));
 }
 
-TEST_F(ServerLinkTest, ADownServerAnswersTheKeptListAfterARestartAndNotAgainInsideTheBackOff) {
+// The kept list answering a down server after a restart is the end-to-end server tests' case.
+TEST_F(ServerLinkTest, ADownServerWithNothingKeptGivesNoAnswerAndIsNotAskedAgainInsideTheBackOff) {
   Testing::TNginxOptions LFailing;
   LFailing.ExtraServerConfig = "location = /clients/c1/jobs.xml { return 503; }";
-  {
-    // Nothing was ever fetched nor kept: no answer, so the agent keeps what it holds.
-    Testing::TNginxServer LDown(LFailing);
-    EXPECT_EQ(std::get<0>(Ask(*MakeLink(LDown))), TServerLink::CNoJobList);
-  }
-  {
-    Testing::TNginxServer LServer;
-    LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1"}));
-    EXPECT_EQ(Ask(*MakeLink(LServer)), std::make_tuple(0, TIds{"C1"}, TIds{}));
-  }
-  // A new start on the same data directory, the server failing.
   Testing::TNginxServer LDown(LFailing);
   const auto LLink = MakeLink(LDown);
-  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
-  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1"}, TIds{}));
+  // No answer, so the agent keeps what it holds.
+  EXPECT_EQ(std::get<0>(Ask(*LLink)), TServerLink::CNoJobList);
+  EXPECT_EQ(std::get<0>(Ask(*LLink)), TServerLink::CNoJobList);
   EXPECT_EQ(LDown.WaitForRequests("/clients/c1/jobs.xml", 1), 1);
   EXPECT_NE(LLink->StatusText().find("clients/c1/jobs.xml: answered 503"), std::string::npos);
 }
@@ -151,47 +144,81 @@ TEST_F(ServerLinkTest, TheExampleSiteGivesEachClientItsOwnFolderOnly) {
     LServer.WriteFile(LFile, JobListXml({"J"}));
   THttpClient LA({LPki.CaCert, LPki.ClientCert, LPki.ClientKey, false});
   const std::string U = LServer.Url();
-  const std::vector<std::tuple<const char*, std::string, int32_t>> LCases = {
-      {"GET", "fleet/jobs.xml", 200},          {"GET", "clients/a/jobs.xml", 200},
-      {"GET", "clients/a/aborted", 404},       {"PUT", "clients/a/reports/E1.started.xml", 201},
-      {"PUT", "clients/a/results/T1/R1.xml", 201}, {"GET", "clients/b/jobs.xml", 403},
-      {"GET", "clients/b/cancelled", 403},     {"PUT", "clients/b/reports/E1.started.xml", 403},
-      {"PUT", "fleet/jobs.xml", 403},          {"PUT", "clients/a/jobs.xml", 403},
-      {"GET", "clients/a/reports/E1.started.xml", 403}, {"GET", "nginx.conf", 403}};
-  for (const auto& [LMethod, LPath, LStatus] : LCases) {
-    const THttpResult LResult = std::string(LMethod) == "GET" ? LA.Get(U + LPath) : LA.Put(U + LPath, "<x/>", "application/xml");
-    EXPECT_EQ(LResult.Status, LStatus) << LMethod << " " << LPath << ": " << LResult.Error;
-  }
+  const std::vector<std::tuple<bool, std::string, int32_t>> LCases = {  // put?, path, status
+      {false, "fleet/jobs.xml", 200}, {false, "clients/a/jobs.xml", 200}, {false, "clients/a/aborted", 404},
+      {true, "clients/a/reports/E1.started.xml", 201}, {true, "clients/a/results/T1/R1.xml", 201},
+      {false, "clients/b/jobs.xml", 403}, {false, "clients/b/cancelled", 403},
+      {true, "clients/b/reports/E1.started.xml", 403}, {true, "fleet/jobs.xml", 403},
+      {true, "clients/a/jobs.xml", 403}, {false, "clients/a/reports/E1.started.xml", 403},
+      {false, "nginx.conf", 403}};
+  for (const auto& [LPut, LPath, LStatus] : LCases)
+    EXPECT_EQ((LPut ? LA.Put(U + LPath, "<x/>", "application/xml") : LA.Get(U + LPath)).Status, LStatus)
+        << LPut << " " << LPath;
   THttpClient LB({LPki.CaCert, LCertB, LKeyB, false});
   EXPECT_EQ(LB.Get(U + "clients/b/jobs.xml").Status, 200);
   // Without a certificate nginx answers nothing of the site.
   EXPECT_EQ(THttpClient({LPki.CaCert, "", "", false}).Get(U + "fleet/jobs.xml").Status, 400);
 }
 
-TEST(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefused) {
+// The id the agent would start with, or the text of the refusal that exits 2.
+std::string StartingId(const std::string& AUrl, THttpClientOptions AHttp, const std::string& AClientId = "") {
+  TServerLinkOptions LOptions;
+  LOptions.ServerUrl = AUrl;
+  LOptions.ClientId = AClientId;
+  LOptions.Http = std::move(AHttp);
+  try {
+    return CheckServerLinkOptions(LOptions);
+  } catch (const std::invalid_argument& E) {
+    return std::string("refused: ") + E.what();
+  }
+}
+
+TEST(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefusedAndTheCnIsTheClientId) {
   Testing::TTempDir LDir;
-  Testing::TTestPki LPki = Testing::MakeTestPki(LDir.Path());
-  const auto LRefused = [](const std::string& AUrl, THttpClientOptions AHttp) {
-    TServerLinkOptions LOptions;
-    LOptions.ServerUrl = AUrl;
-    LOptions.Http = std::move(AHttp);
-    try {
-      CheckServerLinkOptions(LOptions);
-    } catch (const std::invalid_argument&) {
-      return true;
-    }
-    return false;
+  const Testing::TTestPki LPki = Testing::MakeTestPki(LDir.Path(), "client-7");
+  const std::string U = "https://server.example/";
+  const auto LRefused = [](const std::string& AUrl, const THttpClientOptions& AHttp) {
+    return StartingId(AUrl, AHttp).starts_with("refused: ");
   };
-  EXPECT_FALSE(LRefused("https://server.example/agents", {}));
+  EXPECT_FALSE(LRefused(U + "agents", {}));
   EXPECT_FALSE(LRefused("http://127.0.0.1:8080/", {"", "", "", true}));
-  EXPECT_FALSE(LRefused("https://server.example/", {LPki.CaCert, LPki.ClientCert, LPki.ClientKey, false}));
   EXPECT_TRUE(LRefused("http://server.example/", {}));
   EXPECT_TRUE(LRefused("ftp://server.example/", {"", "", "", true}));
   EXPECT_TRUE(LRefused("https:///jobs", {}));
-  EXPECT_TRUE(LRefused("https://server.example/", {"", LPki.ClientCert, "", false}));
-  EXPECT_TRUE(LRefused("https://server.example/", {LDir.Path() + "/missing.pem", "", "", false}));
+  EXPECT_TRUE(LRefused(U, {"", LPki.ClientCert, "", false}));
+  EXPECT_TRUE(LRefused(U, {LDir.Path() + "/missing.pem", "", "", false}));
+
+  const THttpClientOptions LMutual{LPki.CaCert, LPki.ClientCert, LPki.ClientKey};
+  const std::string LDiffers = "refused: --client-id client-8 differs from the CN client-7 of the client certificate ";
+  EXPECT_EQ(StartingId(U, LMutual), "client-7");
+  EXPECT_EQ(StartingId(U, LMutual, "client-7"), "client-7");
+  EXPECT_EQ(StartingId(U, LMutual, "client-8").substr(0, LDiffers.size()), LDiffers);
+  const auto [LUpperCert, LUpperKey] = Testing::MakeTestClientCert(LPki, LDir.Path(), "Client-7");
+  EXPECT_TRUE(StartingId(U, {LPki.CaCert, LUpperCert, LUpperKey}, "client-7").starts_with("refused: "));
   chmod(LPki.ClientKey.c_str(), 0640);
-  EXPECT_TRUE(LRefused("https://server.example/", {"", LPki.ClientCert, LPki.ClientKey, false}));
+  EXPECT_TRUE(LRefused(U, LMutual));
+}
+
+// A certificate near its end is told of once a day; an ended one is an error.
+TEST(ClientCertificateTest, ACertificateNearItsEndIsToldOnceADayAndAnEndedOneIsAnError) {
+  Testing::TTempDir LDir;
+  const Testing::TTestPki LPki = Testing::MakeTestPki(LDir.Path());
+  const std::string LSoon = Testing::MakeTestClientCert(LPki, LDir.Path(), "soon", 3).first;
+  Testing::TManualClockScope LClock(Now());
+  Testing::TLogCapture LLog;
+  TCertificateExpiryWatch(Testing::MakeTestClientCert(LPki, LDir.Path(), "later", 30).first).Check();
+  TCertificateExpiryWatch LWatch(LSoon);
+  LWatch.Check();
+  LWatch.Check();
+  EXPECT_EQ(LLog->Count(TLogEntryKind::Warning), 1);
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Warning, LSoon + " expires on "));
+  Clock().AdvanceSeconds(CSecondsPerDay + 1);
+  LWatch.Check();
+  EXPECT_EQ(LLog->Count(TLogEntryKind::Warning), 2);
+  Clock().AdvanceSeconds(3 * CSecondsPerDay);
+  LWatch.Check();
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Error, LSoon + " expired on "));
+  EXPECT_EQ(LLog->Count(TLogEntryKind::Warning), 2);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <utmp.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/FileText.h"
 #include "Support/LogCapture.h"
-#include "Support/LoginRecordFile.h"
 #include "Support/TempDir.h"
 #include "Support/TimeZoneScope.h"
 #include "Tasks/LastUserScannerTask.h"
@@ -16,25 +18,44 @@ namespace Orvane {
 namespace {
 
 namespace fs = std::filesystem;
-using Testing::MakeLoginRecord;
+
+// A login record as the system writes it. Texts longer than their field are cut, and a text that
+// fills its field has no NUL, as in real records.
+struct utmp MakeLoginRecord(short AType, const std::string& AUser, const std::string& ALine, const std::string& AHost,
+                            int64_t ASeconds, int32_t AMicroSeconds = 0) {
+  struct utmp LRecord {};
+  LRecord.ut_type = AType;
+  LRecord.ut_pid = 4242;
+  std::memcpy(LRecord.ut_user, AUser.data(), std::min(AUser.size(), sizeof(LRecord.ut_user)));
+  std::memcpy(LRecord.ut_line, ALine.data(), std::min(ALine.size(), sizeof(LRecord.ut_line)));
+  std::memcpy(LRecord.ut_host, AHost.data(), std::min(AHost.size(), sizeof(LRecord.ut_host)));
+  LRecord.ut_tv.tv_sec = static_cast<decltype(LRecord.ut_tv.tv_sec)>(ASeconds);
+  LRecord.ut_tv.tv_usec = AMicroSeconds;
+  return LRecord;
+}
+
+// Writes ARecords to AFileName, followed by AExtraBytes stray bytes (a record cut short).
+void WriteLoginRecords(const std::string& AFileName, const std::vector<struct utmp>& ARecords,
+                       std::size_t AExtraBytes = 0) {
+  const auto* LBytes = reinterpret_cast<const char*>(ARecords.data());
+  Testing::WriteFile(AFileName, std::string(LBytes, ARecords.size() * sizeof(struct utmp)) + std::string(AExtraBytes, '\0'));
+}
 
 class LastUserScannerTaskTest : public ::testing::Test {
 protected:
-  void SetUp() override { ASSERT_FALSE(FDir.Path().empty()); }
-
-  std::vector<fs::path> ResultFiles() const {
-    std::vector<fs::path> LFiles;
+  // The one result of the task, which is removed: the next run's is the only one again.
+  TDataNode TakeResult() const {
     std::error_code LError;
-    for (const auto& LEntry : fs::directory_iterator(FTask.GetResultDir(), LError))
-      LFiles.push_back(LEntry.path());
-    return LFiles;
-  }
-  TDataNode ReadOnlyResult() const {
-    const std::vector<fs::path> LFiles = ResultFiles();
-    EXPECT_EQ(LFiles.size(), 1u);
+    const fs::directory_iterator LFiles(FTask.GetResultDir(), LError);
+    if (LFiles == fs::directory_iterator()) {
+      ADD_FAILURE() << "no result";
+      return {};
+    }
     TXmlSerializer LReader;
-    if (!LFiles.empty()) LReader.LoadFromFile(LFiles[0]);
-    return LFiles.empty() ? TDataNode{} : LReader.ReadRoot();
+    LReader.LoadFromFile(LFiles->path());
+    EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner result: " + LFiles->path().string()));
+    fs::remove_all(FTask.GetResultDir());
+    return LReader.ReadRoot();
   }
 
   Testing::TTimeZoneScope FZone{Testing::CCentralEurope};
@@ -46,7 +67,7 @@ protected:
 
 TEST_F(LastUserScannerTaskTest, TheNewestUserLogonWinsEvenWhenTheClockWasSetBack) {
   const std::string LLongName(UT_NAMESIZE, 'u');  // fills its field: no NUL
-  Testing::WriteLoginRecords(
+  WriteLoginRecords(
       FRecords, {MakeLoginRecord(BOOT_TIME, "reboot", "~", "6.1.0", 1000),
                  MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "10.0.0.5", 2000),
                  MakeLoginRecord(USER_PROCESS, LLongName, "tty1", "", 3000, 500),
@@ -63,30 +84,29 @@ TEST_F(LastUserScannerTaskTest, TheNewestUserLogonWinsEvenWhenTheClockWasSetBack
   // Same time: the later record; no host name: the recorded address.
   struct utmp LByAddress = MakeLoginRecord(USER_PROCESS, "dave", "pts/2", "", 3000, 500);
   inet_pton(AF_INET, "192.0.2.7", &LByAddress.ut_addr_v6[0]);
-  Testing::WriteLoginRecords(FRecords,
-                             {MakeLoginRecord(USER_PROCESS, "erin", "pts/1", "h", 3000, 500), LByAddress});
+  WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "erin", "pts/1", "h", 3000, 500), LByAddress});
   ASSERT_TRUE(LReader.Read());
   EXPECT_EQ(LReader.GetLastLogin().UserName, "dave");
   EXPECT_EQ(LReader.GetLastLogin().Host, "192.0.2.7");
 }
 
 TEST_F(LastUserScannerTaskTest, UnknownTypesAreSkippedWithOneWarningAndARecordCutShortRaises) {
-  Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(77, "ghost", "pts/9", "", 9000),
-                                        MakeLoginRecord(-3, "ghost", "pts/9", "", 9000),
-                                        MakeLoginRecord(USER_PROCESS, "", "pts/3", "", 9000)});
+  WriteLoginRecords(FRecords, {MakeLoginRecord(77, "ghost", "pts/9", "", 9000),
+                               MakeLoginRecord(-3, "ghost", "pts/9", "", 9000),
+                               MakeLoginRecord(USER_PROCESS, "", "pts/3", "", 9000)});
   TLoginRecordReader LReader(FRecords);
   ASSERT_TRUE(LReader.Read());
   EXPECT_FALSE(LReader.HasLogin());
   EXPECT_EQ(FLog->Texts(TLogEntryKind::Warning),
             std::vector<std::string>{FRecords + ": 2 records of unknown type skipped"});
-  Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 2000)}, 100);
+  WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 2000)}, 100);
   EXPECT_THROW(TLoginRecordReader(FRecords).Read(), EFileError);
 }
 
 TEST_F(LastUserScannerTaskTest, TheContinueCheckStopsALongReadAfterItsFirstBatch) {
   const std::vector<struct utmp> LRecords(TLoginRecordReader::CRecordsPerCheck + 10,
                                           MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 2000));
-  Testing::WriteLoginRecords(FRecords, LRecords);
+  WriteLoginRecords(FRecords, LRecords);
   TLoginRecordReader LReader(FRecords);
   EXPECT_FALSE(LReader.Read([] { return false; }));
   EXPECT_EQ(LReader.GetRecordCount(), TLoginRecordReader::CRecordsPerCheck);
@@ -95,35 +115,30 @@ TEST_F(LastUserScannerTaskTest, TheContinueCheckStopsALongReadAfterItsFirstBatch
 }
 
 TEST_F(LastUserScannerTaskTest, ExecuteReportsTheLastUserWithLocalLogonTimeOrThatThereIsNone) {
+  // Missing records or a stop fail the run and write nothing.
+  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return true; }));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, FRecords + " cannot be read"));
   // 2026-07-01 10:30:15.250 UTC, 12:30 in Central European summer time.
-  Testing::WriteLoginRecords(
+  WriteLoginRecords(
       FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "laptop.lan", 1782901815, 250000),
                  MakeLoginRecord(USER_PROCESS, "bob", "tty1", "", 1700000000)});
+  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return false; }));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner cut short"));
+  EXPECT_FALSE(fs::exists(FTask.GetResultDir()) && !fs::is_empty(FTask.GetResultDir()));
+
   ASSERT_TRUE(FTask.Execute("client-7", nullptr, [] { return true; }));
-  TDataNode LRoot = ReadOnlyResult();
+  TDataNode LRoot = TakeResult();
   EXPECT_EQ(LRoot.Find("UserName")->Text, "alice");
   EXPECT_EQ(LRoot.Find("Host")->Text, "laptop.lan");
   EXPECT_TRUE(SameDateTime(TextToDateTime(LRoot.Find("LoginTime")->Text),
                            EncodeDateTime(2026, 7, 1, 12, 30, 15, 250)));
-  EXPECT_TRUE(
-      FLog->Contains(TLogEntryKind::Message, "Last user Scanner result: " + ResultFiles()[0].string()));
 
-  fs::remove_all(FTask.GetResultDir());
-  Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(BOOT_TIME, "reboot", "~", "6.1.0", 1700000000)});
+  WriteLoginRecords(FRecords, {MakeLoginRecord(BOOT_TIME, "reboot", "~", "6.1.0", 1700000000)});
   ASSERT_TRUE(FTask.Execute("client-7", nullptr, [] { return true; }));
-  LRoot = ReadOnlyResult();
+  LRoot = TakeResult();
   EXPECT_EQ(LRoot.Find("UserFound")->Text, "false");
   EXPECT_EQ(LRoot.Find("LoginTime"), nullptr);  // no time is no element
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner: no user logon in " + FRecords));
-}
-
-TEST_F(LastUserScannerTaskTest, MissingRecordsOrAStopFailTheRunAndWriteNothing) {
-  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return true; }));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, FRecords + " cannot be read"));
-  Testing::WriteLoginRecords(FRecords, {MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 1700000000)});
-  EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return false; }));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Last user Scanner cut short"));
-  EXPECT_TRUE(ResultFiles().empty());
 }
 
 }  // namespace
