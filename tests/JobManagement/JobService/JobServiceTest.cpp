@@ -3,7 +3,6 @@
 #include <random>
 #include <thread>
 
-#include "EngineKit.h"
 #include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobDispatcher.h"
 #include "JobManagement/JobService/JobQueue.h"
@@ -150,15 +149,6 @@ TEST_F(JobServiceTest, WaitingPassEndsWhenItsJobsCanNoLongerFinish) {
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Warning, "Waiting pass ends"));
 }
 
-TEST_F(JobServiceTest, SystemShutdownRunsAPassRestrictedToShutdownConditions) {
-  MakeService(FServant);
-  EXPECT_CALL(*FServant, SetRebootRequested(false));
-  EXPECT_CALL(*FScheduler, UpdateQueue(CShutdownConditions)).WillOnce(Return(0));
-  FRunInfo->SetIsShutdownPass(true);
-  FRunInfo->GetSystemShutdown().Invoke(FRunInfo.get());
-  EXPECT_FALSE(FRunInfo->GetIsShutdownPass());
-}
-
 TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
   MakeService();
   EXPECT_CALL(*FScheduler, UpdateQueue(_))
@@ -271,38 +261,6 @@ TEST(JobServiceConstructionTest, NilPoolFailsConstructionAndLeavesNoHandlerBehin
   EXPECT_THROW(TJobService(nullptr, nullptr, LProvider, nullptr, nullptr, nullptr, nullptr, 60),
                EInvalidPointer);
   EXPECT_EQ(LProvider->FManualChanged.Count(), 0u);
-}
-
-// A job travels the whole engine: job list, scheduler, queue, dispatcher, pool, processor and an
-// agent task found by the agent task dispatcher.
-TEST(JobServiceIntegrationTest, JobWhoseHandOverKeepsFailingIsDroppedAndTheOthersStillRun) {
-  Testing::TManualClockScope LClock;
-  Testing::TLogCapture LLog;
-  std::atomic<int> LRuns{0};
-  auto LServant = std::make_shared<NiceMock<Testing::MockJobServant>>();
-  EXPECT_CALL(*LServant, IsJobStartAllowed(_)).WillRepeatedly([](const TJobPtr& AJob) {
-    if (AJob->GetIdentifier() == "poison") throw std::runtime_error("servant failed");
-    return true;
-  });
-  Testing::TEngine LEngine(
-      {.Tasks = {Testing::Task("scanner", [&] { return ++LRuns, true; })}, .Servant = LServant}, {});
-  for (const TJobPtr& LJob : {Testing::TaskJob("poison"), Testing::TaskJob("scanner")}) {
-    LJob->SetNextExecution(Now());
-    LJob->SetOrder(LJob->GetIdentifier() == "scanner");  // behind the poison job
-    LEngine.Provider->AddManualJob(LJob);
-  }
-  LEngine.Service->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);
-  Clock().AdvanceSeconds(2);  // two failed turns, a second apart; the third drops the job
-  EXPECT_EQ(LRuns, 1);
-  EXPECT_EQ(LEngine.Pool->GetRunningJobsCount(), 0);
-  EXPECT_EQ(LLog->Count(TLogEntryKind::Error, "TJobService.Running"), 2);
-  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Object, "Dropped job"));
-  const TJobList LList = LEngine.Service->FetchJobList();
-  ASSERT_EQ(LList.size(), 1u);  // back in the job list, not due any more
-  EXPECT_EQ(LList[0]->GetIdentifier(), "poison");
-  EXPECT_EQ(LList[0]->GetNextExecution(), CNoDateTime);
-  LEngine.Service->Stop();
 }
 
 }  // namespace
