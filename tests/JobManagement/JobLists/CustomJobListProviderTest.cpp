@@ -56,17 +56,6 @@ protected:
       nullptr, FRunInfo, FManager, FSaver, FLoader, "CustomJobListProviderTest");
 };
 
-TEST_F(CustomJobListProviderTest, FetchHandsOutManualJobsFirstThenAutomaticJobsByOrder) {
-  FProvider->AddManualJob(MakeJob("m2"));
-  FProvider->AddManualJob(MakeJob("m1"));
-  EXPECT_THAT(Identifiers(Reload({MakeJob("c", {.Order = 3}), MakeJob("a", {.Order = -1}),
-                                  MakeJob("b", {.Order = 2})})),
-              ElementsAre("m2", "m1", "a", "b", "c"));
-  // Without a pending reload the source is not asked again.
-  FProvider->FetchJobList();
-  EXPECT_EQ(FProvider->LoadCount.load(), 1);
-}
-
 // A queued or running job is not written to while other threads use it; the newer definition is
 // assigned by the first fetch that finds the job idle. Due time and state stay the job's own.
 TEST_F(CustomJobListProviderTest, UpdateTakesTheNewDefinitionOnceTheJobIsIdleAndKeepsDueTimeAndState) {
@@ -180,17 +169,23 @@ TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFi
   EXPECT_THAT(FSaver->LastSave(), ElementsAre("m2"));
 }
 
-// The source runs under the fetch's lock: it may add manual jobs, and a reload it asks for is not lost.
-TEST_F(CustomJobListProviderTest, ReloadAskedForWhileTheSourceIsReadIsNotLost) {
+// Manual jobs come first, in the order added, then the automatic ones by Order. The source runs
+// under the fetch's lock: it may add manual jobs, and a reload it asks for is not lost.
+TEST_F(CustomJobListProviderTest, FetchListsManualJobsFirstAndKeepsAReloadAskedForDuringTheLoad) {
+  FProvider->AddManualJob(MakeJob("m2"));
+  FProvider->AddManualJob(MakeJob("m1"));
   FProvider->OnLoad = [this] {
     FProvider->AddManualJob(MakeJob("from-source"));
     FProvider->SetLoadListFromServerOnNextFetch(true);
   };
-  EXPECT_THAT(Identifiers(Reload(Jobs({"a"}))), ElementsAre("from-source", "a"));
+  EXPECT_THAT(Identifiers(Reload({MakeJob("c", {.Order = 3}), MakeJob("a", {.Order = -1}),
+                                  MakeJob("b", {.Order = 2})})),
+              ElementsAre("m2", "m1", "from-source", "a", "b", "c"));
   EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
   FProvider->OnLoad = nullptr;
   FProvider->FetchJobList();
   EXPECT_FALSE(FProvider->GetLoadListFromServerOnNextFetch());
+  FProvider->FetchJobList();  // without a pending reload the source is not asked again
   EXPECT_EQ(FProvider->LoadCount.load(), 2);
 }
 

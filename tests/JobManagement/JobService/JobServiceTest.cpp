@@ -154,10 +154,7 @@ TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
   EXPECT_CALL(*FScheduler, UpdateQueue(_))
       .WillOnce([](TConditions) -> int32_t { throw std::runtime_error("provider failed"); })
       .WillOnce([](TConditions) -> int32_t { throw 42; })
-      .WillRepeatedly([this](TConditions) {
-        ++FTurns;
-        return 0;
-      });
+      .WillRepeatedly([this](TConditions) { return ++FTurns, 0; });
   FService->StartAsync(TThreadPriority::tpNormal);
   Clock().WaitForSleepers(2);  // the loop and the idle task processor
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "provider failed"));

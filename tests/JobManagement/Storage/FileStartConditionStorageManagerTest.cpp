@@ -91,14 +91,6 @@ protected:
   const std::string FPath = FData.Path() + "/Agent/ConditionStorage.xml";
 };
 
-TEST_F(FileStartConditionStorageManagerTest, SaveBeforeLoadWritesNothingAndLeavesTheFileAlone) {
-  WriteFile(FPath, "state the manager has not read");
-  auto LManager = NewManager(false);
-  LManager->RegisterJob(Job(CKeyA, {{"Interval#1", 46000.5}}));
-  EXPECT_TRUE(LManager->SaveConditionStorages());
-  EXPECT_EQ(ReadFile(FPath), "state the manager has not read");
-}
-
 // One element per key, the active jobs first; the state comes back matched by storage name without
 // regard to case, and the live storages keep their names, by which the conditions find them.
 TEST_F(FileStartConditionStorageManagerTest, RestartBringsStoredStateBackMatchedByNameWithoutRegardToCase) {
@@ -155,18 +147,22 @@ TEST_F(FileStartConditionStorageManagerTest, JobThatLeavesAndComesBackGetsTheSta
   EXPECT_NE(&StorageOf(LBack), &StorageOf(LJob));
 }
 
-// Jobs registered before the file is read get its state; the copy of one that left before does not
-// know it, so the stored state wins. A nameless stored storage goes to the first live storage.
-TEST_F(FileStartConditionStorageManagerTest, LoadMergesIntoJobsRegisteredBeforeAndOnlyOnce) {
-  WriteFile(FPath, "<Root>" + KeyElement(CNodeA, "Interval#1", "46000.5") +
-                       KeyElement(CNodeB, "Interval#1", "46001.5") + KeyElement("NA1", "", "46002.5") +
-                       "</Root>");
+// A save before the file is read writes nothing. Jobs registered before then get the file's state;
+// the copy of one that left before does not know it, so the stored state wins. A nameless stored
+// storage goes to the first live storage.
+TEST_F(FileStartConditionStorageManagerTest, SaveBeforeLoadWritesNothingAndLoadMergesIntoEarlierJobsOnce) {
+  const std::string LContent = "<Root>" + KeyElement(CNodeA, "Interval#1", "46000.5") +
+                               KeyElement(CNodeB, "Interval#1", "46001.5") +
+                               KeyElement("NA1", "", "46002.5") + "</Root>";
+  WriteFile(FPath, LContent);
   auto LManager = NewManager(false);
-  TJobPtr LJob = Job(CKeyA, {{"Interval#1"}});
+  TJobPtr LJob = Job(CKeyA, {{"Interval#1", 45000.5}});
   LManager->RegisterJob(LJob);
   TJobPtr LLeft = Job(CKeyB, {{"Interval#1"}});
   LManager->RegisterJob(LLeft);
   LManager->UnRegisterJob(LLeft);
+  EXPECT_TRUE(LManager->SaveConditionStorages());
+  EXPECT_EQ(ReadFile(FPath), LContent);
   LManager->LoadConditionStorages();
   EXPECT_EQ(StorageOf(LJob).GetLastRun(), 46000.5);
   EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "replaces the state it had before the file was read"), 1);
