@@ -45,7 +45,7 @@ struct THost {
   THost() {
     auto LServant = std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
     auto LRestart = std::make_shared<::testing::NiceMock<Testing::MockAgentRestartCommand>>();
-      for (void* LMock : std::initializer_list<void*>{LServant.get(), LRestart.get(), Rules.get()})
+    for (void* LMock : std::initializer_list<void*>{LServant.get(), LRestart.get(), Rules.get()})
       ::testing::Mock::AllowLeak(LMock);
     TContainer& LContainer = GlobalContainer();
     LContainer.RegisterInstance<IServerRequestSender>(std::make_shared<TUnreachableServer>());
@@ -81,9 +81,9 @@ TEST(ContainerRegistrationTest, TheLoadedModuleRegistersItsServicesBesideTheHost
   EXPECT_TRUE(SameObject(LContainer.Resolve<IAgentTaskQueue>(), LContainer.Resolve<IJobListProvider<T>>()));
   EXPECT_TRUE(SameObject(LContainer.Resolve<IJobProcessorPool<>>("TAgentTaskJobProcessorPool"),
                          LContainer.Resolve<IJobProcessorPool<T>>()));
-  EXPECT_TRUE(
-      SameObject(LContainer.Resolve<IStartConditionStorageManager<>>("ConditionStorageManager_TScannerJobAction"),
-                 LContainer.Resolve<IStartConditionStorageManager<T>>()));
+  EXPECT_TRUE(SameObject(
+      LContainer.Resolve<IStartConditionStorageManager<>>("ConditionStorageManager_TScannerJobAction"),
+      LContainer.Resolve<IStartConditionStorageManager<T>>()));
   for (const char* LTask : {"TRestartAgentTask", "TSettingsWatchTask", "TClientCommandScanner"})
     EXPECT_NE(LContainer.Resolve<IAgentTask>(LTask), nullptr) << LTask;
   EXPECT_EQ(LContainer.Resolve<IAgentTask>("Rules"), Host().Rules);

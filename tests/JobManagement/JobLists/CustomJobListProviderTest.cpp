@@ -115,8 +115,7 @@ TEST_F(CustomJobListProviderTest,
   EXPECT_THAT(FManager->Unregistered(), UnorderedElementsAre("a", "c"));
   EXPECT_THAT(Identifiers(Reload(Jobs({"d"}))), ElementsAre("d"));
   EXPECT_THAT(Identifiers(Reload({MakeJob("x", {.Manual = true})})), ElementsAre("d"));
-  EXPECT_THAT(Identifiers(Reload({MakeJob("e"), MakeJob("y", {.Manual = true})})),
-              ElementsAre("e"));
+  EXPECT_THAT(Identifiers(Reload({MakeJob("e"), MakeJob("y", {.Manual = true})})), ElementsAre("e"));
   EXPECT_THAT(FManager->Registered(), ElementsAre("a", "b", "c", "d", "e"));
 }
 
@@ -178,8 +177,8 @@ TEST_F(CustomJobListProviderTest, FetchListsManualJobsFirstAndKeepsAReloadAskedF
     FProvider->AddManualJob(MakeJob("from-source"));
     FProvider->SetLoadListFromServerOnNextFetch(true);
   };
-  EXPECT_THAT(Identifiers(Reload({MakeJob("c", {.Order = 3}), MakeJob("a", {.Order = -1}),
-                                  MakeJob("b", {.Order = 2})})),
+  EXPECT_THAT(Identifiers(Reload(
+                  {MakeJob("c", {.Order = 3}), MakeJob("a", {.Order = -1}), MakeJob("b", {.Order = 2})})),
               ElementsAre("m2", "m1", "from-source", "a", "b", "c"));
   EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
   FProvider->OnLoad = nullptr;

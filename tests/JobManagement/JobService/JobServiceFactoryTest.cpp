@@ -16,7 +16,7 @@
 #include "Support/TaskMocks.h"
 #include "Support/TempDir.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 using T = TScannerJobAction;
@@ -43,19 +43,18 @@ protected:
     FContainer.RegisterInstance<IJobServant>(FServant);
     FContainer.RegisterValue(TClientId{"client-1"});
     FContainer.RegisterInstance<ITessraAgentRestartCommand>(
-        std::make_shared<::testing::NiceMock<Testing::MockAgentRestartCommand>>());
+        std::make_shared<::testing::NiceMock<MockAgentRestartCommand>>());
   }
 
-  Testing::TTempDir FDataDir;
-  Testing::TEnvScope FDataDirScope{"ORVANE_COMMON_APPDATA", FDataDir.Path().c_str()};
-  std::shared_ptr<Testing::MockJobServant> FServant =
-      std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
+  TTempDir FDataDir;
+  TEnvScope FDataDirScope{"ORVANE_COMMON_APPDATA", FDataDir.Path().c_str()};
+  std::shared_ptr<MockJobServant> FServant = std::make_shared<::testing::NiceMock<MockJobServant>>();
   TContainer FContainer;
 };
 
 TEST_F(JobServiceFactoryTest, SaverTheHostRegisteredFirstStaysTheOnlyOneAndJobListLoaderIsAlwaysTheModules) {
-  auto LHostSaver = std::make_shared<Testing::TRecordingJobSaver>();
-  auto LHostLoader = std::make_shared<Testing::TRecordingJobListLoader>();
+  auto LHostSaver = std::make_shared<TRecordingJobSaver>();
+  auto LHostLoader = std::make_shared<TRecordingJobListLoader>();
   FContainer.RegisterInstance<IManualJobSaverQueue<T>>(LHostSaver);
   FContainer.RegisterInstance<IManualJobLoaderJobList<T>>(LHostLoader);
   RegisterHost();
@@ -84,7 +83,7 @@ TEST_F(JobServiceFactoryTest, ServiceIsBuiltInANewStorageDirectoryAndOneThatCann
 // Loading the module must not fail for a registration error: it is logged, and the host finds the
 // service missing.
 TEST_F(JobServiceFactoryTest, RegistrationFailureAtModuleLoadIsLoggedNotRaised) {
-  Testing::TLogCapture LLog;
+  TLogCapture LLog;
   // A registration that names no service makes every Build of this container fail.
   FContainer.RegisterType<TFixedPathProvider>([] { return std::make_shared<TFixedPathProvider>("x"); });
   EXPECT_FALSE(RegisterTypesAtModuleLoad(FContainer));
@@ -93,4 +92,4 @@ TEST_F(JobServiceFactoryTest, RegistrationFailureAtModuleLoadIsLoggedNotRaised) 
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

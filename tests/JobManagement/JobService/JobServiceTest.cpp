@@ -13,7 +13,7 @@
 #include "Support/RecordingPool.h"
 #include "Support/ServiceMocks.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 using ::testing::_;
@@ -21,7 +21,7 @@ using ::testing::NiceMock;
 using ::testing::Return;
 
 // Its "file" is the number of runs recorded when it was last saved: what a kill would leave.
-class TRunRecordingProvider : public Testing::TFakeJobListProvider {
+class TRunRecordingProvider : public TFakeJobListProvider {
 public:
   void SaveConditionStorages() override {
     ++FStorageSaves;
@@ -60,15 +60,13 @@ protected:
                                              FRunInfo, 60);
   }
 
-  Testing::TManualClockScope FClock;
-  Testing::TLogCapture FLog;
+  TManualClockScope FClock;
+  TLogCapture FLog;
   std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
   std::shared_ptr<TRunRecordingProvider> FProvider = std::make_shared<TRunRecordingProvider>();
-  std::shared_ptr<Testing::TRecordingPool> FPool = std::make_shared<Testing::TRecordingPool>(100);
-  std::shared_ptr<NiceMock<Testing::MockJobScheduler>> FScheduler =
-      std::make_shared<NiceMock<Testing::MockJobScheduler>>();
-  std::shared_ptr<NiceMock<Testing::MockJobServant>> FServant =
-      std::make_shared<NiceMock<Testing::MockJobServant>>();
+  std::shared_ptr<TRecordingPool> FPool = std::make_shared<TRecordingPool>(100);
+  std::shared_ptr<NiceMock<MockJobScheduler>> FScheduler = std::make_shared<NiceMock<MockJobScheduler>>();
+  std::shared_ptr<NiceMock<MockJobServant>> FServant = std::make_shared<NiceMock<MockJobServant>>();
   TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::atomic<int> FTurns{0};
   TJobPtr FJob = std::make_shared<TJob>();
@@ -76,7 +74,7 @@ protected:
 };
 
 TEST_F(JobServiceTest, DeniedStartWaitsFiveMinutesUntilAnAllowedStartCutsItBackFromThen) {
-  auto LDispatcher = std::make_shared<NiceMock<Testing::MockJobDispatcher>>();
+  auto LDispatcher = std::make_shared<NiceMock<MockJobDispatcher>>();
   ON_CALL(*LDispatcher, ProcessQueue()).WillByDefault([&] {
     FServant->FDenied.Invoke(nullptr);  // the servant refuses a job during the turn's dispatch
     return 0;
@@ -120,7 +118,7 @@ TEST_F(JobServiceTest, StopDuringTheStartDelayNeverEntersTheLoop) {
 
 TEST_F(JobServiceTest, WaitingPassIgnoringTimingsQueuesTheWholeListAndSavesNoStorages) {
   MakeService();
-  const TJobPtr LA = Testing::NewJob("A"), LB = Testing::NewJob("B");
+  const TJobPtr LA = NewJob("A"), LB = NewJob("B");
   FProvider->SetJobs({LA, LB});
   EXPECT_CALL(*FScheduler, UpdateQueue(_)).Times(0);
   std::thread LPass([&] { FService->RunAndWaitForJobs(nullptr, nullptr, true, CAllConditions); });
@@ -166,9 +164,9 @@ TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
 }
 
 TEST_F(JobServiceTest, WaitingPassEndsWhenADispatchAfterAJobFailsWithAnyException) {
-  FPool = std::make_shared<Testing::TRecordingPool>(1);  // one job at a time: B waits for A
+  FPool = std::make_shared<TRecordingPool>(1);  // one job at a time: B waits for A
   MakeService(FServant);
-  const TJobPtr LA = Testing::NewJob("A"), LB = Testing::NewJob("B");
+  const TJobPtr LA = NewJob("A"), LB = NewJob("B");
   EXPECT_CALL(*FScheduler, UpdateQueue(CAllConditions)).WillOnce([&](TConditions) {
     FQueue->EnqueueJob(LA);
     FQueue->EnqueueJob(LB);
@@ -254,11 +252,11 @@ TEST_F(ConditionSaveThrottleTest, AKillAtAnyMomentLosesAtMostTheLastSecondsRuns)
 }
 
 TEST(JobServiceConstructionTest, NilPoolFailsConstructionAndLeavesNoHandlerBehind) {
-  auto LProvider = std::make_shared<Testing::TFakeJobListProvider>();
+  auto LProvider = std::make_shared<TFakeJobListProvider>();
   EXPECT_THROW(TJobService(nullptr, nullptr, LProvider, nullptr, nullptr, nullptr, nullptr, 60),
                EInvalidPointer);
   EXPECT_EQ(LProvider->FManualChanged.Count(), 0u);
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -206,7 +206,8 @@ TEST_F(FileJobListCorpusTest, EveryCorpusFileLoadsThroughBothLoadersAndSavesBack
     const std::string LName = LFile.filename().string();
     SCOPED_TRACE(LName);
     FLog->Clear();
-    const Fuzzing::TManualJobFileResult LResult = Fuzzing::CheckManualJobFile(FPathProvider, ReadFile(LFile.string()));
+    const Fuzzing::TManualJobFileResult LResult =
+        Fuzzing::CheckManualJobFile(FPathProvider, ReadFile(LFile.string()));
     EXPECT_EQ(LResult.Mismatch, "");
     const int LFailedLoads = FLog->Count(TLogEntryKind::Message, "Failed to load queued manual jobs");
     if (LName.starts_with("valid-")) {
@@ -298,9 +299,11 @@ TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
       {"Identifier", [](auto& J) { J->SetIdentifier("X"); }},
       {"DisplayText", [](auto& J) { J->SetDisplayText("X"); }},
       {"CanRunParallel", [](auto& J) { J->SetCanRunParallel(false); }},
-      {"IsManual", [](auto& J) { J->SetIsManual(false); }}, {"Order", [](auto& J) { J->SetOrder(9); }},
+      {"IsManual", [](auto& J) { J->SetIsManual(false); }},
+      {"Order", [](auto& J) { J->SetOrder(9); }},
       {"IsRegularJob", [](auto& J) { J->SetIsRegularJob(false); }},
-      {"QueueIndex", [](auto& J) { J->SetQueueIndex(4); }}, {"ItemKind", [](auto& J) { J->SetItemKind(2); }},
+      {"QueueIndex", [](auto& J) { J->SetQueueIndex(4); }},
+      {"ItemKind", [](auto& J) { J->SetItemKind(2); }},
       {"IsUserVisible", [](auto& J) { J->SetIsUserVisible(false); }},
       {"NextExecution", [](auto& J) { J->SetNextExecution(45000.5); }},
       {"ExecState", [](auto& J) { J->SetExecState(TJobExecState::Queued); }},
@@ -322,8 +325,14 @@ TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
       {"ReplaceAnchor", [](auto& J) { StorageOf(J).ReplaceAnchor(CNoDateTime, 45000.5); }},
       {"SkippedUntil", [](auto& J) { StorageOf(J).SetSkippedUntil(45000.5); }},
       // Whole-record copies: Assign, a record copy into an owned record, a read from a node.
-      {"Assign", [](auto& J) { const TJobPtr L = CloneAs(*J); L->SetOrder(3), J->Assign(*L); }},
-      {"record copy into the action", [](auto& J) {
+      {"Assign",
+       [](auto& J) {
+         const TJobPtr L = CloneAs(*J);
+         L->SetOrder(3);
+         J->Assign(*L);
+       }},
+      {"record copy into the action",
+       [](auto& J) {
          TScannerJobAction LOther;
          LOther.ExecutionId = "{E}";
          CopyRecordMembers(LOther, *J->GetJobAction());
@@ -348,24 +357,29 @@ TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
 
 TEST_F(SkipSaveTest, AnotherListOrAFileChangedBehindTheSaversBackIsWritten) {
   const TJobPtr LA = FJobs[0], LB = FJobs[1], LC = FJobs[2];
+  // Another order, a job removed, a job added, an equal copy in a job's place.
+  const TJobList LOtherLists[] = {{LB, LA, LC}, {LA, LC}, {LA, LB, LC, FullJob("D")}, {LA, CloneAs(*LB), LC}};
+  for (const TJobList& LOther : LOtherLists) {
+    FJobs = {LA, LB, LC};
+    SaveWrites();
+    ASSERT_FALSE(SaveWrites());
+    FJobs = LOther;
+    EXPECT_TRUE(SaveWrites()) << &LOther - LOtherLists;
+  }
+  FJobs = {LA, LB, LC};
   const auto LLongAgo = std::filesystem::file_time_type::clock::now() - 24h;
   const auto Rewrite = [&](const std::string& AContent) {
     ASSERT_TRUE(std::filesystem::remove(QueueFile()));
     WriteFile(QueueFile(), AContent);
   };
-  const std::vector<std::pair<const char*, std::function<void()>>> LCases = {
-      {"another order", [&] { FJobs = {LB, LA, LC}; }},
-      {"a job removed", [&] { FJobs = {LA, LC}; }},
-      {"a job added", [&] { FJobs = {LA, LB, LC, FullJob("D")}; }},
-      {"an equal copy in a job's place", [&] { FJobs = {LA, CloneAs(*LB), LC}; }},
-      {"the file removed", [&] { ASSERT_TRUE(std::filesystem::remove(QueueFile())); }},
-      {"the file replaced", [&] { Rewrite(ReadFile(QueueFile())); }},
-      {"the file's size changed", [&] { Rewrite(ReadFile(QueueFile()) + " "); }},
-      {"the file touched", [&] { std::filesystem::last_write_time(QueueFile(), LLongAgo); }},
+  const std::vector<std::pair<const char*, std::function<void()>>> LFileChanges = {
+      {"removed", [&] { ASSERT_TRUE(std::filesystem::remove(QueueFile())); }},
+      {"replaced", [&] { Rewrite(ReadFile(QueueFile())); }},
+      {"its size changed", [&] { Rewrite(ReadFile(QueueFile()) + " "); }},
+      {"touched", [&] { std::filesystem::last_write_time(QueueFile(), LLongAgo); }},
   };
-  for (const auto& [LName, LChange] : LCases) {
+  for (const auto& [LName, LChange] : LFileChanges) {
     SCOPED_TRACE(LName);
-    FJobs = {LA, LB, LC};
     SaveWrites();
     ASSERT_FALSE(SaveWrites());
     LChange();

@@ -302,8 +302,8 @@ TEST(FileStartConditionStorageManagerCorpusTest, EveryCorpusFilePassesTheFuzzChe
   std::size_t LKeys = 0;
   for (const std::filesystem::directory_entry& LEntry : std::filesystem::directory_iterator(LCorpus)) {
     if (!LEntry.is_regular_file()) continue;
-    const Fuzzing::TConditionStorageFileResult LResult =
-        Fuzzing::CheckConditionStorageFile(LDir.Path() + "/ConditionStorage.xml", ReadFile(LEntry.path().string()));
+    const Fuzzing::TConditionStorageFileResult LResult = Fuzzing::CheckConditionStorageFile(
+        LDir.Path() + "/ConditionStorage.xml", ReadFile(LEntry.path().string()));
     EXPECT_EQ(LResult.Mismatch, "") << LEntry.path().filename();
     LKeys += LResult.KeyCount;
     ++LFiles;

@@ -174,7 +174,6 @@ protected:
     LResponse.GetExistingManualJobIds() = {"{FIXTURE-1}", CAwkwardTexts[2]};
     return LResponse;
   }
-
 };
 
 TEST_F(XmlFixturesTest, EachFileIsWrittenFromItsRecordsAndWrittenBackAfterLoadingByteForByte) {
