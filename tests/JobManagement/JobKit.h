@@ -10,7 +10,7 @@
 namespace Orvane::Testing {
 
 // What the engine's tests vary in a job; the rest keeps the job's defaults.
-struct TJobSpec {
+struct TJobShape {
   std::string Task = {};  // the agent task of its scanner action; "" gives a job without an action
   bool Manual = false;
   int32_t Order = 0;
@@ -19,17 +19,17 @@ struct TJobSpec {
   std::shared_ptr<TStartCondition> Condition = {};
 };
 
-inline TJobPtr NewJob(const std::string& AId, const TJobSpec& ASpec = {}) {
+inline TJobPtr NewJob(const std::string& AId, const TJobShape& AShape = {}) {
   auto LJob = std::make_shared<TJob>();
   LJob->SetIdentifier(AId);
-  LJob->SetDisplayText(ASpec.Text.empty() ? "Job " + AId : ASpec.Text);
-  LJob->SetIsManual(ASpec.Manual);
-  LJob->SetOrder(ASpec.Order);
-  LJob->SetNextExecution(ASpec.Due);
-  if (ASpec.Condition) LJob->GetStartCondition()->AddCondition(ASpec.Condition);
-  if (ASpec.Task.empty()) return LJob;
+  LJob->SetDisplayText(AShape.Text.empty() ? "Job " + AId : AShape.Text);
+  LJob->SetIsManual(AShape.Manual);
+  LJob->SetOrder(AShape.Order);
+  LJob->SetNextExecution(AShape.Due);
+  if (AShape.Condition) LJob->GetStartCondition()->AddCondition(AShape.Condition);
+  if (AShape.Task.empty()) return LJob;
   auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = ASpec.Task;
+  LAction->AgentTaskId = AShape.Task;
   LJob->SetJobAction(LAction);
   return LJob;
 }

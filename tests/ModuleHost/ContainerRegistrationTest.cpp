@@ -45,8 +45,7 @@ struct THost {
   THost() {
     auto LServant = std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
     auto LRestart = std::make_shared<::testing::NiceMock<Testing::MockAgentRestartCommand>>();
-    for (void* LMock : {static_cast<void*>(LServant.get()), static_cast<void*>(LRestart.get()),
-                        static_cast<void*>(Rules.get())})
+    for (void* LMock : std::initializer_list<void*>{LServant.get(), LRestart.get(), Rules.get()})
       ::testing::Mock::AllowLeak(LMock);
     TContainer& LContainer = GlobalContainer();
     LContainer.RegisterInstance<IServerRequestSender>(std::make_shared<TUnreachableServer>());
@@ -82,17 +81,14 @@ TEST(ContainerRegistrationTest, TheLoadedModuleRegistersItsServicesBesideTheHost
   EXPECT_TRUE(SameObject(LContainer.Resolve<IAgentTaskQueue>(), LContainer.Resolve<IJobListProvider<T>>()));
   EXPECT_TRUE(SameObject(LContainer.Resolve<IJobProcessorPool<>>("TAgentTaskJobProcessorPool"),
                          LContainer.Resolve<IJobProcessorPool<T>>()));
-  EXPECT_TRUE(
-      SameObject(LContainer.Resolve<IStartConditionStorageManager<>>("ConditionStorageManager_TScannerJobAction"),
-                 LContainer.Resolve<IStartConditionStorageManager<T>>()));
+  EXPECT_TRUE(SameObject(
+      LContainer.Resolve<IStartConditionStorageManager<>>("ConditionStorageManager_TScannerJobAction"),
+      LContainer.Resolve<IStartConditionStorageManager<T>>()));
   for (const char* LTask : {"TRestartAgentTask", "TSettingsWatchTask", "TClientCommandScanner"})
     EXPECT_NE(LContainer.Resolve<IAgentTask>(LTask), nullptr) << LTask;
   EXPECT_EQ(LContainer.Resolve<IAgentTask>("Rules"), Host().Rules);
-  // A service of the AgentTasks name starts at once and has no run information; one made with a
-  // delay waits that long.
-  const std::shared_ptr<IJobService> LService = LContainer.Resolve<IJobService>("AgentTasks");
-  EXPECT_EQ(LService->GetStartDelayInSeconds(), 0);
-  EXPECT_EQ(LService->GetSystemRunInfo(), nullptr);
+  // The service of the AgentTasks name starts at once; one the factory makes with a delay waits.
+  EXPECT_EQ(LContainer.Resolve<IJobService>("AgentTasks")->GetStartDelayInSeconds(), 0);
   EXPECT_EQ(LContainer.Resolve<IJobServiceFactory<T>>()->CreateJobService(5)->GetStartDelayInSeconds(), 5);
 }
 

@@ -71,10 +71,7 @@ public:
     TMutexLock LLock(FLock);
     return FJobs;
   }
-  int32_t SaveQueuedManualJobs() override {
-    ++FManualSaves;
-    return 0;
-  }
+  int32_t SaveQueuedManualJobs() override { return 0; }
   void LoadQueuedManualJobs() override {}
   void SaveConditionStorages() override { ++FStorageSaves; }
 
@@ -86,7 +83,6 @@ public:
   TNotifyEvent FPull{"OnPullRequestReceived"};
   TOnNewManualJobEvent FManualChanged{"OnManualJobsChanged"};
   std::atomic<bool> FReload{true};
-  std::atomic<int> FManualSaves{0};
   std::atomic<int> FStorageSaves{0};
 
 private:

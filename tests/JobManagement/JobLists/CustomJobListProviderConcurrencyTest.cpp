@@ -9,6 +9,7 @@
 #include "JobManagement/JobLists/CustomJobListProvider.h"
 #include "OrvaneCore/Platform/NamedMutex.h"
 #include "Support/EngineMocks.h"
+#include "Support/RunConcurrently.h"
 
 namespace Orvane::Testing {
 namespace {
@@ -37,28 +38,26 @@ TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcr
   LSecond->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LCritical(); });
   LSecond->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LCritical(); });
 
-  std::vector<std::thread> LThreads;
-  LThreads.emplace_back([&] {
-    for (int LRound = 0; LRound < CRounds; ++LRound) {
-      LFirst->SetLoadListFromServerOnNextFetch(true);
-      LFirst->FetchJobList();
-    }
-  });
-  LThreads.emplace_back([&] {
-    for (int LRound = 0; LRound < CRounds; ++LRound) {
-      const TJobPtr LJob = NewJob("m" + std::to_string(LRound));
-      LSecond->AddManualJob(LJob);
-      LSecond->RemoveManualJob(LJob);
-    }
-  });
-  LThreads.emplace_back([&] {
-    for (int LRound = 0; LRound < CRounds; ++LRound) {
-      LSecond->SetLoadListFromServerOnNextFetch(true);
-      LSecond->FetchJobList();
-      LFirst->CreateSnapshot();
-    }
-  });
-  for (std::thread& LThread : LThreads) LThread.join();
+  RunConcurrently({[&] {
+                     for (int LRound = 0; LRound < CRounds; ++LRound) {
+                       LFirst->SetLoadListFromServerOnNextFetch(true);
+                       LFirst->FetchJobList();
+                     }
+                   },
+                   [&] {
+                     for (int LRound = 0; LRound < CRounds; ++LRound) {
+                       const TJobPtr LJob = NewJob("m" + std::to_string(LRound));
+                       LSecond->AddManualJob(LJob);
+                       LSecond->RemoveManualJob(LJob);
+                     }
+                   },
+                   [&] {
+                     for (int LRound = 0; LRound < CRounds; ++LRound) {
+                       LSecond->SetLoadListFromServerOnNextFetch(true);
+                       LSecond->FetchJobList();
+                       LFirst->CreateSnapshot();
+                     }
+                   }});
 
   EXPECT_EQ(LOverlaps.load(), 0);
   EXPECT_EQ(LShared, 4 * CRounds * 10);

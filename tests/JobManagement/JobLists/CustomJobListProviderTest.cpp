@@ -23,30 +23,17 @@ using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 using TStrings = std::vector<std::string>;
 
-struct TJobOptions {
-  std::string Identifier;
-  int32_t Order = 0;
-  std::string DisplayText = {};  // "" gives "Job <identifier>"
-  bool Enabled = true;           // of its one start condition
-  bool IsManual = false;
-  bool Action = false;  // a scanner action without a task
-};
-
-TJobPtr MakeJob(const TJobOptions& AOptions) {
-  auto LCondition = FixedCondition(CNoDateTime);
-  LCondition->Enabled = AOptions.Enabled;
-  const TJobPtr LJob = NewJob(AOptions.Identifier, {.Manual = AOptions.IsManual,
-                                                    .Order = AOptions.Order,
-                                                    .Text = AOptions.DisplayText,
-                                                    .Condition = LCondition});
-  if (AOptions.Action) LJob->SetJobAction(std::make_shared<TScannerJobAction>());
-  return LJob;
+// A job with one start condition, enabled unless AEnabled says otherwise.
+TJobPtr MakeJob(const std::string& AId, TJobShape AShape = {}, bool AEnabled = true) {
+  AShape.Condition = FixedCondition(CNoDateTime);
+  AShape.Condition->Enabled = AEnabled;
+  return NewJob(AId, AShape);
 }
 
 // Automatic jobs of the given identifiers.
 TJobList Jobs(std::initializer_list<const char*> AIdentifiers) {
   TJobList LJobs;
-  for (const char* LIdentifier : AIdentifiers) LJobs.push_back(MakeJob({LIdentifier}));
+  for (const char* LIdentifier : AIdentifiers) LJobs.push_back(MakeJob(LIdentifier));
   return LJobs;
 }
 
@@ -69,26 +56,14 @@ protected:
       nullptr, FRunInfo, FManager, FSaver, FLoader, "CustomJobListProviderTest");
 };
 
-TEST_F(CustomJobListProviderTest, FetchHandsOutManualJobsFirstThenAutomaticJobsByOrder) {
-  FProvider->AddManualJob(MakeJob({"m2"}));
-  FProvider->AddManualJob(MakeJob({"m1"}));
-  EXPECT_THAT(
-      Identifiers(Reload({MakeJob({.Identifier = "c", .Order = 3}), MakeJob({.Identifier = "a", .Order = -1}),
-                          MakeJob({.Identifier = "b", .Order = 2})})),
-      ElementsAre("m2", "m1", "a", "b", "c"));
-  // Without a pending reload the source is not asked again.
-  FProvider->FetchJobList();
-  EXPECT_EQ(FProvider->LoadCount.load(), 1);
-}
-
 // A queued or running job is not written to while other threads use it; the newer definition is
 // assigned by the first fetch that finds the job idle. Due time and state stay the job's own.
 TEST_F(CustomJobListProviderTest, UpdateTakesTheNewDefinitionOnceTheJobIsIdleAndKeepsDueTimeAndState) {
-  const TJobPtr LJob = Reload({MakeJob({.Identifier = "a", .Order = 1, .DisplayText = "Old"})}).front();
+  const TJobPtr LJob = Reload({MakeJob("a", {.Order = 1, .Text = "Old"})}).front();
   LJob->SetExecState(TJobExecState::Running);
   LJob->SetNextExecution(50.0);
-  EXPECT_THAT(Reload({MakeJob({.Identifier = "a", .DisplayText = "Newer"})}), ElementsAre(LJob));
-  Reload({MakeJob({.Identifier = "A", .Order = 5, .DisplayText = "Newest"})});
+  EXPECT_THAT(Reload({MakeJob("a", {.Text = "Newer"})}), ElementsAre(LJob));
+  Reload({MakeJob("A", {.Order = 5, .Text = "Newest"})});
   EXPECT_EQ(LJob->GetDisplayText(), "Old");
 
   LJob->SetExecState(TJobExecState::Finished);
@@ -129,41 +104,36 @@ TEST_F(CustomJobListProviderTest, JobThatLeavesTheSourceWhileInUseIsDroppedOnceI
 // idle automatic jobs; a load of manual jobs only leaves them alone.
 TEST_F(CustomJobListProviderTest,
        DisabledJobsStayOutEmptyLoadDropsTheIdleJobsAndALoadOfManualJobsLeavesThem) {
-  const TJobList LFirst =
-      Reload({MakeJob({.Identifier = "a", .DisplayText = "Old"}), MakeJob({"b"}), MakeJob({"c"})});
-  EXPECT_THAT(
-      Identifiers(Reload({MakeJob({.Identifier = "a", .DisplayText = "New", .Enabled = false}),
-                          MakeJob({"b"}), MakeJob({"c"}), MakeJob({.Identifier = "d", .Enabled = false})})),
-      ElementsAre("a", "b", "c"));
+  const TJobList LFirst = Reload({MakeJob("a", {.Text = "Old"}), MakeJob("b"), MakeJob("c")});
+  EXPECT_THAT(Identifiers(Reload({MakeJob("a", {.Text = "New"}, false), MakeJob("b"), MakeJob("c"),
+                                  MakeJob("d", {}, false)})),
+              ElementsAre("a", "b", "c"));
   EXPECT_EQ(LFirst[0]->GetDisplayText(), "Old");
   LFirst[1]->SetExecState(TJobExecState::Running);
   EXPECT_THAT(Reload({}), IsEmpty());
   EXPECT_THAT(Identifiers(Snapshot().AutoJobs), ElementsAre("b"));
   EXPECT_THAT(FManager->Unregistered(), UnorderedElementsAre("a", "c"));
   EXPECT_THAT(Identifiers(Reload(Jobs({"d"}))), ElementsAre("d"));
-  EXPECT_THAT(Identifiers(Reload({MakeJob({.Identifier = "x", .IsManual = true})})), ElementsAre("d"));
-  EXPECT_THAT(Identifiers(Reload({MakeJob({"e"}), MakeJob({.Identifier = "y", .IsManual = true})})),
-              ElementsAre("e"));
+  EXPECT_THAT(Identifiers(Reload({MakeJob("x", {.Manual = true})})), ElementsAre("d"));
+  EXPECT_THAT(Identifiers(Reload({MakeJob("e"), MakeJob("y", {.Manual = true})})), ElementsAre("e"));
   EXPECT_THAT(FManager->Registered(), ElementsAre("a", "b", "c", "d", "e"));
 }
 
 // The jobs held still run; nothing of the merge happens, and the reload stays pending.
 TEST_F(CustomJobListProviderTest, TwoLoadedJobsWithOneIdentifierFailTheWholeMergeAndChangeNothing) {
-  const TJobPtr LJob = Reload({MakeJob({.Identifier = "a", .DisplayText = "Old"}), MakeJob({"b"})}).front();
-  EXPECT_THAT(Identifiers(Reload(
-                  {MakeJob({.Identifier = "a", .DisplayText = "New"}), MakeJob({"x"}), MakeJob({"X"})})),
+  const TJobPtr LJob = Reload({MakeJob("a", {.Text = "Old"}), MakeJob("b")}).front();
+  EXPECT_THAT(Identifiers(Reload({MakeJob("a", {.Text = "New"}), MakeJob("x"), MakeJob("X")})),
               ElementsAre("a", "b"));
   EXPECT_EQ(LJob->GetDisplayText(), "Old");
   EXPECT_THAT(FManager->Unregistered(), IsEmpty());
   EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
-  const int LFailure = FLog->IndexOf(TLogEntryKind::Exception, "Duplicate job identifier");
-  ASSERT_GE(LFailure, 0);
-  EXPECT_EQ(FLog->Entries()[LFailure].Value, "TCustomJobListProvider.FetchJobList");
+  EXPECT_EQ(FLog->Entries().at(FLog->IndexOf(TLogEntryKind::Exception, "Duplicate job identifier")).Value,
+            "TCustomJobListProvider.FetchJobList");
 }
 
 TEST_F(CustomJobListProviderTest, FailingSourceIsAskedAgainAtEveryFetchWhileTheHeldJobsStillRun) {
   Reload(Jobs({"a"}));
-  FProvider->AddManualJob(MakeJob({"m"}));
+  FProvider->AddManualJob(MakeJob("m"));
   FProvider->Fail = true;
   EXPECT_THAT(Identifiers(Reload({})), ElementsAre("m", "a"));
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a"));
@@ -184,31 +154,37 @@ TEST_F(CustomJobListProviderTest, FailingSourceIsAskedAgainAtEveryFetchWhileTheH
 // A manual job is logged as it comes. Removing one announces it and rewrites both files even when
 // it is not listed; any object with the identifier (letter case aside) stands for the job.
 TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFilesEvenWhenItIsNotListed) {
-  FProvider->AddManualJob(MakeJob({.Identifier = "m1", .Action = true}));
-  FProvider->AddManualJob(MakeJob({"m2"}));
+  FProvider->AddManualJob(MakeJob("m1", {.Task = "{M1}"}));
+  FProvider->AddManualJob(MakeJob("m2"));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "New manual job: \"Job m1\""));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Job action [TScannerJobAction]"));
   int LAnnounced = 0;
   FProvider->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { ++LAnnounced; });
-  FProvider->RemoveManualJob(MakeJob({"other"}));
+  FProvider->RemoveManualJob(MakeJob("other"));
   EXPECT_EQ(FManager->Saves(), 1);
   EXPECT_EQ(FSaver->SaveCount(), 3);
-  FProvider->RemoveManualJob(MakeJob({"M1"}));
+  FProvider->RemoveManualJob(MakeJob("M1"));
   EXPECT_EQ(LAnnounced, 2);
   EXPECT_THAT(FSaver->LastSave(), ElementsAre("m2"));
 }
 
-// The source runs under the fetch's lock: it may add manual jobs, and a reload it asks for is not lost.
-TEST_F(CustomJobListProviderTest, ReloadAskedForWhileTheSourceIsReadIsNotLost) {
+// Manual jobs come first, in the order added, then the automatic ones by Order. The source runs
+// under the fetch's lock: it may add manual jobs, and a reload it asks for is not lost.
+TEST_F(CustomJobListProviderTest, FetchListsManualJobsFirstAndKeepsAReloadAskedForDuringTheLoad) {
+  FProvider->AddManualJob(MakeJob("m2"));
+  FProvider->AddManualJob(MakeJob("m1"));
   FProvider->OnLoad = [this] {
-    FProvider->AddManualJob(MakeJob({"from-source"}));
+    FProvider->AddManualJob(MakeJob("from-source"));
     FProvider->SetLoadListFromServerOnNextFetch(true);
   };
-  EXPECT_THAT(Identifiers(Reload(Jobs({"a"}))), ElementsAre("from-source", "a"));
+  EXPECT_THAT(Identifiers(Reload(
+                  {MakeJob("c", {.Order = 3}), MakeJob("a", {.Order = -1}), MakeJob("b", {.Order = 2})})),
+              ElementsAre("m2", "m1", "from-source", "a", "b", "c"));
   EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
   FProvider->OnLoad = nullptr;
   FProvider->FetchJobList();
   EXPECT_FALSE(FProvider->GetLoadListFromServerOnNextFetch());
+  FProvider->FetchJobList();  // without a pending reload the source is not asked again
   EXPECT_EQ(FProvider->LoadCount.load(), 2);
 }
 
@@ -216,12 +192,11 @@ TEST_F(CustomJobListProviderTest, ReloadAskedForWhileTheSourceIsReadIsNotLost) {
 // file the stored jobs are still in: they are taken over first, also those that share the new
 // job's identifier (two enqueues of one task).
 TEST_F(CustomJobListProviderTest, SavesBeforeTheFirstFetchKeepTheStoredManualJobs) {
-  FLoader->Items = {MakeJob({.Identifier = "task", .IsManual = true}),
-                    MakeJob({.Identifier = "other", .IsManual = true})};
+  FLoader->Items = {MakeJob("task", {.Manual = true}), MakeJob("other", {.Manual = true})};
   EXPECT_EQ(FProvider->SaveQueuedManualJobs(), 0);
   EXPECT_THAT(FSaver->LastSave(), ElementsAre("task", "other"));
 
-  FProvider->AddManualJob(MakeJob({.Identifier = "TASK"}));
+  FProvider->AddManualJob(MakeJob("TASK"));
   EXPECT_THAT(FSaver->LastSave(), ElementsAre("task", "other", "TASK"));
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("task", "other", "TASK"));
 }
@@ -229,13 +204,13 @@ TEST_F(CustomJobListProviderTest, SavesBeforeTheFirstFetchKeepTheStoredManualJob
 // Success means the job is on disk: it is announced only after its save, and a job that could not
 // be saved is dropped again, so that asking once more makes exactly one.
 TEST_F(CustomJobListProviderTest, ManualJobIsAnnouncedAfterItsSaveAndNotKeptWhenTheSaveFails) {
-  FProvider->AddManualJob(MakeJob({.Identifier = "kept"}));
+  FProvider->AddManualJob(MakeJob("kept"));
   std::vector<TStrings> LSavedWhenAnnounced;
   FProvider->GetOnManualJobsChanged().Add(
       [&](const TJobPtr&) { LSavedWhenAnnounced.push_back(FSaver->LastSave()); });
 
   FSaver->Result = ENOSPC;
-  EXPECT_EQ(FProvider->AddManualJob(MakeJob({.Identifier = "new"})), ENOSPC);
+  EXPECT_EQ(FProvider->AddManualJob(MakeJob("new")), ENOSPC);
   EXPECT_THAT(FSaver->LastSave(), ElementsAre("kept", "new"));
   EXPECT_THAT(Identifiers(FProvider->CreateSnapshot().ManualJobs), ElementsAre("kept"));
   EXPECT_THAT(LSavedWhenAnnounced, IsEmpty());
@@ -244,7 +219,7 @@ TEST_F(CustomJobListProviderTest, ManualJobIsAnnouncedAfterItsSaveAndNotKeptWhen
   EXPECT_EQ(FProvider->SaveQueuedManualJobs(), ENOSPC);
 
   FSaver->Result = 0;
-  EXPECT_EQ(FProvider->AddManualJob(MakeJob({.Identifier = "new"})), 0);
+  EXPECT_EQ(FProvider->AddManualJob(MakeJob("new")), 0);
   EXPECT_THAT(LSavedWhenAnnounced, ElementsAre(ElementsAre("kept", "new")));
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("kept", "new"));
 }
@@ -266,7 +241,7 @@ struct TTestClientProvider : TClientJobListProvider<TScannerJobAction> {
 };
 
 TJobPtr MakeServerJob(const std::string& AIdentifier, bool AIsManual, bool AEnabled = true) {
-  return MakeJob({.Identifier = AIdentifier, .Enabled = AEnabled, .IsManual = AIsManual, .Action = true});
+  return MakeJob(AIdentifier, {.Task = "{" + AIdentifier + "}", .Manual = AIsManual}, AEnabled);
 }
 
 class ClientJobListProviderTest : public ::testing::Test {

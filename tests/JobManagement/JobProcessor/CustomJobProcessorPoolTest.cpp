@@ -10,7 +10,7 @@
 #include "Support/ClockScope.h"
 #include "Support/LogCapture.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 // A processor without a thread: the pool's rules do not depend on running anything.
@@ -32,7 +32,7 @@ private:
 };
 
 TJobPtr MakeJob(const std::string& AId, bool ACanRunParallel = true) {
-  const TJobPtr LJob = Testing::NewJob(AId);
+  const TJobPtr LJob = NewJob(AId);
   LJob->SetCanRunParallel(ACanRunParallel);
   return LJob;
 }
@@ -57,8 +57,8 @@ protected:
     FPool = std::make_shared<TLimitedPool>(ALimit, FLive);
   }
 
-  Testing::TManualClockScope FClock;
-  Testing::TLogCapture FLog;
+  TManualClockScope FClock;
+  TLogCapture FLog;
   std::atomic<int> FLive{0};
   std::shared_ptr<TCustomJobProcessorPool<>> FPool =
       std::make_shared<TAgentTaskJobProcessorPool>([this]() -> std::shared_ptr<IAgentTaskJobProcessor> {
@@ -145,4 +145,4 @@ TEST_F(CustomJobProcessorPoolTest, FactoryWithoutAProcessorLeavesNoJobCountedAsR
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

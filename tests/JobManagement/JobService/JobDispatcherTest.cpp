@@ -10,7 +10,7 @@
 #include "Support/ServiceMocks.h"
 #include "Support/TestConditions.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 using ::testing::_;
@@ -18,36 +18,34 @@ using ::testing::Return;
 using TStrings = std::vector<std::string>;
 
 TJobPtr MakeJob(const std::string& AId, bool AManual = false, int AOrder = 0) {
-  return Testing::NewJob(AId,
-                         {.Manual = AManual, .Order = AOrder, .Due = EncodeDateTime(2026, 3, 2, 9, 0, 0)});
+  return NewJob(AId, {.Manual = AManual, .Order = AOrder, .Due = EncodeDateTime(2026, 3, 2, 9, 0, 0)});
 }
 
 class JobDispatcherTest : public ::testing::Test {
 protected:
   std::shared_ptr<TJobDispatcher> MakeDispatcher(int32_t ALimit, std::shared_ptr<IJobServant> AServant) {
-    FPool = std::make_shared<Testing::TRecordingPool>(ALimit);
+    FPool = std::make_shared<TRecordingPool>(ALimit);
     auto LDispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, std::move(AServant), FProvider);
     LDispatcher->GetOnJobDropped().Add([this](const TJobPtr& AJob) { FDropped.push_back(AJob); });
     return LDispatcher;
   }
-  TStrings QueuedIds() { return Testing::Identifiers(FQueue->CreateSnapshot()); }
+  TStrings QueuedIds() { return Identifiers(FQueue->CreateSnapshot()); }
 
-  Testing::TManualClockScope FClock;
-  Testing::TLogCapture FLog;
+  TManualClockScope FClock;
+  TLogCapture FLog;
   std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
-  std::shared_ptr<Testing::TFakeJobListProvider> FProvider =
-      std::make_shared<Testing::TFakeJobListProvider>();
-  std::shared_ptr<::testing::NiceMock<Testing::MockJobServant>> FServant =
-      std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
+  std::shared_ptr<TFakeJobListProvider> FProvider = std::make_shared<TFakeJobListProvider>();
+  std::shared_ptr<::testing::NiceMock<MockJobServant>> FServant =
+      std::make_shared<::testing::NiceMock<MockJobServant>>();
   std::vector<TJobPtr> FDropped;
-  std::shared_ptr<Testing::TRecordingPool> FPool;
+  std::shared_ptr<TRecordingPool> FPool;
 };
 
 TEST_F(JobDispatcherTest, JobsRunUntilNoProcessorIsFreeAndTheRestStaysQueued) {
   auto LDispatcher = MakeDispatcher(2, nullptr);
   for (const char* LId : {"A", "B", "C"}) FQueue->EnqueueJob(MakeJob(LId, false, LId[0]));
   EXPECT_EQ(LDispatcher->ProcessQueue(), 2);
-  ASSERT_EQ(Testing::Identifiers(FPool->Started()), (TStrings{"A", "B"}));
+  ASSERT_EQ(Identifiers(FPool->Started()), (TStrings{"A", "B"}));
   EXPECT_EQ(FPool->Started()[0]->GetNextExecution(), CNoDateTime);
   EXPECT_EQ(QueuedIds(), TStrings{"C"});
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "No processor available for job: \"Job C\""));
@@ -60,13 +58,13 @@ TEST_F(JobDispatcherTest, JobWhoseConditionNoLongerHoldsIsDroppedAndAManualOneGo
   for (const char* LId : {"scheduled", "manual", "parallel"}) {
     auto LJob = MakeJob(LId, LId[0] == 'm');
     LJob->SetCanRunParallel(LId[0] == 'p');
-    auto LCondition = Testing::FixedCondition(CNoDateTime);
+    auto LCondition = FixedCondition(CNoDateTime);
     LCondition->ReEvaluate = true;
     LJob->GetStartCondition()->AddCondition(LCondition);
     FQueue->EnqueueJob(LJob);
   }
   EXPECT_EQ(LDispatcher->ProcessQueue(), 1);
-  EXPECT_EQ(Testing::Identifiers(FPool->Started()), TStrings{"parallel"});
+  EXPECT_EQ(Identifiers(FPool->Started()), TStrings{"parallel"});
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning,
                         "Job is dropped, because it's start condition is not fulfilled anymore"),
             2);
@@ -76,7 +74,7 @@ TEST_F(JobDispatcherTest, JobWhoseConditionNoLongerHoldsIsDroppedAndAManualOneGo
   // A drop records a drop, not a run.
   EXPECT_EQ(FDropped[0]->GetStartCondition()->GetStorages()->front()->GetLastRun(), CNoDateTime);
   EXPECT_TRUE(QueuedIds().empty());
-  EXPECT_EQ(Testing::Identifiers(FProvider->FetchJobList()), TStrings{"manual"});
+  EXPECT_EQ(Identifiers(FProvider->FetchJobList()), TStrings{"manual"});
 }
 
 TEST_F(JobDispatcherTest, SystemShutdownEndsTheCallAtTheFirstJobAndPutsOnlyAManualOneBack) {
@@ -104,7 +102,7 @@ TEST_F(JobDispatcherTest, PendingRebootSkipsRefusedJobsAndStillDispatchesTheAllo
   FQueue->EnqueueJob(MakeJob("allowed", false, 2));
   // Two refused manual jobs do not keep the call going round: it ends.
   EXPECT_EQ(LDispatcher->ProcessQueue(), 1);
-  EXPECT_EQ(Testing::Identifiers(FPool->Started()), TStrings{"allowed"});
+  EXPECT_EQ(Identifiers(FPool->Started()), TStrings{"allowed"});
   EXPECT_EQ(QueuedIds(), (TStrings{"manual-1", "manual-2"}));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning,
                         "Job is skipped, because an agent restart or a reboot is requested"),
@@ -164,4 +162,4 @@ TEST_F(JobDispatcherTest, FailedHandOverIsRolledBackAndTheThirdInARowDropsTheJob
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

@@ -13,14 +13,14 @@
 #include "Support/RunConcurrently.h"
 #include "Support/ServiceMocks.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
 constexpr int CProducers = 3, CJobsPerProducer = 80, CConsumers = 2;
 
 TJobPtr MakeJob(const std::string& AId, const std::string& AContentId, bool AIsManual, TDateTime ADue) {
-  return Testing::NewJob(AId, {.Task = AContentId, .Manual = AIsManual, .Due = ADue, .Text = AId});
+  return NewJob(AId, {.Task = AContentId, .Manual = AIsManual, .Due = ADue, .Text = AId});
 }
 
 // Producers add scheduled and manual jobs (and a second job of the same content right after each,
@@ -98,7 +98,7 @@ protected:
         while (LProducing()) AExtraBody();
       });
 
-    Testing::RunConcurrently(LBodies);
+    RunConcurrently(LBodies);
 
     EXPECT_EQ(AQueue.PeekNextJob(), nullptr);
     const int LDropped = FLog->Count(TLogEntryKind::Object, "Remove job");
@@ -115,8 +115,8 @@ protected:
     EXPECT_EQ(FSaver->LastSave(), std::vector<std::string>()) << "the last save saw the emptied queue";
   }
 
-  Testing::TLogCapture FLog;
-  std::shared_ptr<Testing::TRecordingJobSaver> FSaver = std::make_shared<Testing::TRecordingJobSaver>();
+  TLogCapture FLog;
+  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   TJobList FJobs[CProducers];
   TJobList FDuplicates[CProducers];
   TJobList FJobList;
@@ -131,7 +131,7 @@ TEST_F(JobQueueConcurrencyTest, EnqueueDequeueSnapshotSaveAndSyncRunTogether) {
 // restarts are requested and withdrawn under way; no read taken inside the write may block.
 TEST_F(JobQueueConcurrencyTest, ReadsInsideTheWriteSectionNeverBlockWhileRestartsComeAndGo) {
   std::atomic<bool> LRestart{false};
-  const auto LServant = std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
+  const auto LServant = std::make_shared<::testing::NiceMock<MockJobServant>>();
   ON_CALL(*LServant, IsRestartRequested()).WillByDefault([&] { return LRestart.load(); });
   // Every producer's job 1 is the restart task, so restart jobs keep arriving and leaving.
   for (int LProducer = 0; LProducer < CProducers; ++LProducer)
@@ -142,4 +142,4 @@ TEST_F(JobQueueConcurrencyTest, ReadsInsideTheWriteSectionNeverBlockWhileRestart
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

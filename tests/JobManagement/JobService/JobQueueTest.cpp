@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <optional>
 
@@ -12,22 +11,22 @@
 #include "Support/RecordingJobStorage.h"
 #include "Support/ServiceMocks.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 using TStrings = std::vector<std::string>;
 
-// AContentId is the agent task id; "" leaves the identifier as the content id.
+// The content id is the agent task id; a job without one has its identifier as the content id.
 TJobPtr MakeJob(const std::string& AId, bool AIsManual = false, const std::string& AContentId = "") {
-  return Testing::NewJob(AId, {.Task = AContentId, .Manual = AIsManual});
+  return NewJob(AId, {.Task = AContentId, .Manual = AIsManual});
 }
 
 class JobQueueTest : public ::testing::Test {
 protected:
-  TStrings Queued() { return Testing::Identifiers(FQueue->CreateSnapshot()); }
+  TStrings Queued() { return Identifiers(FQueue->CreateSnapshot()); }
 
-  Testing::TLogCapture FLog;
-  std::shared_ptr<Testing::TRecordingJobSaver> FSaver = std::make_shared<Testing::TRecordingJobSaver>();
+  TLogCapture FLog;
+  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   std::shared_ptr<IJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(FSaver, nullptr);
 };
 
@@ -147,9 +146,8 @@ TEST_F(JobQueueTest, SyncWalksTheListOnlyAsFarAsTheQueuedScheduledJobsNeedAndDro
   // A list that cannot be read is logged and keeps the queue.
   FQueue->SyncQueue(Counted({}, LWalks, true));
   EXPECT_EQ(Queued(), (TStrings{"manual", "same"}));
-  const int LFailure = FLog->IndexOf(TLogEntryKind::Exception, "job list is gone");
-  ASSERT_GE(LFailure, 0);
-  EXPECT_EQ(FLog->Entries()[LFailure].Value, "TJobQueue.SyncQueue");
+  EXPECT_EQ(FLog->Entries().at(FLog->IndexOf(TLogEntryKind::Exception, "job list is gone")).Value,
+            "TJobQueue.SyncQueue");
 
   const TJobPtr LGone = MakeJob("gone");
   FQueue->EnqueueJob(LGone);
@@ -162,27 +160,21 @@ TEST_F(JobQueueTest, SyncWalksTheListOnlyAsFarAsTheQueuedScheduledJobsNeedAndDro
 
 const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
 
-TJobPtr AgentTaskJob(const std::string& AId, const std::string& ATaskId, bool AIsManual, TDateTime ADue) {
-  return Testing::NewJob(AId, {.Task = ATaskId, .Manual = AIsManual, .Due = ADue});
-}
-
 class AgentTaskJobQueueTest : public ::testing::Test {
 protected:
-  void RequestRestart() { ON_CALL(*FServant, IsRestartRequested()).WillByDefault(::testing::Return(true)); }
-
-  std::shared_ptr<::testing::NiceMock<Testing::MockJobServant>> FServant =
-      std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
-  std::shared_ptr<Testing::TRecordingJobSaver> FSaver = std::make_shared<Testing::TRecordingJobSaver>();
+  std::shared_ptr<::testing::NiceMock<MockJobServant>> FServant =
+      std::make_shared<::testing::NiceMock<MockJobServant>>();
+  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   TAgentTaskJobQueue FQueue{FSaver, nullptr, FServant};
 };
 
 TEST_F(AgentTaskJobQueueTest, RestartJobLeavesFirstWhileARestartIsRequested) {
-  FQueue.EnqueueJob(AgentTaskJob("manual-scan", "{SCAN}", true, 1.0));
-  FQueue.EnqueueJob(AgentTaskJob("restart", CRestartTaskId, false, 500.0));
+  FQueue.EnqueueJob(NewJob("manual-scan", {.Task = "{SCAN}", .Manual = true, .Due = 1.0}));
+  FQueue.EnqueueJob(NewJob("restart", {.Task = CRestartTaskId, .Due = 500.0}));
   // The restart task's id compares exactly.
-  FQueue.EnqueueJob(AgentTaskJob("lower-case", "{d1831d0f-0620-4a5c-a0be-0ebe5f41d040}", false, 9.0));
+  FQueue.EnqueueJob(NewJob("lower-case", {.Task = "{d1831d0f-0620-4a5c-a0be-0ebe5f41d040}", .Due = 9.0}));
   EXPECT_EQ(FQueue.PeekNextJob()->GetIdentifier(), "manual-scan") << "no restart pending: normal order";
-  RequestRestart();
+  ON_CALL(*FServant, IsRestartRequested()).WillByDefault(::testing::Return(true));
   // DequeueNextJob goes through the override (and reads again inside its write section).
   EXPECT_EQ(FQueue.DequeueNextJob()->GetIdentifier(), "restart");
   EXPECT_EQ(FSaver->LastSave(), std::vector<std::string>{"manual-scan"});
@@ -190,4 +182,4 @@ TEST_F(AgentTaskJobQueueTest, RestartJobLeavesFirstWhileARestartIsRequested) {
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

@@ -11,18 +11,16 @@
 #include "Support/ServiceMocks.h"
 #include "Support/TestConditions.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
-using Testing::FixedCondition;
-using Testing::Identifiers;
 using ::testing::NiceMock;
 using ::testing::Return;
 using TStrings = std::vector<std::string>;
 
 constexpr double CMinute = 1.0 / 24 / 60;
 
-class TFailingCondition : public Testing::TFixedCondition {
+class TFailingCondition : public TFixedCondition {
 public:
   std::string ClassName() const override { return "TFailingCondition"; }
   TDateTime CalcNextExecution(TDateTime, TStartConditionStorage&) override {
@@ -35,8 +33,8 @@ const TClassRegistration<TFailingCondition> GFailingConditionRegistration("TFail
 // A job of the agent task "{<id>}" unless ATaskId names another, with at most one condition.
 TJobPtr MakeJob(const std::string& AId, std::shared_ptr<TStartCondition> ACondition,
                 TDateTime ADue = CNoDateTime, const std::string& ATaskId = "") {
-  return Testing::NewJob(
-      AId, {.Task = ATaskId.empty() ? "{" + AId + "}" : ATaskId, .Due = ADue, .Condition = ACondition});
+  return NewJob(AId,
+                {.Task = ATaskId.empty() ? "{" + AId + "}" : ATaskId, .Due = ADue, .Condition = ACondition});
 }
 
 class JobSchedulerTest : public ::testing::Test {
@@ -52,14 +50,12 @@ protected:
   TStrings Queued() { return Identifiers(FQueue->CreateSnapshot()); }
   TStrings Listed() { return Identifiers(FProvider->FetchJobList()); }
 
-  Testing::TManualClockScope FClock;
-  Testing::TLogCapture FLog;
+  TManualClockScope FClock;
+  TLogCapture FLog;
   std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
-  std::shared_ptr<Testing::TScriptedJobListProvider> FProvider =
-      std::make_shared<Testing::TScriptedJobListProvider>(nullptr, nullptr, nullptr, nullptr,
-                                                          "JobSchedulerTest");
-  std::shared_ptr<NiceMock<Testing::MockJobServant>> FServant =
-      std::make_shared<NiceMock<Testing::MockJobServant>>();
+  std::shared_ptr<TScriptedJobListProvider> FProvider =
+      std::make_shared<TScriptedJobListProvider>(nullptr, nullptr, nullptr, nullptr, "JobSchedulerTest");
+  std::shared_ptr<NiceMock<MockJobServant>> FServant = std::make_shared<NiceMock<MockJobServant>>();
   std::shared_ptr<TJobScheduler> FScheduler = std::make_shared<TJobScheduler>(FProvider, FQueue, FServant);
 };
 
@@ -120,4 +116,4 @@ TEST_F(JobSchedulerTest, FailingStartConditionEndsThePassWithTheJobsQueuedSoFar)
 }
 
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

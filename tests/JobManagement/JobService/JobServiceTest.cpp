@@ -3,7 +3,6 @@
 #include <random>
 #include <thread>
 
-#include "EngineKit.h"
 #include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobDispatcher.h"
 #include "JobManagement/JobService/JobQueue.h"
@@ -14,7 +13,7 @@
 #include "Support/RecordingPool.h"
 #include "Support/ServiceMocks.h"
 
-namespace Orvane {
+namespace Orvane::Testing {
 namespace {
 
 using ::testing::_;
@@ -22,7 +21,7 @@ using ::testing::NiceMock;
 using ::testing::Return;
 
 // Its "file" is the number of runs recorded when it was last saved: what a kill would leave.
-class TRunRecordingProvider : public Testing::TFakeJobListProvider {
+class TRunRecordingProvider : public TFakeJobListProvider {
 public:
   void SaveConditionStorages() override {
     ++FStorageSaves;
@@ -61,15 +60,13 @@ protected:
                                              FRunInfo, 60);
   }
 
-  Testing::TManualClockScope FClock;
-  Testing::TLogCapture FLog;
+  TManualClockScope FClock;
+  TLogCapture FLog;
   std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
   std::shared_ptr<TRunRecordingProvider> FProvider = std::make_shared<TRunRecordingProvider>();
-  std::shared_ptr<Testing::TRecordingPool> FPool = std::make_shared<Testing::TRecordingPool>(100);
-  std::shared_ptr<NiceMock<Testing::MockJobScheduler>> FScheduler =
-      std::make_shared<NiceMock<Testing::MockJobScheduler>>();
-  std::shared_ptr<NiceMock<Testing::MockJobServant>> FServant =
-      std::make_shared<NiceMock<Testing::MockJobServant>>();
+  std::shared_ptr<TRecordingPool> FPool = std::make_shared<TRecordingPool>(100);
+  std::shared_ptr<NiceMock<MockJobScheduler>> FScheduler = std::make_shared<NiceMock<MockJobScheduler>>();
+  std::shared_ptr<NiceMock<MockJobServant>> FServant = std::make_shared<NiceMock<MockJobServant>>();
   TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::atomic<int> FTurns{0};
   TJobPtr FJob = std::make_shared<TJob>();
@@ -77,7 +74,7 @@ protected:
 };
 
 TEST_F(JobServiceTest, DeniedStartWaitsFiveMinutesUntilAnAllowedStartCutsItBackFromThen) {
-  auto LDispatcher = std::make_shared<NiceMock<Testing::MockJobDispatcher>>();
+  auto LDispatcher = std::make_shared<NiceMock<MockJobDispatcher>>();
   ON_CALL(*LDispatcher, ProcessQueue()).WillByDefault([&] {
     FServant->FDenied.Invoke(nullptr);  // the servant refuses a job during the turn's dispatch
     return 0;
@@ -121,7 +118,7 @@ TEST_F(JobServiceTest, StopDuringTheStartDelayNeverEntersTheLoop) {
 
 TEST_F(JobServiceTest, WaitingPassIgnoringTimingsQueuesTheWholeListAndSavesNoStorages) {
   MakeService();
-  const TJobPtr LA = Testing::NewJob("A"), LB = Testing::NewJob("B");
+  const TJobPtr LA = NewJob("A"), LB = NewJob("B");
   FProvider->SetJobs({LA, LB});
   EXPECT_CALL(*FScheduler, UpdateQueue(_)).Times(0);
   std::thread LPass([&] { FService->RunAndWaitForJobs(nullptr, nullptr, true, CAllConditions); });
@@ -150,24 +147,12 @@ TEST_F(JobServiceTest, WaitingPassEndsWhenItsJobsCanNoLongerFinish) {
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Warning, "Waiting pass ends"));
 }
 
-TEST_F(JobServiceTest, SystemShutdownRunsAPassRestrictedToShutdownConditions) {
-  MakeService(FServant);
-  EXPECT_CALL(*FServant, SetRebootRequested(false));
-  EXPECT_CALL(*FScheduler, UpdateQueue(CShutdownConditions)).WillOnce(Return(0));
-  FRunInfo->SetIsShutdownPass(true);
-  FRunInfo->GetSystemShutdown().Invoke(FRunInfo.get());
-  EXPECT_FALSE(FRunInfo->GetIsShutdownPass());
-}
-
 TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
   MakeService();
   EXPECT_CALL(*FScheduler, UpdateQueue(_))
       .WillOnce([](TConditions) -> int32_t { throw std::runtime_error("provider failed"); })
       .WillOnce([](TConditions) -> int32_t { throw 42; })
-      .WillRepeatedly([this](TConditions) {
-        ++FTurns;
-        return 0;
-      });
+      .WillRepeatedly([this](TConditions) { return ++FTurns, 0; });
   FService->StartAsync(TThreadPriority::tpNormal);
   Clock().WaitForSleepers(2);  // the loop and the idle task processor
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "provider failed"));
@@ -179,9 +164,9 @@ TEST_F(JobServiceTest, FailingTurnIsLoggedAndTheLoopGoesOnWhateverWasThrown) {
 }
 
 TEST_F(JobServiceTest, WaitingPassEndsWhenADispatchAfterAJobFailsWithAnyException) {
-  FPool = std::make_shared<Testing::TRecordingPool>(1);  // one job at a time: B waits for A
+  FPool = std::make_shared<TRecordingPool>(1);  // one job at a time: B waits for A
   MakeService(FServant);
-  const TJobPtr LA = Testing::NewJob("A"), LB = Testing::NewJob("B");
+  const TJobPtr LA = NewJob("A"), LB = NewJob("B");
   EXPECT_CALL(*FScheduler, UpdateQueue(CAllConditions)).WillOnce([&](TConditions) {
     FQueue->EnqueueJob(LA);
     FQueue->EnqueueJob(LB);
@@ -267,43 +252,11 @@ TEST_F(ConditionSaveThrottleTest, AKillAtAnyMomentLosesAtMostTheLastSecondsRuns)
 }
 
 TEST(JobServiceConstructionTest, NilPoolFailsConstructionAndLeavesNoHandlerBehind) {
-  auto LProvider = std::make_shared<Testing::TFakeJobListProvider>();
+  auto LProvider = std::make_shared<TFakeJobListProvider>();
   EXPECT_THROW(TJobService(nullptr, nullptr, LProvider, nullptr, nullptr, nullptr, nullptr, 60),
                EInvalidPointer);
   EXPECT_EQ(LProvider->FManualChanged.Count(), 0u);
 }
 
-// A job travels the whole engine: job list, scheduler, queue, dispatcher, pool, processor and an
-// agent task found by the agent task dispatcher.
-TEST(JobServiceIntegrationTest, JobWhoseHandOverKeepsFailingIsDroppedAndTheOthersStillRun) {
-  Testing::TManualClockScope LClock;
-  Testing::TLogCapture LLog;
-  std::atomic<int> LRuns{0};
-  auto LServant = std::make_shared<NiceMock<Testing::MockJobServant>>();
-  EXPECT_CALL(*LServant, IsJobStartAllowed(_)).WillRepeatedly([](const TJobPtr& AJob) {
-    if (AJob->GetIdentifier() == "poison") throw std::runtime_error("servant failed");
-    return true;
-  });
-  Testing::TEngine LEngine(
-      {.Tasks = {Testing::Task("scanner", [&] { return ++LRuns, true; })}, .Servant = LServant}, {});
-  for (const TJobPtr& LJob : {Testing::TaskJob("poison"), Testing::TaskJob("scanner")}) {
-    LJob->SetNextExecution(Now());
-    LJob->SetOrder(LJob->GetIdentifier() == "scanner");  // behind the poison job
-    LEngine.Provider->AddManualJob(LJob);
-  }
-  LEngine.Service->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);
-  Clock().AdvanceSeconds(2);  // two failed turns, a second apart; the third drops the job
-  EXPECT_EQ(LRuns, 1);
-  EXPECT_EQ(LEngine.Pool->GetRunningJobsCount(), 0);
-  EXPECT_EQ(LLog->Count(TLogEntryKind::Error, "TJobService.Running"), 2);
-  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Object, "Dropped job"));
-  const TJobList LList = LEngine.Service->FetchJobList();
-  ASSERT_EQ(LList.size(), 1u);  // back in the job list, not due any more
-  EXPECT_EQ(LList[0]->GetIdentifier(), "poison");
-  EXPECT_EQ(LList[0]->GetNextExecution(), CNoDateTime);
-  LEngine.Service->Stop();
-}
-
 }  // namespace
-}  // namespace Orvane
+}  // namespace Orvane::Testing

@@ -2,21 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
 #include "../../../fuzz/ManualJobFileCheck.h"
 #include "../JobService/EngineKit.h"
 #include "FileJobListTestKit.h"
-#include "JobManagement/JobLists/CustomJobListProvider.h"
-#include "JobManagement/JobService/JobQueue.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Data/RecordCopy.h"
 #include "Support/ClockScope.h"
-#include "Support/EngineMocks.h"
 
 namespace Orvane::Testing {
 namespace {
@@ -24,7 +21,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::UnorderedElementsAre;
+using namespace std::chrono_literals;
 
 // Records a saver's events in the order they come; declared after the saver, so it is gone first.
 struct TEventTrail {
@@ -52,12 +49,10 @@ TEST_F(FileJobListSaverTest, EachSaverClassLogsTheJobsAndSetsPermissionsAsItsCla
     bool LogsJobs, OpensToEverybody;
   } LCases[] = {
       {"FileJobListSaver", [&] { return std::make_shared<TFileJobListSaver<>>(QueueFile()); }, true, true},
-      {"NoPermissions", [&] { return std::make_shared<TFileJobListSaverNoPermissions>(QueueFile()); }, true,
-       false},
-      {"NoLogging", [&] { return std::make_shared<TFileJobListSaverNoPermissionsNoLogging>(QueueFile()); },
-       false, false},
-      {"RegisteredForQueue", [&] { return NewQueueSaver(); }, false, false},
-  };
+      {"NoPermissions", [&] { return std::make_shared<TFileJobListSaverNoPermissions>(QueueFile()); }, 1, 0},
+      {"NoLogging", [&] { return std::make_shared<TFileJobListSaverNoPermissionsNoLogging>(QueueFile()); }, 0,
+       0},
+      {"RegisteredForQueue", [&] { return NewQueueSaver(); }, false, false}};
   for (const auto& LCase : LCases) {
     SCOPED_TRACE(LCase.Name);
     std::filesystem::remove_all(FData.Path() + "/Orvane");
@@ -121,17 +116,6 @@ TEST_F(FileJobListSaverTest, FailedWriteIsLoggedWithTheSaverContextAndAnsweredWi
   EXPECT_THAT(LEntry.Text, HasSubstr(StorageDir()));
   EXPECT_EQ(LSaver->SaveItem(MakeManualJob("a")), ENOTDIR);
   EXPECT_THAT(LTrail.Events, IsEmpty());
-
-  // A directory standing at the file's path cannot be replaced either.
-  std::filesystem::remove(FData.Path() + "/Orvane");
-  std::filesystem::create_directories(QueueFile());
-  FLog->Clear();
-  EXPECT_EQ(LSaver->SaveItems(Sequence({MakeManualJob("a")})), EISDIR);
-  EXPECT_THAT(LTrail.Events, IsEmpty());
-  EXPECT_EQ(FLog->Count(TLogEntryKind::Exception), 1);
-  EXPECT_TRUE(std::filesystem::is_directory(QueueFile()));
-  // Nothing is left behind by the failed writes.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(StorageDir()), {}), 1);
 }
 
 // In a data directory whose path goes beyond ASCII: what is saved and loaded here crosses every
@@ -206,36 +190,6 @@ TEST_F(FileJobListProviderTest, UnreadableItemsAreSkippedWithAnErrorAndTheOthers
   EXPECT_FALSE(FLog->Contains(TLogEntryKind::Message, "Failed to load queued manual jobs"));
 }
 
-// The owners of the two files, as the container and the factory build them, keep their manual
-// jobs across a restart; the queue keeps no scheduled job.
-TEST_F(FileJobListProviderTest, ManualJobsOfTheQueueAndOfTheJobListProviderSurviveARestart) {
-  const auto NewJobListProvider = [&] {
-    return std::make_shared<TCustomJobListProvider<TScannerJobAction>>(
-        nullptr, std::make_shared<TRecordingStorageManager>(),
-        std::make_shared<TFileJobListSaverForJobList<TScannerJobAction>>(FPathProvider),
-        std::make_shared<TFileJobListProviderForJobList<TScannerJobAction>>(FPathProvider));
-  };
-  {
-    TJobQueue<TScannerJobAction> LQueue(
-        std::make_shared<TFileJobListSaverForQueue<TScannerJobAction>>(FPathProvider),
-        std::make_shared<TFileJobListProviderForQueue<TScannerJobAction>>(FPathProvider));
-    LQueue.LoadQueuedManualJobs();
-    for (const TJobPtr& LJob :
-         {MakeManualJob("b", 2), MakeManualJob("a", 1), NewJob("scheduled", {.Task = "{S}"})})
-      EXPECT_TRUE(LQueue.EnqueueJob(LJob));
-    const auto LProvider = NewJobListProvider();
-    LProvider->LoadQueuedManualJobs();
-    EXPECT_EQ(LProvider->AddManualJob(MakeManualJob("second", 2)), 0);
-    LProvider->AddManualJob(MakeManualJob("first", 1));
-  }
-  const auto LQueue = BuildJobQueue(QueueFile(), &NewFileJobListSaver<TFileJobListSaverNoPermissions>);
-  LQueue->LoadQueuedManualJobs();
-  EXPECT_THAT(Identifiers(LQueue->CreateSnapshot()), UnorderedElementsAre("a", "b"));
-  const auto LProvider = NewJobListProvider();
-  LProvider->LoadQueuedManualJobs();
-  EXPECT_THAT(Identifiers(LProvider->CreateSnapshot().ManualJobs), ElementsAre("first", "second"));
-}
-
 // Every file of the manual-job fuzzer's corpus, through both loaders, with the fuzzer's checks. The
 // file names say what to expect besides: "valid-" files load (perhaps skipping items, with errors),
 // "bad-" files cannot be read at all and yield nothing; other files (inputs the fuzzer found) only
@@ -252,7 +206,8 @@ TEST_F(FileJobListCorpusTest, EveryCorpusFileLoadsThroughBothLoadersAndSavesBack
     const std::string LName = LFile.filename().string();
     SCOPED_TRACE(LName);
     FLog->Clear();
-    const Fuzzing::TManualJobFileResult LResult = Fuzzing::CheckManualJobFile(FPathProvider, ReadFile(LFile.string()));
+    const Fuzzing::TManualJobFileResult LResult =
+        Fuzzing::CheckManualJobFile(FPathProvider, ReadFile(LFile.string()));
     EXPECT_EQ(LResult.Mismatch, "");
     const int LFailedLoads = FLog->Count(TLogEntryKind::Message, "Failed to load queued manual jobs");
     if (LName.starts_with("valid-")) {
@@ -339,61 +294,55 @@ TEST_F(SkipSaveTest, UnchangedJobsAreNotWrittenAgainButStillReportedSaved) {
 }
 
 TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
-  using TChange = std::function<void(const TJobPtr&)>;
-  const std::vector<std::pair<const char*, TChange>> LCases = {
+  const std::vector<std::pair<const char*, std::function<void(const TJobPtr&)>>> LCases = {
       // The job's own setters.
-      {"Identifier", [](const TJobPtr& J) { J->SetIdentifier("X"); }},
-      {"DisplayText", [](const TJobPtr& J) { J->SetDisplayText("X"); }},
-      {"CanRunParallel", [](const TJobPtr& J) { J->SetCanRunParallel(false); }},
-      {"IsManual", [](const TJobPtr& J) { J->SetIsManual(false); }},
-      {"IsRegularJob", [](const TJobPtr& J) { J->SetIsRegularJob(false); }},
-      {"Order", [](const TJobPtr& J) { J->SetOrder(9); }},
-      {"QueueIndex", [](const TJobPtr& J) { J->SetQueueIndex(4); }},
-      {"ItemKind", [](const TJobPtr& J) { J->SetItemKind(2); }},
-      {"IsUserVisible", [](const TJobPtr& J) { J->SetIsUserVisible(false); }},
-      {"NextExecution", [](const TJobPtr& J) { J->SetNextExecution(45000.5); }},
-      {"ExecState", [](const TJobPtr& J) { J->SetExecState(TJobExecState::Queued); }},
-      {"JobAction", [](const TJobPtr& J) { J->SetJobAction(std::make_shared<TScannerJobAction>()); }},
+      {"Identifier", [](auto& J) { J->SetIdentifier("X"); }},
+      {"DisplayText", [](auto& J) { J->SetDisplayText("X"); }},
+      {"CanRunParallel", [](auto& J) { J->SetCanRunParallel(false); }},
+      {"IsManual", [](auto& J) { J->SetIsManual(false); }},
+      {"Order", [](auto& J) { J->SetOrder(9); }},
+      {"IsRegularJob", [](auto& J) { J->SetIsRegularJob(false); }},
+      {"QueueIndex", [](auto& J) { J->SetQueueIndex(4); }},
+      {"ItemKind", [](auto& J) { J->SetItemKind(2); }},
+      {"IsUserVisible", [](auto& J) { J->SetIsUserVisible(false); }},
+      {"NextExecution", [](auto& J) { J->SetNextExecution(45000.5); }},
+      {"ExecState", [](auto& J) { J->SetExecState(TJobExecState::Queued); }},
+      {"JobAction", [](auto& J) { J->SetJobAction(std::make_shared<TScannerJobAction>()); }},
       // What the job owns.
-      {"a condition added",
-       [](const TJobPtr& J) {
-         J->GetStartCondition()->AddCondition(std::make_shared<TStartConditionInterval>());
-       }},
-      {"IntervalValue", [](const TJobPtr& J) { IntervalOf(J).SetIntervalValue(6); }},
-      {"IntervalUnit", [](const TJobPtr& J) { IntervalOf(J).SetIntervalUnit(TDelayUnit::duHours); }},
-      {"MaxSplaySeconds", [](const TJobPtr& J) { IntervalOf(J).SetMaxSplaySeconds(30); }},
-      {"CatchUp", [](const TJobPtr& J) { IntervalOf(J).SetCatchUp(false); }},
-      {"StorageName", [](const TJobPtr& J) { IntervalOf(J).SetStorageName("S"); }},
-      {"storage Name", [](const TJobPtr& J) { StorageOf(J).SetName("S"); }},
-      {"LastRun", [](const TJobPtr& J) { StorageOf(J).SetLastRun(45000.5); }},
-      {"LastDrop", [](const TJobPtr& J) { StorageOf(J).SetLastDrop(45000.5); }},
-      {"SplaySeconds", [](const TJobPtr& J) { StorageOf(J).SetSplaySeconds(3); }},
-      {"ReplaceSplaySeconds", [](const TJobPtr& J) { StorageOf(J).ReplaceSplaySeconds(-1, 3); }},
-      {"Anchor", [](const TJobPtr& J) { StorageOf(J).SetAnchor(45000.5); }},
-      {"ReplaceAnchor", [](const TJobPtr& J) { StorageOf(J).ReplaceAnchor(CNoDateTime, 45000.5); }},
-      {"SkippedUntil", [](const TJobPtr& J) { StorageOf(J).SetSkippedUntil(45000.5); }},
+      {"a condition",
+       [](auto& J) { J->GetStartCondition()->AddCondition(std::make_shared<TStartConditionInterval>()); }},
+      {"IntervalValue", [](auto& J) { IntervalOf(J).SetIntervalValue(6); }},
+      {"IntervalUnit", [](auto& J) { IntervalOf(J).SetIntervalUnit(TDelayUnit::duHours); }},
+      {"MaxSplaySeconds", [](auto& J) { IntervalOf(J).SetMaxSplaySeconds(30); }},
+      {"CatchUp", [](auto& J) { IntervalOf(J).SetCatchUp(false); }},
+      {"StorageName", [](auto& J) { IntervalOf(J).SetStorageName("S"); }},
+      {"storage Name", [](auto& J) { StorageOf(J).SetName("S"); }},
+      {"LastRun", [](auto& J) { StorageOf(J).SetLastRun(45000.5); }},
+      {"LastDrop", [](auto& J) { StorageOf(J).SetLastDrop(45000.5); }},
+      {"SplaySeconds", [](auto& J) { StorageOf(J).SetSplaySeconds(3); }},
+      {"ReplaceSplaySeconds", [](auto& J) { StorageOf(J).ReplaceSplaySeconds(-1, 3); }},
+      {"Anchor", [](auto& J) { StorageOf(J).SetAnchor(45000.5); }},
+      {"ReplaceAnchor", [](auto& J) { StorageOf(J).ReplaceAnchor(CNoDateTime, 45000.5); }},
+      {"SkippedUntil", [](auto& J) { StorageOf(J).SetSkippedUntil(45000.5); }},
       // Whole-record copies: Assign, a record copy into an owned record, a read from a node.
       {"Assign",
-       [](const TJobPtr& J) {
-         const TJobPtr LNewer = CloneAs(*J);
-         LNewer->SetOrder(3);
-         J->Assign(*LNewer);
+       [](auto& J) {
+         const TJobPtr L = CloneAs(*J);
+         L->SetOrder(3);
+         J->Assign(*L);
        }},
       {"record copy into the action",
-       [](const TJobPtr& J) {
+       [](auto& J) {
          TScannerJobAction LOther;
          LOther.ExecutionId = "{E}";
          CopyRecordMembers(LOther, *J->GetJobAction());
        }},
       {"read from a node",
-       [](const TJobPtr& J) {
-         TDataNode LNode = RecordToNode(*J->GetStartCondition());
-         NodeToRecord(LNode, *J->GetStartCondition());
-       }},
+       [](auto& J) { NodeToRecord(RecordToNode(*J->GetStartCondition()), *J->GetStartCondition()); }},
       // The engine's writers: the scheduler's evaluation, a run's record, the processor.
-      {"evaluation", [](const TJobPtr& J) { J->GetStartCondition()->CalcNextExecution(Now()); }},
-      {"run recorded", [](const TJobPtr& J) { J->GetStartCondition()->SetAlreadyRunFlag(true); }},
-      {"processor", [](const TJobPtr& J) { RunThroughProcessor(J); }},
+      {"evaluation", [](auto& J) { J->GetStartCondition()->CalcNextExecution(Now()); }},
+      {"run recorded", [](auto& J) { J->GetStartCondition()->SetAlreadyRunFlag(true); }},
+      {"processor", [](auto& J) { RunThroughProcessor(J); }},
   };
   for (const auto& [LName, LChange] : LCases) {
     SCOPED_TRACE(LName);
@@ -408,40 +357,29 @@ TEST_F(SkipSaveTest, EveryWayOfChangingASavedJobMakesTheNextSaveWrite) {
 
 TEST_F(SkipSaveTest, AnotherListOrAFileChangedBehindTheSaversBackIsWritten) {
   const TJobPtr LA = FJobs[0], LB = FJobs[1], LC = FJobs[2];
-  const std::vector<std::pair<const char*, std::function<void()>>> LCases = {
-      {"another order",
-       [&] {
-         FJobs = {LB, LA, LC};
-       }},
-      {"a job removed",
-       [&] {
-         FJobs = {LA, LC};
-       }},
-      {"a job added",
-       [&] {
-         FJobs = {LA, LB, LC, FullJob("D")};
-       }},
-      {"an equal copy in a job's place",
-       [&] {
-         FJobs = {LA, CloneAs(*LB), LC};
-       }},
-      {"the file removed", [&] { ASSERT_TRUE(std::filesystem::remove(QueueFile())); }},
-      {"the file replaced",
-       [&] {
-         const std::string LContent = ReadFile(QueueFile());
-         ASSERT_TRUE(std::filesystem::remove(QueueFile()));
-         WriteFile(QueueFile(), LContent);
-       }},
-      {"the file's size changed", [&] { WriteFile(QueueFile(), ReadFile(QueueFile()) + " "); }},
-      {"the file touched",
-       [&] {
-         std::filesystem::last_write_time(
-             QueueFile(), std::filesystem::last_write_time(QueueFile()) - std::chrono::hours(24 * 365));
-       }},
-  };
-  for (const auto& [LName, LChange] : LCases) {
-    SCOPED_TRACE(LName);
+  // Another order, a job removed, a job added, an equal copy in a job's place.
+  const TJobList LOtherLists[] = {{LB, LA, LC}, {LA, LC}, {LA, LB, LC, FullJob("D")}, {LA, CloneAs(*LB), LC}};
+  for (const TJobList& LOther : LOtherLists) {
     FJobs = {LA, LB, LC};
+    SaveWrites();
+    ASSERT_FALSE(SaveWrites());
+    FJobs = LOther;
+    EXPECT_TRUE(SaveWrites()) << &LOther - LOtherLists;
+  }
+  FJobs = {LA, LB, LC};
+  const auto LLongAgo = std::filesystem::file_time_type::clock::now() - 24h;
+  const auto Rewrite = [&](const std::string& AContent) {
+    ASSERT_TRUE(std::filesystem::remove(QueueFile()));
+    WriteFile(QueueFile(), AContent);
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> LFileChanges = {
+      {"removed", [&] { ASSERT_TRUE(std::filesystem::remove(QueueFile())); }},
+      {"replaced", [&] { Rewrite(ReadFile(QueueFile())); }},
+      {"its size changed", [&] { Rewrite(ReadFile(QueueFile()) + " "); }},
+      {"touched", [&] { std::filesystem::last_write_time(QueueFile(), LLongAgo); }},
+  };
+  for (const auto& [LName, LChange] : LFileChanges) {
+    SCOPED_TRACE(LName);
     SaveWrites();
     ASSERT_FALSE(SaveWrites());
     LChange();
@@ -449,12 +387,14 @@ TEST_F(SkipSaveTest, AnotherListOrAFileChangedBehindTheSaversBackIsWritten) {
   }
 }
 
-TEST_F(SkipSaveTest, AFailedWriteForgetsTheLastOne) {
+// A directory in the file's place cannot be replaced: the write fails, leaves nothing behind, and
+// forgets the last one. The file is put back as it was.
+TEST_F(SkipSaveTest, AFailedWriteLeavesNothingBehindAndForgetsTheLastOne) {
   ASSERT_TRUE(SaveWrites());
-  // A directory in the file's place makes the rename fail; the file is put back as it was.
   std::filesystem::rename(QueueFile(), QueueFile() + ".kept");
   ASSERT_TRUE(std::filesystem::create_directory(QueueFile()));
-  EXPECT_NE(FSaver->SaveItems(Sequence({FJobs[0]})), 0);
+  EXPECT_EQ(FSaver->SaveItems(Sequence({FJobs[0]})), EISDIR);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(StorageDir()), {}), 2);
   ASSERT_TRUE(std::filesystem::remove(QueueFile()));
   std::filesystem::rename(QueueFile() + ".kept", QueueFile());
   EXPECT_TRUE(SaveWrites()) << "the file holds the first write, but the saver no longer vouches for it";

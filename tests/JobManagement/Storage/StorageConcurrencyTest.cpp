@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FileJobListTestKit.h"
@@ -116,10 +117,7 @@ TEST_F(StartConditionStorageManagerConcurrencyTest, SavesRunBesideEvaluationsAnd
     auto LCondition = std::make_shared<TStartConditionInterval>();
     LCondition->SetIntervalValue(5);
     LCondition->SetMaxSplaySeconds(600);
-    auto LJob = std::make_shared<TJob>();
-    LJob->SetIdentifier(AIdentifier);
-    LJob->GetStartCondition()->AddCondition(LCondition);
-    return LJob;
+    return NewJob(AIdentifier, {.Condition = LCondition});
   };
   const std::string LPath = FData.Path() + "/ConditionStorage.xml";
   auto LManager = std::make_shared<TFileStartConditionStorageManagerNoFilePermissions<>>(LPath);
@@ -151,11 +149,11 @@ TEST_F(StartConditionStorageManagerConcurrencyTest, SavesRunBesideEvaluationsAnd
   for (const TJobPtr& LJob : LJobs) {
     TJobPtr LCopy = IntervalJob(LJob->GetIdentifier());
     LRestarted->RegisterJob(LCopy);
-    const TStartConditionStorage& LLive = *LJob->GetStartCondition()->GetStorages()->front();
-    const TStartConditionStorage& LBack = *LCopy->GetStartCondition()->GetStorages()->front();
-    EXPECT_EQ(LBack.GetLastRun(), LLive.GetLastRun());
-    EXPECT_EQ(LBack.GetSplaySeconds(), LLive.GetSplaySeconds());
-    EXPECT_EQ(LBack.GetAnchor(), LLive.GetAnchor());
+    const auto State = [](const TJobPtr& A) {
+      const TStartConditionStorage& L = *A->GetStartCondition()->GetStorages()->front();
+      return std::tuple(L.GetLastRun(), L.GetSplaySeconds(), L.GetAnchor());
+    };
+    EXPECT_EQ(State(LCopy), State(LJob));
   }
 }
 

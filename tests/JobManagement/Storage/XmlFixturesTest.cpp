@@ -174,36 +174,29 @@ protected:
     LResponse.GetExistingManualJobIds() = {"{FIXTURE-1}", CAwkwardTexts[2]};
     return LResponse;
   }
-
-  struct TCase {
-    std::string Name;
-    std::function<std::string()> Write;                           // from the records
-    std::function<std::string(const std::string&)> LoadAndWrite;  // from the fixture's file
-    std::string Source;  // the file LoadAndWrite reads, when it is not the fixture itself
-  };
-
-  std::vector<TCase> Cases() {
-    return {
-        {"ManualJobsInJobList.xml", [this] { return SaveJobs(MakeJobs(false)); },
-         [this](const std::string& A) { return ReloadJobs(A); }, ""},
-        {"ManualJobsInJobQueue.xml", [this] { return SaveJobs(MakeJobs(true)); },
-         [this](const std::string& A) { return ReloadJobs(A); }, ""},
-        {"ConditionStorage.xml", [this] { return SaveStorages(); },
-         [this](const std::string& A) { return ReloadStorages(A); }, ""},
-        {"SmartRequest.xml", [] { return WriteSmart(MakeRequest()); },
-         [this](const std::string& A) { return RewriteSmart<TCalcJobsForClientRequest>(A); }, ""},
-        {"SmartResponse.xml", [] { return WriteSmart(MakeResponse()); },
-         [this](const std::string& A) { return RewriteSmart<TCalcJobsForClientResponse>(A); }, ""},
-        // Written by hand with bytes that are not UTF-8; the loader repairs them.
-        {"InvalidUtf8.repaired.xml", nullptr, [this](const std::string& A) { return ReloadJobs(A); },
-         "InvalidUtf8.xml"},
-    };
-  }
 };
 
 TEST_F(XmlFixturesTest, EachFileIsWrittenFromItsRecordsAndWrittenBackAfterLoadingByteForByte) {
+  const auto Jobs = [this](const std::string& A) { return ReloadJobs(A); };
+  const struct {
+    std::string Name;
+    std::function<std::string()> Write;                           // from the records
+    std::function<std::string(const std::string&)> LoadAndWrite;  // from the fixture's file
+    std::string Source = "";  // the file LoadAndWrite reads, when it is not the fixture itself
+  } LCases[] = {
+      {"ManualJobsInJobList.xml", [this] { return SaveJobs(MakeJobs(false)); }, Jobs},
+      {"ManualJobsInJobQueue.xml", [this] { return SaveJobs(MakeJobs(true)); }, Jobs},
+      {"ConditionStorage.xml", [this] { return SaveStorages(); },
+       [this](auto& A) { return ReloadStorages(A); }},
+      {"SmartRequest.xml", [] { return WriteSmart(MakeRequest()); },
+       [this](auto& A) { return RewriteSmart<TCalcJobsForClientRequest>(A); }},
+      {"SmartResponse.xml", [] { return WriteSmart(MakeResponse()); },
+       [this](auto& A) { return RewriteSmart<TCalcJobsForClientResponse>(A); }},
+      // Written by hand with bytes that are not UTF-8; the loader repairs them.
+      {"InvalidUtf8.repaired.xml", nullptr, Jobs, "InvalidUtf8.xml"},
+  };
   const char* LGenerate = getenv("ORVANE_WRITE_XML_FIXTURES");
-  for (const TCase& LCase : Cases()) {
+  for (const auto& LCase : LCases) {
     SCOPED_TRACE(LCase.Name);
     const std::string LSource = LCase.Source.empty() ? LCase.Name : LCase.Source;
     if (LGenerate && *LGenerate) {
@@ -212,13 +205,9 @@ TEST_F(XmlFixturesTest, EachFileIsWrittenFromItsRecordsAndWrittenBackAfterLoadin
     }
     const std::string LExpected = ReadFile(Fixture(LCase.Name));
     ASSERT_FALSE(LExpected.empty());
-    if (LCase.Write) {
-      EXPECT_EQ(LCase.Write(), LExpected);
-    }
+    EXPECT_EQ(LCase.Write ? LCase.Write() : LExpected, LExpected);
     EXPECT_EQ(LCase.LoadAndWrite(LSource), LExpected);
-    if (!LCase.Source.empty()) {
-      EXPECT_EQ(LCase.LoadAndWrite(LCase.Name), LExpected);
-    }
+    EXPECT_EQ(LCase.Source.empty() ? LExpected : LCase.LoadAndWrite(LCase.Name), LExpected);
   }
 }
 
