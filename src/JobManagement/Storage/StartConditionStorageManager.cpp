@@ -39,13 +39,6 @@ void TConditionStoresDict::Clear() {
   FEntries.clear();
 }
 
-std::vector<std::string> TConditionStoresDict::Keys() const {
-  std::vector<std::string> LKeys;
-  LKeys.reserve(FEntries.size());
-  for (const TEntry& LEntry : FEntries) LKeys.push_back(LEntry.first);
-  return LKeys;
-}
-
 void TStartConditionStorageManager::LoadConditionStorages() {
   if (FStoresLoaded) return;
   // Loaded whatever happens below: a file that cannot be read now will not be readable on a second

@@ -33,7 +33,6 @@ public:
   void Clear();
 
   std::size_t Count() const { return FEntries.size(); }
-  std::vector<std::string> Keys() const;
   TEntries::const_iterator begin() const { return FEntries.begin(); }
   TEntries::const_iterator end() const { return FEntries.end(); }
 

@@ -341,10 +341,6 @@ void TContainer::Teardown() {
   LPending.clear();
 }
 
-void TContainer::ResetForTesting() {
-  Teardown();
-}
-
 TContainer& GlobalContainer() {
   static TContainer* const LContainer = new TContainer();
   return *LContainer;

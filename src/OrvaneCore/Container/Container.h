@@ -103,9 +103,6 @@ public:
   // The host calls it before it exits, while the logger still works. The container is empty and
   // usable afterwards.
   void Teardown() EXCLUDES(FLock);
-  // Teardown between test cases: module registrations run once per process, so tests register
-  // what they need afresh.
-  void ResetForTesting() EXCLUDES(FLock);
 
   // ---- Used by TRegistration and the injection traits.
 

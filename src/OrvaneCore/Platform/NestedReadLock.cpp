@@ -34,8 +34,4 @@ void TNestedReadLock::EndWrite() NO_THREAD_SAFETY_ANALYSIS {
   FLock.unlock();
 }
 
-bool TNestedReadLock::IsWriterForTesting() const {
-  return CallerIsWriter();
-}
-
 }  // namespace Orvane

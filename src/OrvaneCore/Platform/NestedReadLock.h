@@ -25,8 +25,6 @@ public:
   void BeginWrite() ACQUIRE();
   void EndWrite() RELEASE();
 
-  // True when the calling thread holds the write lock.
-  bool IsWriterForTesting() const;
 
 private:
   bool CallerIsWriter() const {

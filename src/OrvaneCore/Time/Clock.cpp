@@ -255,11 +255,6 @@ void TClock::NotifyAll(TClockCondition& ACondition) {
     if (LWaiter->Condition == &ACondition) FState->WakeLocked(*LWaiter);
 }
 
-TClock::TMode TClock::Mode() {
-  std::lock_guard LLock(FState->Mutex);
-  return FState->Mode;
-}
-
 void TClock::SetReal() {
   std::lock_guard LLock(FState->Mutex);
   FState->Mode = TMode::Real;
@@ -355,11 +350,6 @@ std::vector<std::string> TClock::SleeperNames() {
   for (const TWaiter* LWaiter : FState->Waiters)
     if (!LWaiter->Woken && LWaiter->Thread) LNames.push_back(LWaiter->Thread->Name);
   return LNames;
-}
-
-void TClock::SetBusyBoundMs(int64_t AMaxRealMs) {
-  std::lock_guard LLock(FState->Mutex);
-  FState->BusyBoundMs = AMaxRealMs;
 }
 
 std::shared_ptr<TClock::TThreadRecord> TClock::PrepareThread(std::string AName) {

@@ -95,7 +95,6 @@ public:
   void NotifyAll(TClockCondition& ACondition);
 
   // ---- Modes (tests and the host program's --time-scale). Switch while no thread sleeps on the clock.
-  TMode Mode();
   void SetReal();
   // Real time sped up AFactor times from now on; the wall clock starts at the real wall clock.
   void SetScaled(double AFactor);
@@ -115,8 +114,6 @@ public:
   void WaitForSleepers(int ACount, int64_t AMaxRealMs = 10000);
   // Names of the threads that sleep on the clock right now.
   std::vector<std::string> SleeperNames();
-  // Real time a thread may stay busy before Advance or WaitForSleepers give up.
-  void SetBusyBoundMs(int64_t AMaxRealMs);
 
   // ---- Threads (manual-mode bookkeeping; harmless in the other modes).
   // A thread the clock should know about before it runs: the starter registers it as busy; the new

@@ -16,11 +16,6 @@ void TWaitableEvent::SetEvent() {
     FChanged.NotifyOne();
 }
 
-void TWaitableEvent::ResetEvent() {
-  TMutexLock LLock(FLock);
-  FSignaled = false;
-}
-
 TWaitResult TWaitableEvent::WaitFor(int64_t ATimeoutMs) {
   const TMonoTime LDeadline = ATimeoutMs < 0 ? CNoDeadline : Clock().DeadlineInMs(ATimeoutMs);
   TMutexLock LLock(FLock);

@@ -18,7 +18,6 @@ public:
   TWaitableEvent& operator=(const TWaitableEvent&) = delete;
 
   void SetEvent();
-  void ResetEvent();
   // Waits up to ATimeoutMs of clock time; a negative time-out waits without a bound.
   TWaitResult WaitFor(int64_t ATimeoutMs);
   bool IsSignaledForTesting();

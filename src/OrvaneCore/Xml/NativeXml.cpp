@@ -26,12 +26,6 @@ TXmlNode* TXmlNode::Nodes(int32_t AIndex) const {
   return FNodes[static_cast<std::size_t>(AIndex)].get();
 }
 
-TXmlNode* TXmlNode::NodeByName(const std::string& AName) const {
-  for (const std::unique_ptr<TXmlNode>& LNode : FNodes)
-    if (LNode->GetName() == AName) return LNode.get();
-  return nullptr;
-}
-
 TXmlNode& TXmlNode::Add(std::unique_ptr<TXmlNode> ANode) {
   FNodes.push_back(std::move(ANode));
   return *FNodes.back();

@@ -28,8 +28,6 @@ public:
   int32_t NodeCount() const { return static_cast<int32_t>(FNodes.size()); }
   // The child element at AIndex; EListError outside 0 .. NodeCount() - 1.
   TXmlNode* Nodes(int32_t AIndex) const;
-  // The first child element named AName; nullptr when there is none.
-  TXmlNode* NodeByName(const std::string& AName) const;
 
   TXmlNode& Add(std::unique_ptr<TXmlNode> ANode);
 
