@@ -128,11 +128,6 @@ void TJobService::SetTimeOut(int32_t ASeconds) {
   FStateChanged.NotifyAll();
 }
 
-int32_t TJobService::GetTimeOut() {
-  TMutexLock LLock(FStateLock);
-  return FTimeOut;
-}
-
 TDateTime TJobService::WaitTill() {
   if (FWaitDeadline == CNoDeadline) return CNoDateTime;
   return IncSeconds(Now(), std::chrono::duration<double>(FWaitDeadline - Clock().Monotonic()).count());

@@ -66,7 +66,6 @@ public:
   bool RunTurn();
   // The time-out of the current turn, in seconds; a change restarts the wait that runs.
   void SetTimeOut(int32_t ASeconds) EXCLUDES(FStateLock);
-  int32_t GetTimeOut() EXCLUDES(FStateLock);
   bool GetIsRunning() const { return FIsRunning.load(); }
   bool GetIsStopped() const { return FIsStopped.load(); }
   // A waiting pass whose jobs can no longer finish (nothing runs, nothing is left to dispatch)
