@@ -78,19 +78,6 @@ TEST_F(ServerLinkTest, TheClientListElseTheFleetsUnchangedCostsNoParseAndABadOne
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Error, "is not a job list; the last good one stays"));
 }
 
-// The kept list answering a down server after a restart is the end-to-end server tests' case.
-TEST_F(ServerLinkTest, ADownServerWithNothingKeptGivesNoAnswerAndIsNotAskedAgainInsideTheBackOff) {
-  Testing::TNginxOptions LFailing;
-  LFailing.ExtraServerConfig = "location = /clients/c1/jobs.xml { return 503; }";
-  Testing::TNginxServer LDown(LFailing);
-  const auto LLink = MakeLink(LDown);
-  // No answer, so the agent keeps what it holds.
-  EXPECT_EQ(std::get<0>(Ask(*LLink)), TServerLink::CNoJobList);
-  EXPECT_EQ(std::get<0>(Ask(*LLink)), TServerLink::CNoJobList);
-  EXPECT_EQ(LDown.WaitForRequests("/clients/c1/jobs.xml", 1), 1);
-  EXPECT_NE(LLink->StatusText().find("clients/c1/jobs.xml: answered 503"), std::string::npos);
-}
-
 TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersTheStart) {
   Testing::TNginxServer LServer;
   FOutbox = std::make_shared<TOutbox>(FData.Path(), LServer.Url() + "clients/c1/", FHttp);
@@ -110,18 +97,16 @@ TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersT
   FOutbox->Start();
   EXPECT_TRUE(FOutbox->WaitUntilEmpty(Clock().DeadlineIn(20)));
   FOutbox->Stop();
-  EXPECT_NE(LServer.ReadFile("clients/c1/reports/e1.started.xml").find("<State>aborted</State>"), std::string::npos);
-  EXPECT_NE(LServer.ReadFile("clients/c1/reports/E2.started.xml").find("<State>started</State>"), std::string::npos);
-  EXPECT_NE(LServer.ReadFile("clients/c1/reports/E2.finished.xml").find("<Result>succeeded</Result>"),
-            std::string::npos);
+  for (const auto& [LReport, LText] : std::vector<std::pair<std::string, std::string>>{
+           {"e1.started", "<State>aborted</State>"}, {"E2.started", "<State>started</State>"},
+           {"E2.finished", "<Result>succeeded</Result>"}})
+    EXPECT_NE(LServer.ReadFile("clients/c1/reports/" + LReport + ".xml").find(LText), std::string::npos) << LReport;
   EXPECT_EQ(LServer.WaitForRequests("PUT ", 3), 3);
 }
 
 TEST_F(ServerLinkTest, ASlowServerIsAnsweredFromTheLastListAndItsNewListAsksForAReload) {
   // About 3 s for the list: the answer does not wait for it.
-  Testing::TNginxOptions LSlow;
-  LSlow.ExtraServerConfig = "location = /clients/c1/jobs.xml { limit_rate 100; }";
-  Testing::TNginxServer LServer(LSlow);
+  Testing::TNginxServer LServer({.ExtraServerConfig = "location = /clients/c1/jobs.xml { limit_rate 100; }"});
   LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1"}) + "<!--" + std::string(200, '-') + "-->\n");
   const auto LLink = MakeLink(LServer);
   TWaitableEvent LReloaded(true, false);
