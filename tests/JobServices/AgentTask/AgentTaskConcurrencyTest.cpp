@@ -4,6 +4,7 @@
 #include <map>
 #include <thread>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
 #include "JobServices/AgentTask/Dispatcher.h"
 #include "JobServices/AgentTask/JobListProvider.Client.h"
@@ -16,6 +17,7 @@
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/HostMocks.h"
+#include "Support/RunConcurrently.h"
 #include "Support/TaskMocks.h"
 #include "Support/TestConditions.h"
 
@@ -119,19 +121,17 @@ TEST_F(DispatcherConcurrencyTest, RunningTaskHoldsUpNoOtherLookupOrRun) {
   EXPECT_EQ(FTasks.Walks(), 2);
 }
 
-class TCountingProcessor : public TAgentTaskJobProcessor {
-public:
+// A processor that counts itself alive in ALive.
+struct TCountingProcessor : TAgentTaskJobProcessor {
   TCountingProcessor(std::shared_ptr<IAgentTaskDispatcher> ADispatcher, std::atomic<int>& ALive)
-      : TAgentTaskJobProcessor(std::move(ADispatcher)), FLive(ALive) {
-    ++FLive;
+      : TAgentTaskJobProcessor(std::move(ADispatcher)), Live(ALive) {
+    ++Live;
   }
   ~TCountingProcessor() override {
     FinishBeforeDestruction();
-    --FLive;
+    --Live;
   }
-
-private:
-  std::atomic<int>& FLive;
+  std::atomic<int>& Live;
 };
 
 TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOnce) {
@@ -151,14 +151,12 @@ TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOn
       TMutexLock LGuard(LLock);
       ++LReleases[AJob->GetIdentifier()];
     });
-    std::vector<std::thread> LThreads;
-    for (int T = 0; T < CThreads; ++T) {
-      LThreads.emplace_back([&, T] {
+    std::vector<std::function<void()>> LWriters;
+    for (int T = 0; T < CThreads; ++T)
+      LWriters.push_back([&, T] {
         for (int I = 0; I < CJobsPerThread; ++I) {
-          auto LJob = std::make_shared<TJob>();
-          LJob->SetIdentifier("job-" + std::to_string(T) + "-" + std::to_string(I));
-          LJob->SetIsManual(I % 2 == 0);
-          LJob->SetJobAction(std::make_shared<TScannerJobAction>());
+          auto LJob = Testing::NewJob("job-" + std::to_string(T) + "-" + std::to_string(I),
+                                      {.Task = "t", .Manual = I % 2 == 0});
           if (T == 0 && I == CJobsPerThread - 2) LLastManual = LJob;  // one writer thread
           IJobProcessor<>* LProcessor = LPool->RequestProcessor(LJob);
           ASSERT_NE(LProcessor, nullptr);
@@ -166,8 +164,7 @@ TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOn
           LProcessor->ProcessJob(LJob);
         }
       });
-    }
-    for (std::thread& LThread : LThreads) LThread.join();
+    Testing::RunConcurrently(LWriters);
     LPool->WaitForJobs(600);
     EXPECT_EQ(LPool->GetRunningJobsCount(), 0);
   }
@@ -216,19 +213,18 @@ TEST(AgentTaskJobListProviderConcurrencyTest, HostCallsDuringReloadsLoseNoJobAnd
           [] { return std::string("dispatcher"); }));
 
   constexpr int CRounds = 50;
-  const auto LRepeat = [&](auto ABody) {
-    return std::thread([ABody] {
+  const auto LRepeat = [](auto ABody) -> std::function<void()> {
+    return [ABody] {
       for (int LRound = 0; LRound < CRounds; ++LRound) ABody(LRound);
-    });
+    };
   };
-  std::thread LThreads[] = {
-      LRepeat([&](int) {
-        LProvider->SetLoadListFromServerOnNextFetch(true);
-        LProvider->FetchJobList();
-      }),
-      LRepeat([&](int ARound) { LProvider->EnqueueAgentTask("{task-" + std::to_string(ARound) + "}", 0.0); }),
-      LRepeat([&](int) { LProvider->RunAndWaitForAgentTask(std::string(CFileScannerId)); })};
-  for (std::thread& LThread : LThreads) LThread.join();
+  Testing::RunConcurrently(
+      {LRepeat([&](int) {
+         LProvider->SetLoadListFromServerOnNextFetch(true);
+         LProvider->FetchJobList();
+       }),
+       LRepeat([&](int ARound) { LProvider->EnqueueAgentTask("{task-" + std::to_string(ARound) + "}", 0.0); }),
+       LRepeat([&](int) { LProvider->RunAndWaitForAgentTask(std::string(CFileScannerId)); })});
 
   EXPECT_EQ(LProvider->CreateSnapshot().ManualJobs.size(), static_cast<std::size_t>(CRounds));
   EXPECT_EQ(LRuns.load(), CRounds);
