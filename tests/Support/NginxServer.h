@@ -53,7 +53,6 @@ public:
 
   // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
   std::string Url() const;
-  uint16_t Port() const { return FPort; }
   // The document root: what is written there is served, what is PUT lands there.
   std::string Root() const;
 

@@ -3,15 +3,16 @@
 #include <fstream>
 
 #include "AgentServerStandIn.h"
-#include "tessra-agent/JobListMessages.h"
 #include "Support/TempDir.h"
 #include "TakenManualJobs.h"
+#include "tessra-agent/JobListMessages.h"
 
 namespace Orvane {
 namespace {
 
 using Testing::TJobListRequest;
 using Testing::TJobListResponse;
+using TIds = std::vector<std::string>;
 
 constexpr const char* CJobA = "{A0000000-0000-0000-0000-00000000000A}";
 constexpr const char* CRunA = "{E0000000-0000-0000-0000-00000000000A}";
@@ -54,7 +55,7 @@ protected:
 // execution id), and the record forgets what the server no longer lists.
 TEST_F(TakenManualJobsTest, AHeldJobIsTakenAndTheRecordForgetsWhatTheServerNoLongerLists) {
   TTakenManualJobs LRecord(FServer, FTemp.Path());
-  EXPECT_EQ(Ask(LRecord, {CJobA, "{b0000000-0000-0000-0000-00000000000b}"}), std::vector<std::string>{CAutoJob});
+  EXPECT_EQ(Ask(LRecord, {CJobA, "{b0000000-0000-0000-0000-00000000000b}"}), TIds{CAutoJob});
   EXPECT_EQ(LRecord.GetTaken(), (std::vector<std::string>{CRunA, CJobB}));
   WriteJobs(JobXml(CJobB, true));
   EXPECT_TRUE(Ask(LRecord).empty());

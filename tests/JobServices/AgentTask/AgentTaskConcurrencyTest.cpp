@@ -38,17 +38,13 @@ std::string IdOf(int AIndex) {
 
 class DispatcherConcurrencyTest : public ::testing::Test {
 protected:
-  // A task that answers to the id of AIndex and fails the test on any call it does not expect.
   std::shared_ptr<::testing::StrictMock<Testing::MockAgentTask>> AddTask(int AIndex) {
-    auto LTask = std::make_shared<::testing::StrictMock<Testing::MockAgentTask>>();
-    EXPECT_CALL(*LTask, GetAgentTaskId()).WillRepeatedly(Return(IdOf(AIndex)));
+    auto LTask = Testing::StrictTask(IdOf(AIndex));
     FTasks.Add(LTask);
     return LTask;
   }
   bool Start(int AIndex) {
-    auto LAction = std::make_shared<TScannerJobAction>();
-    LAction->AgentTaskId = IdOf(AIndex);
-    return FDispatcher.StartScanner(LAction, [] { return true; });
+    return FDispatcher.StartScanner(Testing::ScannerAction(IdOf(AIndex)), [] { return true; });
   }
   // Every walk over the tasks waits at the gate until the test opens it.
   void HoldWalksAtGate() { FTasks.SetOnWalk([this] { FGate.WaitFor(CGateMs); }); }
@@ -121,32 +117,24 @@ TEST_F(DispatcherConcurrencyTest, RunningTaskHoldsUpNoOtherLookupOrRun) {
   EXPECT_EQ(FTasks.Walks(), 2);
 }
 
-// A processor that counts itself alive in ALive.
-struct TCountingProcessor : TAgentTaskJobProcessor {
-  TCountingProcessor(std::shared_ptr<IAgentTaskDispatcher> ADispatcher, std::atomic<int>& ALive)
-      : TAgentTaskJobProcessor(std::move(ADispatcher)), Live(ALive) {
-    ++Live;
-  }
-  ~TCountingProcessor() override {
-    FinishBeforeDestruction();
-    --Live;
-  }
-  std::atomic<int>& Live;
-};
-
 TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOnce) {
   constexpr int CThreads = 4, CJobsPerThread = 500;
   // A task that does nothing and answers at once, as fast as a task can.
   auto LDispatcher = std::make_shared<::testing::NiceMock<Testing::MockAgentTaskDispatcher>>();
-  std::atomic<int> LRuns{0}, LLive{0};
+  std::atomic<int> LRuns{0};
   ON_CALL(*LDispatcher, StartScanner(::testing::A<const TJobPtr&>(), _))
       .WillByDefault([&](const TJobPtr&, const TContinueCheck& ACanContinue) { return ++LRuns, ACanContinue(); });
   std::weak_ptr<TJob> LLastManual;
   TMutex LLock;
-  std::map<std::string, int> LReleases;
+  std::map<std::string, int> LReleases;                      // under LLock
+  std::vector<std::weak_ptr<IAgentTaskJobProcessor>> LMade;  // under LLock
   {
-    auto LPool = std::make_shared<TAgentTaskJobProcessorPool>(
-        [&] { return std::make_shared<TCountingProcessor>(LDispatcher, LLive); });
+    auto LPool = std::make_shared<TAgentTaskJobProcessorPool>([&] {
+      auto LProcessor = std::make_shared<TAgentTaskJobProcessor>(LDispatcher);
+      TMutexLock LGuard(LLock);
+      LMade.push_back(LProcessor);
+      return LProcessor;
+    });
     LPool->GetOnJobDone().Add([&](const TJobPtr& AJob) {
       TMutexLock LGuard(LLock);
       ++LReleases[AJob->GetIdentifier()];
@@ -168,7 +156,7 @@ TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOn
     LPool->WaitForJobs(600);
     EXPECT_EQ(LPool->GetRunningJobsCount(), 0);
   }
-  EXPECT_EQ(LLive, 0);  // every processor freed with the pool
+  for (const auto& LProcessor : LMade) EXPECT_TRUE(LProcessor.expired());  // freed with the pool
   EXPECT_EQ(LRuns, CThreads * CJobsPerThread);
   EXPECT_EQ(LReleases.size(), static_cast<std::size_t>(CThreads * CJobsPerThread));
   for (const auto& [LId, LCount] : LReleases) EXPECT_EQ(LCount, 1) << LId;
@@ -223,7 +211,8 @@ TEST(AgentTaskJobListProviderConcurrencyTest, HostCallsDuringReloadsLoseNoJobAnd
          LProvider->SetLoadListFromServerOnNextFetch(true);
          LProvider->FetchJobList();
        }),
-       LRepeat([&](int ARound) { LProvider->EnqueueAgentTask("{task-" + std::to_string(ARound) + "}", 0.0); }),
+       LRepeat(
+           [&](int ARound) { LProvider->EnqueueAgentTask("{task-" + std::to_string(ARound) + "}", 0.0); }),
        LRepeat([&](int) { LProvider->RunAndWaitForAgentTask(std::string(CFileScannerId)); })});
 
   EXPECT_EQ(LProvider->CreateSnapshot().ManualJobs.size(), static_cast<std::size_t>(CRounds));

@@ -31,22 +31,6 @@ protected:
   static THttpClientOptions Trusting() { return {FPki.CaCert, "", ""}; }
 };
 
-TEST_F(HttpClientTest, SendsNothingButHttpsUnlessInsecureHttpIsAllowed) {
-  TNginxServer LServer;
-  LServer.WriteFile("a", "a");
-  THttpClient LStrict({});
-  for (const std::string& LUrl : {LServer.Url() + "a", "HTTP://127.0.0.1:" + std::to_string(LServer.Port()) + "/a",
-                                  std::string("ftp://127.0.0.1/a"), std::string("127.0.0.1/a")}) {
-    const THttpResult L = LStrict.Get(LUrl);
-    EXPECT_EQ(TKind::Refused, L.Kind) << LUrl;
-    EXPECT_FALSE(L.Transient()) << LUrl;
-  }
-  EXPECT_EQ(TKind::Refused, LStrict.Put(LServer.Url() + "b", "b", "text/plain").Kind);
-  EXPECT_TRUE(THttpClient(Insecure).Get(LServer.Url() + "a").Ok());
-  EXPECT_EQ(1, LServer.WaitForRequests("GET /a", 1));
-  EXPECT_EQ(1, LServer.CountRequests("")) << LServer.AccessLog();
-}
-
 TEST_F(HttpClientTest, FollowsThreeRedirectsButNotAFourthNorDownToHttp) {
   TNginxServer LPlain;
   LPlain.WriteFile("doc", "plain");
@@ -112,10 +96,10 @@ TEST_F(HttpClientTest, TunnelsThroughTheProxyOfTheEnvironment) {
 
 TEST(HttpResultTest, TransientAreNoAnswerServerErrorsTimeoutAndTooManyRequests) {
   using TCase = std::tuple<TKind, int32_t, bool>;  // kind, status, transient
-  for (const auto& [LKind, LStatus, LTransient] :
-       {TCase{TKind::NetworkError, 0, true}, {TKind::Refused, 0, false}, {TKind::Response, 503, true},
-        {TKind::Response, 408, true}, {TKind::Response, 429, true}, {TKind::Response, 400, false},
-        {TKind::Response, 404, false}, {TKind::Response, 304, false}, {TKind::Response, 200, false}}) {
+  const TCase LCases[] = {{TKind::NetworkError, 0, true}, {TKind::Refused, 0, false},   {TKind::Response, 503, true},
+                          {TKind::Response, 408, true},   {TKind::Response, 429, true},  {TKind::Response, 400, false},
+                          {TKind::Response, 404, false},  {TKind::Response, 304, false}, {TKind::Response, 200, false}};
+  for (const auto& [LKind, LStatus, LTransient] : LCases) {
     THttpResult L;
     L.Kind = LKind;
     L.Status = LStatus;

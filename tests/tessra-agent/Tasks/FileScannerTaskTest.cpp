@@ -103,7 +103,8 @@ TEST_F(FileScannerTaskTest, FailedPathsAreRecordedAndFailTheRunWhileTheOthersAre
 
   // A job without paths fails without a result.
   EXPECT_FALSE(FTask.Execute("client-7", std::make_shared<TScannerJobAction>(), [] { return true; }));
-  EXPECT_FALSE(FTask.ScanOnly("", ActionFor({}), [] { return true; }, FDir.Path() + "/none"));
+  EXPECT_FALSE(FTask.ScanOnly(
+      "", ActionFor({}), [] { return true; }, FDir.Path() + "/none"));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "File Scanner: the job names no paths to scan"), 2);
   EXPECT_EQ(ResultFiles().size(), 1u);
   EXPECT_FALSE(fs::exists(FDir.Path() + "/none"));
