@@ -56,8 +56,7 @@ protected:
   std::shared_ptr<TOutbox> FOutbox;
 };
 
-// A bad list keeping the last good one is the end-to-end server tests' case.
-TEST_F(ServerLinkTest, TheClientListElseTheFleetsAndAnUnchangedOneCostsNoParse) {
+TEST_F(ServerLinkTest, TheClientListElseTheFleetsUnchangedCostsNoParseAndABadOneKeepsTheLast) {
   Testing::TNginxServer LServer;
   FOutbox = std::make_shared<TOutbox>(FData.Path(), LServer.Url() + "clients/c1/", FHttp);
   LServer.WriteFile("fleet/jobs.xml", JobListXml({"F1"}));
@@ -73,6 +72,9 @@ TEST_F(ServerLinkTest, TheClientListElseTheFleetsAndAnUnchangedOneCostsNoParse) 
 
   LServer.WriteFile("clients/c1/jobs.xml", JobListXml({"C1", "C2"}));
   EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1", "C2"}, TIds{}));
+  LServer.WriteFile("clients/c1/jobs.xml", "<TJobList><TJob>");
+  EXPECT_EQ(Ask(*LLink), std::make_tuple(0, TIds{"C1", "C2"}, TIds{}));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Error, "is not a job list; the last good one stays"));
 }
 
 TEST_F(ServerLinkTest, CancelledIdsLeaveTheExistingOnesAndTheAbortedListAnswersTheStart) {
