@@ -28,13 +28,13 @@ struct TNginxOptions {
   const TTestPki* Pki = nullptr;
   bool RequireClientCert = false;
   // Lines added inside the server block (before the catch-all location) and the http block.
-  std::string ExtraServerConfig;
+  std::string ExtraServerConfig = {};
   // The catch-all location that takes GET and PUT everywhere; without it ExtraServerConfig holds
   // every location.
   bool CatchAll = true;
-  std::string ExtraHttpConfig;
+  std::string ExtraHttpConfig = {};
   // nginx variables appended to each access log line (e.g. "$content_type"), after BYTES_SENT.
-  std::string ExtraLogFields;
+  std::string ExtraLogFields = {};
 };
 
 // The repository's example site (packaging/nginx): https, client certificates of APki's CA
@@ -53,7 +53,6 @@ public:
 
   // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
   std::string Url() const;
-  uint16_t Port() const { return FPort; }
   // The document root: what is written there is served, what is PUT lands there.
   std::string Root() const;
 

@@ -17,6 +17,7 @@
 #include "OrvaneCore/Container/Lazy.h"
 #include "OrvaneCore/Interfaces/AgentTask.Intf.h"
 #include "OrvaneCore/Interfaces/JobListProvider.Intf.h"
+#include "OrvaneCore/Jobs/JobAction.h"
 
 namespace Orvane::Testing {
 
@@ -31,6 +32,19 @@ public:
                const std::string&),
               (override));
 };
+
+// A task that answers to AId and fails the test on any call it does not expect.
+inline std::shared_ptr<::testing::StrictMock<MockAgentTask>> StrictTask(const std::string& AId) {
+  auto LTask = std::make_shared<::testing::StrictMock<MockAgentTask>>();
+  EXPECT_CALL(*LTask, GetAgentTaskId()).WillRepeatedly(::testing::Return(AId));
+  return LTask;
+}
+
+inline std::shared_ptr<TScannerJobAction> ScannerAction(const std::string& AAgentTaskId) {
+  auto LAction = std::make_shared<TScannerJobAction>();
+  LAction->AgentTaskId = AAgentTaskId;
+  return LAction;
+}
 
 // A job list provider of any action class: MockJobListProvider<TScannerJobAction>,
 // MockJobListProvider<TJobAction>, MockJobListProvider<> for the untyped interface.

@@ -4,6 +4,7 @@
 #include <map>
 #include <thread>
 
+#include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
 #include "JobServices/AgentTask/Dispatcher.h"
 #include "JobServices/AgentTask/JobListProvider.Client.h"
@@ -16,6 +17,7 @@
 #include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/HostMocks.h"
+#include "Support/RunConcurrently.h"
 #include "Support/TaskMocks.h"
 #include "Support/TestConditions.h"
 
@@ -36,17 +38,13 @@ std::string IdOf(int AIndex) {
 
 class DispatcherConcurrencyTest : public ::testing::Test {
 protected:
-  // A task that answers to the id of AIndex and fails the test on any call it does not expect.
   std::shared_ptr<::testing::StrictMock<Testing::MockAgentTask>> AddTask(int AIndex) {
-    auto LTask = std::make_shared<::testing::StrictMock<Testing::MockAgentTask>>();
-    EXPECT_CALL(*LTask, GetAgentTaskId()).WillRepeatedly(Return(IdOf(AIndex)));
+    auto LTask = Testing::StrictTask(IdOf(AIndex));
     FTasks.Add(LTask);
     return LTask;
   }
   bool Start(int AIndex) {
-    auto LAction = std::make_shared<TScannerJobAction>();
-    LAction->AgentTaskId = IdOf(AIndex);
-    return FDispatcher.StartScanner(LAction, [] { return true; });
+    return FDispatcher.StartScanner(Testing::ScannerAction(IdOf(AIndex)), [] { return true; });
   }
   // Every walk over the tasks waits at the gate until the test opens it.
   void HoldWalksAtGate() { FTasks.SetOnWalk([this] { FGate.WaitFor(CGateMs); }); }
@@ -119,46 +117,34 @@ TEST_F(DispatcherConcurrencyTest, RunningTaskHoldsUpNoOtherLookupOrRun) {
   EXPECT_EQ(FTasks.Walks(), 2);
 }
 
-class TCountingProcessor : public TAgentTaskJobProcessor {
-public:
-  TCountingProcessor(std::shared_ptr<IAgentTaskDispatcher> ADispatcher, std::atomic<int>& ALive)
-      : TAgentTaskJobProcessor(std::move(ADispatcher)), FLive(ALive) {
-    ++FLive;
-  }
-  ~TCountingProcessor() override {
-    FinishBeforeDestruction();
-    --FLive;
-  }
-
-private:
-  std::atomic<int>& FLive;
-};
-
 TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOnce) {
   constexpr int CThreads = 4, CJobsPerThread = 500;
   // A task that does nothing and answers at once, as fast as a task can.
   auto LDispatcher = std::make_shared<::testing::NiceMock<Testing::MockAgentTaskDispatcher>>();
-  std::atomic<int> LRuns{0}, LLive{0};
+  std::atomic<int> LRuns{0};
   ON_CALL(*LDispatcher, StartScanner(::testing::A<const TJobPtr&>(), _))
       .WillByDefault([&](const TJobPtr&, const TContinueCheck& ACanContinue) { return ++LRuns, ACanContinue(); });
   std::weak_ptr<TJob> LLastManual;
   TMutex LLock;
-  std::map<std::string, int> LReleases;
+  std::map<std::string, int> LReleases;                      // under LLock
+  std::vector<std::weak_ptr<IAgentTaskJobProcessor>> LMade;  // under LLock
   {
-    auto LPool = std::make_shared<TAgentTaskJobProcessorPool>(
-        [&] { return std::make_shared<TCountingProcessor>(LDispatcher, LLive); });
+    auto LPool = std::make_shared<TAgentTaskJobProcessorPool>([&] {
+      auto LProcessor = std::make_shared<TAgentTaskJobProcessor>(LDispatcher);
+      TMutexLock LGuard(LLock);
+      LMade.push_back(LProcessor);
+      return LProcessor;
+    });
     LPool->GetOnJobDone().Add([&](const TJobPtr& AJob) {
       TMutexLock LGuard(LLock);
       ++LReleases[AJob->GetIdentifier()];
     });
-    std::vector<std::thread> LThreads;
-    for (int T = 0; T < CThreads; ++T) {
-      LThreads.emplace_back([&, T] {
+    std::vector<std::function<void()>> LWriters;
+    for (int T = 0; T < CThreads; ++T)
+      LWriters.push_back([&, T] {
         for (int I = 0; I < CJobsPerThread; ++I) {
-          auto LJob = std::make_shared<TJob>();
-          LJob->SetIdentifier("job-" + std::to_string(T) + "-" + std::to_string(I));
-          LJob->SetIsManual(I % 2 == 0);
-          LJob->SetJobAction(std::make_shared<TScannerJobAction>());
+          auto LJob = Testing::NewJob("job-" + std::to_string(T) + "-" + std::to_string(I),
+                                      {.Task = "t", .Manual = I % 2 == 0});
           if (T == 0 && I == CJobsPerThread - 2) LLastManual = LJob;  // one writer thread
           IJobProcessor<>* LProcessor = LPool->RequestProcessor(LJob);
           ASSERT_NE(LProcessor, nullptr);
@@ -166,12 +152,11 @@ TEST(JobProcessingConcurrencyTest, ManyShortJobsFromFourThreadsAreEachReleasedOn
           LProcessor->ProcessJob(LJob);
         }
       });
-    }
-    for (std::thread& LThread : LThreads) LThread.join();
+    Testing::RunConcurrently(LWriters);
     LPool->WaitForJobs(600);
     EXPECT_EQ(LPool->GetRunningJobsCount(), 0);
   }
-  EXPECT_EQ(LLive, 0);  // every processor freed with the pool
+  for (const auto& LProcessor : LMade) EXPECT_TRUE(LProcessor.expired());  // freed with the pool
   EXPECT_EQ(LRuns, CThreads * CJobsPerThread);
   EXPECT_EQ(LReleases.size(), static_cast<std::size_t>(CThreads * CJobsPerThread));
   for (const auto& [LId, LCount] : LReleases) EXPECT_EQ(LCount, 1) << LId;
@@ -216,19 +201,19 @@ TEST(AgentTaskJobListProviderConcurrencyTest, HostCallsDuringReloadsLoseNoJobAnd
           [] { return std::string("dispatcher"); }));
 
   constexpr int CRounds = 50;
-  const auto LRepeat = [&](auto ABody) {
-    return std::thread([ABody] {
+  const auto LRepeat = [](auto ABody) -> std::function<void()> {
+    return [ABody] {
       for (int LRound = 0; LRound < CRounds; ++LRound) ABody(LRound);
-    });
+    };
   };
-  std::thread LThreads[] = {
-      LRepeat([&](int) {
-        LProvider->SetLoadListFromServerOnNextFetch(true);
-        LProvider->FetchJobList();
-      }),
-      LRepeat([&](int ARound) { LProvider->EnqueueAgentTask("{task-" + std::to_string(ARound) + "}", 0.0); }),
-      LRepeat([&](int) { LProvider->RunAndWaitForAgentTask(std::string(CFileScannerId)); })};
-  for (std::thread& LThread : LThreads) LThread.join();
+  Testing::RunConcurrently(
+      {LRepeat([&](int) {
+         LProvider->SetLoadListFromServerOnNextFetch(true);
+         LProvider->FetchJobList();
+       }),
+       LRepeat(
+           [&](int ARound) { LProvider->EnqueueAgentTask("{task-" + std::to_string(ARound) + "}", 0.0); }),
+       LRepeat([&](int) { LProvider->RunAndWaitForAgentTask(std::string(CFileScannerId)); })});
 
   EXPECT_EQ(LProvider->CreateSnapshot().ManualJobs.size(), static_cast<std::size_t>(CRounds));
   EXPECT_EQ(LRuns.load(), CRounds);

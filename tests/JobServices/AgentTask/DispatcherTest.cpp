@@ -13,28 +13,13 @@ namespace Orvane {
 namespace {
 
 using ::testing::_;
-using ::testing::Eq;
 using ::testing::Return;
 using ::testing::StrictMock;
-using ::testing::Throw;
 
 const std::string CTaskA = "{B3A5474A-E933-4CC0-8567-C80F6591AC19}";
 const std::string CTaskB = "{072BE601-5372-4618-9A6D-2571D230278E}";
 
 const TContinueCheck CGoOn = [] { return true; };
-
-std::shared_ptr<TScannerJobAction> ActionFor(const std::string& AId) {
-  auto LAction = std::make_shared<TScannerJobAction>();
-  LAction->AgentTaskId = AId;
-  return LAction;
-}
-
-// A task that answers to AId and fails the test on any call the test did not expect.
-std::shared_ptr<StrictMock<Testing::MockAgentTask>> MakeTask(const std::string& AId) {
-  auto LTask = std::make_shared<StrictMock<Testing::MockAgentTask>>();
-  EXPECT_CALL(*LTask, GetAgentTaskId()).WillRepeatedly(Return(AId));
-  return LTask;
-}
 
 class DispatcherTest : public ::testing::Test {
 protected:
@@ -42,13 +27,11 @@ protected:
     FTasks.Add(FTaskA);
     FTasks.Add(FTaskB);
   }
-  bool Start(const std::string& AId) {
-    return FDispatcher.StartScanner(ActionFor(AId), CGoOn);
-  }
+  bool Start(const std::string& AId) { return FDispatcher.StartScanner(Testing::ScannerAction(AId), CGoOn); }
 
   Testing::TLogCapture FLog;
-  std::shared_ptr<StrictMock<Testing::MockAgentTask>> FTaskA = MakeTask(CTaskA);
-  std::shared_ptr<StrictMock<Testing::MockAgentTask>> FTaskB = MakeTask(CTaskB);
+  std::shared_ptr<StrictMock<Testing::MockAgentTask>> FTaskA = Testing::StrictTask(CTaskA);
+  std::shared_ptr<StrictMock<Testing::MockAgentTask>> FTaskB = Testing::StrictTask(CTaskB);
   Testing::TCountingTaskSequence FTasks;
   TAgentTaskDispatcher FDispatcher{TClientId{"client-7"}, FTasks.AsLazy()};
 };
@@ -60,10 +43,10 @@ TEST_F(DispatcherTest, UnknownEmptyOrMiscasedIdIsLoggedAndRunsNothing) {
   const std::string LLate = "{618CA3BE-5F82-4C99-AB31-254E81096110}";
   EXPECT_FALSE(Start(""));
   EXPECT_FALSE(Start(LLowerCase));
-  EXPECT_FALSE(FDispatcher.ScanOnly(LLate, ActionFor(CTaskA), "/tmp/out"));
+  EXPECT_FALSE(FDispatcher.ScanOnly(LLate, Testing::ScannerAction(CTaskA), "/tmp/out"));
   EXPECT_EQ(FTasks.Walks(), 2);
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "No agent task found with id: [" + LLowerCase + "]"));
-  auto LLateTask = MakeTask(LLate);
+  auto LLateTask = Testing::StrictTask(LLate);
   FTasks.Add(LLateTask);
   EXPECT_CALL(*LLateTask, Execute(_, _, _)).WillOnce(Return(true));
   EXPECT_TRUE(Start(LLate));
@@ -71,7 +54,7 @@ TEST_F(DispatcherTest, UnknownEmptyOrMiscasedIdIsLoggedAndRunsNothing) {
 
 TEST_F(DispatcherTest, StartScannerWithAJobRunsTheTaskOfItsScannerActionAndRefusesOneWithout) {
   auto LJob = std::make_shared<TJob>();
-  LJob->SetJobAction(ActionFor(CTaskB));
+  LJob->SetJobAction(Testing::ScannerAction(CTaskB));
   EXPECT_CALL(*FTaskB, Execute(_, _, _)).WillOnce(Return(true));
   EXPECT_TRUE(FDispatcher.StartScanner(LJob, CGoOn));
   // The job processor logs these as the job's failure.

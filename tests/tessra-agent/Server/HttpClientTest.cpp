@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include "Server/HttpClient.h"
 #include "Support/EnvScope.h"
@@ -19,57 +20,16 @@ class HttpClientTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     FPkiDir = std::make_unique<Testing::TTempDir>("orvane-pki");
-    FOtherPkiDir = std::make_unique<Testing::TTempDir>("orvane-pki");
     FPki = Testing::MakeTestPki(FPkiDir->Path());
-    FOtherPki = Testing::MakeTestPki(FOtherPkiDir->Path());
   }
-  static void TearDownTestSuite() {
-    FPkiDir.reset();
-    FOtherPkiDir.reset();
-  }
-  static TNginxOptions Tls(bool ARequireClientCert = false) {
-    TNginxOptions L;
-    L.Pki = &FPki;
-    L.RequireClientCert = ARequireClientCert;
-    return L;
-  }
+  static void TearDownTestSuite() { FPkiDir.reset(); }
+  static TNginxOptions Tls() { return {.Pki = &FPki}; }
 
   static inline const THttpClientOptions Insecure{"", "", "", true};
-  static inline std::unique_ptr<Testing::TTempDir> FPkiDir, FOtherPkiDir;
-  static inline Testing::TTestPki FPki, FOtherPki;
+  static inline std::unique_ptr<Testing::TTempDir> FPkiDir;
+  static inline Testing::TTestPki FPki;
   static THttpClientOptions Trusting() { return {FPki.CaCert, "", ""}; }
 };
-
-TEST_F(HttpClientTest, SendsNothingButHttpsUnlessInsecureHttpIsAllowed) {
-  TNginxServer LServer;
-  LServer.WriteFile("a", "a");
-  THttpClient LStrict({});
-  for (const std::string& LUrl : {LServer.Url() + "a", "HTTP://127.0.0.1:" + std::to_string(LServer.Port()) + "/a",
-                                  std::string("ftp://127.0.0.1/a"), std::string("127.0.0.1/a")}) {
-    const THttpResult L = LStrict.Get(LUrl);
-    EXPECT_EQ(TKind::Refused, L.Kind) << LUrl;
-    EXPECT_FALSE(L.Transient()) << LUrl;
-  }
-  EXPECT_EQ(TKind::Refused, LStrict.Put(LServer.Url() + "b", "b", "text/plain").Kind);
-  EXPECT_TRUE(THttpClient(Insecure).Get(LServer.Url() + "a").Ok());
-  EXPECT_EQ(1, LServer.WaitForRequests("GET /a", 1));
-  EXPECT_EQ(1, LServer.CountRequests("")) << LServer.AccessLog();
-}
-
-// A trusted server and an accepted client certificate are what every other TLS test here and the
-// server link's example-site test run on; these are the refusals.
-TEST_F(HttpClientTest, RefusesAServerOfAnotherCaAndPresentsTheClientCertificate) {
-  TNginxServer LMutual(Tls(true));
-  LMutual.WriteFile("a", "a");
-  for (const std::string& LCa : {std::string(), FOtherPki.CaCert}) {  // the system's store, another CA
-    const THttpResult L = THttpClient({LCa, FPki.ClientCert, FPki.ClientKey}).Get(LMutual.Url() + "a");
-    EXPECT_EQ(TKind::NetworkError, L.Kind) << LCa << ": " << L.Error;
-  }
-  // nginx answers a foreign client certificate with 400 rather than ending the handshake.
-  EXPECT_EQ(400, THttpClient({FPki.CaCert, FOtherPki.ClientCert, FOtherPki.ClientKey}).Get(LMutual.Url() + "a").Status);
-  EXPECT_TRUE(THttpClient({FPki.CaCert, FPki.ClientCert, FPki.ClientKey}).Put(LMutual.Url() + "up/b", "b", "text/plain").Ok());
-  EXPECT_EQ("b", LMutual.ReadFile("up/b"));
-}
 
 TEST_F(HttpClientTest, FollowsThreeRedirectsButNotAFourthNorDownToHttp) {
   TNginxServer LPlain;
@@ -93,10 +53,8 @@ TEST_F(HttpClientTest, FollowsThreeRedirectsButNotAFourthNorDownToHttp) {
 
 TEST_F(HttpClientTest, RefusesADocumentOverTheLimitWithOrWithoutItsLength) {
   // Server-side includes drop the Content-Length: those documents arrive chunked.
-  TNginxOptions LOptions;
-  LOptions.ExtraServerConfig = "location /chunked/ { ssi on; ssi_types *; }";
-  LOptions.ExtraLogFields = "encoding=$sent_http_transfer_encoding";
-  TNginxServer LServer(LOptions);
+  TNginxServer LServer({.ExtraServerConfig = "location /chunked/ { ssi on; ssi_types *; }",
+                        .ExtraLogFields = "encoding=$sent_http_transfer_encoding"});
   const auto LSparse = [&](const std::string& APath, uint64_t ASize) {
     LServer.WriteFile(APath, "");
     std::filesystem::resize_file(LServer.Root() + "/" + APath, ASize);
@@ -137,19 +95,15 @@ TEST_F(HttpClientTest, TunnelsThroughTheProxyOfTheEnvironment) {
 }
 
 TEST(HttpResultTest, TransientAreNoAnswerServerErrorsTimeoutAndTooManyRequests) {
-  struct TCase {
-    TKind Kind;
-    int32_t Status;
-    bool Transient;
-  };
+  using TCase = std::tuple<TKind, int32_t, bool>;  // kind, status, transient
   const TCase LCases[] = {{TKind::NetworkError, 0, true}, {TKind::Refused, 0, false},   {TKind::Response, 503, true},
                           {TKind::Response, 408, true},   {TKind::Response, 429, true},  {TKind::Response, 400, false},
                           {TKind::Response, 404, false},  {TKind::Response, 304, false}, {TKind::Response, 200, false}};
-  for (const TCase& C : LCases) {
+  for (const auto& [LKind, LStatus, LTransient] : LCases) {
     THttpResult L;
-    L.Kind = C.Kind;
-    L.Status = C.Status;
-    EXPECT_EQ(C.Transient, L.Transient()) << static_cast<int>(C.Kind) << " " << C.Status;
+    L.Kind = LKind;
+    L.Status = LStatus;
+    EXPECT_EQ(LTransient, L.Transient()) << static_cast<int>(LKind) << " " << LStatus;
   }
 }
 

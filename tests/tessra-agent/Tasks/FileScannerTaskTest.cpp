@@ -110,9 +110,8 @@ TEST_F(FileScannerTaskTest, FailedPathsAreRecordedAndFailTheRunWhileTheOthersAre
   EXPECT_FALSE(fs::exists(FDir.Path() + "/none"));
 }
 
-TEST_F(FileScannerTaskTest, TheListingStopsAtTheLimitAndTheContinueCheckCutsARunShort) {
-  for (int I = 0; I < 1200; ++I) WriteFile("many/f" + std::to_string(1000 + I), "");
-
+TEST_F(FileScannerTaskTest, TheListingStopsAtItsLimitWithAWarning) {
+  for (int I = 0; I < 5; ++I) WriteFile("many/f" + std::to_string(1000 + I), "");
   TFileInventory LInventory;
   EXPECT_EQ(TFileScannerTask(FDir.Path() + "/data", 3).Collect(LInventory, {FTree + "/many", FTree + "/many/f1000"}, {}),
             TFileScannerTask::TOutcome::Complete);
@@ -121,15 +120,6 @@ TEST_F(FileScannerTaskTest, TheListingStopsAtTheLimitAndTheContinueCheckCutsARun
   EXPECT_TRUE(LInventory.LimitReached);
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "File Scanner: the listing stops at its limit of 3 files"),
             1);
-
-  int LChecks = 0;
-  // Asked before the path, then every few hundred entries: the second of those says stop.
-  EXPECT_FALSE(FTask.Execute("client-7", ActionFor({FTree + "/many"}), [&] { return ++LChecks < 3; }));
-  EXPECT_EQ(LChecks, 3);
-  EXPECT_TRUE(FLog->Contains(
-      TLogEntryKind::Message,
-      "File Scanner cut short after " + std::to_string(2 * TFileScannerTask::CEntriesPerCheck)));
-  EXPECT_TRUE(ResultFiles().empty());
 }
 
 }  // namespace

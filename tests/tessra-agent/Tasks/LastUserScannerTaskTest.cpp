@@ -103,17 +103,6 @@ TEST_F(LastUserScannerTaskTest, UnknownTypesAreSkippedWithOneWarningAndARecordCu
   EXPECT_THROW(TLoginRecordReader(FRecords).Read(), EFileError);
 }
 
-TEST_F(LastUserScannerTaskTest, TheContinueCheckStopsALongReadAfterItsFirstBatch) {
-  const std::vector<struct utmp> LRecords(TLoginRecordReader::CRecordsPerCheck + 10,
-                                          MakeLoginRecord(USER_PROCESS, "alice", "pts/0", "", 2000));
-  WriteLoginRecords(FRecords, LRecords);
-  TLoginRecordReader LReader(FRecords);
-  EXPECT_FALSE(LReader.Read([] { return false; }));
-  EXPECT_EQ(LReader.GetRecordCount(), TLoginRecordReader::CRecordsPerCheck);
-  EXPECT_TRUE(LReader.Read([] { return true; }));
-  EXPECT_EQ(LReader.GetRecordCount(), LRecords.size());
-}
-
 TEST_F(LastUserScannerTaskTest, ExecuteReportsTheLastUserWithLocalLogonTimeOrThatThereIsNone) {
   // Missing records or a stop fail the run and write nothing.
   EXPECT_FALSE(FTask.Execute("client-7", nullptr, [] { return true; }));
