@@ -13,7 +13,6 @@
 #include "OrvaneClientShared/StartConditionStorageManager.Intf.h"
 #include "OrvaneCore/Container/Container.h"
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
-#include "OrvaneCore/Interfaces/AgentTask.Intf.h"
 #include "OrvaneCore/Interfaces/JobProcessorPool.Intf.h"
 #include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Platform/DynamicLibrary.h"
@@ -38,21 +37,18 @@ public:
 struct THost {
   Testing::TTempDir DataDir;
   Testing::TEnvScope DataDirScope{"ORVANE_COMMON_APPDATA", DataDir.Path().c_str()};
-  std::shared_ptr<Testing::MockAgentTask> Rules =
-      std::make_shared<::testing::NiceMock<Testing::MockAgentTask>>();
   std::string LoadError;
 
   THost() {
     auto LServant = std::make_shared<::testing::NiceMock<Testing::MockJobServant>>();
     auto LRestart = std::make_shared<::testing::NiceMock<Testing::MockAgentRestartCommand>>();
-    for (void* LMock : std::initializer_list<void*>{LServant.get(), LRestart.get(), Rules.get()})
-      ::testing::Mock::AllowLeak(LMock);
+    ::testing::Mock::AllowLeak(LServant.get());
+    ::testing::Mock::AllowLeak(LRestart.get());
     TContainer& LContainer = GlobalContainer();
     LContainer.RegisterInstance<IServerRequestSender>(std::make_shared<TUnreachableServer>());
     LContainer.RegisterInstance<IJobServant>(LServant);
     LContainer.RegisterInstance<ITessraAgentRestartCommand>(LRestart);
     LContainer.RegisterValue(TClientId{"client-1"});
-    LContainer.RegisterInstance<IAgentTask>(Rules, "Rules");
     LContainer.Build();
     // Never unloaded: its objects live in the global container until the process ends.
     TDynamicLibrary LModule = TDynamicLibrary::Load(
@@ -84,12 +80,8 @@ TEST(ContainerRegistrationTest, TheLoadedModuleRegistersItsServicesBesideTheHost
   EXPECT_TRUE(SameObject(
       LContainer.Resolve<IStartConditionStorageManager<>>("ConditionStorageManager_TScannerJobAction"),
       LContainer.Resolve<IStartConditionStorageManager<T>>()));
-  for (const char* LTask : {"TRestartAgentTask", "TSettingsWatchTask", "TClientCommandScanner"})
-    EXPECT_NE(LContainer.Resolve<IAgentTask>(LTask), nullptr) << LTask;
-  EXPECT_EQ(LContainer.Resolve<IAgentTask>("Rules"), Host().Rules);
-  // The service of the AgentTasks name starts at once; one the factory makes with a delay waits.
+  // The service of the AgentTasks name starts at once.
   EXPECT_EQ(LContainer.Resolve<IJobService>("AgentTasks")->GetStartDelayInSeconds(), 0);
-  EXPECT_EQ(LContainer.Resolve<IJobServiceFactory<T>>()->CreateJobService(5)->GetStartDelayInSeconds(), 5);
 }
 
 }  // namespace
