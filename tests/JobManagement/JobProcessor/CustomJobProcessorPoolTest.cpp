@@ -90,23 +90,6 @@ TEST_F(CustomJobProcessorPoolTest, ParallelLimitCountsEveryRunningJobButALoneJob
   EXPECT_EQ(FLive, 3);
 }
 
-TEST_F(CustomJobProcessorPoolTest, ReleaseRaisesJobDoneOnlyWhenAskedAndOnlyForAJobItRuns) {
-  std::vector<TJobPtr> LDone;
-  FPool->GetOnJobDone().Add([&](const TJobPtr& AJob) { LDone.push_back(AJob); });
-  const TJobPtr LFirst = MakeJob("A");
-  IJobProcessor<>* LA = Start(LFirst);
-  IJobProcessor<>* LB = Start(MakeJob("B"));
-  TFakeProcessor LStranger(FLive);
-  FPool->ReleaseProcessor(&LStranger, true);  // no job
-  LStranger.SetJob(MakeJob("unknown"));
-  FPool->ReleaseProcessor(&LStranger, false);
-  EXPECT_EQ(FPool->GetRunningJobsCount(), 2);
-  FPool->ReleaseProcessor(LA, true);
-  FPool->ReleaseProcessor(LB, false);
-  EXPECT_EQ(LDone, std::vector<TJobPtr>{LFirst});
-  EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
-}
-
 TEST_F(CustomJobProcessorPoolTest, WaitForJobsReturnsOnlyAfterTheLastJobDoneHandlersRan) {
   using namespace std::chrono_literals;
   IJobProcessor<>* LProcessor = Start(MakeJob("A"));

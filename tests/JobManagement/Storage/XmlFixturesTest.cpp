@@ -36,12 +36,9 @@ const std::vector<std::string> CAwkwardTexts = {
 };
 
 TJobPtr MakeJob(int ANumber, const std::string& AText) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier("{FIXTURE-" + std::to_string(ANumber) + "}");
-  LJob->SetDisplayText(AText);
-  LJob->SetIsManual(true);
-  LJob->SetOrder(ANumber);
-  LJob->SetNextExecution(46083.385763888888 + ANumber);
+  const TJobPtr LJob = Testing::NewJob(
+      "{FIXTURE-" + std::to_string(ANumber) + "}",
+      {.Manual = true, .Order = ANumber, .Due = 46083.385763888888 + ANumber, .Text = AText});
   LJob->SetItemKind(CAgentTaskItemKind);
   return LJob;
 }
