@@ -117,13 +117,5 @@ TEST_F(CustomJobProcessorPoolTest, WaitForJobsReturnsOnlyAfterTheLastJobDoneHand
   EXPECT_TRUE(LSeenDone.load());
 }
 
-TEST_F(CustomJobProcessorPoolTest, FactoryWithoutAProcessorLeavesNoJobCountedAsRunning) {
-  FPool =
-      std::make_shared<TAgentTaskJobProcessorPool>([] { return std::shared_ptr<IAgentTaskJobProcessor>(); });
-  EXPECT_EQ(FPool->RequestProcessor(MakeJob("A")), nullptr);
-  EXPECT_EQ(FPool->RequestProcessor(MakeJob("S", false)), nullptr);
-  EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
-}
-
 }  // namespace
 }  // namespace Orvane::Testing

@@ -93,44 +93,6 @@ TEST_F(JobServiceTest, DeniedStartWaitsFiveMinutesUntilAnAllowedStartCutsItBackF
   EXPECT_EQ(FTurns, 2);
 }
 
-TEST_F(JobServiceTest, SystemShutdownInProgressEndsTheLoop) {
-  EXPECT_CALL(*FServant, GetIsSystemShutdownInProgress()).WillRepeatedly(Return(true));
-  MakeService(FServant);
-  FService->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(0);  // the worker has ended
-  EXPECT_TRUE(FService->GetIsStopped());
-  EXPECT_TRUE(FService->GetIsRunning());
-  EXPECT_EQ(FTurns, 0);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "System shutdown is in progress. Stop job service"));
-}
-
-TEST_F(JobServiceTest, StopDuringTheStartDelayNeverEntersTheLoop) {
-  MakeService();
-  FService->SetStartDelayInSeconds(30);
-  const TMonoTime LStart = Clock().Monotonic();
-  FService->StartAsync(TThreadPriority::tpNormal);
-  Clock().WaitForSleepers(1);
-  Clock().AdvanceSeconds(29);
-  FService->Stop();
-  EXPECT_EQ(FTurns, 0);
-  EXPECT_EQ(Clock().Monotonic() - LStart, std::chrono::seconds(29)) << "a service that never ran is stopped";
-}
-
-TEST_F(JobServiceTest, WaitingPassIgnoringTimingsQueuesTheWholeListAndSavesNoStorages) {
-  MakeService();
-  const TJobPtr LA = NewJob("A"), LB = NewJob("B");
-  FProvider->SetJobs({LA, LB});
-  EXPECT_CALL(*FScheduler, UpdateQueue(_)).Times(0);
-  std::thread LPass([&] { FService->RunAndWaitForJobs(nullptr, nullptr, true, CAllConditions); });
-  Clock().WaitForSleepers(2);
-  ASSERT_EQ(FPool->Started().size(), 2u);
-  EXPECT_EQ(FPool->Started()[0], LB);  // queued from the last to the first
-  FPool->Finish(LA);
-  FPool->Finish(LB);
-  LPass.join();
-  EXPECT_EQ(FProvider->FStorageSaves, 0);
-}
-
 TEST_F(JobServiceTest, WaitingPassEndsWhenItsJobsCanNoLongerFinish) {
   MakeService();
   EXPECT_CALL(*FScheduler, UpdateQueue(_)).WillOnce(Return(3));  // counted, but nothing was queued

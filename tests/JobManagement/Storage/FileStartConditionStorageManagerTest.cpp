@@ -273,22 +273,6 @@ TEST_F(FileStartConditionStorageManagerTest, FailedWritesAreLoggedAndOnlyAMissin
   }
 }
 
-// Also when the content has not changed.
-TEST_F(FileStartConditionStorageManagerTest, BaseClassOpensTheFileToEverybodyAfterEveryWrite) {
-#ifdef _WIN32
-  GTEST_SKIP() << "mode bits (linux-only)";
-#else
-  TManager LManager(FPath);
-  LManager.LoadConditionStorages();
-  LManager.RegisterJob(Job(CKeyA, {{"Interval#1", 46000.5}}));
-  for (int LSave = 0; LSave < 2; ++LSave) {
-    chmod(FPath.c_str(), 0600);
-    ASSERT_TRUE(LManager.SaveConditionStorages());
-    EXPECT_EQ(ModeOf(FPath), 0666u);
-  }
-#endif
-}
-
 // Every file of the condition-storage fuzzer's corpus (the seeds and what fuzzing added) passes the
 // fuzzer's checks in the ordinary build as well; among them files that cannot be read or hold a
 // document of another kind, which load nothing and are replaced by the next save.
