@@ -36,26 +36,25 @@ TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcr
   LSecond->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LCritical(); });
   LSecond->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LCritical(); });
 
-  RunConcurrently({[&] {
-                     for (int LRound = 0; LRound < CRounds; ++LRound) {
-                       LFirst->SetLoadListFromServerOnNextFetch(true);
-                       LFirst->FetchJobList();
-                     }
-                   },
-                   [&] {
-                     for (int LRound = 0; LRound < CRounds; ++LRound) {
-                       const TJobPtr LJob = NewJob("m" + std::to_string(LRound));
-                       LSecond->AddManualJob(LJob);
-                       LSecond->RemoveManualJob(LJob);
-                     }
-                   },
-                   [&] {
-                     for (int LRound = 0; LRound < CRounds; ++LRound) {
-                       LSecond->SetLoadListFromServerOnNextFetch(true);
-                       LSecond->FetchJobList();
-                       LFirst->CreateSnapshot();
-                     }
-                   }});
+  const auto Rounds = [](std::function<void(int)> ABody) {
+    return [ABody] {
+      for (int LRound = 0; LRound < CRounds; ++LRound) ABody(LRound);
+    };
+  };
+  RunConcurrently({Rounds([&](int) {
+                     LFirst->SetLoadListFromServerOnNextFetch(true);
+                     LFirst->FetchJobList();
+                   }),
+                   Rounds([&](int ARound) {
+                     const TJobPtr LJob = NewJob("m" + std::to_string(ARound));
+                     LSecond->AddManualJob(LJob);
+                     LSecond->RemoveManualJob(LJob);
+                   }),
+                   Rounds([&](int) {
+                     LSecond->SetLoadListFromServerOnNextFetch(true);
+                     LSecond->FetchJobList();
+                     LFirst->CreateSnapshot();
+                   })});
 
   EXPECT_EQ(LOverlaps.load(), 0);
   EXPECT_EQ(LShared, 4 * CRounds * 10);

@@ -122,17 +122,17 @@ TEST_F(StartConditionStorageManagerConcurrencyTest, SavesRunBesideEvaluationsAnd
   ASSERT_EQ(LJobs.size(), 20u);
   RemoveAllLogSinks();
 
-  RunConcurrently({[&] {
-                     for (int LRound = 0; LRound < 30; ++LRound) LProvider->SaveConditionStorages();
-                   },
-                   [&] {
-                     for (int LRound = 0; LRound < 30; ++LRound)
-                       for (const TJobPtr& LJob : LJobs) LJob->GetStartCondition()->CalcNextExecution(Now());
-                   },
-                   [&] {
-                     for (int LRound = 0; LRound < 30; ++LRound)
-                       for (const TJobPtr& LJob : LJobs) LJob->GetStartCondition()->SetAlreadyRunFlag(true);
-                   }});
+  const auto Rounds = [](std::function<void()> ABody) {
+    return [ABody] {
+      for (int LRound = 0; LRound < 30; ++LRound) ABody();
+    };
+  };
+  RunConcurrently({Rounds([&] { LProvider->SaveConditionStorages(); }), Rounds([&] {
+                     for (const TJobPtr& LJob : LJobs) LJob->GetStartCondition()->CalcNextExecution(Now());
+                   }),
+                   Rounds([&] {
+                     for (const TJobPtr& LJob : LJobs) LJob->GetStartCondition()->SetAlreadyRunFlag(true);
+                   })});
 
   // The last save after the work has the final values.
   LProvider->SaveConditionStorages();
