@@ -36,9 +36,10 @@ TEST_F(FileJobListSaverTest, EachSaverClassSetsPermissionsAsItsClassSays) {
     const char* Name;
     std::function<std::shared_ptr<IItemSaver<TJob>>()> Create;
     bool OpensToEverybody;
-  } LCases[] = {{"FileJobListSaver", [&] { return std::make_shared<TFileJobListSaver<>>(QueueFile()); }, true},
-                {"NoPermissions", [&] { return std::make_shared<TFileJobListSaverNoPermissions>(QueueFile()); }, 0},
-                {"RegisteredForQueue", [&] { return NewQueueSaver(); }, false}};
+  } LCases[] = {
+      {"FileJobListSaver", [&] { return std::make_shared<TFileJobListSaver<>>(QueueFile()); }, true},
+      {"NoPermissions", [&] { return std::make_shared<TFileJobListSaverNoPermissions>(QueueFile()); }, false},
+      {"RegisteredForQueue", [&] { return NewQueueSaver(); }, false}};
   for (const auto& LCase : LCases) {
     SCOPED_TRACE(LCase.Name);
     std::filesystem::remove_all(FData.Path() + "/Orvane");

@@ -36,9 +36,9 @@ const std::vector<std::string> CAwkwardTexts = {
 };
 
 TJobPtr MakeJob(int ANumber, const std::string& AText) {
-  const TJobPtr LJob = Testing::NewJob(
-      "{FIXTURE-" + std::to_string(ANumber) + "}",
-      {.Manual = true, .Order = ANumber, .Due = 46083.385763888888 + ANumber, .Text = AText});
+  const TJobPtr LJob =
+      Testing::NewJob("{FIXTURE-" + std::to_string(ANumber) + "}",
+                      {.Manual = true, .Order = ANumber, .Due = 46083.385763888888 + ANumber, .Text = AText});
   LJob->SetItemKind(CAgentTaskItemKind);
   return LJob;
 }
