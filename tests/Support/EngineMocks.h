@@ -17,8 +17,6 @@
 
 namespace Orvane::Testing {
 
-// The job servant mock is MockJobServant of Support/ServiceMocks.h.
-
 // A start condition storage manager that records what it was asked, by job identifier. Thread-safe.
 class TRecordingStorageManager : public virtual IStartConditionStorageManager<TScannerJobAction> {
 public:
@@ -71,31 +69,27 @@ class TRecordingJobListSaver : public TRecordingJobSaver,
 class TRecordingJobListLoader : public TRecordingJobLoader,
                                 public virtual IManualJobLoaderJobList<TScannerJobAction> {};
 
-// A job list provider whose source the test scripts: LoadJobs hands out copies of Source, fails
-// like the base class while Fail is set, or raises while Raise is set. Set the fields before other
+// A job list provider whose source the test scripts: LoadJobs hands out copies of Source, or raises
+// while Raise is set. Set the fields before other
 // threads use the provider.
 class TScriptedJobListProvider : public TCustomJobListProvider<> {
 public:
   using TCustomJobListProvider<>::TCustomJobListProvider;
 
   TJobList Source;
-  bool Fail = false;
   bool Raise = false;
   std::atomic<int> LoadCount{0};
   // Runs inside LoadJobs, under the provider's lock.
   std::function<void()> OnLoad;
 
 protected:
-  bool LoadJobs(TJobList& AJobs, int32_t& AManualJobCount) override REQUIRES(FSynchronizer) {
+  bool LoadJobs(TJobList& AJobs, int32_t&) override REQUIRES(FSynchronizer) {
     ++LoadCount;
     if (OnLoad) OnLoad();
     if (Raise) throw EFileError("The job source cannot be read");
-    if (Fail) return TCustomJobListProvider<>::LoadJobs(AJobs, AManualJobCount);
     for (const TJobPtr& LJob : Source) AJobs.push_back(CloneAs(*LJob));
     return true;
   }
-  // Manual jobs named "non-regular" are not regular jobs.
-  bool IsRegularJob(const std::string& AIdentifier) override { return AIdentifier != "non-regular"; }
 };
 
 }  // namespace Orvane::Testing

@@ -75,11 +75,6 @@ public:
   void LoadQueuedManualJobs() override {}
   void SaveConditionStorages() override { ++FStorageSaves; }
 
-  void SetJobs(TJobList AJobs) {
-    TMutexLock LLock(FLock);
-    FJobs = std::move(AJobs);
-  }
-
   TNotifyEvent FPull{"OnPullRequestReceived"};
   TOnNewManualJobEvent FManualChanged{"OnManualJobsChanged"};
   std::atomic<bool> FReload{true};

@@ -2,12 +2,10 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
-#include "OrvaneCore/Platform/NamedMutex.h"
 #include "Support/EngineMocks.h"
 #include "Support/RunConcurrently.h"
 
@@ -38,56 +36,28 @@ TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcr
   LSecond->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LCritical(); });
   LSecond->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LCritical(); });
 
-  RunConcurrently({[&] {
-                     for (int LRound = 0; LRound < CRounds; ++LRound) {
-                       LFirst->SetLoadListFromServerOnNextFetch(true);
-                       LFirst->FetchJobList();
-                     }
-                   },
-                   [&] {
-                     for (int LRound = 0; LRound < CRounds; ++LRound) {
-                       const TJobPtr LJob = NewJob("m" + std::to_string(LRound));
-                       LSecond->AddManualJob(LJob);
-                       LSecond->RemoveManualJob(LJob);
-                     }
-                   },
-                   [&] {
-                     for (int LRound = 0; LRound < CRounds; ++LRound) {
-                       LSecond->SetLoadListFromServerOnNextFetch(true);
-                       LSecond->FetchJobList();
-                       LFirst->CreateSnapshot();
-                     }
-                   }});
+  const auto Rounds = [](std::function<void(int)> ABody) {
+    return [ABody] {
+      for (int LRound = 0; LRound < CRounds; ++LRound) ABody(LRound);
+    };
+  };
+  RunConcurrently({Rounds([&](int) {
+                     LFirst->SetLoadListFromServerOnNextFetch(true);
+                     LFirst->FetchJobList();
+                   }),
+                   Rounds([&](int ARound) {
+                     const TJobPtr LJob = NewJob("m" + std::to_string(ARound));
+                     LSecond->AddManualJob(LJob);
+                     LSecond->RemoveManualJob(LJob);
+                   }),
+                   Rounds([&](int) {
+                     LSecond->SetLoadListFromServerOnNextFetch(true);
+                     LSecond->FetchJobList();
+                     LFirst->CreateSnapshot();
+                   })});
 
   EXPECT_EQ(LOverlaps.load(), 0);
   EXPECT_EQ(LShared, 4 * CRounds * 10);
-}
-
-// While an agent-task provider works under its lock, the lock named "TScannerJobAction" (in any
-// letter case) is taken for every other thread of the process.
-TEST(CustomJobListProviderConcurrencyTest, AgentTaskProviderWorksUnderTheLockNamedAfterItsActionClass) {
-  TCustomJobListProvider<TScannerJobAction> LProvider(nullptr, std::make_shared<TRecordingStorageManager>(),
-                                                      std::make_shared<TRecordingJobListSaver>(),
-                                                      std::make_shared<TRecordingJobListLoader>());
-  const auto LProbe = [] {
-    bool LFree = false;
-    std::thread([&] {
-      TNamedMutex LMutex("tscannerjobaction");
-      if (LMutex.TryAcquire()) {
-        LFree = true;
-        LMutex.Release();
-      }
-    }).join();
-    return LFree;
-  };
-  std::vector<bool> LFreeInside;
-  LProvider.GetOnManualJobsChanged().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
-  LProvider.GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LFreeInside.push_back(LProbe()); });
-  const TJobPtr LJob = NewJob("m");
-  LProvider.AddManualJob(LJob);
-  LProvider.RemoveManualJob(LJob);
-  EXPECT_EQ(LFreeInside, (std::vector<bool>{false, false}));
-  EXPECT_TRUE(LProbe());
 }
 
 }  // namespace

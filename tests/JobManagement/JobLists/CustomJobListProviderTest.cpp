@@ -131,19 +131,14 @@ TEST_F(CustomJobListProviderTest, TwoLoadedJobsWithOneIdentifierFailTheWholeMerg
             "TCustomJobListProvider.FetchJobList");
 }
 
-TEST_F(CustomJobListProviderTest, FailingSourceIsAskedAgainAtEveryFetchWhileTheHeldJobsStillRun) {
+// A source that fails without raising is the agent-task provider's failed request.
+TEST_F(CustomJobListProviderTest, RaisingSourceIsAskedAgainAtEveryFetchWhileTheHeldJobsStillRun) {
   Reload(Jobs({"a"}));
   FProvider->AddManualJob(MakeJob("m"));
-  FProvider->Fail = true;
+  FProvider->Raise = true;
   EXPECT_THAT(Identifiers(Reload({})), ElementsAre("m", "a"));
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a"));
   EXPECT_EQ(FProvider->LoadCount.load(), 3);
-  EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
-  FProvider->Fail = false;
-  FProvider->Raise = true;
-  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a"));
-  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a"));
-  EXPECT_EQ(FProvider->LoadCount.load(), 5);
   EXPECT_EQ(FLog->Count(TLogEntryKind::Exception, "The job source cannot be read"), 2);
   FProvider->Raise = false;
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m"));
@@ -151,13 +146,11 @@ TEST_F(CustomJobListProviderTest, FailingSourceIsAskedAgainAtEveryFetchWhileTheH
   EXPECT_EQ(FManager->Loads(), 2);
 }
 
-// A manual job is logged as it comes. Removing one announces it and rewrites both files even when
+// Removing a manual job announces it and rewrites both files even when
 // it is not listed; any object with the identifier (letter case aside) stands for the job.
 TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFilesEvenWhenItIsNotListed) {
   FProvider->AddManualJob(MakeJob("m1", {.Task = "{M1}"}));
   FProvider->AddManualJob(MakeJob("m2"));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "New manual job: \"Job m1\""));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Job action [TScannerJobAction]"));
   int LAnnounced = 0;
   FProvider->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { ++LAnnounced; });
   FProvider->RemoveManualJob(MakeJob("other"));
@@ -240,63 +233,30 @@ struct TTestClientProvider : TClientJobListProvider<TScannerJobAction> {
   }
 };
 
-TJobPtr MakeServerJob(const std::string& AIdentifier, bool AIsManual, bool AEnabled = true) {
-  return MakeJob(AIdentifier, {.Task = "{" + AIdentifier + "}", .Manual = AIsManual}, AEnabled);
-}
-
-class ClientJobListProviderTest : public ::testing::Test {
-protected:
-  // The next request is answered with AJobs and AExistingIds.
-  void Answer(TJobList AJobs, std::vector<std::string> AExistingIds) {
-    EXPECT_CALL(*FSender, SendRequest(_, _)).WillOnce([=, this](TRequest& ARequest, TResponse& AResponse) {
-      FRequest = dynamic_cast<TCalcJobsForClientRequest&>(ARequest).GetManualJobIds();
-      auto& LResponse = dynamic_cast<TCalcJobsForClientResponse&>(AResponse);
-      for (const TJobPtr& LJob : AJobs) LResponse.GetJobList().push_back(CloneAs(*LJob));
-      LResponse.GetExistingManualJobIds() = AExistingIds;
-      return 0;
-    });
-    FProvider->SetLoadListFromServerOnNextFetch(true);
-  }
-  TJobList ManualJobs() { return FProvider->CreateSnapshot().ManualJobs; }
-
-  TManualClockScope FClock;
-  TLogCapture FLog;
-  std::shared_ptr<MockRequestSender> FSender = std::make_shared<::testing::StrictMock<MockRequestSender>>();
-  std::shared_ptr<TRecordingJobListSaver> FSaver = std::make_shared<TRecordingJobListSaver>();
-  std::shared_ptr<TTestClientProvider> FProvider = std::make_shared<TTestClientProvider>(
-      FSender, std::make_shared<TRecordingStorageManager>(), FSaver,
+// A load retried after a failed update gets the same manual jobs again; they must not run twice. A
+// manual job the server no longer knows is aborted.
+TEST(ClientJobListProviderTest, ManualJobUnknownToServerIsAbortedAndOneAlreadyHeldIsNotAddedAgain) {
+  TManualClockScope LClock;
+  TLogCapture LLog;
+  auto LSender = std::make_shared<::testing::StrictMock<MockRequestSender>>();
+  auto LProvider = std::make_shared<TTestClientProvider>(
+      LSender, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
       std::make_shared<TRecordingJobListLoader>(), TClientId{"client-7"});
-  std::vector<std::string> FRequest;  // the manual job ids sent
-};
-
-// A server manual job with a disabled condition is due at once; jobs without an identifier or an
-// action are logged and left out; the count goes on from the manual jobs held before.
-TEST_F(ClientJobListProviderTest,
-       ServerManualJobWithDisabledConditionIsDueAtLoadTimeAndUnusableJobsAreLeftOut) {
-  FProvider->AddManualJob(MakeServerJob("held", true));
-  TJobPtr LNoAction = MakeServerJob("no-action", false);
-  LNoAction->SetJobAction(nullptr);
-  Answer({MakeServerJob("auto", false), MakeServerJob("now", true, false), MakeServerJob("later", true),
-          MakeServerJob("", false), LNoAction},
-         {"held"});
-  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("held", "now", "later", "auto"));
-  EXPECT_THAT(FRequest, ElementsAre("held"));
-  const TJobList LManual = ManualJobs();
-  EXPECT_DOUBLE_EQ(LManual[1]->GetNextExecution(), Now());
-  EXPECT_EQ(LManual[2]->GetNextExecution(), CNoDateTime);
-  EXPECT_THAT(FSaver->LastSave(), ElementsAre("held", "now", "later"));
-  EXPECT_EQ(FLog->Entries()[FLog->IndexOf(TLogEntryKind::Value, "Amount of found manual jobs")].Value, "3");
-  EXPECT_EQ(FLog->Count(TLogEntryKind::Error), 2);
-}
-
-// A load retried after a failed update gets the same manual jobs again; they must not run twice.
-TEST_F(ClientJobListProviderTest, ManualJobUnknownToServerIsAbortedAndOneAlreadyHeldIsNotAddedAgain) {
-  for (const char* LId : {"gone", "Kept", "M1"}) FProvider->AddManualJob(MakeServerJob(LId, true));
-  Answer({MakeServerJob("m1", true)}, {"KEPT", "M1"});
-  FProvider->FetchJobList();
-  EXPECT_THAT(Identifiers(ManualJobs()), ElementsAre("Kept", "M1"));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Aborted manual job: Job gone"));
-  EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Aborted manual job"), 1);
+  const auto ServerJob = [](const std::string& AId) {
+    return MakeJob(AId, {.Task = "{" + AId + "}", .Manual = true});
+  };
+  for (const char* LId : {"gone", "Kept", "M1"}) LProvider->AddManualJob(ServerJob(LId));
+  EXPECT_CALL(*LSender, SendRequest(_, _)).WillOnce([&](TRequest&, TResponse& AResponse) {
+    auto& LResponse = dynamic_cast<TCalcJobsForClientResponse&>(AResponse);
+    LResponse.GetJobList() = {ServerJob("m1")};
+    LResponse.GetExistingManualJobIds() = {"KEPT", "M1"};
+    return 0;
+  });
+  LProvider->SetLoadListFromServerOnNextFetch(true);
+  LProvider->FetchJobList();
+  EXPECT_THAT(Identifiers(LProvider->CreateSnapshot().ManualJobs), ElementsAre("Kept", "M1"));
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Object, "Aborted manual job: Job gone"));
+  EXPECT_EQ(LLog->Count(TLogEntryKind::Object, "Aborted manual job"), 1);
 }
 
 }  // namespace

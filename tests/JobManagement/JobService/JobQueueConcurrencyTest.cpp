@@ -45,8 +45,7 @@ protected:
   }
 
   void RunAgainst(IJobQueue<>& AQueue, const std::function<void()>& AExtraBody = nullptr) {
-    std::atomic<int> LProducersLeft{CProducers}, LAccepted{0}, LDequeued{0}, LBadStates{0};
-    std::atomic<int> LDuplicateContentInSnapshot{0};
+    std::atomic<int> LProducersLeft{CProducers}, LAccepted{0}, LDequeued{0}, LBadStates{0}, LDuplicates{0};
     const auto LProducing = [&] { return LProducersLeft.load() > 0; };
 
     std::vector<std::function<void()>> LBodies;
@@ -81,22 +80,18 @@ protected:
         const TJobList LSnapshot = AQueue.CreateSnapshot();
         std::unordered_set<std::string> LContentIds;
         for (const TJobPtr& LJob : LSnapshot) {
-          if (!LContentIds.insert(LJob->GetContentId()).second) ++LDuplicateContentInSnapshot;
+          if (!LContentIds.insert(LJob->GetContentId()).second) ++LDuplicates;
           if (LJob->GetExecState() != TJobExecState::Queued) ++LBadStates;
         }
       }
     });
-    LBodies.push_back([&] {
-      while (LProducing()) AQueue.SaveQueuedManualJobs();
-    });
-    LBodies.push_back([&] {
-      const IEnumerable<TJobPtr> LJobList = IEnumerable<TJobPtr>::FromVector(FJobList);
-      while (LProducing()) AQueue.SyncQueue(LJobList);
-    });
-    if (AExtraBody)
-      LBodies.push_back([&] {
-        while (LProducing()) AExtraBody();
-      });
+    const IEnumerable<TJobPtr> LJobList = IEnumerable<TJobPtr>::FromVector(FJobList);
+    for (const std::function<void()>& LEach : std::vector<std::function<void()>>{
+             [&] { AQueue.SaveQueuedManualJobs(); }, [&] { AQueue.SyncQueue(LJobList); }, AExtraBody})
+      if (LEach)
+        LBodies.push_back([&, LEach] {
+          while (LProducing()) LEach();
+        });
 
     RunConcurrently(LBodies);
 
@@ -106,10 +101,8 @@ protected:
         << "only jobs that left the job list";
     EXPECT_EQ(LAccepted.load(), LDequeued.load() + LDropped);
     EXPECT_GE(LAccepted.load(), CProducers * CJobsPerProducer);
-    EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "Queue item count after add: "), LAccepted.load());
-    EXPECT_EQ(FLog->Count(TLogEntryKind::Message, "Queue item count after remove: "), LDequeued.load());
     EXPECT_EQ(LBadStates.load(), 0);
-    EXPECT_EQ(LDuplicateContentInSnapshot.load(), 0);
+    EXPECT_EQ(LDuplicates.load(), 0) << "one content id twice in a snapshot";
     EXPECT_EQ(FSaver->OverlappingSaves(), 0);
     EXPECT_TRUE(FSaver->SavedManualJobsOnly());
     EXPECT_EQ(FSaver->LastSave(), std::vector<std::string>()) << "the last save saw the emptied queue";

@@ -158,28 +158,5 @@ TEST_F(JobQueueTest, SyncWalksTheListOnlyAsFarAsTheQueuedScheduledJobsNeedAndDro
   EXPECT_TRUE(FQueue->EnqueueJob(MakeJob("gone"))) << "content id freed";
 }
 
-const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
-
-class AgentTaskJobQueueTest : public ::testing::Test {
-protected:
-  std::shared_ptr<::testing::NiceMock<MockJobServant>> FServant =
-      std::make_shared<::testing::NiceMock<MockJobServant>>();
-  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
-  TAgentTaskJobQueue FQueue{FSaver, nullptr, FServant};
-};
-
-TEST_F(AgentTaskJobQueueTest, RestartJobLeavesFirstWhileARestartIsRequested) {
-  FQueue.EnqueueJob(NewJob("manual-scan", {.Task = "{SCAN}", .Manual = true, .Due = 1.0}));
-  FQueue.EnqueueJob(NewJob("restart", {.Task = CRestartTaskId, .Due = 500.0}));
-  // The restart task's id compares exactly.
-  FQueue.EnqueueJob(NewJob("lower-case", {.Task = "{d1831d0f-0620-4a5c-a0be-0ebe5f41d040}", .Due = 9.0}));
-  EXPECT_EQ(FQueue.PeekNextJob()->GetIdentifier(), "manual-scan") << "no restart pending: normal order";
-  ON_CALL(*FServant, IsRestartRequested()).WillByDefault(::testing::Return(true));
-  // DequeueNextJob goes through the override (and reads again inside its write section).
-  EXPECT_EQ(FQueue.DequeueNextJob()->GetIdentifier(), "restart");
-  EXPECT_EQ(FSaver->LastSave(), std::vector<std::string>{"manual-scan"});
-  EXPECT_EQ(FQueue.DequeueNextJob()->GetIdentifier(), "manual-scan");
-}
-
 }  // namespace
 }  // namespace Orvane::Testing

@@ -84,13 +84,9 @@ TEST_F(JobSchedulerTest, PassQueuesWhatIsDueAtItsMomentAndLeavesTheRestForALater
   EXPECT_EQ(FProvider->FetchJobList().front()->GetNextExecution(), LInOneHour);
   EXPECT_EQ(LAuto[0]->GetNextExecution(), LDueSince);
   EXPECT_EQ(LAuto[1]->GetNextExecution(), CNoDateTime);
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "New job in queue: \"Job due\""));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Value, "New enqueued jobs count"));
   Clock().AdvanceSeconds(3600);
   EXPECT_EQ(Pass(), 2);
   EXPECT_EQ(Queued(), (TStrings{"first", "due", "in-an-hour", "later"}));
-  EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Check job start condition: \"Job later\""), 2);
-  EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Job is not initialized."), 4);
 }
 
 TEST_F(JobSchedulerTest, JobRefusedDuringARebootIsSkippedAndKeepsItsDueTime) {

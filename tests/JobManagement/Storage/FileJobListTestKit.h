@@ -68,12 +68,6 @@ inline TJobList LoadJobs(const std::string& AFilePath) {
   return LLoader.GetItemList();
 }
 
-// The real storage path provider of agent tasks on the data directory ADir.
-inline std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> PathProviderOn(const std::string& ADir) {
-  TEnvScope LEnv("ORVANE_COMMON_APPDATA", ADir.c_str());
-  return std::make_shared<TJobStoragePathProvider<TScannerJobAction>>();
-}
-
 // A temporary data directory with the storage path provider on it, and a recording log. The
 // storage directory itself does not exist until a saver makes it.
 class TFileJobListFixture : public ::testing::Test {
@@ -83,11 +77,14 @@ protected:
 
   std::string StorageDir() const { return FPathProvider->GetStoragePath(); }
   std::string QueueFile() const { return StorageDir() + "/" + CManualJobsInJobQueueFileName; }
-  std::string JobListFile() const { return StorageDir() + "/" + CManualJobsInJobListProviderFileName; }
 
   TTempDir FData;
   TLogCapture FLog;
-  std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = PathProviderOn(FData.Path());
+  // The real storage path provider of agent tasks, on the data directory.
+  std::shared_ptr<IJobStoragePathProvider<TScannerJobAction>> FPathProvider = [this] {
+    TEnvScope LEnv("ORVANE_COMMON_APPDATA", FData.Path().c_str());
+    return std::make_shared<TJobStoragePathProvider<TScannerJobAction>>();
+  }();
 };
 
 }  // namespace Orvane::Testing

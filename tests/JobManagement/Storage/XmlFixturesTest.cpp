@@ -35,43 +35,33 @@ const std::vector<std::string> CAwkwardTexts = {
     " ",
 };
 
-TJobPtr MakeJob(int ANumber, const std::string& AText) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier("{FIXTURE-" + std::to_string(ANumber) + "}");
-  LJob->SetDisplayText(AText);
-  LJob->SetIsManual(true);
-  LJob->SetOrder(ANumber);
-  LJob->SetNextExecution(46083.385763888888 + ANumber);
-  LJob->SetItemKind(CAgentTaskItemKind);
-  return LJob;
-}
-
 // One job per awkward text, with actions and conditions of several kinds; the last has neither.
 TJobList MakeJobs(bool AQueued) {
   TJobList LJobs;
   for (std::size_t I = 0; I < CAwkwardTexts.size(); ++I) {
     const int LNumber = static_cast<int>(I) + 1;
-    TJobPtr LJob = MakeJob(LNumber, CAwkwardTexts[I]);
+    const bool LLast = I + 1 == CAwkwardTexts.size();
+    const std::string& LText = CAwkwardTexts[I];
+    const std::string LTask = LLast || I % 2 == 0 ? "" : LText;  // with it a scanner action
+    const TJobPtr LJob = Testing::NewJob("{FIXTURE-" + std::to_string(LNumber) + "}",
+                                         {.Task = LTask, .Manual = true, .Order = LNumber, .Text = LText});
+    LJobs.push_back(LJob);
+    LJob->SetNextExecution(46083.385763888888 + LNumber);
+    LJob->SetItemKind(CAgentTaskItemKind);
     if (AQueued) {
       LJob->SetQueueIndex(LNumber);
       LJob->SetExecState(2);
       LJob->SetCanRunParallel(false);
     }
-    if (I + 1 == CAwkwardTexts.size()) {
-      LJobs.push_back(LJob);
-      break;
-    }
+    if (LLast) break;
     if (I % 2 == 0) {
       auto LAction = std::make_shared<TFileScannerJobAction>();
       LAction->AgentTaskId = "{TASK-" + std::to_string(LNumber) + "}";
       LAction->ExecutionId = CAwkwardTexts[(I + 1) % CAwkwardTexts.size()];
-      LAction->Paths = {"/srv/a&b", "", CAwkwardTexts[I]};
+      LAction->Paths = {"/srv/a&b", "", LText};
       LJob->SetJobAction(LAction);
     } else {
-      auto LAction = std::make_shared<TScannerJobAction>();
-      LAction->AgentTaskId = CAwkwardTexts[I];
-      LAction->IsPredefined = false;
-      LJob->SetJobAction(LAction);
+      std::static_pointer_cast<TScannerJobAction>(LJob->GetJobAction())->IsPredefined = false;
     }
     auto LDelay = std::make_shared<TStartConditionOnDelay>();
     LDelay->SetDelayValue(LNumber * 5);
@@ -94,7 +84,6 @@ TJobList MakeJobs(bool AQueued) {
       (*LStorages)[S]->SetLastRun(46082.25 + static_cast<double>(S) / 7.0);
       (*LStorages)[S]->SetSplaySeconds(static_cast<int32_t>(S * 17));
     }
-    LJobs.push_back(LJob);
   }
   return LJobs;
 }
