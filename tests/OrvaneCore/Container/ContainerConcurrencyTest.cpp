@@ -62,12 +62,13 @@ TEST(ContainerConcurrencyTest, LazyOrSingletonAskedFromEightThreadsAtOnceIsBuilt
     LContainer.RegisterType<TEngine>([&] { return ++LPartBuilt, std::make_shared<TEngine>(); })
         .Implements<IEngine>("part")
         .AsSingleton();
-    auto LRegistration = LContainer.RegisterType<TEngine>([&](TContainer& AContainer) {
+    const auto LMake = [&](TContainer& AContainer) {
       ++LBuilt;
       AContainer.Resolve<IEngine>("part");
       LRelease.WaitFor(-1);
       return std::make_shared<TEngine>();
-    }).Implements<IEngine>();
+    };
+    auto LRegistration = LContainer.RegisterType<TEngine>(LMake).Implements<IEngine>();
     if (!LThroughLazy) LRegistration.AsSingleton();
     LContainer.Build();
     const Lazy<IEngine> LLazy = LContainer.ResolveLazy<IEngine>();

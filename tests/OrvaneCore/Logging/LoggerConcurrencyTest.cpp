@@ -64,8 +64,10 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
       ASSERT_EQ(LEntry.Depth, LDepth) << LEntry.Text;
       if (LEntry.Kind == K::GroupBegin) ++LDepth;
       ASSERT_TRUE(LEntry.Kind != K::Value || LEntry.Value == std::to_string(LDepth)) << LEntry.Value;
-      ASSERT_TRUE(LEntry.Kind != K::Message || LEntry.Text == "round " + std::to_string(LRound++)) << LEntry.Text;
-      ASSERT_TRUE(LEntry.Kind != K::Object || LEntry.ObjectText == "<Job State=\"Running\"/>") << LEntry.ObjectText;
+      ASSERT_TRUE(LEntry.Kind != K::Message || LEntry.Text == "round " + std::to_string(LRound++))
+          << LEntry.Text;
+      ASSERT_TRUE(LEntry.Kind != K::Object || LEntry.ObjectText == "<Job State=\"Running\"/>")
+          << LEntry.ObjectText;
     }
     EXPECT_EQ(LDepth, 0);
     EXPECT_EQ(LRound, CRounds);

@@ -256,9 +256,9 @@ TEST_F(TextLogSinkTest, WritesIndentedReadableLinesOfItsLevelAndFlushesWarningsA
   LInfo->Write(LDebugEntry);
   Log().Warning("Disk almost full");
   // No Flush: the warning pushed out what was buffered before it.
-  EXPECT_EQ(ReadLines(LInfoFile), (std::vector<std::string>{Prefix("INFO ") + "Agent started",
-                                                            Prefix("INFO ") + "  Queue loaded",
-                                                            Prefix("WARN ") + "Disk almost full"}));
+  EXPECT_EQ(ReadLines(LInfoFile),
+            (std::vector<std::string>{Prefix("INFO ") + "Agent started", Prefix("INFO ") + "  Queue loaded",
+                                      Prefix("WARN ") + "Disk almost full"}));
   Log().LastError("Cannot open queue", ENOENT);
   Log().LogException(EFileError("Queue damaged"), "TJobScheduler.UpdateQueue");
   LSink->Flush();

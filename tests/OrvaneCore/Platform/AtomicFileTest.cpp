@@ -80,7 +80,9 @@ TEST_F(AtomicFileTest, LinksAndFifosAtThePathOrAtTheTemporaryNamesAreNeverFollow
     std::size_t Asked = 0;
 
   protected:
-    std::string NewTemporaryName(const std::string&) override { return Names[std::min(Asked++, Names.size() - 1)]; }
+    std::string NewTemporaryName(const std::string&) override {
+      return Names[std::min(Asked++, Names.size() - 1)];
+    }
   } LSaver;
   LSaver.Names = {FDir.Path() + "/.guessed-1", FDir.Path() + "/.guessed-2", FDir.Path() + "/.guessed-3"};
   WriteFile(FVictim, "secret");
@@ -88,7 +90,8 @@ TEST_F(AtomicFileTest, LinksAndFifosAtThePathOrAtTheTemporaryNamesAreNeverFollow
   WriteFile(LSaver.Names[1], "planted");
   EXPECT_TRUE(LSaver.Save(FFile, "<Root><New/></Root>"));
   EXPECT_EQ(LSaver.Asked, 3u);
-  EXPECT_EQ(ReadFile(FFile) + ReadFile(FVictim) + ReadFile(LSaver.Names[1]), "<Root><New/></Root>secretplanted");
+  EXPECT_EQ(ReadFile(FFile) + ReadFile(FVictim) + ReadFile(LSaver.Names[1]),
+            "<Root><New/></Root>secretplanted");
   EXPECT_FALSE(fs::exists(LSaver.Names[2]));  // renamed into place
 #endif
 }
