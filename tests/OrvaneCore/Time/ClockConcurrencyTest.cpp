@@ -55,26 +55,6 @@ TEST(ManualClockTest, NotificationWakesAWaiterWithoutTimePassingAndOnlyWhenItsPr
   EXPECT_EQ(LUnchanged, 0);
 }
 
-TEST(ManualClockTest, SteppingTheWallClockDoesNotStretchOrShortenADeadline) {
-  TManualClockScope LScope(EncodeDateTime(2026, 10, 25, 1, 0, 0));
-  const TDateTime LWallBefore = Clock().Now();
-  std::atomic<bool> LWoke{false};
-  std::thread LSleeper([&] {
-    Clock().SleepMs(60000);
-    LWoke = true;
-  });
-  Clock().WaitForSleepers(1);
-  Clock().StepWallClock(-3600);  // the clock set back one hour
-  EXPECT_NEAR(SecondsBetween(LWallBefore, Clock().Now()), -3600, 1e-3);
-  Clock().AdvanceSeconds(30);
-  Clock().StepWallClock(+7200);
-  EXPECT_FALSE(LWoke);
-  Clock().AdvanceSeconds(30);
-  EXPECT_TRUE(LWoke);
-  LSleeper.join();
-  EXPECT_NEAR(SecondsBetween(LWallBefore, Clock().Now()), 3600 + 60, 1e-3);
-}
-
 TEST(WaitableEventTest, TimedWaitEndsAtTheSignalOrAtItsDeadline) {
   TManualClockScope LScope;
   for (bool LSignal : {false, true}) {
