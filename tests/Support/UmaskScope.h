@@ -11,16 +11,14 @@ namespace Orvane::Testing {
 // umask: there the scope does nothing.
 class TUmaskScope {
 public:
+  TUmaskScope(const TUmaskScope&) = delete;
+  TUmaskScope& operator=(const TUmaskScope&) = delete;
 #ifdef _WIN32
   explicit TUmaskScope(int) {}
 #else
   explicit TUmaskScope(mode_t AMask) : FOld(::umask(AMask)) {}
   ~TUmaskScope() { ::umask(FOld); }
-#endif
-  TUmaskScope(const TUmaskScope&) = delete;
-  TUmaskScope& operator=(const TUmaskScope&) = delete;
 
-#ifndef _WIN32
 private:
   mode_t FOld;
 #endif

@@ -1,8 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -48,61 +48,45 @@ struct TEgg : IEgg {
   Lazy<IChicken> FChicken;
 };
 
-// Eight threads ask at once. The first builds and blocks on ARelease; the test lets it go only
-// once the seven others sleep on the clock waiting for its value. All get one object.
-void ExpectOneObjectForEightThreads(const std::function<std::shared_ptr<IEngine>()>& AAsk,
-                                    TWaitableEvent& ARelease) {
+// Eight threads ask at once, through one Lazy or for a singleton that resolves another while it is
+// built. The first builds and blocks on LRelease; the test lets it go only once the seven others
+// sleep on the clock waiting for its value. All get one object, built once.
+TEST(ContainerConcurrencyTest, LazyOrSingletonAskedFromEightThreadsAtOnceIsBuiltOnce) {
   constexpr int CThreads = 8;
-  Testing::TStartGate LStart(CThreads);
-  std::vector<std::shared_ptr<IEngine>> LResults(CThreads);
-  std::vector<std::thread> LThreads;
-  for (int LIndex = 0; LIndex < CThreads; ++LIndex)
-    LThreads.emplace_back([&, LIndex] {
-      LStart.ArriveAndWait();
-      LResults[LIndex] = AAsk();
-    });
-  Clock().WaitForSleepers(CThreads);
-  ARelease.SetEvent();
-  for (std::thread& LThread : LThreads) LThread.join();
-  EXPECT_NE(LResults[0], nullptr);
-  for (const auto& LResult : LResults) EXPECT_EQ(LResult, LResults[0]);
-}
-
-TEST(ContainerConcurrencyTest, LazyAskedFromEightThreadsAtOnceBuildsOneObject) {
   Testing::TManualClockScope LClock;
-  TWaitableEvent LRelease(true, false);
-  std::atomic<int> LBuilt{0};
-  TContainer LContainer;
-  LContainer.RegisterType<TEngine>([&] {
-    ++LBuilt;
-    LRelease.WaitFor(-1);
-    return std::make_shared<TEngine>();
-  }).Implements<IEngine>();
-  LContainer.Build();
-  const Lazy<IEngine> LLazy = LContainer.ResolveLazy<IEngine>();
-  ExpectOneObjectForEightThreads([&] { return LLazy.Value(); }, LRelease);
-  EXPECT_EQ(LBuilt, 1);
-}
-
-TEST(ContainerConcurrencyTest, SingletonAskedFromEightThreadsIsBuiltOnceWhileItResolvesAnother) {
-  Testing::TManualClockScope LClock;
-  TWaitableEvent LRelease(true, false);
-  std::atomic<int> LBuilt{0}, LDependencyBuilt{0};
-  TContainer LContainer;
-  LContainer.RegisterType<TEngine>([&] {
-    ++LDependencyBuilt;
-    return std::make_shared<TEngine>();
-  }).Implements<IEngine>("part").AsSingleton();
-  LContainer.RegisterType<TEngine>([&](TContainer& AContainer) {
-    ++LBuilt;
-    AContainer.Resolve<IEngine>("part");
-    LRelease.WaitFor(-1);
-    return std::make_shared<TEngine>();
-  }).Implements<IEngine>().AsSingleton();
-  LContainer.Build();
-  ExpectOneObjectForEightThreads([&] { return LContainer.Resolve<IEngine>(); }, LRelease);
-  EXPECT_EQ(LBuilt, 1);
-  EXPECT_EQ(LDependencyBuilt, 1);
+  for (const bool LThroughLazy : {true, false}) {
+    SCOPED_TRACE(LThroughLazy ? "Lazy" : "singleton");
+    TWaitableEvent LRelease(true, false);
+    std::atomic<int> LBuilt{0}, LPartBuilt{0};
+    TContainer LContainer;
+    LContainer.RegisterType<TEngine>([&] { return ++LPartBuilt, std::make_shared<TEngine>(); })
+        .Implements<IEngine>("part")
+        .AsSingleton();
+    const auto LMake = [&](TContainer& AContainer) {
+      ++LBuilt;
+      AContainer.Resolve<IEngine>("part");
+      LRelease.WaitFor(-1);
+      return std::make_shared<TEngine>();
+    };
+    auto LRegistration = LContainer.RegisterType<TEngine>(LMake).Implements<IEngine>();
+    if (!LThroughLazy) LRegistration.AsSingleton();
+    LContainer.Build();
+    const Lazy<IEngine> LLazy = LContainer.ResolveLazy<IEngine>();
+    Testing::TStartGate LStart(CThreads);
+    std::vector<std::shared_ptr<IEngine>> LResults(CThreads);
+    std::vector<std::thread> LThreads;
+    for (std::shared_ptr<IEngine>& LResult : LResults)
+      LThreads.emplace_back([&] {
+        LStart.ArriveAndWait();
+        LResult = LThroughLazy ? LLazy.Value() : LContainer.Resolve<IEngine>();
+      });
+    Clock().WaitForSleepers(CThreads);
+    LRelease.SetEvent();
+    for (std::thread& LThread : LThreads) LThread.join();
+    EXPECT_NE(LResults[0], nullptr);
+    EXPECT_EQ(std::count(LResults.begin(), LResults.end(), LResults[0]), CThreads);
+    EXPECT_EQ(LBuilt * 10 + LPartBuilt, 11);
+  }
 }
 
 TEST(ContainerConcurrencyTest, SingletonsInACycleThroughLazyResolveFromTwoThreadsWithoutDeadlock) {

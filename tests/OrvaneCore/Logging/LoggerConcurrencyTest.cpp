@@ -16,24 +16,6 @@ namespace {
 using K = TLogEntryKind;
 using LoggerConcurrencyTest = TLoggerTest;
 
-// Checks one thread's entries: groups nest properly, every entry carries the depth of the groups
-// around it, and the rounds arrive in order.
-void ExpectConsistentThread(const std::vector<TLogEntry>& AEntries, int ARounds) {
-  int LDepth = 0, LRound = 0;
-  for (const TLogEntry& LEntry : AEntries) {
-    if (LEntry.Kind == K::GroupEnd) --LDepth;
-    ASSERT_EQ(LEntry.Depth, LDepth) << LEntry.Text;
-    if (LEntry.Kind == K::GroupBegin) ++LDepth;
-    if (LEntry.Kind == K::Value) {
-      ASSERT_EQ(LEntry.Value, std::to_string(LDepth));
-    } else if (LEntry.Kind == K::Message) {
-      ASSERT_EQ(LEntry.Text, "round " + std::to_string(LRound++));
-    }
-  }
-  EXPECT_EQ(LDepth, 0);
-  EXPECT_EQ(LRound, ARounds);
-}
-
 TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
   constexpr int CLoggers = 4, CRounds = 300, CSinkChanges = 300;
   TLoggedJob LJob("Running");
@@ -72,12 +54,23 @@ TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {
   std::map<std::thread::id, std::vector<TLogEntry>> LByThread;
   for (const TLogEntry& LEntry : FRecording->Entries()) LByThread[LEntry.ThreadId].push_back(LEntry);
   ASSERT_EQ(LByThread.size(), static_cast<size_t>(CLoggers));
+  // In each thread's entries groups nest properly, every entry carries the depth of the groups
+  // around it, and the rounds arrive in order.
   for (const auto& [LId, LEntries] : LByThread) {
     EXPECT_EQ(LEntries.size(), static_cast<size_t>(CRounds * 9));
-    ExpectConsistentThread(LEntries, CRounds);
-    for (const TLogEntry& LEntry : LEntries)
+    int LDepth = 0, LRound = 0;
+    for (const TLogEntry& LEntry : LEntries) {
+      if (LEntry.Kind == K::GroupEnd) --LDepth;
+      ASSERT_EQ(LEntry.Depth, LDepth) << LEntry.Text;
+      if (LEntry.Kind == K::GroupBegin) ++LDepth;
+      ASSERT_TRUE(LEntry.Kind != K::Value || LEntry.Value == std::to_string(LDepth)) << LEntry.Value;
+      ASSERT_TRUE(LEntry.Kind != K::Message || LEntry.Text == "round " + std::to_string(LRound++))
+          << LEntry.Text;
       ASSERT_TRUE(LEntry.Kind != K::Object || LEntry.ObjectText == "<Job State=\"Running\"/>")
           << LEntry.ObjectText;
+    }
+    EXPECT_EQ(LDepth, 0);
+    EXPECT_EQ(LRound, CRounds);
   }
   // A sink that stayed sees each thread's entries from the moment it came, in order; the rounds
   // then need not start at zero.

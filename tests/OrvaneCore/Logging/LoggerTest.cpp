@@ -193,9 +193,8 @@ TEST_F(LogLimiterTest, OneLinePerKindAndIntervalThenASummaryWithTheCount) {
                              {K::Warning, "Refused peer: 1" + CMore},
                              {K::Warning, "Refused peer: 1" + CMore},
                              {K::LastError, "accept failed"}}));
-}
-
-TEST_F(LogLimiterTest, SummariesKeepTheLevelOfTheLinesTheyStandFor) {
+  // Summaries keep the level of the lines they stand for.
+  const std::size_t LFrom = Lines().size() + 3;
   for (int I = 0; I < 2; ++I) {
     FLimiter.Error("E", "error", {});
     FLimiter.Message("M", "message", {});
@@ -203,9 +202,9 @@ TEST_F(LogLimiterTest, SummariesKeepTheLevelOfTheLinesTheyStandFor) {
   }
   Clock().AdvanceSeconds(60);
   FLimiter.Flush();
-  EXPECT_EQ(Lines(3), (TLines{{K::Error, "E: 1" + CMore},
-                              {K::Message, "M: 1" + CMore},
-                              {K::Value, "V: not logged in the last interval"}}));
+  EXPECT_EQ(Lines(LFrom), (TLines{{K::Error, "E: 1" + CMore},
+                                  {K::Message, "M: 1" + CMore},
+                                  {K::Value, "V: not logged in the last interval"}}));
 }
 
 std::vector<std::string> ReadLines(const std::string& AFile) {
@@ -234,9 +233,12 @@ protected:
   TTempDir FDir;
 };
 
-TEST_F(TextLogSinkTest, WritesIndentedReadableLines) {
-  const std::string LFile = FDir.Path() + "/logs/agent.log";
+// One sink writes everything, one from Info on; the indentation of groups holds in both.
+TEST_F(TextLogSinkTest, WritesIndentedReadableLinesOfItsLevelAndFlushesWarningsAtOnce) {
+  const std::string LFile = FDir.Path() + "/logs/agent.log", LInfoFile = FDir.Path() + "/info.log";
   auto LSink = AddFileSink(LFile, TLogLevel::Debug);
+  auto LInfo = AddFileSink(LInfoFile, TLogLevel::Info);
+  EXPECT_FALSE(LInfo->WantsObjectText());
   TLoggedJob LJob("Waiting");
 
   Log().Message("Agent started");
@@ -246,8 +248,17 @@ TEST_F(TextLogSinkTest, WritesIndentedReadableLines) {
   Log().StringsValue("Steps", {"copy", "verify"});
   Log().MessageObject("Job added", &LJob);
   Log().TraceEnter("TJob.Run");
+  Log().Message("Queue loaded");
   Log().EndGroup();
   Log().EndGroup();  // unmatched: must not push later lines out of their depth
+  TLogEntry LDebugEntry;
+  LDebugEntry.Kind = TLogEntryKind::Value;
+  LInfo->Write(LDebugEntry);
+  Log().Warning("Disk almost full");
+  // No Flush: the warning pushed out what was buffered before it.
+  EXPECT_EQ(ReadLines(LInfoFile),
+            (std::vector<std::string>{Prefix("INFO ") + "Agent started", Prefix("INFO ") + "  Queue loaded",
+                                      Prefix("WARN ") + "Disk almost full"}));
   Log().LastError("Cannot open queue", ENOENT);
   Log().LogException(EFileError("Queue damaged"), "TJobScheduler.UpdateQueue");
   LSink->Flush();
@@ -263,30 +274,13 @@ TEST_F(TextLogSinkTest, WritesIndentedReadableLines) {
                                   LMore + "      verify",
                                   Prefix("DEBUG") + "  Job added [TLoggedJob]",
                                   LMore + "      <Job State=\"Waiting\"/>",
+                                  Prefix("INFO ") + "  Queue loaded",
                                   Prefix("DEBUG") + "}",
+                                  Prefix("WARN ") + "Disk almost full",
                                   Prefix("ERROR") + "Cannot open queue: error " + std::to_string(ENOENT) +
                                       " (" + OSErrorText(ENOENT) + ")",
                                   Prefix("ERROR") + "EFileError: Queue damaged (TJobScheduler.UpdateQueue)",
                               }));
-}
-
-TEST_F(TextLogSinkTest, WritesOnlyItsLevelAndFlushesWarningsAtOnce) {
-  const std::string LFile = FDir.Path() + "/agent.log";
-  auto LSink = AddFileSink(LFile, TLogLevel::Info);
-  EXPECT_FALSE(LSink->WantsObjectText());
-  Log().TraceEnter("TJob.Run");
-  Log().IntegerValue("Jobs", 2);
-  Log().BeginGroup("Update queue");
-  Log().Message("Queue loaded");
-  Log().EndGroup();
-  TLogEntry LDebugEntry;
-  LDebugEntry.Kind = TLogEntryKind::Value;
-  LDebugEntry.Text = "written directly";
-  LSink->Write(LDebugEntry);
-  Log().Warning("Disk almost full");
-  // No Flush: the warning pushed out what was buffered before it.
-  EXPECT_EQ(ReadLines(LFile), (std::vector<std::string>{Prefix("INFO ") + "  Queue loaded",
-                                                        Prefix("WARN ") + "Disk almost full"}));
   EXPECT_THROW(TTextLogSink(TTextLogSinkOptions{false, "/dev/null/logs/agent.log", TLogLevel::Info}),
                EFileError);
 }
