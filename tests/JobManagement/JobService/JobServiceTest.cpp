@@ -6,12 +6,16 @@
 #include "JobManagement/JobKit.h"
 #include "JobManagement/JobService/JobDispatcher.h"
 #include "JobManagement/JobService/JobQueue.h"
+#include "JobManagement/JobService/JobService.Factory.h"
 #include "JobManagement/JobService/JobService.h"
+#include "JobServices/AgentTask/ContainerRegistration.h"
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/Paths.h"
 #include "Support/ClockScope.h"
 #include "Support/LogCapture.h"
 #include "Support/RecordingPool.h"
 #include "Support/ServiceMocks.h"
+#include "Support/TempDir.h"
 
 namespace Orvane::Testing {
 namespace {
@@ -182,6 +186,35 @@ TEST_F(ConditionSaveThrottleTest, AKillAtAnyMomentLosesAtMostTheLastSecondsRuns)
   const int LSaves = Saves();
   Clock().AdvanceSeconds(10);
   EXPECT_EQ(Saves(), LSaves) << "nothing dirty, nothing written";
+}
+
+// The factory makes the storage directory that the service's queue file goes to; a directory that
+// cannot be made raises instead of giving a service that would lose every queued job.
+TEST_F(JobServiceTest, FactoryBuildsTheServiceInANewStorageDirectoryAndOneThatCannotBeMadeRaises) {
+  struct TFixedPath : IJobStoragePathProvider<> {
+    explicit TFixedPath(std::string APath) : Path(std::move(APath)) {}
+    std::string GetStoragePath() override { return Path; }
+    std::string Path;
+  };
+  TTempDir LDir;
+  const std::string LStorage = LDir.Path() + "/a/b/AgentTasks";
+  TJobServiceFactory<> LFactory(FProvider, FPool, std::make_shared<TFixedPath>(LStorage), nullptr);
+  EXPECT_EQ(LFactory.CreateJobService(5)->GetStartDelayInSeconds(), 5);
+  EXPECT_TRUE(DirectoryExists(LStorage));
+  TJobServiceFactory<> LFailing(FProvider, FPool, std::make_shared<TFixedPath>("/proc/orvane/none"), nullptr);
+  EXPECT_THROW(LFailing.CreateJobService(), EFileError);
+}
+
+// Loading the module must not fail for a registration error: it is logged, and the host finds the
+// service missing.
+TEST(ModuleRegistrationTest, ARegistrationFailureAtModuleLoadIsLoggedNotRaised) {
+  TLogCapture LLog;
+  TContainer LContainer;
+  // A registration that names no service makes every Build of this container fail.
+  LContainer.RegisterType<TTempDir>([] { return std::make_shared<TTempDir>(); });
+  EXPECT_FALSE(RegisterTypesAtModuleLoad(LContainer));
+  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Exception));
+  EXPECT_THROW(LContainer.Resolve<IJobService>("AgentTasks"), EContainerError);
 }
 
 TEST(JobServiceConstructionTest, NilPoolFailsConstructionAndLeavesNoHandlerBehind) {

@@ -10,6 +10,8 @@
 #include "../../../fuzz/ManualJobFileCheck.h"
 #include "../JobService/EngineKit.h"
 #include "FileJobListTestKit.h"
+#include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "JobManagement/JobService/JobQueue.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Data/RecordCopy.h"
@@ -105,6 +107,36 @@ TEST_F(FileJobListProviderTest, JobsComeBackSortedByOrder) {
   const auto LLoader = NewLoader();
   EXPECT_EQ(LLoader->LoadData(), 0);
   EXPECT_THAT(Identifiers(LLoader->GetItemList()), ElementsAre("first", "middle", "middle-later", "last"));
+}
+
+// Both manual-job files through their owners across a restart: a queued manual job comes back into
+// the queue (a run cut short by a kill), a held one into the job list, in their order.
+TEST_F(FileJobListProviderTest, ManualJobsOfTheQueueAndOfTheJobListProviderSurviveARestart) {
+  const auto NewJobListProvider = [&] {
+    return std::make_shared<TCustomJobListProvider<TScannerJobAction>>(
+        nullptr, std::make_shared<TRecordingStorageManager>(),
+        std::make_shared<TFileJobListSaverForJobList<TScannerJobAction>>(FPathProvider),
+        std::make_shared<TFileJobListProviderForJobList<TScannerJobAction>>(FPathProvider));
+  };
+  {
+    TJobQueue<TScannerJobAction> LQueue(
+        std::make_shared<TFileJobListSaverForQueue<TScannerJobAction>>(FPathProvider),
+        std::make_shared<TFileJobListProviderForQueue<TScannerJobAction>>(FPathProvider));
+    LQueue.LoadQueuedManualJobs();
+    for (const TJobPtr& LJob :
+         {MakeManualJob("b", 2), MakeManualJob("a", 1), NewJob("scheduled", {.Task = "{S}"})})
+      EXPECT_TRUE(LQueue.EnqueueJob(LJob));
+    const auto LProvider = NewJobListProvider();
+    LProvider->LoadQueuedManualJobs();
+    EXPECT_EQ(LProvider->AddManualJob(MakeManualJob("second", 2)), 0);
+    LProvider->AddManualJob(MakeManualJob("first", 1));
+  }
+  const auto LQueue = BuildJobQueue(QueueFile(), &NewFileJobListSaver<TFileJobListSaverNoPermissions>);
+  LQueue->LoadQueuedManualJobs();
+  EXPECT_THAT(Identifiers(LQueue->CreateSnapshot()), ::testing::UnorderedElementsAre("a", "b"));
+  const auto LProvider = NewJobListProvider();
+  LProvider->LoadQueuedManualJobs();
+  EXPECT_THAT(Identifiers(LProvider->CreateSnapshot().ManualJobs), ElementsAre("first", "second"));
 }
 
 // Every file of the manual-job fuzzer's corpus, through both loaders, with the fuzzer's checks. The
