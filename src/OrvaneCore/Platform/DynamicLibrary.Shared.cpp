@@ -2,7 +2,8 @@
 
 #include <utility>
 
-// What both sides share: the ownership of the handle, which each side's Close gives back.
+// What both sides share: the ownership of the handle, which each side's Close gives back, and the
+// checks before a symbol is looked up.
 
 namespace Orvane {
 
@@ -23,6 +24,22 @@ TDynamicLibrary& TDynamicLibrary::operator=(TDynamicLibrary&& AOther) noexcept {
     FLastErrorText = std::move(AOther.FLastErrorText);
   }
   return *this;
+}
+
+void* TDynamicLibrary::Symbol(const char* AName) {
+  if (!FHandle) {
+    FLastErrorText = "library not loaded: " + FPath;
+    return nullptr;
+  }
+  if (!AName) {
+    FLastErrorText = "no symbol name given";
+    return nullptr;
+  }
+  return LookUp(AName);
+}
+
+void* TDynamicLibrary::Release() {
+  return std::exchange(FHandle, nullptr);
 }
 
 }  // namespace Orvane

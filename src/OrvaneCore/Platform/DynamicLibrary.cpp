@@ -27,25 +27,13 @@ TDynamicLibrary TDynamicLibrary::Load(const std::string& APath, bool AKeepLoaded
   return LLibrary;
 }
 
-void* TDynamicLibrary::Symbol(const char* AName) {
-  if (!FHandle) {
-    FLastErrorText = "library not loaded: " + FPath;
-    return nullptr;
-  }
-  if (!AName) {
-    FLastErrorText = "no symbol name given";
-    return nullptr;
-  }
+void* TDynamicLibrary::LookUp(const char* AName) {
   dlerror();
   void* LAddress = dlsym(FHandle, AName);
   // A symbol may legitimately have the address null; callers have no use for one, so it counts as
   // missing too.
   if (!LAddress) FLastErrorText = TakeDlError("symbol has a null address");
   return LAddress;
-}
-
-void* TDynamicLibrary::Release() {
-  return std::exchange(FHandle, nullptr);
 }
 
 void TDynamicLibrary::Close() {

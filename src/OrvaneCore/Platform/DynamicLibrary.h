@@ -35,6 +35,8 @@ public:
 
 private:
   void Close();
+  // The platform's look-up in the loaded library; AName is set.
+  void* LookUp(const char* AName);
 
   void* FHandle = nullptr;
   std::string FPath;

@@ -40,22 +40,10 @@ TDynamicLibrary TDynamicLibrary::Load(const std::string& APath, bool AKeepLoaded
   return LLibrary;
 }
 
-void* TDynamicLibrary::Symbol(const char* AName) {
-  if (!FHandle) {
-    FLastErrorText = "library not loaded: " + FPath;
-    return nullptr;
-  }
-  if (!AName) {
-    FLastErrorText = "no symbol name given";
-    return nullptr;
-  }
+void* TDynamicLibrary::LookUp(const char* AName) {
   void* LAddress = reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(FHandle), AName));
   if (!LAddress) FLastErrorText = TakeLoaderError(std::string("GetProcAddress ") + AName);
   return LAddress;
-}
-
-void* TDynamicLibrary::Release() {
-  return std::exchange(FHandle, nullptr);
 }
 
 void TDynamicLibrary::Close() {
