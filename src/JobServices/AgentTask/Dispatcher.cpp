@@ -1,8 +1,6 @@
 #include "JobServices/AgentTask/Dispatcher.h"
 
-#include <algorithm>
 #include <utility>
-#include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Container/ContainerTypes.h"
@@ -14,18 +12,35 @@ namespace Orvane {
 
 namespace {
 
-using TWalk = std::pair<const void*, std::string>;
-
-// The ids this thread is walking the registered tasks for, each with its dispatcher.
-thread_local std::vector<TWalk> GWalksOfThisThread;
-
-// Records a walk of this thread for as long as it lasts.
+// A walk of the registered tasks for one id by one dispatcher, for as long as it lasts. The walks of
+// a thread form a chain on its stack, innermost first: a thread-local pointer with no destructor,
+// which the Windows runtime could run after freeing its storage.
 struct TWalkRecord {
-  explicit TWalkRecord(TWalk AWalk) { GWalksOfThisThread.push_back(std::move(AWalk)); }
-  ~TWalkRecord() { GWalksOfThisThread.pop_back(); }
+  TWalkRecord(const void* ADispatcher, const std::string& AId);
+  ~TWalkRecord();
   TWalkRecord(const TWalkRecord&) = delete;
   TWalkRecord& operator=(const TWalkRecord&) = delete;
+
+  const void* Dispatcher;
+  const std::string& Id;
+  const TWalkRecord* Outer;
 };
+
+thread_local const TWalkRecord* GInnermostWalk = nullptr;
+
+TWalkRecord::TWalkRecord(const void* ADispatcher, const std::string& AId)
+    : Dispatcher(ADispatcher), Id(AId), Outer(GInnermostWalk) {
+  for (const TWalkRecord* LWalk = Outer; LWalk; LWalk = LWalk->Outer)
+    if (LWalk->Dispatcher == Dispatcher && LWalk->Id == Id)
+      throw EContainerError(
+          "The agent task with id [" + Id +
+          "] was looked up while the walk for it was building the registered tasks (a cycle)");
+  GInnermostWalk = this;
+}
+
+TWalkRecord::~TWalkRecord() {
+  GInnermostWalk = Outer;
+}
 
 void LogNoAgentTask(const std::string& AId) {
   OrvaneLogger()->Message("No agent task found with id: [%s]", {AId});
@@ -87,11 +102,7 @@ std::shared_ptr<IAgentTask> TAgentTaskDispatcher::FindAgentTask(const std::strin
 }
 
 std::shared_ptr<IAgentTask> TAgentTaskDispatcher::SearchTasks(const std::string& AId) const {
-  TWalk LWalk(this, AId);
-  if (std::find(GWalksOfThisThread.begin(), GWalksOfThisThread.end(), LWalk) != GWalksOfThisThread.end())
-    throw EContainerError("The agent task with id [" + AId +
-                          "] was looked up while the walk for it was building the registered tasks (a cycle)");
-  const TWalkRecord LRecord(std::move(LWalk));
+  const TWalkRecord LWalk(this, AId);
   for (const std::shared_ptr<IAgentTask>& LTask : FTasks.Value())
     if (LTask && LTask->GetAgentTaskId() == AId) return LTask;
   return nullptr;

@@ -12,6 +12,7 @@
 #include "OrvaneCore/Data/ClassRegistry.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Data/TessraData.h"
+#include "OrvaneCore/Platform/ThreadExit.h"
 
 namespace Orvane {
 
@@ -54,11 +55,10 @@ struct TMemberListStack {
   std::deque<TMembers> Lists;  // a deque: growing it leaves the outer levels' lists in place
   std::size_t Depth = 0;
 };
-thread_local TMemberListStack GMemberLists;
 
 class TMemberList {
 public:
-  TMemberList() : FStack(GMemberLists) {
+  TMemberList() : FStack(TPerThread<TMemberListStack>::Get()) {
     if (FStack.Depth == FStack.Lists.size()) FStack.Lists.emplace_back();
     FMembers = &FStack.Lists[FStack.Depth++];
   }

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Platform/ThreadExit.h"
 
 namespace Orvane {
 
@@ -42,7 +43,12 @@ struct TWaiter {
 struct TThreadBinding {
   std::shared_ptr<TClock::TThreadRecord> Record;
 };
-thread_local TThreadBinding tBinding;
+
+// The calling thread's record; nullptr while it has none.
+TClock::TThreadRecord* BoundRecord() {
+  const TThreadBinding* LBinding = TPerThread<TThreadBinding>::Find();
+  return LBinding ? LBinding->Record.get() : nullptr;
+}
 
 TMonoTime RealSteadyNow() {
   return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch());
@@ -115,11 +121,12 @@ struct TClock::TState {
   }
 
   TThreadRecord* CurrentRecordLocked() {
-    if (!tBinding.Record) {
-      tBinding.Record = std::make_shared<TThreadRecord>(DefaultThreadName());
-      Threads.insert(tBinding.Record.get());
+    TThreadBinding& LBinding = TPerThread<TThreadBinding>::Get();
+    if (!LBinding.Record) {
+      LBinding.Record = std::make_shared<TThreadRecord>(DefaultThreadName());
+      Threads.insert(LBinding.Record.get());
     }
-    return tBinding.Record.get();
+    return LBinding.Record.get();
   }
 
   // Threads other than ACaller that are busy.
@@ -291,7 +298,7 @@ void TClock::SetManual(TDateTime AStartLocal) {
 void TClock::Advance(TMonoTime ADuration) {
   std::unique_lock LLock(FState->Mutex);
   if (FState->Mode != TMode::Manual) throw EInvalidOperation("Advance needs the manual clock");
-  const TThreadRecord* LCaller = tBinding.Record.get();
+  const TThreadRecord* LCaller = BoundRecord();
   const TMonoTime LTarget = FState->ManualNow + std::max(ADuration, TMonoTime::zero());
   FState->WaitIdleLocked(LLock, LCaller);
   for (;;) {
@@ -332,7 +339,7 @@ void TClock::StepWallClock(double ASeconds) {
 
 void TClock::WaitForSleepers(int ACount, int64_t AMaxRealMs) {
   std::unique_lock LLock(FState->Mutex);
-  const TThreadRecord* LCaller = tBinding.Record.get();
+  const TThreadRecord* LCaller = BoundRecord();
   const auto LLimit = steady_clock::now() + std::chrono::milliseconds(AMaxRealMs);
   const bool LReached = FState->StateChanged.wait_until(LLock, LLimit, [&] {
     return FState->SleeperCountLocked(LCaller) >= ACount && FState->BusyNamesLocked(LCaller).empty();
@@ -363,8 +370,9 @@ void TClock::BindCurrentThread(const std::shared_ptr<TThreadRecord>& ARecord) {
   std::shared_ptr<TThreadRecord> LOld;
   {
     std::lock_guard LLock(FState->Mutex);
-    LOld = std::move(tBinding.Record);
-    tBinding.Record = ARecord;
+    TThreadBinding& LBinding = TPerThread<TThreadBinding>::Get();
+    LOld = std::move(LBinding.Record);
+    LBinding.Record = ARecord;
   }
   // LOld, if any, goes here, outside the clock's mutex (its destructor takes it).
 }
