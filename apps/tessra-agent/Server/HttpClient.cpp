@@ -106,7 +106,7 @@ enum class TMethod { Get, Put };
 struct TRequest {
   TMethod Method = TMethod::Get;
   const std::string& Url;
-  std::string_view Body;
+  const TUploadBody* Upload = nullptr;  // PUT only
   std::vector<std::string> Headers;
   const std::function<bool()>* Continue = nullptr;  // null or empty: the request runs to its end
 };
@@ -130,8 +130,9 @@ struct THttpClient::TCurl {
   bool TooLarge = false;
   std::string ETag;
   std::string ContentType;
-  std::string_view Upload;
-  std::size_t UploadOffset = 0;
+  const TUploadBody* Upload = nullptr;
+  uint64_t UploadOffset = 0;
+  bool UploadUnread = false;
   const std::function<bool()>* Continue = nullptr;
   bool GivenUp = false;
 
@@ -142,7 +143,7 @@ struct THttpClient::TCurl {
   TCurl(const TCurl&) = delete;
   TCurl& operator=(const TCurl&) = delete;
 
-  void StartRequest(bool AKeepBody, std::string_view AUpload) {
+  void StartRequest(bool AKeepBody, const TUploadBody* AUpload) {
     ErrorText[0] = '\0';
     KeepBody = AKeepBody;
     Body.clear();
@@ -152,6 +153,7 @@ struct THttpClient::TCurl {
     ContentType.clear();
     Upload = AUpload;
     UploadOffset = 0;
+    UploadUnread = false;
   }
 
   // The body is counted whether it is kept or not: a document without a Content-Length is only
@@ -197,18 +199,25 @@ struct THttpClient::TCurl {
 
   static size_t OnRead(char* ABuffer, size_t ASize, size_t ACount, void* AThis) {
     auto* L = static_cast<TCurl*>(AThis);
-    const size_t LBytes = std::min(ASize * ACount, L->Upload.size() - L->UploadOffset);
-    std::memcpy(ABuffer, L->Upload.data() + L->UploadOffset, LBytes);
-    L->UploadOffset += LBytes;
-    return LBytes;
+    const auto LWanted =
+        static_cast<std::size_t>(std::min<uint64_t>(ASize * ACount, L->Upload->Size - L->UploadOffset));
+    if (LWanted == 0) return 0;
+    std::size_t LRead = 0;
+    // A body that ends before its size would leave the server waiting for the rest.
+    if (!L->Upload->Read(L->UploadOffset, std::span<char>(ABuffer, LWanted), LRead) || LRead == 0) {
+      L->UploadUnread = true;
+      return CURL_READFUNC_ABORT;
+    }
+    L->UploadOffset += LRead;
+    return LRead;
   }
 
   // A redirected or retried upload starts over.
   static int OnSeek(void* AThis, curl_off_t AOffset, int AOrigin) {
     auto* L = static_cast<TCurl*>(AThis);
-    if (AOrigin != SEEK_SET || AOffset < 0 || static_cast<uint64_t>(AOffset) > L->Upload.size())
+    if (AOrigin != SEEK_SET || AOffset < 0 || static_cast<uint64_t>(AOffset) > L->Upload->Size)
       return CURL_SEEKFUNC_CANTSEEK;
-    L->UploadOffset = static_cast<std::size_t>(AOffset);
+    L->UploadOffset = static_cast<uint64_t>(AOffset);
     return CURL_SEEKFUNC_OK;
   }
 
@@ -225,12 +234,12 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
 
   CURL* LHandle = Handle;
   curl_easy_reset(LHandle);
-  StartRequest(ARequest.Method == TMethod::Get, ARequest.Body);
+  StartRequest(ARequest.Method == TMethod::Get, ARequest.Upload);
   Continue = ARequest.Continue && *ARequest.Continue ? ARequest.Continue : nullptr;
   GivenUp = false;
   std::string LSetupError;
   TCurlHeaders LHeaders;
-  bool LReady = Configure(LHandle, AOptions, ARequest.Url, ARequest.Body.size(), LSetupError);
+  bool LReady = Configure(LHandle, AOptions, ARequest.Url, Upload ? Upload->Size : 0, LSetupError);
   for (const std::string& LHeader : ARequest.Headers) LReady = LReady && LHeaders.Add(LHeader);
   if (LReady) {
     curl_easy_setopt(LHandle, CURLOPT_ERRORBUFFER, ErrorText);
@@ -244,9 +253,9 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
       curl_easy_setopt(LHandle, CURLOPT_XFERINFOFUNCTION, &TCurl::OnProgress);
       curl_easy_setopt(LHandle, CURLOPT_XFERINFODATA, this);
     }
-    if (ARequest.Method == TMethod::Put) {
+    if (Upload) {
       curl_easy_setopt(LHandle, CURLOPT_UPLOAD, 1L);
-      curl_easy_setopt(LHandle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ARequest.Body.size()));
+      curl_easy_setopt(LHandle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(Upload->Size));
       curl_easy_setopt(LHandle, CURLOPT_READFUNCTION, &TCurl::OnRead);
       curl_easy_setopt(LHandle, CURLOPT_READDATA, this);
       curl_easy_setopt(LHandle, CURLOPT_SEEKFUNCTION, &TCurl::OnSeek);
@@ -270,6 +279,8 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
     LResult.ContentType = std::move(ContentType);
   } else if (GivenUp) {
     LResult.Error = "given up before its end";
+  } else if (UploadUnread) {
+    LResult.Error = "the body to send could not be read";
   } else if (TooLarge || LCode == CURLE_FILESIZE_EXCEEDED) {
     LResult =
         RefusedResult("document larger than " + std::to_string(THttpClient::CMaxDocumentBytes) + " bytes");
@@ -281,7 +292,7 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
   }
   Body.clear();
   Body.shrink_to_fit();  // a large document is not held between requests
-  Upload = {};
+  Upload = nullptr;
   Continue = nullptr;
   return LResult;
 }
@@ -297,15 +308,17 @@ THttpClient::THttpClient(THttpClientOptions AOptions) : FOptions(std::move(AOpti
 THttpClient::~THttpClient() = default;
 
 THttpResult THttpClient::Get(const std::string& AUrl, const std::string& AIfNoneMatch) {
-  TRequest LRequest{TMethod::Get, AUrl, {}, {}};
+  TRequest LRequest{TMethod::Get, AUrl, nullptr, {}};
   if (!AIfNoneMatch.empty()) LRequest.Headers.push_back("If-None-Match: " + AIfNoneMatch);
   TMutexLock LLock(FLock);
   return FCurl->Perform(FOptions, LRequest);
 }
 
-THttpResult THttpClient::Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
-                             const std::string& AContentEncoding, const std::function<bool()>& AContinue) {
-  TRequest LRequest{TMethod::Put, AUrl, ABody, {}, &AContinue};
+THttpResult THttpClient::Put(const std::string& AUrl, const TUploadBody& ABody,
+                             const std::string& AContentType, const std::string& AContentEncoding,
+                             const std::function<bool()>& AContinue) {
+  if (!ABody.Read) return RefusedResult("no body to send");
+  TRequest LRequest{TMethod::Put, AUrl, &ABody, {}, &AContinue};
   LRequest.Headers.push_back("Content-Type: " + AContentType);
   if (!AContentEncoding.empty()) LRequest.Headers.push_back("Content-Encoding: " + AContentEncoding);
   // The body goes at once: waiting for "100 Continue" costs a round trip, or a second with a
@@ -313,6 +326,17 @@ THttpResult THttpClient::Put(const std::string& AUrl, std::string_view ABody, co
   LRequest.Headers.push_back("Expect:");
   TMutexLock LLock(FLock);
   return FCurl->Perform(FOptions, LRequest);
+}
+
+THttpResult THttpClient::Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
+                             const std::string& AContentEncoding, const std::function<bool()>& AContinue) {
+  const TUploadBody LBody{ABody.size(),
+                          [ABody](uint64_t AOffset, std::span<char> ABuffer, std::size_t& ARead) {
+                            ARead = std::min<std::size_t>(ABuffer.size(), ABody.size() - AOffset);
+                            std::memcpy(ABuffer.data(), ABody.data() + AOffset, ARead);
+                            return true;
+                          }};
+  return Put(AUrl, LBody, AContentType, AContentEncoding, AContinue);
 }
 
 std::string UrlPathSegment(std::string_view AText) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,14 @@ struct THttpClientOptions {
   std::string ClientKey;   // its PEM key; required with ClientCert
   bool AllowInsecureHttp = false;  // http:// URLs are refused without it (tests only)
   int32_t TimeoutMs = 0;           // the bound of a whole request; 0 for CTimeoutSeconds (tests shorten it)
+};
+
+// A PUT's body, read piece by piece so that a large one is never held whole. Read fills ABuffer
+// with the bytes from AOffset on (libcurl starts over at 0 for a redirect or a resend) and says how
+// many it gave; false gives the request up.
+struct TUploadBody {
+  uint64_t Size = 0;
+  std::function<bool(uint64_t AOffset, std::span<char> ABuffer, std::size_t& ARead)> Read;
 };
 
 // What one request came to.
@@ -67,7 +76,12 @@ public:
   // with no body.
   THttpResult Get(const std::string& AUrl, const std::string& AIfNoneMatch = "") EXCLUDES(FLock);
   // A PUT of ABody. AContentEncoding "" or "gzip" (ABody is then already compressed). AContinue, when
-  // set, is asked about once a second while the request runs: false gives it up (a NetworkError).
+  // set, is asked about once a second while the request runs: false gives it up (a NetworkError), as
+  // does a body that cannot be read.
+  THttpResult Put(const std::string& AUrl, const TUploadBody& ABody, const std::string& AContentType,
+                  const std::string& AContentEncoding = "", const std::function<bool()>& AContinue = {})
+      EXCLUDES(FLock);
+  // The same with a body in memory.
   THttpResult Put(const std::string& AUrl, std::string_view ABody, const std::string& AContentType,
                   const std::string& AContentEncoding = "", const std::function<bool()>& AContinue = {})
       EXCLUDES(FLock);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "OrvaneCore/Logging/OrvaneLogger.h"
+#include "OrvaneCore/Platform/FileReader.h"
 #include "OrvaneCore/Platform/SafeFiles.h"
 #include "Server/HeaderedText.h"
 
@@ -22,6 +23,10 @@ constexpr const char* CResultSuffix = ".result";
 constexpr std::size_t CSequenceDigits = 20;
 // An idle sender's wait; it simply begins again.
 constexpr double CIdleWaitSeconds = 3600;
+// An item's header names a path below the client's folder and two media words: far less than this.
+constexpr std::size_t CMaxHeaderBytes = 64 * 1024;
+// Items are sent and set aside a piece at a time: a large result is never held whole.
+constexpr std::size_t CCopyPieceBytes = 64 * 1024;
 
 // What an item file holds besides its body.
 struct TItemHeader {
@@ -66,6 +71,37 @@ bool ParseItem(std::string_view AText, TItemHeader& AHeader, std::string_view& A
   if (!SplitHeaderedText(AText, LHeaders, ABody)) return false;
   AHeader = {LHeaders["Path"], LHeaders["Content-Type"], LHeaders["Content-Encoding"]};
   return IsRemotePath(AHeader.Path);
+}
+
+// Reads the header at the start of AItem's file; ABodyOffset is where the body begins. AParsed is
+// false when the file is not an item.
+TFileResult ReadItemHeader(TFileReader& AItem, TItemHeader& AHeader, uint64_t& ABodyOffset, bool& AParsed) {
+  std::string LStart;
+  const TFileResult LRead = AItem.ReadAll(LStart, CMaxHeaderBytes);
+  std::string_view LBody;
+  AParsed = LRead.Done() && ParseItem(LStart, AHeader, LBody);
+  if (AParsed) ABodyOffset = static_cast<uint64_t>(LBody.data() - LStart.data());
+  return LRead;
+}
+
+// The body of AItem's file, from ABodyOffset to its end, read as the request goes.
+TUploadBody ItemBody(TFileReader& AItem, uint64_t ABodyOffset) {
+  return {AItem.Size() - ABodyOffset,
+          [&AItem, ABodyOffset](uint64_t AOffset, std::span<char> ABuffer, std::size_t& ARead) {
+            return AItem.Seek(ABodyOffset + AOffset).Done() && AItem.Read(ABuffer, ARead).Done();
+          }};
+}
+
+// Writes the rest of AItem's file to AWrite; what cannot be read fails the writing.
+void CopyRest(TFileReader& AItem, const TByteWriter& AWrite) {
+  std::vector<char> LPiece(CCopyPieceBytes);
+  for (;;) {
+    std::size_t LRead = 0;
+    if (const TFileResult LResult = AItem.Read(LPiece, LRead); !LResult.Done())
+      throw std::runtime_error(LResult.Error);
+    if (LRead == 0) return;
+    AWrite(std::string_view(LPiece.data(), LRead));
+  }
 }
 
 std::string ItemName(uint64_t ASequence, TOutbox::TKind AKind) {
@@ -127,14 +163,13 @@ void TOutbox::LoadItems() {
     uint64_t LSequence = 0;
     TKind LKind = TKind::Report;
     if (LEntry.Kind != TDirectoryEntry::TKind::File || !ParseItemName(LEntry.Name, LSequence, LKind)) continue;
-    // Read for its size: a few items normally, and at most the outbox's bound.
-    std::string LContent;
-    if (const TFileResult LRead = ReadWholeFile(FDataDir, ItemFile(LEntry.Name), LContent); !LRead.Done()) {
-      OrvaneLogger()->Error("Outbox: an item cannot be read, it stays where it is: %s", {LRead.Error});
+    TFileReader LItem;
+    if (const TFileResult LOpened = OpenFileBelow(FDataDir, ItemFile(LEntry.Name), LItem); !LOpened.Done()) {
+      OrvaneLogger()->Error("Outbox: an item cannot be read, it stays where it is: %s", {LOpened.Error});
       continue;
     }
-    FItems[LSequence] = {LEntry.Name, LKind, LContent.size()};
-    FBytes += LContent.size();
+    FItems[LSequence] = {LEntry.Name, LKind, LItem.Size()};
+    FBytes += LItem.Size();
     FNextSequence = std::max(FNextSequence, LSequence + 1);
   }
   if (!FItems.empty())
@@ -231,13 +266,17 @@ void TOutbox::Forget(uint64_t ASequence) {
   FChanged.NotifyAll();
 }
 
-void TOutbox::MoveToFailed(uint64_t ASequence, const std::string& AContent, const std::string& AWhy) {
+void TOutbox::MoveToFailed(uint64_t ASequence, const std::string& AWhy) {
   const auto LItem = FItems.find(ASequence);
   if (LItem == FItems.end()) return;
   const std::string LName = LItem->second.Name;
   // Kept for someone to look at; the items behind it go on either way.
-  if (const TFileResult LKept = ReplaceFile(FDataDir, JoinRelativePath(CFailedFolder, LName), AContent);
-      LKept.Done()) {
+  TFileReader LReader;
+  TFileResult LKept = OpenFileBelow(FDataDir, ItemFile(LName), LReader);
+  if (LKept.Done())
+    LKept = ReplaceFileStreamed(FDataDir, JoinRelativePath(CFailedFolder, LName),
+                                [&LReader](const TByteWriter& AWrite) { CopyRest(LReader, AWrite); });
+  if (LKept.Done()) {
     OrvaneLogger()->Error("Outbox: %s is not delivered (%s); it is kept in %s", {LName, AWhy, CFailedFolder});
     PruneFailed();
   } else
@@ -332,19 +371,21 @@ void TOutbox::Run() {
     const uint64_t LSequence = FItems.begin()->first;
     const std::string LName = FItems.begin()->second.Name;
     LLock.unlock();
-    std::string LContent;
-    const TFileResult LRead = ReadWholeFile(FDataDir, ItemFile(LName), LContent);
+    TFileReader LItem;
     TItemHeader LHeader;
-    std::string_view LBody;
-    const bool LParsed = LRead.Done() && ParseItem(LContent, LHeader, LBody);
+    uint64_t LBodyOffset = 0;
+    bool LParsed = false;
+    TFileResult LRead = OpenFileBelow(FDataDir, ItemFile(LName), LItem);
+    if (LRead.Done()) LRead = ReadItemHeader(LItem, LHeader, LBodyOffset, LParsed);
     THttpResult LResult;
     // A stop does not wait past its flush deadline for a large item on a slow line: the item stays.
     const auto LContinue = [this] {
       TMutexLock LCheck(FLock);
       return !FStopping || Clock().Monotonic() < FFlushDeadline;
     };
-    if (LParsed) LResult = FHttp->Put(FClientFolderUrl + LHeader.Path, LBody, LHeader.ContentType,
-                                      LHeader.ContentEncoding, LContinue);
+    if (LParsed)
+      LResult = FHttp->Put(FClientFolderUrl + LHeader.Path, ItemBody(LItem, LBodyOffset), LHeader.ContentType,
+                           LHeader.ContentEncoding, LContinue);
     LLock.lock();
 
     if (!LRead.Done()) {
@@ -354,7 +395,7 @@ void TOutbox::Run() {
         OrvaneLogger()->Error("Outbox: an item cannot be read: %s", {LRead.Error});
       Forget(LSequence);
     } else if (!LParsed) {
-      MoveToFailed(LSequence, LContent, "not an outbox item");
+      MoveToFailed(LSequence, "not an outbox item");
     } else if (LResult.Ok()) {
       if (FItems.contains(LSequence)) {
         if (const TFileResult LRemoved = RemoveFile(FDataDir, ItemFile(LName));
@@ -374,7 +415,7 @@ void TOutbox::Run() {
     } else {
       // The server answered and will answer the same again: the next item must not wait behind it.
       FBackOff.Succeeded();
-      MoveToFailed(LSequence, LContent,
+      MoveToFailed(LSequence,
                    LResult.Kind == THttpResult::TKind::Response
                        ? "the server answered " + std::to_string(LResult.Status) + " for " + LHeader.Path
                        : "refused: " + LResult.Error);

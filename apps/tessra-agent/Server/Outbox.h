@@ -92,7 +92,7 @@ private:
   // The sender: the oldest item when it is due, sent without the lock, its outcome applied under it.
   void Run() EXCLUDES(FLock);
   void Forget(uint64_t ASequence) REQUIRES(FLock);
-  void MoveToFailed(uint64_t ASequence, const std::string& AContent, const std::string& AWhy) REQUIRES(FLock);
+  void MoveToFailed(uint64_t ASequence, const std::string& AWhy) REQUIRES(FLock);
   void PruneFailed() REQUIRES(FLock);
 
   const std::string FDataDir;

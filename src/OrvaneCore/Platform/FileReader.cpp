@@ -59,4 +59,9 @@ TFileResult TFileReader::Read(std::span<char> ABuffer, std::size_t& ARead) {
   return {};
 }
 
+TFileResult TFileReader::Seek(uint64_t AOffset) {
+  if (::lseek(FFile.Get(), static_cast<off_t>(AOffset), SEEK_SET) < 0) return ErrnoFailure(FPath, errno);
+  return {};
+}
+
 }  // namespace Orvane

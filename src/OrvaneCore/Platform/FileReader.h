@@ -34,6 +34,8 @@ public:
   uint64_t Size() const { return FSize; }
   // Fills ABuffer from the current position; ARead is short of its size only at the end of the file.
   TFileResult Read(std::span<char> ABuffer, std::size_t& ARead);
+  // Moves the position to AOffset bytes from the start.
+  TFileResult Seek(uint64_t AOffset);
   // The rest of the file, at most AMaxBytes of it.
   TFileResult ReadAll(std::string& AContent, std::size_t AMaxBytes = std::numeric_limits<std::size_t>::max());
 

@@ -60,15 +60,17 @@ TFileResult MakeOwnerDirectories(const std::string& ABase, const std::string& AR
   return OpenDirectoryBelow(ABase, ARelativeDir, true, LDir);
 }
 
-TFileResult ReadWholeFile(const std::string& ABase, const std::string& ARelativeFile, std::string& AContent) {
-  AContent.clear();
+TFileResult OpenFileBelow(const std::string& ABase, const std::string& ARelativeFile, TFileReader& AReader) {
   TFileHandle LDir;
   std::string LName;
   if (TFileResult LResult = OpenParentBelow(ABase, ARelativeFile, false, LDir, LName); !LResult.Done()) return LResult;
+  return AReader.OpenIn(LDir, LName, FullPath(ABase, ARelativeFile), {true, true});
+}
+
+TFileResult ReadWholeFile(const std::string& ABase, const std::string& ARelativeFile, std::string& AContent) {
+  AContent.clear();
   TFileReader LReader;
-  if (TFileResult LResult = LReader.OpenIn(LDir, LName, FullPath(ABase, ARelativeFile), {true, true});
-      !LResult.Done())
-    return LResult;
+  if (TFileResult LResult = OpenFileBelow(ABase, ARelativeFile, LReader); !LResult.Done()) return LResult;
   return LReader.ReadAll(AContent);
 }
 

@@ -9,6 +9,8 @@
 
 namespace Orvane {
 
+class TFileReader;
+
 // Files of the agent's own directory tree, reached without ever following a symbolic link.
 //
 // Every call takes a base directory and a path relative to it. The base is trusted as it is (the
@@ -50,6 +52,8 @@ TFileResult AppendToFile(const std::string& ABase, const std::string& ARelativeF
 
 // The whole content of the regular file ARelativeFile. Missing when there is no such file.
 TFileResult ReadWholeFile(const std::string& ABase, const std::string& ARelativeFile, std::string& AContent);
+// Opens the regular file ARelativeFile in AReader, for a file too large to be read whole.
+TFileResult OpenFileBelow(const std::string& ABase, const std::string& ARelativeFile, TFileReader& AReader);
 
 // Replaces ARelativeFile atomically with AContent (see TAtomicFile), creating its missing
 // directories.

@@ -64,9 +64,11 @@ TEST_F(OutboxTest, DeliveredItemsGoARefusedOneIsSetAsideAndAFailingOneHoldsUpThe
     EXPECT_EQ(LOutbox->ItemCount(), 2);
   }
   EXPECT_EQ(LServer.ReadFile("clients/c1/results/b.xml.gz"), "gzipped");
-  // Only the newest refused item is kept.
+  // Only the newest refused item is kept, whole.
   EXPECT_EQ(Testing::DirectoryEntries(FData.Path() + "/outbox/failed"),
             std::vector<std::string>{"00000000000000000002.report"});
+  EXPECT_EQ(Testing::ReadFile(FData.Path() + "/outbox/failed/00000000000000000002.report"),
+            "Path: denied/a2.xml\nContent-Type: application/xml\n\n<a2/>");
   // Oldest first: what waits behind the failing item is not sent around it.
   EXPECT_EQ(LServer.CountRequests("reports/d.xml"), 0);
 }
@@ -93,8 +95,13 @@ TEST_F(OutboxTest, AFullOutboxPushesOutResultsOldestFirstButNeverAReport) {
   EXPECT_EQ(LServer.CountRequests("PUT /clients/c1/s"), 0);
 }
 
+// The result's folder is redirected (307): the body, read from the item's file as it goes, is sent
+// again from its start.
 TEST_F(OutboxTest, AResultArrivesGzippedAsItsLocalBytesAndASecondSendReplacesIt) {
-  Testing::TNginxServer LServer({.ExtraLogFields = "$http_content_encoding $content_type"});
+  Testing::TNginxServer LServer(
+      {.ExtraServerConfig =
+           "absolute_redirect off; location ~ ^/clients/c1/results/(.*)$ { return 307 /moved/$1; }",
+       .ExtraLogFields = "$http_content_encoding $content_type"});
   // Many times the chunk size, so that reading and compressing go round their loops.
   std::string LDocument = "<FileInventory>";
   for (int I = 0; I < 20000; ++I)
@@ -111,11 +118,12 @@ TEST_F(OutboxTest, AResultArrivesGzippedAsItsLocalBytesAndASecondSendReplacesIt)
   ASSERT_TRUE(LOutbox->WaitUntilEmpty(Clock().DeadlineIn(20)));
   LOutbox->Stop();
 
-  const std::string LFolder = "clients/c1/results/" + LTaskId;
+  const std::string LFolder = "moved/" + LTaskId;
   const std::string LSent = LServer.ReadFile(LFolder + "/20261207-101500-042.xml");
   EXPECT_LT(LSent.size(), LDocument.size() / 4);
   EXPECT_EQ(Gunzip(LSent), LDocument);
-  EXPECT_EQ(LServer.WaitForRequests("gzip application/xml", 2), 2);
+  EXPECT_EQ(LServer.WaitForRequests("PUT /moved/", 2), 2);
+  EXPECT_EQ(LServer.CountRequests("gzip application/xml"), 4);  // each send redirected once
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(LServer.Root() + "/" + LFolder),
                           std::filesystem::directory_iterator()),
             1);

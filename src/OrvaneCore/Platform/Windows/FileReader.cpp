@@ -69,4 +69,12 @@ TFileResult TFileReader::Read(std::span<char> ABuffer, std::size_t& ARead) {
   return {};
 }
 
+TFileResult TFileReader::Seek(uint64_t AOffset) {
+  LARGE_INTEGER LOffset;
+  LOffset.QuadPart = static_cast<LONGLONG>(AOffset);
+  if (!::SetFilePointerEx(FFile.Get(), LOffset, nullptr, FILE_BEGIN))
+    return WindowsFailure(FPath, ::GetLastError());
+  return {};
+}
+
 }  // namespace Orvane
