@@ -30,5 +30,6 @@ target_include_directories(fmt::fmt INTERFACE "${ORVANE_FMT_INCLUDE_DIR}")
 target_compile_definitions(fmt::fmt INTERFACE FMT_HEADER_ONLY)
 add_library(spdlog::spdlog INTERFACE IMPORTED)
 target_include_directories(spdlog::spdlog INTERFACE "${ORVANE_SPDLOG_INCLUDE_DIR}")
-target_compile_definitions(spdlog::spdlog INTERFACE SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL)
+# Wide file names: the log file's UTF-8 name reaches the file system as UTF-16, not the code page.
+target_compile_definitions(spdlog::spdlog INTERFACE SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL SPDLOG_WCHAR_FILENAMES)
 target_link_libraries(spdlog::spdlog INTERFACE fmt::fmt)

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <sstream>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
+#include "OrvaneCore/Base/Strings.h"
 #include "OrvaneCore/Platform/LogFile.h"
 
 namespace Orvane {
@@ -134,6 +136,18 @@ std::string FormatEntry(const TLogEntry& AEntry) {
   return LResult;
 }
 
+// The log file's name as spdlog takes it: where spdlog is built for wide names (Windows), UTF-16, so
+// that a name beyond ASCII is not narrowed to the system's code page.
+template <class TSpdFileName = spdlog::filename_t>
+TSpdFileName SpdFileName(const std::string& AUtf8) {
+  if constexpr (std::is_same_v<TSpdFileName, std::string>) {
+    return AUtf8;
+  } else {
+    const std::u16string LWide = Utf8ToUtf16(AUtf8);
+    return TSpdFileName(LWide.begin(), LWide.end());
+  }
+}
+
 }  // namespace
 
 struct TTextLogSink::TState {
@@ -152,13 +166,15 @@ TTextLogSink::TTextLogSink(TTextLogSinkOptions AOptions) : FState(std::make_uniq
     }
     if (!FState->Options.FileName.empty()) {
       spdlog::file_event_handlers LHandlers;
-      LHandlers.before_open = [](const spdlog::filename_t& AFileName) { PrepareLogFile(AFileName); };
+      LHandlers.before_open = [LName = FState->Options.FileName](const spdlog::filename_t&) {
+        PrepareLogFile(LName);
+      };
       // Processes the agent starts must not inherit the log file.
       LHandlers.after_open = [](const spdlog::filename_t&, std::FILE* AFile) {
         KeepFromChildProcesses(AFile);
       };
-      auto LFile =
-          std::make_shared<spdlog::sinks::basic_file_sink_mt>(FState->Options.FileName, false, LHandlers);
+      auto LFile = std::make_shared<spdlog::sinks::basic_file_sink_mt>(SpdFileName(FState->Options.FileName),
+                                                                       false, LHandlers);
       LFile->set_pattern("%v");
       LSinks.push_back(std::move(LFile));
     }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -208,7 +209,7 @@ TEST_F(LogLimiterTest, OneLinePerKindAndIntervalThenASummaryWithTheCount) {
 }
 
 std::vector<std::string> ReadLines(const std::string& AFile) {
-  std::ifstream LStream(AFile);
+  std::ifstream LStream(std::filesystem::u8path(AFile));
   std::vector<std::string> LLines;
   for (std::string LLine; std::getline(LStream, LLine);) LLines.push_back(LLine);
   return LLines;
@@ -233,9 +234,11 @@ protected:
   TTempDir FDir;
 };
 
-// One sink writes everything, one from Info on; the indentation of groups holds in both.
+// One sink writes everything, one from Info on; the indentation of groups holds in both. The log's
+// folder name goes beyond ASCII: on Windows it must reach the file system as UTF-16.
 TEST_F(TextLogSinkTest, WritesIndentedReadableLinesOfItsLevelAndFlushesWarningsAtOnce) {
-  const std::string LFile = FDir.Path() + "/logs/agent.log", LInfoFile = FDir.Path() + "/info.log";
+  const std::string LFile = FDir.Path() + "/Protokolle-\xC3\xA4\xE6\x96\x87/agent.log";
+  const std::string LInfoFile = FDir.Path() + "/info.log";
   auto LSink = AddFileSink(LFile, TLogLevel::Debug);
   auto LInfo = AddFileSink(LInfoFile, TLogLevel::Info);
   EXPECT_FALSE(LInfo->WantsObjectText());
