@@ -92,7 +92,7 @@ TUploadBody ItemBody(TFileReader& AItem, uint64_t ABodyOffset) {
           }};
 }
 
-// Writes the rest of AItem's file to AWrite; what cannot be read fails the writing.
+// Writes AItem's file from its position on to AWrite; what cannot be read fails the writing.
 void CopyRest(TFileReader& AItem, const TByteWriter& AWrite) {
   std::vector<char> LPiece(CCopyPieceBytes);
   for (;;) {
@@ -266,16 +266,15 @@ void TOutbox::Forget(uint64_t ASequence) {
   FChanged.NotifyAll();
 }
 
-void TOutbox::MoveToFailed(uint64_t ASequence, const std::string& AWhy) {
+void TOutbox::MoveToFailed(uint64_t ASequence, TFileReader& AItem, const std::string& AWhy) {
   const auto LItem = FItems.find(ASequence);
   if (LItem == FItems.end()) return;
   const std::string LName = LItem->second.Name;
   // Kept for someone to look at; the items behind it go on either way.
-  TFileReader LReader;
-  TFileResult LKept = OpenFileBelow(FDataDir, ItemFile(LName), LReader);
+  TFileResult LKept = AItem.Seek(0);
   if (LKept.Done())
     LKept = ReplaceFileStreamed(FDataDir, JoinRelativePath(CFailedFolder, LName),
-                                [&LReader](const TByteWriter& AWrite) { CopyRest(LReader, AWrite); });
+                                [&AItem](const TByteWriter& AWrite) { CopyRest(AItem, AWrite); });
   if (LKept.Done()) {
     OrvaneLogger()->Error("Outbox: %s is not delivered (%s); it is kept in %s", {LName, AWhy, CFailedFolder});
     PruneFailed();
@@ -395,7 +394,7 @@ void TOutbox::Run() {
         OrvaneLogger()->Error("Outbox: an item cannot be read: %s", {LRead.Error});
       Forget(LSequence);
     } else if (!LParsed) {
-      MoveToFailed(LSequence, "not an outbox item");
+      MoveToFailed(LSequence, LItem, "not an outbox item");
     } else if (LResult.Ok()) {
       if (FItems.contains(LSequence)) {
         if (const TFileResult LRemoved = RemoveFile(FDataDir, ItemFile(LName));
@@ -415,7 +414,7 @@ void TOutbox::Run() {
     } else {
       // The server answered and will answer the same again: the next item must not wait behind it.
       FBackOff.Succeeded();
-      MoveToFailed(LSequence,
+      MoveToFailed(LSequence, LItem,
                    LResult.Kind == THttpResult::TKind::Response
                        ? "the server answered " + std::to_string(LResult.Status) + " for " + LHeader.Path
                        : "refused: " + LResult.Error);

@@ -17,6 +17,8 @@
 
 namespace Orvane {
 
+class TFileReader;
+
 // The outbox's bounds and back-off; tests make them small.
 struct TOutboxSettings {
   static constexpr int32_t CMaxItems = 10000;
@@ -92,7 +94,8 @@ private:
   // The sender: the oldest item when it is due, sent without the lock, its outcome applied under it.
   void Run() EXCLUDES(FLock);
   void Forget(uint64_t ASequence) REQUIRES(FLock);
-  void MoveToFailed(uint64_t ASequence, const std::string& AWhy) REQUIRES(FLock);
+  // Copies the item, open in AItem, into the failed folder and removes it.
+  void MoveToFailed(uint64_t ASequence, TFileReader& AItem, const std::string& AWhy) REQUIRES(FLock);
   void PruneFailed() REQUIRES(FLock);
 
   const std::string FDataDir;
