@@ -101,12 +101,9 @@ bool Configure(CURL* AHandle, const THttpClientOptions& AOptions, const std::str
   return LCode == CURLE_OK;
 }
 
-enum class TMethod { Get, Put };
-
 struct TRequest {
-  TMethod Method = TMethod::Get;
   const std::string& Url;
-  const TUploadBody* Upload = nullptr;  // PUT only
+  const TUploadBody* Upload = nullptr;  // a PUT's body; none for a GET
   std::vector<std::string> Headers;
   const std::function<bool()>* Continue = nullptr;  // null or empty: the request runs to its end
 };
@@ -143,9 +140,10 @@ struct THttpClient::TCurl {
   TCurl(const TCurl&) = delete;
   TCurl& operator=(const TCurl&) = delete;
 
-  void StartRequest(bool AKeepBody, const TUploadBody* AUpload) {
+  // A GET's answer is kept; a PUT's (AUpload set) only counted.
+  void StartRequest(const TUploadBody* AUpload) {
     ErrorText[0] = '\0';
-    KeepBody = AKeepBody;
+    KeepBody = !AUpload;
     Body.clear();
     Received = 0;
     TooLarge = false;
@@ -234,7 +232,7 @@ THttpResult THttpClient::TCurl::Perform(const THttpClientOptions& AOptions, cons
 
   CURL* LHandle = Handle;
   curl_easy_reset(LHandle);
-  StartRequest(ARequest.Method == TMethod::Get, ARequest.Upload);
+  StartRequest(ARequest.Upload);
   Continue = ARequest.Continue && *ARequest.Continue ? ARequest.Continue : nullptr;
   GivenUp = false;
   std::string LSetupError;
@@ -308,7 +306,7 @@ THttpClient::THttpClient(THttpClientOptions AOptions) : FOptions(std::move(AOpti
 THttpClient::~THttpClient() = default;
 
 THttpResult THttpClient::Get(const std::string& AUrl, const std::string& AIfNoneMatch) {
-  TRequest LRequest{TMethod::Get, AUrl, nullptr, {}};
+  TRequest LRequest{AUrl, nullptr, {}};
   if (!AIfNoneMatch.empty()) LRequest.Headers.push_back("If-None-Match: " + AIfNoneMatch);
   TMutexLock LLock(FLock);
   return FCurl->Perform(FOptions, LRequest);
@@ -318,7 +316,7 @@ THttpResult THttpClient::Put(const std::string& AUrl, const TUploadBody& ABody,
                              const std::string& AContentType, const std::string& AContentEncoding,
                              const std::function<bool()>& AContinue) {
   if (!ABody.Read) return RefusedResult("no body to send");
-  TRequest LRequest{TMethod::Put, AUrl, &ABody, {}, &AContinue};
+  TRequest LRequest{AUrl, &ABody, {}, &AContinue};
   LRequest.Headers.push_back("Content-Type: " + AContentType);
   if (!AContentEncoding.empty()) LRequest.Headers.push_back("Content-Encoding: " + AContentEncoding);
   // The body goes at once: waiting for "100 Continue" costs a round trip, or a second with a
