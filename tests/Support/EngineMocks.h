@@ -20,47 +20,30 @@ namespace Orvane::Testing {
 // A start condition storage manager that records what it was asked, by job identifier. Thread-safe.
 class TRecordingStorageManager : public virtual IStartConditionStorageManager<TScannerJobAction> {
 public:
-  void LoadConditionStorages() override EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    ++FLoads;
-  }
-  void RegisterJob(const TJobPtr& AJob) override EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    FRegistered.push_back(AJob->GetIdentifier());
-  }
-  bool SaveConditionStorages() override EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    ++FSaves;
-    return true;
-  }
-  void UnRegisterJob(const TJobPtr& AJob) override EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    FUnregistered.push_back(AJob->GetIdentifier());
-  }
+  void LoadConditionStorages() override { ++FLoads; }
+  void RegisterJob(const TJobPtr& AJob) override { Record(AJob, true); }
+  bool SaveConditionStorages() override { return ++FSaves > 0; }
+  void UnRegisterJob(const TJobPtr& AJob) override { Record(AJob, false); }
 
-  int Loads() const EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    return FLoads;
-  }
-  int Saves() const EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    return FSaves;
-  }
-  std::vector<std::string> Registered() const EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    return FRegistered;
-  }
-  std::vector<std::string> Unregistered() const EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    return FUnregistered;
-  }
+  int Loads() const { return FLoads.load(); }
+  int Saves() const { return FSaves.load(); }
+  std::vector<std::string> Registered() const { return Read(true); }
+  std::vector<std::string> Unregistered() const { return Read(false); }
 
 private:
+  void Record(const TJobPtr& AJob, bool ARegistered) EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    FJobs[ARegistered].push_back(AJob->GetIdentifier());
+  }
+  std::vector<std::string> Read(bool ARegistered) const EXCLUDES(FLock) {
+    TMutexLock LLock(FLock);
+    return FJobs[ARegistered];
+  }
+
   mutable TMutex FLock;
-  int FLoads GUARDED_BY(FLock) = 0;
-  int FSaves GUARDED_BY(FLock) = 0;
-  std::vector<std::string> FRegistered GUARDED_BY(FLock);
-  std::vector<std::string> FUnregistered GUARDED_BY(FLock);
+  std::atomic<int> FLoads{0};
+  std::atomic<int> FSaves{0};
+  std::vector<std::string> FJobs[2] GUARDED_BY(FLock);  // unregistered, registered
 };
 
 // The recording saver and loader in the forms the job list provider of agent tasks is built with.
@@ -70,8 +53,7 @@ class TRecordingJobListLoader : public TRecordingJobLoader,
                                 public virtual IManualJobLoaderJobList<TScannerJobAction> {};
 
 // A job list provider whose source the test scripts: LoadJobs hands out copies of Source, or raises
-// while Raise is set. Set the fields before other
-// threads use the provider.
+// while Raise is set. Set the fields before other threads use the provider.
 class TScriptedJobListProvider : public TCustomJobListProvider<> {
 public:
   using TCustomJobListProvider<>::TCustomJobListProvider;

@@ -1,7 +1,5 @@
 #include "Support/NginxServer.h"
 
-#include "Support/FileText.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -12,11 +10,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
 #include <vector>
+
+#include "Support/FileText.h"
 
 namespace Orvane::Testing {
 
@@ -29,62 +30,37 @@ void Openssl(const std::string& AArguments) {
   if (std::system(LCommand.c_str()) != 0) throw std::runtime_error("failed: " + LCommand);
 }
 
-sockaddr_in Loopback(uint16_t APort) {
+// A new key and a certificate of APki's CA for it, with CN ACn: ABase.key and ABase.pem.
+void Issue(const TTestPki& APki, const std::string& ABase, const std::string& ACn, int32_t ADays,
+           const std::string& AExtensions = "") {
+  Openssl("req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + ABase + ".key -out " +
+          ABase + ".csr -subj /CN=" + ACn);
+  Openssl("x509 -req -in " + ABase + ".csr -CA " + APki.CaCert + " -CAkey " + APki.CaKey +
+          " -CAcreateserial -out " + ABase + ".pem -days " + std::to_string(ADays) + AExtensions);
+  chmod((ABase + ".key").c_str(), 0600);
+}
+
+// A TCP socket to loopback port APort (0: a free one), connected or bound and closed again: its
+// port, 0 when that failed.
+uint16_t LoopbackSocket(uint16_t APort, bool AConnect) {
+  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in LAddress{};
   LAddress.sin_family = AF_INET;
   LAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   LAddress.sin_port = htons(APort);
-  return LAddress;
-}
-
-uint16_t FreeLoopbackPort() {
-  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in LAddress = Loopback(0);
+  auto* LAny = reinterpret_cast<sockaddr*>(&LAddress);
   socklen_t LLength = sizeof(LAddress);
-  uint16_t LPort = 0;
-  if (bind(LSocket, reinterpret_cast<sockaddr*>(&LAddress), sizeof(LAddress)) == 0 &&
-      getsockname(LSocket, reinterpret_cast<sockaddr*>(&LAddress), &LLength) == 0)
-    LPort = ntohs(LAddress.sin_port);
+  const bool LDone = AConnect
+                         ? connect(LSocket, LAny, LLength) == 0
+                         : bind(LSocket, LAny, LLength) == 0 && getsockname(LSocket, LAny, &LLength) == 0;
   close(LSocket);
-  return LPort;
-}
-
-bool Accepts(uint16_t APort) {
-  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
-  const sockaddr_in LAddress = Loopback(APort);
-  const bool LAccepted = connect(LSocket, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) == 0;
-  close(LSocket);
-  return LAccepted;
+  return LDone ? ntohs(LAddress.sin_port) : 0;
 }
 
 std::string Program(const char* AName) {
   for (const std::string LFolder : {"/usr/sbin/", "/usr/bin/", "/usr/local/sbin/", "/usr/local/bin/"})
     if (access((LFolder + AName).c_str(), X_OK) == 0) return LFolder + AName;
   throw std::runtime_error(std::string(AName) + " is not installed (scripts/setup installs it)");
-}
-
-// Runs AArguments[0] in the foreground of a child process and waits until it accepts on APort.
-// Throws (with ALog's content) when it stops or does not accept within 10 s.
-pid_t StartServer(const std::vector<std::string>& AArguments, uint16_t APort, const std::string& ALog) {
-  std::vector<char*> LArgv;
-  for (const std::string& LArgument : AArguments) LArgv.push_back(const_cast<char*>(LArgument.c_str()));
-  LArgv.push_back(nullptr);
-  const pid_t LPid = fork();
-  if (LPid == 0) {
-    execv(LArgv[0], LArgv.data());
-    _exit(127);
-  }
-  if (LPid < 0) throw std::runtime_error("cannot fork " + AArguments[0]);
-  for (int32_t LWait = 0; LWait < 200; ++LWait) {
-    if (Accepts(APort)) return LPid;
-    int LStatus = 0;
-    if (waitpid(LPid, &LStatus, WNOHANG) == LPid)
-      throw std::runtime_error(AArguments[0] + " stopped at start: " + ReadFile(ALog));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(LPid, SIGKILL);
-  waitpid(LPid, nullptr, 0);
-  throw std::runtime_error(AArguments[0] + " did not accept connections within 10 s");
 }
 
 void StopServer(pid_t APid) {
@@ -98,16 +74,32 @@ void StopServer(pid_t APid) {
   waitpid(APid, nullptr, 0);
 }
 
-// Three tries: another process may take the free port between the probe and the server's bind.
-template <class TStart>
-void StartWithRetries(TStart AStart) {
-  for (int32_t LTry = 0;; ++LTry) {
-    try {
-      AStart();
-      return;
-    } catch (const std::exception&) {
-      if (LTry == 2) throw;
+// Picks a free loopback port for APort, writes AConfig() to AConfigFile, runs AArguments[0] in the
+// foreground of a child process and waits up to 10 s until it accepts on APort. Three tries: another
+// process may take the port between the probe and the server's bind. Throws with ALog's content.
+pid_t StartServer(uint16_t& APort, const std::string& AConfigFile,
+                  const std::function<std::string()>& AConfig, const std::vector<std::string>& AArguments,
+                  const std::string& ALog) {
+  std::vector<char*> LArgv;
+  for (const std::string& LArgument : AArguments) LArgv.push_back(const_cast<char*>(LArgument.c_str()));
+  LArgv.push_back(nullptr);
+  for (int32_t LTry = 1;; ++LTry) {
+    APort = LoopbackSocket(0, false);
+    WriteFile(AConfigFile, AConfig());
+    const pid_t LPid = fork();
+    if (LPid == 0) {
+      execv(LArgv[0], LArgv.data());
+      _exit(127);
     }
+    if (LPid < 0) throw std::runtime_error("cannot fork " + AArguments[0]);
+    bool LStopped = false;
+    for (int32_t LWait = 0; LWait < 200 && !LStopped; ++LWait) {
+      if (LoopbackSocket(APort, true) != 0) return LPid;
+      LStopped = waitpid(LPid, nullptr, WNOHANG) == LPid;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!LStopped) StopServer(LPid);
+    if (LTry == 3) throw std::runtime_error(AArguments[0] + " did not accept connections: " + ReadFile(ALog));
   }
 }
 
@@ -115,15 +107,12 @@ void StartWithRetries(TStart AStart) {
 
 TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
   const std::string D = ADir + "/";
-  TTestPki L{D + "ca.pem", D + "server.pem", D + "server.key", D + "client.pem", D + "client.key", D + "ca.key"};
-  const std::string LCurve = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-  Openssl("req -x509 " + LCurve + " -keyout " + D + "ca.key -out " + L.CaCert +
-          " -days 30 -subj /CN=orvane-test-ca");
+  TTestPki L{D + "ca.pem", D + "server.pem", D + "server.key", "", "", D + "ca.key"};
+  Openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + L.CaKey + " -out " +
+          L.CaCert + " -days 30 -subj /CN=orvane-test-ca");
+  chmod(L.CaKey.c_str(), 0600);
   WriteFile(D + "server.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-  Openssl("req " + LCurve + " -keyout " + L.ServerKey + " -out " + D + "server.csr -subj /CN=127.0.0.1");
-  Openssl("x509 -req -in " + D + "server.csr -CA " + L.CaCert + " -CAkey " + D + "ca.key -CAcreateserial -out " +
-          L.ServerCert + " -days 30 -extfile " + D + "server.ext");
-  for (const std::string& LKey : {L.ServerKey, L.CaKey}) chmod(LKey.c_str(), 0600);
+  Issue(L, D + "server", "127.0.0.1", 30, " -extfile " + D + "server.ext");
   std::tie(L.ClientCert, L.ClientKey) = MakeTestClientCert(L, ADir, AClientCn);
   return L;
 }
@@ -131,67 +120,50 @@ TTestPki MakeTestPki(const std::string& ADir, const std::string& AClientCn) {
 std::pair<std::string, std::string> MakeTestClientCert(const TTestPki& APki, const std::string& ADir,
                                                        const std::string& AClientCn, int32_t ADays) {
   const std::string LBase = ADir + "/client-" + AClientCn;
-  Openssl("req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + LBase + ".key -out " + LBase +
-          ".csr -subj /CN=" + AClientCn);
-  Openssl("x509 -req -in " + LBase + ".csr -CA " + APki.CaCert + " -CAkey " + APki.CaKey +
-          " -CAcreateserial -out " + LBase + ".pem -days " + std::to_string(ADays));
-  chmod((LBase + ".key").c_str(), 0600);
+  Issue(APki, LBase, AClientCn, ADays);
   return {LBase + ".pem", LBase + ".key"};
 }
 
 TNginxOptions ExampleSiteOptions(const TTestPki& APki) {
-  TNginxOptions L;
-  L.Pki = &APki;
-  L.RequireClientCert = true;
-  L.CatchAll = false;
-  L.ExtraHttpConfig = "include " ORVANE_NGINX_EXAMPLE_DIR "/tessra-client-map.conf;";
-  L.ExtraServerConfig = "include " ORVANE_NGINX_EXAMPLE_DIR "/tessra-locations.conf;";
-  return L;
+  return {.Pki = &APki, .ExampleSite = true};
 }
 
 TNginxServer::TNginxServer(TNginxOptions AOptions) : FOptions(std::move(AOptions)) {
-  if (FDir.Path().empty()) throw std::runtime_error("cannot make nginx's directory");
-  for (const char* LSub : {"www", "tmp", "logs"}) fs::create_directories(FDir.Path() + "/" + LSub);
-  StartWithRetries([this] { Start(); });
+  const std::string P = FDir.Path();
+  if (P.empty()) throw std::runtime_error("cannot make nginx's directory");
+  for (const char* LSub : {"www", "tmp", "logs"}) fs::create_directories(P + "/" + LSub);
+  FPid = StartServer(
+      FPort, P + "/nginx.conf", [this] { return Config(); },
+      {Program("nginx"), "-p", P, "-c", P + "/nginx.conf", "-g", "daemon off;"}, P + "/logs/error.log");
 }
 
-void TNginxServer::Start() {
-  FPort = FreeLoopbackPort();
+std::string TNginxServer::Config() const {
   const std::string P = FDir.Path();
+  const std::string LExample = "include " ORVANE_NGINX_EXAMPLE_DIR "/tessra-";
   std::ostringstream C;
   // As root the workers would otherwise run as nobody and could not write the document root.
   if (geteuid() == 0) C << "user root;\n";
   C << "worker_processes 1;\npid " << P << "/nginx.pid;\nerror_log " << P << "/logs/error.log warn;\n"
-    << "events { worker_connections 256; }\n"
-    << "http {\n"
+    << "events { worker_connections 256; }\nhttp {\n"
     << "  log_format plain '$request_method $request_uri $status $bytes_sent"
     << (FOptions.ExtraLogFields.empty() ? "" : " " + FOptions.ExtraLogFields) << "';\n"
-    << "  access_log " << P << "/logs/access.log plain;\n"
-    << "  client_body_temp_path " << P << "/tmp/body;\n  proxy_temp_path " << P << "/tmp/proxy;\n"
-    << "  fastcgi_temp_path " << P << "/tmp/fastcgi;\n  uwsgi_temp_path " << P << "/tmp/uwsgi;\n"
-    << "  scgi_temp_path " << P << "/tmp/scgi;\n"
-    << "  client_max_body_size 64m;\n"
-    << FOptions.ExtraHttpConfig << "\n"
-    << "  server {\n";
-  if (FOptions.Pki) {
-    C << "    listen 127.0.0.1:" << FPort << " ssl;\n"
-      << "    ssl_certificate " << FOptions.Pki->ServerCert << ";\n"
+    << "  access_log " << P << "/logs/access.log plain;\n  client_max_body_size 64m;\n";
+  for (const char* LTemp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+    C << "  " << LTemp << "_temp_path " << P << "/tmp/" << LTemp << ";\n";
+  if (FOptions.ExampleSite) C << LExample << "client-map.conf;\n";
+  C << "  server {\n    listen 127.0.0.1:" << FPort << (FOptions.Pki ? " ssl;\n" : ";\n");
+  if (FOptions.Pki)
+    C << "    ssl_certificate " << FOptions.Pki->ServerCert << ";\n"
       << "    ssl_certificate_key " << FOptions.Pki->ServerKey << ";\n";
-    if (FOptions.RequireClientCert)
-      C << "    ssl_client_certificate " << FOptions.Pki->CaCert << ";\n    ssl_verify_client on;\n";
-  } else {
-    C << "    listen 127.0.0.1:" << FPort << ";\n";
-  }
+  if (FOptions.ExampleSite)
+    C << "    ssl_client_certificate " << FOptions.Pki->CaCert << ";\n    ssl_verify_client on;\n";
   C << "    root " << P << "/www;\n"
     << FOptions.ExtraServerConfig << "\n"
-    << (FOptions.CatchAll
-            ? "    location / { dav_methods PUT DELETE; create_full_put_path on; dav_access user:rw; }\n"
-            : "")
+    << (FOptions.ExampleSite
+            ? LExample + "locations.conf;\n"
+            : "    location / { dav_methods PUT DELETE; create_full_put_path on; dav_access user:rw; }\n")
     << "  }\n}\n";
-  Testing::WriteFile(P + "/nginx.conf", C.str());
-
-  FPid = StartServer({Program("nginx"), "-p", P, "-c", P + "/nginx.conf", "-g", "daemon off;"}, FPort,
-                     P + "/logs/error.log");
+  return C.str();
 }
 
 TNginxServer::~TNginxServer() { StopServer(FPid); }
@@ -237,18 +209,16 @@ int32_t TNginxServer::WaitForRequests(const std::string& AText, int32_t ACount) 
 }
 
 TTinyproxy::TTinyproxy() {
-  if (FDir.Path().empty()) throw std::runtime_error("cannot make tinyproxy's directory");
-  StartWithRetries([this] { Start(); });
-}
-
-void TTinyproxy::Start() {
-  FPort = FreeLoopbackPort();
   const std::string P = FDir.Path();
-  std::ostringstream C;
-  C << "Port " << FPort << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 16\nAllow 127.0.0.1\n"
-    << "LogFile \"" << P << "/tinyproxy.log\"\nLogLevel Info\nPidFile \"" << P << "/tinyproxy.pid\"\n";
-  WriteFile(P + "/tinyproxy.conf", C.str());
-  FPid = StartServer({Program("tinyproxy"), "-d", "-c", P + "/tinyproxy.conf"}, FPort, P + "/tinyproxy.log");
+  if (P.empty()) throw std::runtime_error("cannot make tinyproxy's directory");
+  FPid = StartServer(
+      FPort, P + "/tinyproxy.conf",
+      [&] {
+        return "Port " + std::to_string(FPort) +
+               "\nListen 127.0.0.1\nTimeout 30\nMaxClients 16\nAllow 127.0.0.1\n" + "LogFile \"" + P +
+               "/tinyproxy.log\"\nLogLevel Info\nPidFile \"" + P + "/tinyproxy.pid\"\n";
+      },
+      {Program("tinyproxy"), "-d", "-c", P + "/tinyproxy.conf"}, P + "/tinyproxy.log");
 }
 
 TTinyproxy::~TTinyproxy() { StopServer(FPid); }

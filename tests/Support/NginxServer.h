@@ -23,18 +23,15 @@ std::pair<std::string, std::string> MakeTestClientCert(const TTestPki& APki, con
                                                        const std::string& AClientCn, int32_t ADays = 30);
 
 struct TNginxOptions {
-  // Serve https with Pki's server certificate; with RequireClientCert, only clients whose
-  // certificate Pki's CA signed are answered.
+  // Serve https with Pki's server certificate.
   const TTestPki* Pki = nullptr;
-  bool RequireClientCert = false;
-  // Lines added inside the server block (before the catch-all location) and the http block.
+  // Lines added inside the server block, before its locations.
   std::string ExtraServerConfig = {};
-  // The catch-all location that takes GET and PUT everywhere; without it ExtraServerConfig holds
-  // every location.
-  bool CatchAll = true;
-  std::string ExtraHttpConfig = {};
   // nginx variables appended to each access log line (e.g. "$content_type"), after BYTES_SENT.
   std::string ExtraLogFields = {};
+  // The example site's locations, for clients whose certificate Pki's CA signed only; otherwise one
+  // location takes GET and PUT everywhere.
+  bool ExampleSite = false;
 };
 
 // The repository's example site (packaging/nginx): https, client certificates of APki's CA
@@ -69,7 +66,7 @@ public:
   int32_t WaitForRequests(const std::string& AText, int32_t ACount) const;
 
 private:
-  void Start();
+  std::string Config() const;
 
   TNginxOptions FOptions;
   TTempDir FDir{"orvane-nginx"};
@@ -93,8 +90,6 @@ public:
   std::string Log() const;
 
 private:
-  void Start();
-
   TTempDir FDir{"orvane-tinyproxy"};
   uint16_t FPort = 0;
   pid_t FPid = -1;

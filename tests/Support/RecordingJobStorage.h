@@ -21,16 +21,12 @@ public:
   int32_t SaveItems(const IEnumerable<TJobPtr>& AItems) override EXCLUDES(FLock) {
     if (FSaving.fetch_add(1) != 0) FOverlappingSaves.fetch_add(1);
     std::vector<std::string> LSaved;
-    bool LAllManual = true;
     for (const TJobPtr& LJob : AItems) {
       LSaved.push_back(LJob->GetIdentifier());
-      LAllManual = LAllManual && LJob->GetIsManual();
+      if (!LJob->GetIsManual()) FAllManual = false;
     }
-    {
-      TMutexLock LLock(FLock);
-      FSaves.push_back(std::move(LSaved));
-      FAllManual = FAllManual && LAllManual;
-    }
+    TMutexLock LLock(FLock);
+    FSaves.push_back(std::move(LSaved));
     FSaving.fetch_sub(1);
     return Result.load();
   }
@@ -43,19 +39,13 @@ public:
     TMutexLock LLock(FLock);
     return FSaves;
   }
-  int SaveCount() const EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    return static_cast<int>(FSaves.size());
-  }
+  int SaveCount() const { return static_cast<int>(Saves().size()); }
   std::vector<std::string> LastSave() const EXCLUDES(FLock) {
     TMutexLock LLock(FLock);
     return FSaves.empty() ? std::vector<std::string>() : FSaves.back();
   }
   // Whether every saved job so far was a manual job.
-  bool SavedManualJobsOnly() const EXCLUDES(FLock) {
-    TMutexLock LLock(FLock);
-    return FAllManual;
-  }
+  bool SavedManualJobsOnly() const { return FAllManual.load(); }
   int OverlappingSaves() const { return FOverlappingSaves.load(); }
   std::atomic<int32_t> Result{0};
   void Clear() EXCLUDES(FLock) {
@@ -66,7 +56,7 @@ public:
 private:
   mutable TMutex FLock;
   std::vector<std::vector<std::string>> FSaves GUARDED_BY(FLock);
-  bool FAllManual GUARDED_BY(FLock) = true;
+  std::atomic<bool> FAllManual{true};
   std::atomic<int> FSaving{0};
   std::atomic<int> FOverlappingSaves{0};
   TNotifyEvent FAfterSave{"AfterSave"};

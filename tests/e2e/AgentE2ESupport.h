@@ -22,6 +22,7 @@
 #include "OrvaneClientShared/AgentTaskTable.h"
 #include "OrvaneCore/Time/Clock.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
+#include "Support/FileText.h"
 
 extern char** environ;
 
@@ -38,17 +39,9 @@ inline constexpr const char* CSecondExecutionId = "{1F4E3D2C-5B6A-4798-C9DA-EBFC
 // A bounded real-time window for what the sped-up agent does within "seconds".
 inline constexpr double CWaitSeconds = 20.0;
 
-inline std::string ReadFile(const fs::path& APath) {
-  std::ifstream LStream(APath);
-  std::stringstream LText;
-  LText << LStream.rdbuf();
-  return LText.str();
-}
-
-inline void WriteFile(const fs::path& APath, const std::string& AText) {
-  std::ofstream LStream(APath, std::ios::trunc);
-  LStream << AText;
-}
+// Paths convert to the strings these take.
+using Testing::ReadFile;
+using Testing::WriteFile;
 
 // Polls APredicate until it holds or the real-time bound passes.
 inline bool PollFor(const std::function<bool()>& APredicate, double ASeconds = CWaitSeconds) {
@@ -148,13 +141,7 @@ public:
   // The exit code, or -1 when the process did not end within the bound (or died of a signal).
   int WaitForExit(double ASeconds = CWaitSeconds) {
     int LStatus = 0;
-    const bool LEnded = PollFor(
-        [&] {
-          const pid_t LDone = waitpid(FPid, &LStatus, WNOHANG);
-          return LDone == FPid;
-        },
-        ASeconds);
-    if (!LEnded) return -1;
+    if (!PollFor([&] { return waitpid(FPid, &LStatus, WNOHANG) == FPid; }, ASeconds)) return -1;
     FExited = true;
     return WIFEXITED(LStatus) ? WEXITSTATUS(LStatus) : -1;
   }

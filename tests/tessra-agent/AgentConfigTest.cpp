@@ -1,11 +1,10 @@
-#include "AgentConfig.h"
-
 #include <gtest/gtest.h>
 
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <sstream>
 
+#include "AgentConfig.h"
+#include "Support/FileText.h"
 #include "Support/TempDir.h"
 
 using namespace Orvane;
@@ -41,20 +40,15 @@ struct TAgentCommandLine {
   }
 };
 
-std::string WriteFile(const Testing::TTempDir& ADir, const std::string& AContent) {
-  const std::string LPath = ADir.Path() + "/agent.conf";
-  std::ofstream(LPath) << AContent;
-  return LPath;
-}
-
 }  // namespace
 
 TEST(AgentConfigTest, FileValuesReachTheCommandThatRunsAndTheCommandLineWins) {
   Testing::TTempDir LDir;
+  const std::string LFile = LDir.Path() + "/agent.conf";
   // time-scale is refused by its check, but the command line's value is the one taken.
-  const std::string LFile =
-      WriteFile(LDir, "# the fleet's settings\ndata-dir = \"/srv/agent\"\nlog-level = warning\ncolour = blue\n"
-                      "time-scale = 0\n");
+  Testing::WriteFile(LFile,
+                     "# the fleet's settings\ndata-dir = \"/srv/agent\"\nlog-level = warning\ncolour = blue\n"
+                     "time-scale = 0\n");
 
   TAgentCommandLine LRun;
   EXPECT_EQ(LRun.Parse({"run", "--config", LFile, "--time-scale", "2"}), std::nullopt) << LRun.Err.str();
@@ -92,6 +86,7 @@ TEST(AgentConfigTest, AMalformedFileIsAUsageErrorNamingTheFileTheKeyAndItsLine) 
       {"data-dir = /a b\n", "data-dir", 1},               // spaces need quotes
   };
   Testing::TTempDir LDir;
+  const std::string LFile = LDir.Path() + "/agent.conf";
   // What the error names: the file, then the key and its line.
   const auto LRefused = [&](const std::string& AFile, const std::string& AError) {
     TAgentCommandLine LCommand;
@@ -99,7 +94,7 @@ TEST(AgentConfigTest, AMalformedFileIsAUsageErrorNamingTheFileTheKeyAndItsLine) 
     EXPECT_NE(LCommand.Err.str().find(AError), std::string::npos) << LCommand.Err.str();
   };
   for (const TCase& LCase : LCases) {
-    const std::string LFile = WriteFile(LDir, LCase.Content);
+    Testing::WriteFile(LFile, LCase.Content);
     LRefused(LFile, LFile + ":" + std::to_string(LCase.Line) + ": key \"" + LCase.Key + "\"");
   }
   for (const std::string& LFile : {LDir.Path() + "/missing.conf", LDir.Path()})

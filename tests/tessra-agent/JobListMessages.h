@@ -1,11 +1,13 @@
 #pragma once
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "OrvaneCore/Data/MemberVisitor.h"
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
 #include "OrvaneCore/Jobs/Job.h"
+#include "Support/JobIdentifiers.h"
 
 namespace Orvane::Testing {
 
@@ -30,5 +32,17 @@ public:
   TJobList JobList;
   std::vector<std::string> ExistingManualJobIds;
 };
+
+// What AServer answers a client that holds the manual jobs AHeld: the result, the identifiers of
+// the jobs, and those of the held jobs the server still knows.
+template <class TServer>
+std::tuple<int32_t, std::vector<std::string>, std::vector<std::string>> AskForJobs(
+    TServer& AServer, std::vector<std::string> AHeld = {}) {
+  TJobListRequest LRequest;
+  LRequest.ManualJobIds = std::move(AHeld);
+  TJobListResponse LResponse;
+  return {AServer.SendRequest(LRequest, LResponse), Identifiers(LResponse.JobList),
+          LResponse.ExistingManualJobIds};
+}
 
 }  // namespace Orvane::Testing

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "AgentServerStandIn.h"
+#include "Support/FileText.h"
 #include "Support/TempDir.h"
 #include "TakenManualJobs.h"
 #include "tessra-agent/JobListMessages.h"
@@ -10,8 +9,6 @@
 namespace Orvane {
 namespace {
 
-using Testing::TJobListRequest;
-using Testing::TJobListResponse;
 using TIds = std::vector<std::string>;
 
 constexpr const char* CJobA = "{A0000000-0000-0000-0000-00000000000A}";
@@ -32,17 +29,13 @@ protected:
     FServer = std::make_shared<TAgentServerStandIn>(FTemp.Path(), FJobsFile);
   }
   void WriteJobs(const std::string& AJobs) {
-    std::ofstream(FJobsFile) << "<TJobList>" << AJobs << "</TJobList>";
+    Testing::WriteFile(FJobsFile, "<TJobList>" + AJobs + "</TJobList>");
   }
   // The identifiers that the record lets through, for a client that holds AHeld.
-  static std::vector<std::string> Ask(TTakenManualJobs& ARecord, std::vector<std::string> AHeld = {}) {
-    TJobListRequest LRequest;
-    LRequest.ManualJobIds = std::move(AHeld);
-    TJobListResponse LResponse;
-    EXPECT_EQ(ARecord.SendRequest(LRequest, LResponse), 0);
-    std::vector<std::string> LIds;
-    for (const TJobPtr& LJob : LResponse.JobList) LIds.push_back(LJob->GetIdentifier());
-    return LIds;
+  static TIds Ask(TTakenManualJobs& ARecord, TIds AHeld = {}) {
+    const auto [LResult, LJobs, LExisting] = Testing::AskForJobs(ARecord, std::move(AHeld));
+    EXPECT_EQ(LResult, 0);
+    return LJobs;
   }
 
   Testing::TTempDir FTemp;

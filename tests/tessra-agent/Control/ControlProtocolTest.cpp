@@ -26,7 +26,7 @@ TEST(ControlProtocolTest, AwkwardTextsSurviveARoundTripOnOneLine) {
   EXPECT_EQ(EncodeRequest({"enqueue", {"a\tb", "c"}}), "enqueue\ta\\tb\tc\n");
 }
 
-TEST(ControlProtocolTest, GarbageLinesAreRejected) {
+TEST(ControlProtocolTest, GarbageRequestLinesAndBrokenStatusLinesAreRejected) {
   // No or an empty command, an unknown or unfinished escape, raw control characters, bytes that are
   // not UTF-8 (Latin-1, overlong, a surrogate, cut short), too long.
   const std::vector<std::string> LGarbage = {"", "\tjob", "enqueue\tbad\\x", "enqueue\tends in a lone backslash\\",
@@ -35,6 +35,13 @@ TEST(ControlProtocolTest, GarbageLinesAreRejected) {
                                              "truncated \xE2\x82", std::string(CMaxRequestBytes + 1, 'x')};
   for (const std::string& LLine : LGarbage) EXPECT_FALSE(DecodeRequest(LLine)) << LLine.substr(0, 40);
   EXPECT_TRUE(DecodeRequest(std::string(CMaxRequestBytes, 'x')));
+  // The last one never ends its status line.
+  for (const std::string& LBytes :
+       std::vector<std::string>{"HELLO 3\nabc", "OK\n", "OK \n", "OK -1\n", "OK +1\n", "OK 12x\n", "ok 1\nx",
+                                "ERROR 99999999999999999999\n", "OK 1000000000\n", std::string(1000, '7')}) {
+    TControlAnswerReader LReader;
+    EXPECT_THROW(LReader.Feed(LBytes), EControlError) << LBytes.substr(0, 40);
+  }
 }
 
 TEST(ControlProtocolTest, AnswersAreReadWhateverTheirBytesArriveIn) {
@@ -55,16 +62,6 @@ TEST(ControlProtocolTest, AnswersAreReadWhateverTheirBytesArriveIn) {
     EXPECT_EQ(LByByte.GetAnswer(), LAnswer);
   }
   EXPECT_EQ(EncodeAnswer({false, "a\nb"}), "ERROR 3\na\nb");
-}
-
-TEST(ControlProtocolTest, BrokenStatusLinesAreErrors) {
-  // The last one never ends its status line.
-  for (const std::string& LBytes :
-       std::vector<std::string>{"HELLO 3\nabc", "OK\n", "OK \n", "OK -1\n", "OK +1\n", "OK 12x\n", "ok 1\nx",
-                                "ERROR 99999999999999999999\n", "OK 1000000000\n", std::string(1000, '7')}) {
-    TControlAnswerReader LReader;
-    EXPECT_THROW(LReader.Feed(LBytes), EControlError) << LBytes.substr(0, 40);
-  }
 }
 
 }  // namespace

@@ -32,44 +32,37 @@ TControlAnswer EchoHandler(const TControlRequest& ARequest) {
 
 int64_t RealMsSince(TMonoTime AStart) { return (TClock::RealMonotonic() - AStart) / 1ms; }
 
-// A Unix stream socket at APath: connected as a client, or bound (nobody listens yet); ADone says
-// whether that worked.
-TFileHandle SocketAt(const std::string& APath, bool ABind, bool& ADone) {
+// A Unix stream socket at APath, connected as a client or bound (nobody listens yet); not open when
+// that failed.
+TFileHandle SocketAt(const std::string& APath, bool ABind) {
   TFileHandle LSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_un LAddress = ControlSocketAddress(APath);
   const auto* LAny = reinterpret_cast<const sockaddr*>(&LAddress);
-  const int LResult =
-      ABind ? bind(LSocket.Get(), LAny, sizeof(LAddress)) : connect(LSocket.Get(), LAny, sizeof(LAddress));
-  ADone = LResult == 0;
+  if ((ABind ? bind : connect)(LSocket.Get(), LAny, sizeof(LAddress)) != 0) LSocket.Reset();
   return LSocket;
 }
 
 // A peer that speaks raw bytes.
 struct TRawPeer {
-  explicit TRawPeer(const std::string& APath) : Fd(SocketAt(APath, false, Connected)) {}
+  explicit TRawPeer(const std::string& APath) : Fd(SocketAt(APath, false)) {}
   // Sends what the socket takes until the agent closes its side.
   void SendAll(const std::string& ABytes) {
-    for (std::size_t LSent = 0; LSent < ABytes.size();) {
-      const ssize_t LCount = send(Fd.Get(), ABytes.data() + LSent, ABytes.size() - LSent, MSG_NOSIGNAL);
-      if (LCount <= 0) return;
-      LSent += static_cast<std::size_t>(LCount);
-    }
+    ssize_t LCount = 0;
+    for (std::size_t LSent = 0; LSent < ABytes.size(); LSent += static_cast<std::size_t>(LCount))
+      if ((LCount = send(Fd.Get(), ABytes.data() + LSent, ABytes.size() - LSent, MSG_NOSIGNAL)) <= 0) return;
   }
-  // Whether the agent has sent something or closed, without waiting.
-  bool HasNews() {
+  // Whether the agent has sent something or closed, after waiting AMs of real time.
+  bool HasNews(int AMs = 0) {
     pollfd LFd{Fd.Get(), POLLIN, 0};
-    return poll(&LFd, 1, 0) > 0;
+    return poll(&LFd, 1, AMs) > 0;
   }
   // Everything the agent sends until it closes the connection, waiting at most AMaxMs of real time;
   // nullopt when it did not close by then.
   std::optional<std::string> ReadUntilClosed(int AMaxMs = 10000) {
-    const TMonoTime LDeadline = TClock::RealMonotonic() + std::chrono::milliseconds(AMaxMs);
-    const auto LLeftMs = [&] {
-      return static_cast<int>(std::max<int64_t>(0, (LDeadline - TClock::RealMonotonic()) / 1ms));
-    };
+    const TMonoTime LStart = TClock::RealMonotonic();
     std::string LBytes;
     char LBuffer[4096];
-    for (pollfd LFd{Fd.Get(), POLLIN, 0}; poll(&LFd, 1, LLeftMs()) > 0;) {
+    while (HasNews(static_cast<int>(std::max<int64_t>(0, AMaxMs - RealMsSince(LStart))))) {
       const ssize_t LCount = recv(Fd.Get(), LBuffer, sizeof(LBuffer), 0);
       if (LCount <= 0) return LBytes;  // closed (or reset once the agent dropped unread input)
       LBytes.append(LBuffer, static_cast<std::size_t>(LCount));
@@ -84,7 +77,6 @@ struct TRawPeer {
     return LReader.GetAnswer();
   }
 
-  bool Connected = false;
   TFileHandle Fd;
 };
 
@@ -129,9 +121,7 @@ TEST_F(ControlServerTest, AnswersThroughARealSocketThatOnlyItsOwnerMayOpen) {
 }
 
 TEST_F(ControlServerTest, ReplacesADeadAgentsSocketButNeitherALiveOneNorAFile) {
-  bool LBound = false;
-  SocketAt(FPath, true, LBound);  // the file stays, nobody listens
-  ASSERT_TRUE(LBound);
+  ASSERT_TRUE(SocketAt(FPath, true).IsOpen());  // the file stays, nobody listens
   EXPECT_THROW(Send("status"), EControlNotRunning);
   const auto LServer = Serve();
   EXPECT_TRUE(Send("status").Ok);
@@ -150,7 +140,7 @@ TEST_F(ControlServerTest, ASilentPeerDelaysNobodyAndIsClosedAfterASecondInRealTi
   const auto LServer = Serve();
   const TMonoTime LStart = TClock::RealMonotonic();
   TRawPeer LSilent(FPath);
-  ASSERT_TRUE(LSilent.Connected);
+  ASSERT_TRUE(LSilent.Fd.IsOpen());
   for (int I = 0; I < 5; ++I)
     EXPECT_EQ(Send("status", {std::to_string(I)}).Text, "status|" + std::to_string(I));
   EXPECT_TRUE(!LSilent.HasNews() || RealMsSince(LStart) >= 900) << "closed before its idle time";
@@ -161,7 +151,7 @@ TEST_F(ControlServerTest, ASilentPeerDelaysNobodyAndIsClosedAfterASecondInRealTi
 TEST_F(ControlServerTest, AFloodWithoutALineEndIsRefusedWhileOthersAreServed) {
   const auto LServer = Serve();
   TRawPeer LFlood(FPath);
-  ASSERT_TRUE(LFlood.Connected);
+  ASSERT_TRUE(LFlood.Fd.IsOpen());
   std::thread LWriter([&] { LFlood.SendAll(std::string(1024 * 1024, 'g')); });
   EXPECT_EQ(Send("status").Text, "status");
   const TControlAnswer LAnswer = LFlood.ReadAnswer();
@@ -191,7 +181,7 @@ TEST_F(ControlServerTest, AFullTableClosesItsLongestIdlePeerAndIsBusyOnlyWhileAn
   LServer.Start();
   // Connections are accepted in the order they were made.
   TRawPeer LOldest(FPath), LNewer(FPath);
-  ASSERT_TRUE(LOldest.Connected && LNewer.Connected);
+  ASSERT_TRUE(LOldest.Fd.IsOpen() && LNewer.Fd.IsOpen());
   EXPECT_EQ(Send("status").Text, "status");
   EXPECT_EQ(LOldest.ReadUntilClosed(), "");
   EXPECT_FALSE(LNewer.HasNews());
@@ -212,9 +202,8 @@ TEST_F(ControlServerTest, AFullTableClosesItsLongestIdlePeerAndIsBusyOnlyWhileAn
 TEST_F(ControlServerTest, AClientWhoseConnectionGaveWayUnreadSendsItsRequestAgain) {
   // An agent by hand: it closes the first connection without reading it, as a flooded agent does
   // with its idle connections, and answers the second.
-  bool LBound = false;
-  const TFileHandle LListen = SocketAt(FPath, true, LBound);
-  ASSERT_TRUE(LBound && listen(LListen.Get(), 4) == 0);
+  const TFileHandle LListen = SocketAt(FPath, true);
+  ASSERT_TRUE(LListen.IsOpen() && listen(LListen.Get(), 4) == 0);
   std::thread LAgent([&] {
     close(accept(LListen.Get(), nullptr, nullptr));
     const TFileHandle LSecond(accept(LListen.Get(), nullptr, nullptr));

@@ -18,17 +18,11 @@ using TKind = THttpResult::TKind;
 
 class HttpClientTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    FPkiDir = std::make_unique<Testing::TTempDir>("orvane-pki");
-    FPki = Testing::MakeTestPki(FPkiDir->Path());
-  }
-  static void TearDownTestSuite() { FPkiDir.reset(); }
-  static TNginxOptions Tls() { return {.Pki = &FPki}; }
+  TNginxOptions Tls() const { return {.Pki = &FPki}; }
+  THttpClientOptions Trusting() const { return {FPki.CaCert, "", ""}; }
 
-  static inline const THttpClientOptions Insecure{"", "", "", true};
-  static inline std::unique_ptr<Testing::TTempDir> FPkiDir;
-  static inline Testing::TTestPki FPki;
-  static THttpClientOptions Trusting() { return {FPki.CaCert, "", ""}; }
+  Testing::TTempDir FPkiDir{"orvane-pki"};
+  const Testing::TTestPki FPki = Testing::MakeTestPki(FPkiDir.Path());
 };
 
 TEST_F(HttpClientTest, FollowsThreeRedirectsButNotAFourthNorDownToHttp) {
@@ -63,7 +57,7 @@ TEST_F(HttpClientTest, RefusesADocumentOverTheLimitWithOrWithoutItsLength) {
   LSparse("chunked/big", THttpClient::CMaxDocumentBytes + 1);
   LSparse("chunked/full", THttpClient::CMaxDocumentBytes);
 
-  THttpClient LClient(Insecure);
+  THttpClient LClient({"", "", "", true});
   for (const char* LPath : {"big", "chunked/big"}) {
     const THttpResult L = LClient.Get(LServer.Url() + LPath);
     EXPECT_EQ(TKind::Refused, L.Kind) << LPath << ": " << L.Error;

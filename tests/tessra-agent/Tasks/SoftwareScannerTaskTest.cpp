@@ -90,14 +90,10 @@ TEST_F(DpkgStatusReaderTest, SoftwareScannerWritesItsInventoryOnlyAfterAComplete
       "Package: bash\nStatus: install ok installed\nVersion: 5.2-1\n\nPackage: broken\n\n"
       "Package: zsh\nStatus: install ok installed\nVersion: 5.9\n");
   EXPECT_FALSE(LTask.Execute("client-7", nullptr, [] { return false; }));
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Software Scanner cut short"));
-  EXPECT_FALSE(std::filesystem::exists(LTask.GetResultDir()) &&
-               !std::filesystem::is_empty(LTask.GetResultDir()));
+  EXPECT_FALSE(std::filesystem::exists(LTask.GetResultDir()));
   ASSERT_TRUE(LTask.Execute("client-7", nullptr, [] { return true; }));
-  const std::filesystem::path LFile = std::filesystem::directory_iterator(LTask.GetResultDir())->path();
-  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Message, "Software Scanner result: " + LFile.string()));
   TXmlSerializer LReader;
-  LReader.LoadFromFile(LFile);
+  LReader.LoadFromFile(std::filesystem::directory_iterator(LTask.GetResultDir())->path());
   const TDataNode LRoot = LReader.ReadRoot();
   EXPECT_EQ(LRoot.Find("SkippedEntries")->Text, "1");
   ASSERT_EQ(LRoot.Find("Packages")->Children.size(), 2u);

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <set>
 
 #include "OrvaneCore/Time/DateTime.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "OrvaneCore/Xml/XmlWriter.h"
+#include "Support/FileText.h"
 #include "Support/TempDir.h"
 #include "Tasks/FileInventory.h"
 #include "Tasks/TaskResultStore.h"
@@ -30,14 +29,13 @@ TEST(TaskResultStoreTest, WritesAReadableDocumentNamedByTimeKeepsOnlyTheNewestAn
   EXPECT_EQ(LReader.ReadRoot().Find("ClientId")->Text, "client-7");
 
   for (int I = 0; I < 12; ++I) LStore.Write(LInventory, EncodeDateTime(2026, 12, 7, 0, 0, I, 0));
-  std::ofstream(LResults + "/notes.txt") << "not a result";
+  Testing::WriteFile(LResults + "/notes.txt", "not a result");
   LStore.RemoveOld(3);
-  std::set<std::string> LLeft;
-  for (const auto& LEntry : fs::directory_iterator(LResults)) LLeft.insert(LEntry.path().filename());
-  EXPECT_EQ(LLeft, (std::set<std::string>{"20261207-000009-000.xml", "20261207-000010-000.xml",
-                                          "20261207-000011-000.xml", "notes.txt"}));
+  EXPECT_EQ(Testing::DirectoryEntries(LResults),
+            (std::vector<std::string>{"20261207-000009-000.xml", "20261207-000010-000.xml",
+                                      "20261207-000011-000.xml", "notes.txt"}));
   // A file stands where the results folder would be made.
-  std::ofstream(LDir.Path() + "/blocker") << "not a folder";
+  Testing::WriteFile(LDir.Path() + "/blocker", "not a folder");
   EXPECT_EQ(TTaskResultStore(LDir.Path(), "blocker/x", "File Scanner").Write(LInventory, 46000.0), "");
 }
 
