@@ -94,17 +94,14 @@ public:
                 const std::string& ATag = "agent", std::vector<std::string> AEnvironment = {},
                 const std::string& AProgram = TESSRA_AGENT_BINARY)
       : FOut(AWorkDir / (ATag + ".out")), FErr(AWorkDir / (ATag + ".err")) {
-    std::vector<std::string> LArgs = {AProgram};
-    LArgs.insert(LArgs.end(), AArguments.begin(), AArguments.end());
+    AArguments.insert(AArguments.begin(), AProgram);
     std::vector<char*> LArgv;
-    for (std::string& LArg : LArgs) LArgv.push_back(LArg.data());
+    for (std::string& LArg : AArguments) LArgv.push_back(LArg.data());
     LArgv.push_back(nullptr);
     posix_spawn_file_actions_t LActions;
     posix_spawn_file_actions_init(&LActions);
-    posix_spawn_file_actions_addopen(&LActions, STDOUT_FILENO, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&LActions, STDERR_FILENO, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    for (const auto& [LFd, LFile] : {std::pair(STDOUT_FILENO, &FOut), std::pair(STDERR_FILENO, &FErr)})
+      posix_spawn_file_actions_addopen(&LActions, LFd, LFile->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     // The child starts with no signal blocked, whatever the test runner's mask is.
     posix_spawnattr_t LAttributes;
     posix_spawnattr_init(&LAttributes);

@@ -1,17 +1,21 @@
-// The control channel's protocol, and that its server serves only the agent's own user, even when
-// the socket file's mode would let another one in.
+// The control channel: its protocol, that its server serves only the agent's own user (even when
+// the socket file's mode would let another one in), and the agent's answers to its commands.
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
+#include "AgentControlCommands.h"
 #include "Control/ControlProtocol.h"
 #include "Control/ControlServer.h"
+#include "OrvaneClientShared/AgentTaskTable.h"
+#include "Support/TaskMocks.h"
 #include "Support/TempDir.h"
 
 namespace Orvane {
@@ -39,11 +43,11 @@ TEST(ControlProtocolTest, AwkwardTextsSurviveARoundTripOnOneLine) {
 TEST(ControlProtocolTest, GarbageRequestLinesAndBrokenStatusLinesAreRejected) {
   // No or an empty command, an unknown or unfinished escape, raw control characters, bytes that are
   // not UTF-8 (Latin-1, overlong, a surrogate, cut short), too long.
-  const std::vector<std::string> LGarbage = {"", "\tjob", "enqueue\tbad\\x", "enqueue\tends in a lone backslash\\",
-                                             "two\nlines", "carriage\rreturn", std::string("nul\0byte", 8),
-                                             "latin1 \xE9t\xE9", "overlong \xC0\xAF", "surrogate \xED\xA0\x80",
-                                             "truncated \xE2\x82", std::string(CMaxRequestBytes + 1, 'x')};
-  for (const std::string& LLine : LGarbage) EXPECT_FALSE(DecodeRequest(LLine)) << LLine.substr(0, 40);
+  for (const std::string& LLine : std::vector<std::string>{
+           "", "\tjob", "enqueue\tbad\\x", "enqueue\tends in a lone backslash\\", "two\nlines",
+           "carriage\rreturn", std::string("nul\0byte", 8), "latin1 \xE9t\xE9", "overlong \xC0\xAF",
+           "surrogate \xED\xA0\x80", "truncated \xE2\x82", std::string(CMaxRequestBytes + 1, 'x')})
+    EXPECT_FALSE(DecodeRequest(LLine)) << LLine.substr(0, 40);
   EXPECT_TRUE(DecodeRequest(std::string(CMaxRequestBytes, 'x')));
   // The last one never ends its status line.
   for (const std::string& LBytes :
@@ -55,9 +59,9 @@ TEST(ControlProtocolTest, GarbageRequestLinesAndBrokenStatusLinesAreRejected) {
 }
 
 TEST(ControlProtocolTest, AnswersAreReadWhateverTheirBytesArriveIn) {
-  const std::vector<TControlAnswer> LAnswers = {
-      {true, ""}, {false, "no such job"}, {true, "line 1\nline 2\n\tindented\nOK 5\n"}, {true, std::string(70000, 'z')}};
-  for (const TControlAnswer& LAnswer : LAnswers) {
+  using A = TControlAnswer;
+  for (const A& LAnswer : {A{true, ""}, A{false, "no such job"},
+                           A{true, "line 1\nline 2\n\tindented\nOK 5\n"}, A{true, std::string(70000, 'z')}}) {
     const std::string LBytes = EncodeAnswer(LAnswer) + "trailing";
     TControlAnswerReader LWhole;
     EXPECT_EQ(LWhole.Feed(LBytes), LBytes.size() - 8);
@@ -116,6 +120,21 @@ TEST(ControlServerPeerTest, APeerOfAnotherUserIsRefusedEvenThroughAnOpenSocketFi
   EXPECT_EQ(RequestAsUser(LDir.Path(), 65534), 0);
   EXPECT_EQ(RequestAsUser(LDir.Path(), 0), 1);
   LServer.Stop();
+}
+
+// What a full disk makes of enqueue and enqueue-all is the end-to-end durability test's; here, an
+// enqueue-all that saved some scanners names them.
+TEST(AgentControlCommandsTest, EnqueueAllThatSavedSomeScannersNamesThemAndTheReasonForTheRest) {
+  auto LQueue = std::make_shared<::testing::NiceMock<Testing::MockAgentTaskQueue>>();
+  TAgentControlCommands LCommands(LQueue, nullptr, nullptr, nullptr);
+  using ::testing::_, ::testing::Return;
+  ON_CALL(*LQueue, EnqueueAgentTask(_, _)).WillByDefault(Return(EIO));
+  ON_CALL(*LQueue, EnqueueAgentTask(std::string(CComputerScannerId), _)).WillByDefault(Return(0));
+  ON_CALL(*LQueue, EnqueueAgentTask(std::string(CSoftwareScannerId), _)).WillByDefault(Return(0));
+  EXPECT_EQ(LCommands.Handle({"enqueue-all", {}}),
+            (TControlAnswer{false,
+                            "Not every scanner is enqueued: the others could not be saved: Input/output "
+                            "error. Enqueued: Computer Scanner, Software Scanner."}));
 }
 
 }  // namespace
