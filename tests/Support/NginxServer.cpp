@@ -200,11 +200,9 @@ int32_t TNginxServer::CountRequests(const std::string& AText) const {
 }
 
 int32_t TNginxServer::WaitForRequests(const std::string& AText, int32_t ACount) const {
-  int32_t LCount = CountRequests(AText);
-  for (int32_t LWait = 0; LWait < 200 && LCount < ACount; ++LWait) {
+  int32_t LCount = 0;
+  for (int32_t LWait = 0; (LCount = CountRequests(AText)) < ACount && LWait < 200; ++LWait)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    LCount = CountRequests(AText);
-  }
   return LCount;
 }
 

@@ -11,17 +11,10 @@ using namespace Orvane;
 
 namespace {
 
-// A command line shaped like the agent's: run with a few kinds of option, ctl with a subcommand.
+// A command line shaped like the agent's, parsed with its configuration file: run with a few kinds
+// of option, ctl with a subcommand.
 struct TAgentCommandLine {
-  CLI::App App{"agent"};
-  CLI::App* Run = App.add_subcommand("run");
-  CLI::App* Ctl = App.add_subcommand("ctl");
-  std::string DataDir, LogLevel = "info", CtlDataDir;
-  double TimeScale = 1;
-  std::optional<TAgentConfigFile> Config;
-  std::ostringstream Out, Err;
-
-  TAgentCommandLine() {
+  explicit TAgentCommandLine(std::vector<std::string> AArgs) {
     App.require_subcommand(1);
     Run->add_option("--data-dir", DataDir);
     Run->add_option("--log-level", LogLevel)->check(CLI::IsMember({"info", "warning"}));
@@ -29,15 +22,20 @@ struct TAgentCommandLine {
     Ctl->add_option("--data-dir", CtlDataDir);
     Ctl->require_subcommand(1);
     Ctl->add_subcommand("status");
-    Config.emplace(App, *Run, std::vector<CLI::App*>{Ctl});
-  }
-
-  std::optional<int> Parse(std::vector<std::string> AArgs) {
+    TAgentConfigFile LConfig(App, *Run, {Ctl});
     AArgs.insert(AArgs.begin(), "agent");
     std::vector<const char*> LArgv;
     for (const std::string& LArg : AArgs) LArgv.push_back(LArg.c_str());
-    return Config->Parse(static_cast<int>(LArgv.size()), LArgv.data(), Out, Err);
+    Result = LConfig.Parse(static_cast<int>(LArgv.size()), LArgv.data(), Out, Err);
   }
+
+  CLI::App App{"agent"};
+  CLI::App* Run = App.add_subcommand("run");
+  CLI::App* Ctl = App.add_subcommand("ctl");
+  std::string DataDir, LogLevel = "info", CtlDataDir;
+  double TimeScale = 1;
+  std::ostringstream Out, Err;
+  std::optional<int> Result;
 };
 
 }  // namespace
@@ -50,27 +48,28 @@ TEST(AgentConfigTest, FileValuesReachTheCommandThatRunsAndTheCommandLineWins) {
                      "# the fleet's settings\ndata-dir = \"/srv/agent\"\nlog-level = warning\ncolour = blue\n"
                      "time-scale = 0\n");
 
-  TAgentCommandLine LRun;
-  EXPECT_EQ(LRun.Parse({"run", "--config", LFile, "--time-scale", "2"}), std::nullopt) << LRun.Err.str();
+  TAgentCommandLine LRun({"run", "--config", LFile, "--time-scale", "2"});
+  EXPECT_EQ(LRun.Result, std::nullopt) << LRun.Err.str();
   EXPECT_EQ(LRun.DataDir, "/srv/agent");
   EXPECT_EQ(LRun.LogLevel, "warning");
   EXPECT_EQ(LRun.TimeScale, 2);
   EXPECT_NE(LRun.Err.str().find(LFile + ":4: unknown key \"colour\" is ignored"), std::string::npos) << LRun.Err.str();
 
   // ctl takes the key it shares with run and passes over run's own in silence.
-  TAgentCommandLine LCtl;
-  EXPECT_EQ(LCtl.Parse({"ctl", "status", "--config", LFile}), std::nullopt) << LCtl.Err.str();
+  TAgentCommandLine LCtl({"ctl", "status", "--config", LFile});
+  EXPECT_EQ(LCtl.Result, std::nullopt) << LCtl.Err.str();
   EXPECT_EQ(LCtl.CtlDataDir, "/srv/agent");
   EXPECT_EQ(LCtl.Err.str().find("log-level"), std::string::npos) << LCtl.Err.str();
 
   // A fault of the command line stays the command line's, whatever the file holds.
-  TAgentCommandLine LBadOption;
-  EXPECT_EQ(LBadOption.Parse({"run", "--config", LFile, "--log-level", "loud"}), 2);
+  TAgentCommandLine LBadOption({"run", "--config", LFile, "--log-level", "loud"});
+  EXPECT_EQ(LBadOption.Result, 2);
   EXPECT_EQ(LBadOption.Err.str().find(LFile), std::string::npos) << LBadOption.Err.str();
 
   // Every key is printed: from the file, from the command line, and the defaults.
-  TAgentCommandLine LPrint;
-  EXPECT_EQ(LPrint.Parse({"run", "--config", LFile, "--print-config", "--log-level", "info", "--time-scale", "3"}), 0);
+  TAgentCommandLine LPrint(
+      {"run", "--config", LFile, "--print-config", "--log-level", "info", "--time-scale", "3"});
+  EXPECT_EQ(LPrint.Result, 0);
   EXPECT_EQ(LPrint.Out.str(), "data-dir=\"/srv/agent\"\nlog-level=\"info\"\ntime-scale=3\n");
 }
 
@@ -89,8 +88,8 @@ TEST(AgentConfigTest, AMalformedFileIsAUsageErrorNamingTheFileTheKeyAndItsLine) 
   const std::string LFile = LDir.Path() + "/agent.conf";
   // What the error names: the file, then the key and its line.
   const auto LRefused = [&](const std::string& AFile, const std::string& AError) {
-    TAgentCommandLine LCommand;
-    EXPECT_EQ(LCommand.Parse({"run", "--config", AFile}), 2) << AFile;
+    TAgentCommandLine LCommand({"run", "--config", AFile});
+    EXPECT_EQ(LCommand.Result, 2) << AFile;
     EXPECT_NE(LCommand.Err.str().find(AError), std::string::npos) << LCommand.Err.str();
   };
   for (const TCase& LCase : LCases) {

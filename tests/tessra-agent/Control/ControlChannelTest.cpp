@@ -35,8 +35,6 @@ TEST(ControlProtocolTest, AwkwardTextsSurviveARoundTripOnOneLine) {
     EXPECT_EQ(LLine.find('\r'), std::string::npos);
     EXPECT_EQ(DecodeRequest(std::string_view(LLine).substr(0, LLine.size() - 1)), LRequest) << LLine;
   }
-  // No argument and one empty argument are different requests.
-  EXPECT_NE(EncodeRequest({"pull", {}}), EncodeRequest({"pull", {""}}));
   EXPECT_EQ(EncodeRequest({"enqueue", {"a\tb", "c"}}), "enqueue\ta\\tb\tc\n");
 }
 

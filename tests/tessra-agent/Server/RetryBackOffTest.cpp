@@ -17,7 +17,7 @@ protected:
   Testing::TManualClockScope FClock;
 };
 
-TEST_F(RetryBackOffTest, WindowDoublesUpToTheCapAndTheDrawScalesIt) {
+TEST_F(RetryBackOffTest, WindowDoublesUpToTheCapTheDrawScalesItAndASuccessStartsOver) {
   double LDraw = 0.5;
   TRetryBackOff LBackOff(10, 60, [&] { return LDraw; });
   // Half of 10, 20, 40, 60, 60, ... seconds; far past the cap the window neither grows nor overflows.
@@ -28,10 +28,10 @@ TEST_F(RetryBackOffTest, WindowDoublesUpToTheCapAndTheDrawScalesIt) {
   LDraw = 0.0;
   EXPECT_EQ(Clock().Monotonic(), LBackOff.Failed());
   EXPECT_FALSE(LBackOff.Waiting());
-}
 
-TEST_F(RetryBackOffTest, WaitsOutTheWindowAndStartsOverAfterASuccess) {
-  TRetryBackOff LBackOff(4, 100, [] { return 0.5; });
+  // A window is waited out; a success starts over.
+  LDraw = 0.5;
+  LBackOff = TRetryBackOff(4, 100, [&] { return LDraw; });
   EXPECT_FALSE(LBackOff.Waiting());
   LBackOff.Failed();
   LBackOff.Failed();

@@ -160,10 +160,8 @@ protected:
 TEST_F(OutboxTest, DeliveredItemsGoARefusedOneIsSetAsideAndAFailingOneHoldsUpTheRest) {
   TNginxServer LServer({.ExtraServerConfig = "location /clients/c1/denied { return 403; }\n"
                                              "location /clients/c1/busy { return 503; }"});
-  TOutboxSettings LSettings;
-  LSettings.MaxFailedItems = 1;
   {
-    const auto LOutbox = MakeOutbox(LServer, LSettings);
+    const auto LOutbox = MakeOutbox(LServer, {.MaxFailedItems = 1, .Random = {}});
     ASSERT_TRUE(LOutbox->Add(TKind::Report, "denied/a.xml", "<a/>", "application/xml"));
     ASSERT_TRUE(LOutbox->Add(TKind::Report, "denied/a2.xml", "<a2/>", "application/xml"));
     ASSERT_TRUE(LOutbox->Add(TKind::Result, "results/b.xml.gz", "gzipped", "application/xml", "gzip"));
@@ -187,10 +185,7 @@ TEST_F(OutboxTest, DeliveredItemsGoARefusedOneIsSetAsideAndAFailingOneHoldsUpThe
 
 TEST_F(OutboxTest, AFullOutboxPushesOutResultsOldestFirstButNeverAReport) {
   TNginxServer LServer;
-  TOutboxSettings LSettings;
-  LSettings.MaxItems = 3;
-  LSettings.MaxBytes = 1000;
-  const auto LOutbox = MakeOutbox(LServer, LSettings);
+  const auto LOutbox = MakeOutbox(LServer, {.MaxItems = 3, .MaxBytes = 1000, .Random = {}});
   // r2 pushes out s1, s3 s2, r3 s3; then only reports are left.
   for (const std::string LName : {"r1", "s1", "s2", "r2", "s3", "r3"})
     EXPECT_TRUE(LOutbox->Add(LName[0] == 'r' ? TKind::Report : TKind::Result, LName, LName, "text/plain"))

@@ -47,7 +47,6 @@ TEST(TaskResultStoreTest, WritesAReadableDocumentNamedByTimeKeepsOnlyTheNewestAn
   Testing::TTempDir LDir;
   const TTaskResultStore LStore = TTaskResultStore::ForTask(LDir.Path(), "File Scanner");
   const std::string LResults = LStore.GetDir();
-  EXPECT_EQ(LResults, LDir.Path() + "/results/File Scanner");
   TFileInventory LInventory(LDir.Path() + "/spool");
   LInventory.ClientId = "client-7";
   const std::string LFile = LStore.Write(LInventory, EncodeDateTime(2026, 12, 6, 8, 5, 9, 42));
@@ -136,7 +135,7 @@ protected:
   TFileScannerTask FTask{FDir.Path() + "/data"};
 };
 
-TEST_F(FileScannerTaskTest, ListsRegularFilesInNameOrderWithoutFollowingLinksOrListingTwice) {
+TEST_F(FileScannerTaskTest, ListsRegularFilesInNameOrderWithoutFollowingLinksOrListingTwiceUpToItsLimit) {
   const std::string LOne = WriteFile("a/one.txt", "hello");
   const std::string LTwo = WriteFile("a/sub/two.bin", "abc");
   const std::string LZero = WriteFile("b/zero", "");
@@ -154,6 +153,18 @@ TEST_F(FileScannerTaskTest, ListsRegularFilesInNameOrderWithoutFollowingLinksOrL
   EXPECT_EQ(LInventory.Files[0]->SizeBytes, "5");
   EXPECT_EQ(LInventory.Files[0]->ModifiedUtc, "2021-03-04T05:06:07Z");
   EXPECT_EQ(LInventory.TotalBytes, "13");
+
+  // The listing stops at its limit, with one warning.
+  for (int I = 0; I < 5; ++I) WriteFile("many/f" + std::to_string(1000 + I), "");
+  TFileInventory LLimited;
+  EXPECT_EQ(TFileScannerTask(FDir.Path() + "/data", 3)
+                .Collect(LLimited, {FTree + "/many", FTree + "/many/f1000"}, {}),
+            TFileScannerTask::TOutcome::Complete);
+  EXPECT_EQ(Each(LLimited.Files, &TFileEntry::Path),
+            (TStrings{FTree + "/many/f1000", FTree + "/many/f1001", FTree + "/many/f1002"}));
+  EXPECT_TRUE(LLimited.LimitReached);
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "File Scanner: the listing stops at its limit of 3 files"),
+            1);
 }
 
 // What Execute writes goes to the result sink, even for a failed run; what ScanOnly writes does not.
@@ -193,19 +204,6 @@ TEST_F(FileScannerTaskTest, FailedPathsAreRecordedAndFailTheRunWhileTheOthersAre
   EXPECT_EQ(FLog->Count(TLogEntryKind::Error, "File Scanner: the job names no paths to scan"), 2);
   EXPECT_EQ(ResultFiles().size(), 1u);
   EXPECT_FALSE(fs::exists(FDir.Path() + "/none"));
-}
-
-TEST_F(FileScannerTaskTest, TheListingStopsAtItsLimitWithAWarning) {
-  for (int I = 0; I < 5; ++I) WriteFile("many/f" + std::to_string(1000 + I), "");
-  TFileInventory LInventory;
-  EXPECT_EQ(TFileScannerTask(FDir.Path() + "/data", 3)
-                .Collect(LInventory, {FTree + "/many", FTree + "/many/f1000"}, {}),
-            TFileScannerTask::TOutcome::Complete);
-  EXPECT_EQ(Each(LInventory.Files, &TFileEntry::Path),
-            (TStrings{FTree + "/many/f1000", FTree + "/many/f1001", FTree + "/many/f1002"}));
-  EXPECT_TRUE(LInventory.LimitReached);
-  EXPECT_EQ(FLog->Count(TLogEntryKind::Warning, "File Scanner: the listing stops at its limit of 3 files"),
-            1);
 }
 
 class DpkgStatusReaderTest : public ::testing::Test {
@@ -260,16 +258,14 @@ TEST_F(DpkgStatusReaderTest, MalformedEntriesAreSkippedCountedAndLoggedOnce) {
             TStrings{FFile + ": 6 malformed entries skipped, the first at line 5"});
 }
 
-TEST_F(DpkgStatusReaderTest, AFileThatCannotBeReadRaisesWithItsReason) {
+// A file that cannot be read raises with its reason; only a run that read the whole database leaves
+// an inventory.
+TEST_F(DpkgStatusReaderTest, AFileThatCannotBeReadRaisesAndOnlyACompleteReadLeavesAnInventory) {
   using ::testing::Property, ::testing::Throws;
   EXPECT_THAT([&] { TDpkgStatusReader(FFile).Read(FPackages); },
               Throws<EOSError>(Property(&EOSError::ErrorCode, ENOENT)));
   EXPECT_THAT([&] { TDpkgStatusReader(FDir.Path()).Read(FPackages); },
               Throws<EOSError>(Property(&EOSError::ErrorCode, EISDIR)));
-}
-
-// Only a run that read the whole database leaves an inventory.
-TEST_F(DpkgStatusReaderTest, SoftwareScannerWritesItsInventoryOnlyAfterACompleteRead) {
   TSoftwareScannerTask LTask(FDir.Path() + "/data", FFile);
   EXPECT_FALSE(LTask.Execute("client-7", nullptr, [] { return true; }));
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, FFile + " cannot be read"));
