@@ -45,8 +45,6 @@ class TNginxServer {
 public:
   explicit TNginxServer(TNginxOptions AOptions = {});
   ~TNginxServer();
-  TNginxServer(const TNginxServer&) = delete;
-  TNginxServer& operator=(const TNginxServer&) = delete;
 
   // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
   std::string Url() const;
@@ -81,8 +79,6 @@ class TTinyproxy {
 public:
   TTinyproxy();
   ~TTinyproxy();
-  TTinyproxy(const TTinyproxy&) = delete;
-  TTinyproxy& operator=(const TTinyproxy&) = delete;
 
   // "http://127.0.0.1:PORT", as the proxy environment variables take it.
   std::string Url() const;

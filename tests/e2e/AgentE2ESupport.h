@@ -45,12 +45,9 @@ using Testing::WriteFile;
 
 // Polls APredicate until it holds or the real-time bound passes.
 inline bool PollFor(const std::function<bool()>& APredicate, double ASeconds = CWaitSeconds) {
-  const TMonoTime LDeadline =
-      TClock::RealMonotonic() + TMonoTime(static_cast<int64_t>(ASeconds * 1e9));
-  while (!APredicate()) {
+  const TMonoTime LDeadline = TClock::RealMonotonic() + TMonoTime(static_cast<int64_t>(ASeconds * 1e9));
+  for (; !APredicate(); Clock().SleepMs(20))
     if (TClock::RealMonotonic() > LDeadline) return false;
-    Clock().SleepMs(20);
-  }
   return true;
 }
 

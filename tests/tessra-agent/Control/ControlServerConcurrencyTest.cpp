@@ -114,9 +114,11 @@ TEST_F(ControlServerTest, AnswersThroughARealSocketThatOnlyItsOwnerMayOpen) {
   LServer->Stop();
   EXPECT_NE(lstat(FPath.c_str(), &LStat), 0);
   const std::string LLong = FDir.Path() + "/" + std::string(110, 'd') + "/control.sock";
-  using ::testing::HasSubstr, ::testing::ThrowsMessage;
-  const auto LSendLong = [&] { TControlClient::Send(LLong, {"status", {}}); };
-  EXPECT_THAT(LSendLong, ThrowsMessage<EArgumentException>(HasSubstr("too long for a Unix socket")));
+  EXPECT_THAT(
+      [&] {
+        TControlClient::Send(LLong, {"status", {}});
+      },
+      ::testing::ThrowsMessage<EArgumentException>(::testing::HasSubstr("too long for a Unix socket")));
   EXPECT_THROW(TControlServer(LLong, EchoHandler).Start(), EArgumentException);
 }
 

@@ -12,12 +12,8 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-class RetryBackOffTest : public ::testing::Test {
-protected:
-  Testing::TManualClockScope FClock;
-};
-
-TEST_F(RetryBackOffTest, WindowDoublesUpToTheCapTheDrawScalesItAndASuccessStartsOver) {
+TEST(RetryBackOffTest, WindowDoublesUpToTheCapTheDrawScalesItAndASuccessStartsOver) {
+  Testing::TManualClockScope LClock;
   double LDraw = 0.5;
   TRetryBackOff LBackOff(10, 60, [&] { return LDraw; });
   // Half of 10, 20, 40, 60, 60, ... seconds; far past the cap the window neither grows nor overflows.
@@ -47,7 +43,8 @@ TEST_F(RetryBackOffTest, WindowDoublesUpToTheCapTheDrawScalesItAndASuccessStarts
   EXPECT_EQ(Clock().Monotonic() + seconds(2), LBackOff.Failed());
 }
 
-TEST_F(RetryBackOffTest, DefaultDrawsSpreadOverTheWholeWindow) {
+TEST(RetryBackOffTest, DefaultDrawsSpreadOverTheWholeWindow) {
+  Testing::TManualClockScope LClock;
   TRetryBackOff LBackOff(8, 8);
   std::set<TMonoTime> LWaits;
   for (int32_t LDraw = 0; LDraw < 200; ++LDraw) LWaits.insert(LBackOff.Failed() - Clock().Monotonic());

@@ -43,7 +43,7 @@ protected:
   THttpClientOptions Trusting() const { return {FPki.CaCert, "", ""}; }
 
   Testing::TTempDir FPkiDir{"orvane-pki"};
-  const Testing::TTestPki FPki = Testing::MakeTestPki(FPkiDir.Path());
+  const Testing::TTestPki FPki = Testing::MakeTestPki(FPkiDir.Path(), "client-7");
 };
 
 TEST_F(HttpClientTest, FollowsThreeRedirectsButNotAFourthNorDownToHttp) {
@@ -132,7 +132,6 @@ TEST(UrlPathSegmentTest, KeepsUnreservedCharactersAndEncodesTheRest) {
   EXPECT_EQ("%C3%A4%00%FF", UrlPathSegment(std::string_view("\xC3\xA4\0\xFF", 4)));
 }
 
-// The content of a gzip file.
 std::string Gunzip(const std::string& APath) {
   const gzFile LFile = gzopen(APath.c_str(), "rb");
   std::string LOut(8 << 20, '\0');  // far more than the test's document
@@ -235,8 +234,7 @@ TEST_F(OutboxTest, AResultArrivesGzippedAsItsLocalBytesAndASecondSendReplacesIt)
 // still on disk for the next start, none twice in the outbox and none lost.
 TEST_F(OutboxTest, ItemsAddedWhileSendingAndStoppingAreDeliveredOrKept) {
   TNginxServer LServer;
-  constexpr int CThreads = 4;
-  constexpr int CItems = 20;
+  constexpr int CThreads = 4, CItems = 20;
   {
     const auto LOutbox = MakeOutbox(LServer);
     LOutbox->Start();
@@ -382,9 +380,8 @@ std::string StartingId(const std::string& AUrl, THttpClientOptions AHttp, const 
   }
 }
 
-TEST(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefusedAndTheCnIsTheClientId) {
-  Testing::TTempDir LDir;
-  const Testing::TTestPki LPki = Testing::MakeTestPki(LDir.Path(), "client-7");
+using ServerLinkOptionsTest = HttpClientTest;
+TEST_F(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefusedAndTheCnIsTheClientId) {
   const std::string U = "https://server.example/";
   const auto LRefused = [](const std::string& AUrl, const THttpClientOptions& AHttp) {
     return StartingId(AUrl, AHttp).starts_with("refused: ");
@@ -393,28 +390,27 @@ TEST(ServerLinkOptionsTest, OptionsTheAgentMustNotStartWithAreRefusedAndTheCnIsT
   EXPECT_FALSE(LRefused("http://127.0.0.1:8080/", {"", "", "", true}));
   EXPECT_TRUE(LRefused("ftp://server.example/", {"", "", "", true}));
   EXPECT_TRUE(LRefused("https:///jobs", {}));
-  EXPECT_TRUE(LRefused(U, {"", LPki.ClientCert, "", false}));
-  EXPECT_TRUE(LRefused(U, {LDir.Path() + "/missing.pem", "", "", false}));
+  EXPECT_TRUE(LRefused(U, {"", FPki.ClientCert, "", false}));
+  EXPECT_TRUE(LRefused(U, {FPkiDir.Path() + "/missing.pem", "", "", false}));
 
-  const THttpClientOptions LMutual{LPki.CaCert, LPki.ClientCert, LPki.ClientKey};
+  const THttpClientOptions LMutual{FPki.CaCert, FPki.ClientCert, FPki.ClientKey};
   const std::string LDiffers = "refused: --client-id client-8 differs from the CN client-7 of the client certificate ";
   EXPECT_EQ(StartingId(U, LMutual), "client-7");
   EXPECT_EQ(StartingId(U, LMutual, "client-7"), "client-7");
   EXPECT_EQ(StartingId(U, LMutual, "client-8").substr(0, LDiffers.size()), LDiffers);
-  const auto [LUpperCert, LUpperKey] = Testing::MakeTestClientCert(LPki, LDir.Path(), "Client-7");
-  EXPECT_TRUE(StartingId(U, {LPki.CaCert, LUpperCert, LUpperKey}, "client-7").starts_with("refused: "));
-  chmod(LPki.ClientKey.c_str(), 0640);
+  const auto [LUpperCert, LUpperKey] = Testing::MakeTestClientCert(FPki, FPkiDir.Path(), "Client-7");
+  EXPECT_TRUE(StartingId(U, {FPki.CaCert, LUpperCert, LUpperKey}, "client-7").starts_with("refused: "));
+  chmod(FPki.ClientKey.c_str(), 0640);
   EXPECT_TRUE(LRefused(U, LMutual));
 }
 
 // A certificate near its end is told of once a day; an ended one is an error.
-TEST(ClientCertificateTest, ACertificateNearItsEndIsToldOnceADayAndAnEndedOneIsAnError) {
-  Testing::TTempDir LDir;
-  const Testing::TTestPki LPki = Testing::MakeTestPki(LDir.Path());
-  const std::string LSoon = Testing::MakeTestClientCert(LPki, LDir.Path(), "soon", 3).first;
+using ClientCertificateTest = HttpClientTest;
+TEST_F(ClientCertificateTest, ACertificateNearItsEndIsToldOnceADayAndAnEndedOneIsAnError) {
+  const std::string LSoon = Testing::MakeTestClientCert(FPki, FPkiDir.Path(), "soon", 3).first;
   Testing::TManualClockScope LClock(Now());
   Testing::TLogCapture LLog;
-  TCertificateExpiryWatch(Testing::MakeTestClientCert(LPki, LDir.Path(), "later", 30).first).Check();
+  TCertificateExpiryWatch(Testing::MakeTestClientCert(FPki, FPkiDir.Path(), "later", 30).first).Check();
   TCertificateExpiryWatch LWatch(LSoon);
   LWatch.Check();
   LWatch.Check();
