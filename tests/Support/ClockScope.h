@@ -16,12 +16,9 @@ public:
     Clock().SetManual(AStartLocal);
   }
   ~TManualClockScope() {
-    const std::vector<std::string> LSleepers = Clock().SleeperNames();
-    if (!LSleepers.empty()) {
-      std::string LNames;
-      for (const std::string& LName : LSleepers) LNames += " [" + LName + "]";
-      ADD_FAILURE() << "Clock restored while threads still sleep on it:" << LNames;
-    }
+    std::string LNames;
+    for (const std::string& LName : Clock().SleeperNames()) LNames += " [" + LName + "]";
+    if (!LNames.empty()) ADD_FAILURE() << "Clock restored while threads still sleep on it:" << LNames;
     Clock().SetReal();
   }
   TManualClockScope(const TManualClockScope&) = delete;

@@ -21,7 +21,6 @@ public:
   TLogCapture& operator=(const TLogCapture&) = delete;
 
   TRecordingLogSink* operator->() const { return FSink.get(); }
-  TRecordingLogSink& operator*() const { return *FSink; }
 
 private:
   const std::shared_ptr<TRecordingLogSink> FSink = std::make_shared<TRecordingLogSink>();

@@ -13,8 +13,7 @@ namespace Orvane::Testing {
 class MockJobServant : public IJobServant {
 public:
   MockJobServant() {
-    using ::testing::_;
-    using ::testing::Return;
+    using ::testing::_, ::testing::Return;
     ON_CALL(*this, GetIsSystemShutdownInProgress()).WillByDefault(Return(false));
     ON_CALL(*this, IsJobStartAllowed(_)).WillByDefault(Return(true));
     ON_CALL(*this, IsJobStartDuringRebootAllowed(_)).WillByDefault(Return(true));

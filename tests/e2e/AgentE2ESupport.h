@@ -40,8 +40,7 @@ inline constexpr const char* CSecondExecutionId = "{1F4E3D2C-5B6A-4798-C9DA-EBFC
 inline constexpr double CWaitSeconds = 20.0;
 
 // Paths convert to the strings these take.
-using Testing::ReadFile;
-using Testing::WriteFile;
+using Testing::ReadFile, Testing::WriteFile;
 
 // Polls APredicate until it holds or the real-time bound passes.
 inline bool PollFor(const std::function<bool()>& APredicate, double ASeconds = CWaitSeconds) {
@@ -156,19 +155,15 @@ protected:
     FDataDir = FWorkDir / "data";
   }
   void TearDown() override {
-    if (!HasFailure()) {
-      std::error_code LError;
-      fs::remove_all(FWorkDir, LError);
-    } else {
-      std::cerr << "kept for inspection: " << FWorkDir << "\n";
-    }
+    std::error_code LError;
+    if (HasFailure()) std::cerr << "kept for inspection: " << FWorkDir << "\n";
+    if (!HasFailure()) fs::remove_all(FWorkDir, LError);
   }
 
   std::vector<std::string> RunArguments(std::vector<std::string> AExtra = {}) const {
-    std::vector<std::string> LArgs = {"run",         "--data-dir", FDataDir.string(), "--time-scale", "60",
-                                      "--log-level", "info"};
-    LArgs.insert(LArgs.end(), AExtra.begin(), AExtra.end());
-    return LArgs;
+    AExtra.insert(AExtra.begin(),
+                  {"run", "--data-dir", FDataDir.string(), "--time-scale", "60", "--log-level", "info"});
+    return AExtra;
   }
 
   fs::path ServerFile(const std::string& AName) const { return FDataDir / "server" / AName; }
@@ -191,9 +186,8 @@ protected:
     return LCode;
   }
   std::vector<std::string> Ctl(std::vector<std::string> ACommand) const {
-    std::vector<std::string> LArgs = {"ctl", "--data-dir", FDataDir.string()};
-    LArgs.insert(LArgs.end(), ACommand.begin(), ACommand.end());
-    return LArgs;
+    ACommand.insert(ACommand.begin(), {"ctl", "--data-dir", FDataDir.string()});
+    return ACommand;
   }
   static bool WaitForFirstTurn(const TAgentProcess& AAgent) {
     return PollFor([&] { return AAgent.Err().find("Enter ProcessQueue") != std::string::npos; });

@@ -9,8 +9,7 @@
 namespace Orvane {
 namespace {
 
-using std::chrono::milliseconds;
-using std::chrono::seconds;
+using std::chrono::milliseconds, std::chrono::seconds;
 
 TEST(RetryBackOffTest, WindowDoublesUpToTheCapTheDrawScalesItAndASuccessStartsOver) {
   Testing::TManualClockScope LClock;

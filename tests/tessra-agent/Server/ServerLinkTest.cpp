@@ -30,16 +30,13 @@
 namespace Orvane {
 namespace {
 
-using Testing::AskForJobs;
-using Testing::TNginxOptions;
-using Testing::TNginxServer;
+using Testing::AskForJobs, Testing::TNginxServer;
 using TIds = std::vector<std::string>;
 using TKind = TOutbox::TKind;
 using THttpKind = THttpResult::TKind;
 
 class HttpClientTest : public ::testing::Test {
 protected:
-  TNginxOptions Tls() const { return {.Pki = &FPki}; }
   THttpClientOptions Trusting() const { return {FPki.CaCert, "", ""}; }
 
   Testing::TTempDir FPkiDir{"orvane-pki"};
@@ -49,13 +46,12 @@ protected:
 TEST_F(HttpClientTest, FollowsThreeRedirectsButNotAFourthNorDownToHttp) {
   TNginxServer LPlain;
   LPlain.WriteFile("doc", "plain");
-  TNginxOptions LOptions = Tls();
-  LOptions.ExtraServerConfig =
-      "absolute_redirect off; location = /r0 { return 302 /r1; }\n"
-      "location = /r1 { return 301 /r2; } location = /r2 { return 307 /r3; }\n"
-      "location = /r3 { return 308 /doc; } location = /down { return 302 " +
-      LPlain.Url() + "doc; }\n";
-  TNginxServer LServer(LOptions);
+  TNginxServer LServer(
+      {.Pki = &FPki,
+       .ExtraServerConfig = "absolute_redirect off; location = /r0 { return 302 /r1; }\n"
+                            "location = /r1 { return 301 /r2; } location = /r2 { return 307 /r3; }\n"
+                            "location = /r3 { return 308 /doc; } location = /down { return 302 " +
+                            LPlain.Url() + "doc; }\n"});
   LServer.WriteFile("doc", "secure");
 
   THttpClient LClient(Trusting());
@@ -71,13 +67,12 @@ TEST_F(HttpClientTest, RefusesADocumentOverTheLimitWithOrWithoutItsLength) {
   // Server-side includes drop the Content-Length: those documents arrive chunked.
   TNginxServer LServer({.ExtraServerConfig = "location /chunked/ { ssi on; ssi_types *; }",
                         .ExtraLogFields = "encoding=$sent_http_transfer_encoding"});
-  const auto LSparse = [&](const std::string& APath, uint64_t ASize) {
-    LServer.WriteFile(APath, "");
-    std::filesystem::resize_file(LServer.Root() + "/" + APath, ASize);
-  };
-  LSparse("big", THttpClient::CMaxDocumentBytes + 1);
-  LSparse("chunked/big", THttpClient::CMaxDocumentBytes + 1);
-  LSparse("chunked/full", THttpClient::CMaxDocumentBytes);
+  for (const auto& [LPath, LSize] : {std::pair("big", THttpClient::CMaxDocumentBytes + 1),
+                                     std::pair("chunked/big", THttpClient::CMaxDocumentBytes + 1),
+                                     std::pair("chunked/full", THttpClient::CMaxDocumentBytes)}) {
+    LServer.WriteFile(LPath, "");  // sparse
+    std::filesystem::resize_file(LServer.Root() + "/" + LPath, LSize);
+  }
 
   THttpClient LClient({"", "", "", true});
   for (const char* LPath : {"big", "chunked/big"}) {
@@ -90,7 +85,7 @@ TEST_F(HttpClientTest, RefusesADocumentOverTheLimitWithOrWithoutItsLength) {
 }
 
 TEST_F(HttpClientTest, TunnelsThroughTheProxyOfTheEnvironment) {
-  TNginxServer LServer(Tls());
+  TNginxServer LServer({.Pki = &FPki});
   LServer.WriteFile("a", "through");
   Testing::TTinyproxy LProxy;
   Testing::TEnvScope LNoProxy("no_proxy", nullptr), LNoProxyUpper("NO_PROXY", nullptr),
@@ -369,12 +364,9 @@ TEST_F(ServerLinkTest, TheExampleSiteGivesEachClientItsOwnFolderOnly) {
 
 // The id the agent would start with, or the text of the refusal that exits 2.
 std::string StartingId(const std::string& AUrl, THttpClientOptions AHttp, const std::string& AClientId = "") {
-  TServerLinkOptions LOptions;
-  LOptions.ServerUrl = AUrl;
-  LOptions.ClientId = AClientId;
-  LOptions.Http = std::move(AHttp);
   try {
-    return CheckServerLinkOptions(LOptions);
+    return CheckServerLinkOptions(
+        {.ServerUrl = AUrl, .ClientId = AClientId, .DataDir = {}, .Http = std::move(AHttp), .Random = {}});
   } catch (const std::invalid_argument& E) {
     return std::string("refused: ") + E.what();
   }
