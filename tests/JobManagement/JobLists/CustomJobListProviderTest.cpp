@@ -5,11 +5,8 @@
 #include <vector>
 
 #include "JobManagement/JobKit.h"
-#include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
-#include "JobManagement/JobLists/ClientJobListProvider.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
 #include "OrvaneCore/Jobs/JobAction.h"
-#include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
@@ -215,48 +212,6 @@ TEST_F(CustomJobListProviderTest, ManualJobIsAnnouncedAfterItsSaveAndNotKeptWhen
   EXPECT_EQ(FProvider->AddManualJob(MakeJob("new")), 0);
   EXPECT_THAT(LSavedWhenAnnounced, ElementsAre(ElementsAre("kept", "new")));
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("kept", "new"));
-}
-
-using ::testing::_;
-
-struct MockRequestSender : IServerRequestSender {
-  MOCK_METHOD(int32_t, SendRequest, (TRequest&, TResponse&), (override));
-};
-
-// The client provider loading from the server the way its descendants do: every fetch asks.
-struct TTestClientProvider : TClientJobListProvider<TScannerJobAction> {
-  using TClientJobListProvider<TScannerJobAction>::TClientJobListProvider;
-  bool LoadJobs(TJobList& AJobs, int32_t& AManualJobCount) override REQUIRES(FSynchronizer) {
-    TClientJobListProvider<TScannerJobAction>::LoadJobs(AJobs, AManualJobCount);
-    AJobs = LoadJobsFromServer(FClientId.Value, TTessraItemKinds::Of(CAgentTaskItemKind), AManualJobCount);
-    return true;
-  }
-};
-
-// A load retried after a failed update gets the same manual jobs again; they must not run twice. A
-// manual job the server no longer knows is aborted.
-TEST(ClientJobListProviderTest, ManualJobUnknownToServerIsAbortedAndOneAlreadyHeldIsNotAddedAgain) {
-  TManualClockScope LClock;
-  TLogCapture LLog;
-  auto LSender = std::make_shared<::testing::StrictMock<MockRequestSender>>();
-  auto LProvider = std::make_shared<TTestClientProvider>(
-      LSender, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
-      std::make_shared<TRecordingJobListLoader>(), TClientId{"client-7"});
-  const auto ServerJob = [](const std::string& AId) {
-    return MakeJob(AId, {.Task = "{" + AId + "}", .Manual = true});
-  };
-  for (const char* LId : {"gone", "Kept", "M1"}) LProvider->AddManualJob(ServerJob(LId));
-  EXPECT_CALL(*LSender, SendRequest(_, _)).WillOnce([&](TRequest&, TResponse& AResponse) {
-    auto& LResponse = dynamic_cast<TCalcJobsForClientResponse&>(AResponse);
-    LResponse.GetJobList() = {ServerJob("m1")};
-    LResponse.GetExistingManualJobIds() = {"KEPT", "M1"};
-    return 0;
-  });
-  LProvider->SetLoadListFromServerOnNextFetch(true);
-  LProvider->FetchJobList();
-  EXPECT_THAT(Identifiers(LProvider->CreateSnapshot().ManualJobs), ElementsAre("Kept", "M1"));
-  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Object, "Aborted manual job: Job gone"));
-  EXPECT_EQ(LLog->Count(TLogEntryKind::Object, "Aborted manual job"), 1);
 }
 
 }  // namespace

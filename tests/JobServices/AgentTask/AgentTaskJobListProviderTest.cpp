@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
@@ -35,13 +36,14 @@ TJobPtr MakeServerJob(std::string_view AContentId) {
 
 class AgentTaskJobListProviderTest : public ::testing::Test {
 protected:
-  // Every request is answered with AJobs (and the manual job ids of the request as still known).
-  void AnswerAlways(TJobList AJobs) {
-    ON_CALL(*FSender, SendRequest(_, _)).WillByDefault([AJobs](TRequest& ARequest, TResponse& AResponse) {
+  // Every request is answered with AJobs, and with AKnown as the manual job ids the server still
+  // knows (by default those of the request).
+  void AnswerAlways(TJobList AJobs, std::optional<std::vector<std::string>> AKnown = std::nullopt) {
+    ON_CALL(*FSender, SendRequest(_, _)).WillByDefault([=](TRequest& ARequest, TResponse& AResponse) {
       auto& LResponse = dynamic_cast<TCalcJobsForClientResponse&>(AResponse);
       for (const TJobPtr& LJob : AJobs) LResponse.GetJobList().push_back(CloneAs(*LJob));
       LResponse.GetExistingManualJobIds() =
-          dynamic_cast<TCalcJobsForClientRequest&>(ARequest).GetManualJobIds();
+          AKnown.value_or(dynamic_cast<TCalcJobsForClientRequest&>(ARequest).GetManualJobIds());
       return 0;
     });
   }
@@ -110,6 +112,21 @@ TEST_F(AgentTaskJobListProviderTest, ExcludedContentIdIsLeftOutAndADuplicateIden
   EXPECT_EQ(Identifiers(AutoJobs()),
             (std::vector<std::string>{"job-" + std::string(CRulesId), "job-" + std::string(CFileScannerId)}));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning), 1);
+}
+
+// A load retried after a failed update gets the same manual jobs again; they must not run twice. A
+// manual job the server no longer knows is aborted.
+TEST_F(AgentTaskJobListProviderTest, ManualJobUnknownToServerIsAbortedAndOneAlreadyHeldIsNotAddedAgain) {
+  const auto ServerJob = [](const std::string& AId) {
+    return Testing::NewJob(AId, {.Task = "{" + AId + "}", .Manual = true});
+  };
+  for (const char* LId : {"gone", "Kept", "M1"}) FProvider->AddManualJob(ServerJob(LId));
+  AnswerAlways({ServerJob("m1")}, {{"KEPT", "M1"}});
+  Reload();
+  // No automatic job came: the settings watch is planned as well.
+  EXPECT_THAT(Identifiers(ManualJobs()), ElementsAre("Kept", "M1", std::string(CSettingsWatchId)));
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Object, "Aborted manual job: Job gone"));
+  EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Aborted manual job"), 1);
 }
 
 TEST_F(AgentTaskJobListProviderTest, EnqueuesAnswerWithTheSaveResultAndKeepOnlyWhatWasSaved) {

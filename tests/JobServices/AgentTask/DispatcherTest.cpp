@@ -85,53 +85,39 @@ public:
   std::string ClassName() const override { return "TPlainHostObject"; }
 };
 
-bool Execute(IAgentTask& ATask) { return ATask.Execute("client-7", nullptr, CGoOn); }
-bool ScanOnly(IAgentTask& ATask) { return ATask.ScanOnly("", nullptr, CGoOn, "/tmp/out"); }
-
-// The providers and the restart command are strict mocks: a task may call only what a test expects.
-class BuiltInTasksTest : public ::testing::Test {
-protected:
-  void SetUp() override { SetWumJobListProvider(FGlobalProvider); }
-  void TearDown() override { SetWumJobListProvider(nullptr); }
-
-  std::shared_ptr<StrictMock<Testing::MockJobListProvider<TScannerJobAction>>> FTaskProvider =
-      std::make_shared<StrictMock<Testing::MockJobListProvider<TScannerJobAction>>>();
-  std::shared_ptr<StrictMock<Testing::MockGlobalJobListProvider>> FGlobalProvider =
-      std::make_shared<StrictMock<Testing::MockGlobalJobListProvider>>();
-};
-
-TEST_F(BuiltInTasksTest, SettingsWatchReloadsTheAgentTaskProviderAndAGlobalOneThatIsAJobListProvider) {
-  EXPECT_CALL(*FTaskProvider, SetLoadListFromServerOnNextFetch(true)).Times(3);
-  EXPECT_CALL(*FGlobalProvider, SetLoadListFromServerOnNextFetch(true));
-  TSettingsWatchTask LTask(FTaskProvider);
-  EXPECT_TRUE(ScanOnly(LTask));
-  EXPECT_TRUE(Execute(LTask));
-  SetWumJobListProvider(nullptr);
-  EXPECT_TRUE(Execute(LTask));
-  SetWumJobListProvider(std::make_shared<TPlainHostObject>());
-  EXPECT_TRUE(Execute(LTask));
-}
-
-TEST_F(BuiltInTasksTest, ClientCommandScannerReloadsOnlyTheClientProviderResolvedAtItsFirstRun) {
+// Each built-in task does its one thing when run and nothing when it only scans. The providers and
+// the restart command are strict mocks: a task may call only what the test expects.
+TEST(BuiltInTasksTest, EachTaskActsOnlyWhenRunAndRefusesAMissingCollaborator) {
+  auto LTaskProvider = std::make_shared<StrictMock<Testing::MockJobListProvider<TScannerJobAction>>>();
+  auto LGlobalProvider = std::make_shared<StrictMock<Testing::MockGlobalJobListProvider>>();
   auto LClientProvider = std::make_shared<StrictMock<Testing::MockJobListProvider<TJobAction>>>();
-  EXPECT_CALL(*LClientProvider, SetLoadListFromServerOnNextFetch(true)).Times(2);
+  auto LRestartCommand = std::make_shared<StrictMock<Testing::MockAgentRestartCommand>>();
+  const auto Execute = [](IAgentTask& ATask) { return ATask.Execute("client-7", nullptr, CGoOn); };
   int LResolutions = 0;
-  TClientCommandScanner LTask(Lazy<IJobListProvider<TJobAction>>(
+  TSettingsWatchTask LWatch(LTaskProvider);
+  TClientCommandScanner LClientCommands(Lazy<IJobListProvider<TJobAction>>(
       [&] { return ++LResolutions, std::shared_ptr<IJobListProvider<TJobAction>>(LClientProvider); },
       [] { return std::string("the client job list provider"); }));
-  EXPECT_TRUE(ScanOnly(LTask));
+  TRestartAgentTask LRestart(LRestartCommand);
+  SetWumJobListProvider(LGlobalProvider);
+  for (IAgentTask* LTask : std::initializer_list<IAgentTask*>{&LWatch, &LClientCommands, &LRestart})
+    EXPECT_TRUE(LTask->ScanOnly("", nullptr, CGoOn, "/tmp/out"));
   EXPECT_EQ(LResolutions, 0);
-  EXPECT_TRUE(Execute(LTask));
-  EXPECT_TRUE(Execute(LTask));
+  // The settings watch reloads the host's global provider as well, when that is a job list provider.
+  EXPECT_CALL(*LTaskProvider, SetLoadListFromServerOnNextFetch(true)).Times(3);
+  EXPECT_CALL(*LGlobalProvider, SetLoadListFromServerOnNextFetch(true));
+  EXPECT_TRUE(Execute(LWatch));
+  SetWumJobListProvider(std::make_shared<TPlainHostObject>());
+  EXPECT_TRUE(Execute(LWatch));
+  SetWumJobListProvider(nullptr);
+  EXPECT_TRUE(Execute(LWatch));
+  // The client provider is resolved at the first run, once.
+  EXPECT_CALL(*LClientProvider, SetLoadListFromServerOnNextFetch(true)).Times(2);
+  EXPECT_TRUE(Execute(LClientCommands));
+  EXPECT_TRUE(Execute(LClientCommands));
   EXPECT_EQ(LResolutions, 1);
-}
-
-TEST_F(BuiltInTasksTest, RestartTaskRestartsOnlyWhenRunAndTasksRefuseMissingCollaborators) {
-  auto LRestartCommand = std::make_shared<StrictMock<Testing::MockAgentRestartCommand>>();
-  TRestartAgentTask LTask(LRestartCommand);
-  EXPECT_TRUE(ScanOnly(LTask));
   EXPECT_CALL(*LRestartCommand, RestartAgent());
-  EXPECT_TRUE(Execute(LTask));
+  EXPECT_TRUE(Execute(LRestart));
   EXPECT_THROW(TRestartAgentTask(nullptr), EInvalidPointer);
   EXPECT_THROW(TSettingsWatchTask(nullptr), EInvalidPointer);
 }
