@@ -124,8 +124,7 @@ TEST_F(CustomJobListProviderTest, TwoLoadedJobsWithOneIdentifierFailTheWholeMerg
   EXPECT_EQ(LJob->GetDisplayText(), "Old");
   EXPECT_THAT(FManager->Unregistered(), IsEmpty());
   EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
-  EXPECT_EQ(FLog->Entries().at(FLog->IndexOf(TLogEntryKind::Exception, "Duplicate job identifier")).Value,
-            "TCustomJobListProvider.FetchJobList");
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "Duplicate job identifier"));
 }
 
 // A source that fails without raising is the agent-task provider's failed request.

@@ -7,14 +7,18 @@
 #include <functional>
 
 #include "../../../fuzz/ManualJobFileCheck.h"
-#include "../JobService/EngineKit.h"
 #include "FileJobListTestKit.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
 #include "JobManagement/JobService/JobQueue.h"
+#include "JobServices/AgentTask/JobProcessor.h"
+#include "JobServices/AgentTask/JobProcessorPool.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
+#include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Data/RecordCopy.h"
 #include "Support/ClockScope.h"
+#include "Support/EngineMocks.h"
+#include "Support/HostMocks.h"
 
 namespace Orvane::Testing {
 namespace {
@@ -182,12 +186,14 @@ TStartConditionStorage& StorageOf(const TJobPtr& AJob) {
 // Runs AJob through a real agent-task processor.
 void RunThroughProcessor(const TJobPtr& AJob) {
   TManualClockScope LClock;
-  TEngine LEngine({.Tasks = {Task("{TASK-B}", [] { return true; })}}, {});
-  IJobProcessor<>* LProcessor = LEngine.Pool->RequestProcessor(AJob);
+  auto LDispatcher = std::make_shared<::testing::NiceMock<MockAgentTaskDispatcher>>();
+  const auto LPool = std::make_shared<TAgentTaskJobProcessorPool>(
+      [&] { return std::make_shared<TAgentTaskJobProcessor>(LDispatcher); });
+  IJobProcessor<>* LProcessor = LPool->RequestProcessor(AJob);
   ASSERT_NE(LProcessor, nullptr);
   LProcessor->SetJob(AJob);
   LProcessor->ProcessJob(AJob);
-  LEngine.Pool->WaitForJobs(30);
+  LPool->WaitForJobs(30);
 }
 
 class SkipSaveTest : public TFileJobListFixture {
