@@ -116,34 +116,31 @@ TEST_F(CustomJobListProviderTest,
   EXPECT_THAT(FManager->Registered(), ElementsAre("a", "b", "c", "d", "e"));
 }
 
-// The jobs held still run; nothing of the merge happens, and the reload stays pending.
-TEST_F(CustomJobListProviderTest, TwoLoadedJobsWithOneIdentifierFailTheWholeMergeAndChangeNothing) {
+// A failed load changes nothing and stays pending; the jobs held still run. Two loaded jobs with one
+// identifier fail the whole merge; a raising source is asked again at every fetch (one that fails
+// without raising is the agent-task provider's failed request).
+TEST_F(CustomJobListProviderTest,
+       FailedLoadChangesNothingWhileTheHeldJobsStillRunAndIsAskedAgainAtEveryFetch) {
   const TJobPtr LJob = Reload({MakeJob("a", {.Text = "Old"}), MakeJob("b")}).front();
+  FProvider->AddManualJob(MakeJob("m"));
   EXPECT_THAT(Identifiers(Reload({MakeJob("a", {.Text = "New"}), MakeJob("x"), MakeJob("X")})),
-              ElementsAre("a", "b"));
+              ElementsAre("m", "a", "b"));
   EXPECT_EQ(LJob->GetDisplayText(), "Old");
-  EXPECT_THAT(FManager->Unregistered(), IsEmpty());
   EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "Duplicate job identifier"));
-}
-
-// A source that fails without raising is the agent-task provider's failed request.
-TEST_F(CustomJobListProviderTest, RaisingSourceIsAskedAgainAtEveryFetchWhileTheHeldJobsStillRun) {
-  Reload(Jobs({"a"}));
-  FProvider->AddManualJob(MakeJob("m"));
   FProvider->Raise = true;
-  EXPECT_THAT(Identifiers(Reload({})), ElementsAre("m", "a"));
-  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a"));
-  EXPECT_EQ(FProvider->LoadCount.load(), 3);
+  EXPECT_THAT(Identifiers(Reload({})), ElementsAre("m", "a", "b"));
+  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a", "b"));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Exception, "The job source cannot be read"), 2);
+  EXPECT_THAT(FManager->Unregistered(), IsEmpty());
   FProvider->Raise = false;
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m"));
   EXPECT_FALSE(FProvider->GetLoadListFromServerOnNextFetch());
+  EXPECT_EQ(FProvider->LoadCount.load(), 5);
   EXPECT_EQ(FManager->Loads(), 2);
 }
 
-// Removing a manual job announces it and rewrites both files even when
-// it is not listed; any object with the identifier (letter case aside) stands for the job.
+// Any object with the identifier (letter case aside) stands for the job.
 TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFilesEvenWhenItIsNotListed) {
   FProvider->AddManualJob(MakeJob("m1", {.Task = "{M1}"}));
   FProvider->AddManualJob(MakeJob("m2"));

@@ -34,8 +34,6 @@
 namespace Orvane::Testing {
 namespace {
 
-// The engine's real classes (job list, scheduler, queue, dispatcher, pool, processors, agent task
-// dispatcher, service) around the host's collaborators that a test hands in.
 // A job of the agent task AId, every AIntervalHours hours when that is not 0.
 TJobPtr TaskJob(const std::string& AId, int AIntervalHours = 0) {
   const TJobPtr LJob = NewJob(AId, {.Task = AId, .Text = AId});
@@ -46,50 +44,6 @@ TJobPtr TaskJob(const std::string& AId, int AIntervalHours = 0) {
   LJob->GetStartCondition()->AddCondition(LInterval);
   return LJob;
 }
-
-// An agent task of the id AId that runs ARun.
-std::shared_ptr<IAgentTask> Task(const std::string& AId, std::function<bool()> ARun) {
-  auto LTask = std::make_shared<::testing::NiceMock<MockAgentTask>>();
-  ON_CALL(*LTask, GetAgentTaskId()).WillByDefault(::testing::Return(AId));
-  ON_CALL(*LTask, Execute).WillByDefault([ARun](auto&&...) { return ARun(); });
-  return LTask;
-}
-
-struct TEngine {
-  struct THost {
-    std::vector<std::shared_ptr<IAgentTask>> Tasks = {};
-    std::shared_ptr<IJobServant> Servant = {};
-    std::shared_ptr<IStartConditionStorageManager<>> StorageManager = {};
-    std::shared_ptr<IManualJobSaverQueue<TScannerJobAction>> QueueSaver = {};
-    std::shared_ptr<IItemSaver<TJob>> ListSaver = {};
-  };
-
-  TEngine(const THost& AHost, const TJobList& ASource) {
-    auto LTaskDispatcher = std::make_shared<TAgentTaskDispatcher>(
-        TClientId{"client"},
-        Lazy<IEnumerable<std::shared_ptr<IAgentTask>>>(
-            [LTasks = AHost.Tasks] { return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector(LTasks); },
-            [] { return "tasks"; }));
-    Pool = std::make_shared<TAgentTaskJobProcessorPool>(
-        [LTaskDispatcher]() -> std::shared_ptr<IAgentTaskJobProcessor> {
-          return std::make_shared<TAgentTaskJobProcessor>(LTaskDispatcher);
-        });
-    Provider = std::make_shared<TScriptedJobListProvider>(nullptr, RunInfo, AHost.StorageManager,
-                                                          AHost.ListSaver, nullptr, "TScannerJobAction");
-    Provider->Source = ASource;
-    Queue = std::make_shared<TAgentTaskJobQueue>(AHost.QueueSaver, nullptr, nullptr);
-    Dispatcher = std::make_shared<TJobDispatcher>(Queue, Pool, AHost.Servant, Provider);
-    Service = std::make_shared<TJobService>(Dispatcher, std::make_shared<TJobScheduler>(Provider, Queue),
-                                            Provider, Pool, AHost.Servant, Queue, RunInfo, 60);
-  }
-
-  TSystemRunInfoPtr RunInfo = std::make_shared<TSystemRunInfo>();
-  std::shared_ptr<TAgentTaskJobProcessorPool> Pool;
-  std::shared_ptr<TScriptedJobListProvider> Provider;
-  std::shared_ptr<TAgentTaskJobQueue> Queue;
-  std::shared_ptr<TJobDispatcher> Dispatcher;
-  std::shared_ptr<TJobService> Service;  // last: goes first, with its subscriptions
-};
 
 // What host code may throw besides std::exception.
 struct TNotAStdException {};
@@ -127,12 +81,15 @@ private:
 
 // An agent task that logs its runs and, on a faulty day, throws now and then.
 std::shared_ptr<IAgentTask> DayTask(const std::string& AId, TDay& ADay) {
-  return Task(AId, [AId, &ADay] {
+  auto LTask = std::make_shared<::testing::NiceMock<MockAgentTask>>();
+  ON_CALL(*LTask, GetAgentTaskId()).WillByDefault(::testing::Return(AId));
+  ON_CALL(*LTask, Execute).WillByDefault([AId, &ADay](auto&&...) {
     ADay.Add(TDay::Ran, AId);
     if (ADay.Fails(0.06)) throw std::runtime_error("task failed");
     if (ADay.Fails(0.06)) throw TNotAStdException();
     return true;
   });
+  return LTask;
 }
 
 // A manual-job saver whose write fails now and then: it answers non-zero.
@@ -158,13 +115,6 @@ struct TFlakyStorageManager : TRecordingStorageManager {
   TDay& FDay;
 };
 
-std::string ManualId(int AHost, int AIndex) {
-  return "manual-" + std::to_string(AHost) + "-" + std::to_string(AIndex);
-}
-std::string IntervalId(int AIndex) {
-  return "interval-" + std::to_string(AIndex);
-}
-
 struct TDayScenario {
   int Intervals, Hours, PerHost;  // interval jobs every Hours hours; each of two hosts' manual jobs
   int StopSeconds;                // the bound on the stop after the day
@@ -176,35 +126,56 @@ struct TDayScenario {
 // seconds) unless a fault hit it in between, and on a quiet day never more often than it is due.
 void RunDay(const TDayScenario& A) {
   constexpr int CHosts = 2;
+  const auto ManualId = [](int H, int I) { return "manual-" + std::to_string(H) + "-" + std::to_string(I); };
+  const auto IntervalId = [](int I) { return "interval-" + std::to_string(I); };
   TManualClockScope LClock;
   TDay LDay(A.FaultSeed);
-  TEngine::THost LHost;
+  std::vector<std::shared_ptr<IAgentTask>> LTasks;
   TJobList LSource;
   for (int I = 0; I < A.Intervals; ++I) {
-    LHost.Tasks.push_back(DayTask(IntervalId(I), LDay));
+    LTasks.push_back(DayTask(IntervalId(I), LDay));
     LSource.push_back(TaskJob(IntervalId(I), A.Hours));
   }
   for (int H = 0; H < CHosts; ++H)
-    for (int I = 0; I < A.PerHost; ++I) LHost.Tasks.push_back(DayTask(ManualId(H, I), LDay));
+    for (int I = 0; I < A.PerHost; ++I) LTasks.push_back(DayTask(ManualId(H, I), LDay));
+  // The host's collaborators, on a faulty day flaky ones.
+  std::shared_ptr<testing::NiceMock<MockJobServant>> LServant;
+  std::shared_ptr<TFlakyStorageManager> LStorageManager;
+  std::shared_ptr<TFlakySaver> LQueueSaver, LListSaver;
   if (A.FaultSeed) {
-    auto LServant = std::make_shared<testing::NiceMock<MockJobServant>>();
+    LServant = std::make_shared<testing::NiceMock<MockJobServant>>();
     ON_CALL(*LServant, IsJobStartAllowed(testing::_)).WillByDefault([&](const TJobPtr& AJob) {
       if (!LDay.Fails(0.05)) return true;
       LDay.Add(TDay::Hit, AJob->GetIdentifier());
       if (LDay.Draw(0, 1) == 0) throw std::runtime_error("servant failed");
       throw TNotAStdException();
     });
-    LHost.Servant = LServant;
-    LHost.StorageManager = std::make_shared<TFlakyStorageManager>(LDay);
-    LHost.QueueSaver = std::make_shared<TFlakySaver>(LDay);
-    LHost.ListSaver = std::make_shared<TFlakySaver>(LDay);
+    LStorageManager = std::make_shared<TFlakyStorageManager>(LDay);
+    LQueueSaver = std::make_shared<TFlakySaver>(LDay);
+    LListSaver = std::make_shared<TFlakySaver>(LDay);
   }
-  TEngine LEngine(LHost, LSource);
-  LEngine.Dispatcher->GetOnJobDropped().Add(
+  // The engine's real classes (job list, scheduler, queue, dispatcher, pool, processors, agent task
+  // dispatcher, service) around them; the service goes first, with its subscriptions.
+  auto LTaskDispatcher = std::make_shared<TAgentTaskDispatcher>(
+      TClientId{"client"}, Lazy<IEnumerable<std::shared_ptr<IAgentTask>>>(
+                               [&] { return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector(LTasks); },
+                               [] { return "tasks"; }));
+  const auto LPool = std::make_shared<TAgentTaskJobProcessorPool>(
+      [LTaskDispatcher] { return std::make_shared<TAgentTaskJobProcessor>(LTaskDispatcher); });
+  const auto LRunInfo = std::make_shared<TSystemRunInfo>();
+  const auto LProvider = std::make_shared<TScriptedJobListProvider>(nullptr, LRunInfo, LStorageManager,
+                                                                    LListSaver, nullptr, "TScannerJobAction");
+  LProvider->Source = LSource;
+  const auto LQueue = std::make_shared<TAgentTaskJobQueue>(LQueueSaver, nullptr, nullptr);
+  const auto LDispatcher = std::make_shared<TJobDispatcher>(LQueue, LPool, LServant, LProvider);
+  const auto LService =
+      std::make_shared<TJobService>(LDispatcher, std::make_shared<TJobScheduler>(LProvider, LQueue),
+                                    LProvider, LPool, LServant, LQueue, LRunInfo, 60);
+  LDispatcher->GetOnJobDropped().Add(
       [&](const TJobPtr& AJob) { LDay.Add(TDay::Dropped, AJob->GetIdentifier()); });
 
   const TDateTime LStart = Now();
-  LEngine.Service->StartAsync(TThreadPriority::tpNormal);
+  LService->StartAsync(TThreadPriority::tpNormal);
   Clock().WaitForSleepers(1);
   // The hosts add their manual jobs (on a faulty day at random moments, sleeping on the clock), ask for
   // a reload every tenth and read snapshots; a host whose job could not be saved asks again.
@@ -215,10 +186,10 @@ void RunDay(const TDayScenario& A) {
         if (A.FaultSeed) Clock().SleepMs(60000LL * LDay.Draw(1, 17));
         auto LJob = TaskJob(ManualId(H, I));
         LJob->SetNextExecution(Now());
-        for (int LTry = 0; LTry < 100 && LEngine.Provider->AddManualJob(LJob) != 0; ++LTry) {
+        for (int LTry = 0; LTry < 100 && LProvider->AddManualJob(LJob) != 0; ++LTry) {
         }
-        if (I % 10 == 0) LEngine.Provider->GetOnPullRequestReceived().Invoke(nullptr);
-        (void)LEngine.Provider->CreateSnapshot();
+        if (I % 10 == 0) LProvider->GetOnPullRequestReceived().Invoke(nullptr);
+        (void)LProvider->CreateSnapshot();
       }
     });
   // On a faulty day a waiting pass runs beside the main loop at noon.
@@ -227,7 +198,7 @@ void RunDay(const TDayScenario& A) {
     LHosts.emplace_back([&] {
       Clock().SleepMs(12 * 3600 * 1000LL);
       try {
-        LEngine.Service->RunAndWaitForJobs(nullptr, nullptr, false, CAllConditions);
+        LService->RunAndWaitForJobs(nullptr, nullptr, false, CAllConditions);
       } catch (...) {
         // A failed dispatch leaves the pass as it leaves the dispatcher; the main loop goes on.
       }
@@ -241,8 +212,8 @@ void RunDay(const TDayScenario& A) {
   // Every processor's thread has ended: only the service's own threads are left on the clock.
   for (const std::string& LName : Clock().SleeperNames())
     EXPECT_TRUE(LName == "TJobService.Worker" || LName == "TJobService.TaskProcessor") << LName;
-  EXPECT_EQ(LEngine.Pool->GetRunningJobsCount(), 0);
-  for (const TJobPtr& LJob : LEngine.Service->FetchJobList())
+  EXPECT_EQ(LPool->GetRunningJobsCount(), 0);
+  for (const TJobPtr& LJob : LService->FetchJobList())
     EXPECT_NE(LJob->GetExecState(), TJobExecState::Running) << LJob->GetIdentifier();
   EXPECT_TRUE(LPassDone);
 
@@ -252,7 +223,7 @@ void RunDay(const TDayScenario& A) {
   std::thread LStopper([&] {
     Clock().NameCurrentThread("stopper");
     const TMonoTime LFrom = Clock().Monotonic();
-    LEngine.Service->Stop();
+    LService->Stop();
     LStopTook = Clock().Monotonic() - LFrom;
     LStopped = true;
   });

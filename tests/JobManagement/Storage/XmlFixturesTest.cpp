@@ -43,10 +43,13 @@ TJobList MakeJobs(bool AQueued) {
     const bool LLast = I + 1 == CAwkwardTexts.size();
     const std::string& LText = CAwkwardTexts[I];
     const std::string LTask = LLast || I % 2 == 0 ? "" : LText;  // with it a scanner action
-    const TJobPtr LJob = Testing::NewJob("{FIXTURE-" + std::to_string(LNumber) + "}",
-                                         {.Task = LTask, .Manual = true, .Order = LNumber, .Text = LText});
+    const TJobPtr LJob =
+        Testing::NewJob("{FIXTURE-" + std::to_string(LNumber) + "}", {.Task = LTask,
+                                                                      .Manual = true,
+                                                                      .Order = LNumber,
+                                                                      .Due = 46083.385763888888 + LNumber,
+                                                                      .Text = LText});
     LJobs.push_back(LJob);
-    LJob->SetNextExecution(46083.385763888888 + LNumber);
     LJob->SetItemKind(CAgentTaskItemKind);
     if (AQueued) {
       LJob->SetQueueIndex(LNumber);
