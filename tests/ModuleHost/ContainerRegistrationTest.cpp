@@ -10,7 +10,6 @@
 #include "JobManagement/JobService/JobService.Factory.Intf.h"
 #include "OrvaneCore/Container/Container.h"
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "Support/EnvScope.h"

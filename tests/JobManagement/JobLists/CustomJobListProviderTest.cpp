@@ -6,7 +6,6 @@
 
 #include "JobManagement/JobKit.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "Support/EngineMocks.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
@@ -48,9 +47,8 @@ protected:
   std::shared_ptr<TRecordingStorageManager> FManager = std::make_shared<TRecordingStorageManager>();
   std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   std::shared_ptr<TRecordingJobLoader> FLoader = std::make_shared<TRecordingJobLoader>();
-  TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::shared_ptr<TScriptedJobListProvider> FProvider = std::make_shared<TScriptedJobListProvider>(
-      nullptr, FRunInfo, FManager, FSaver, FLoader, "CustomJobListProviderTest");
+      nullptr, std::make_shared<TSystemRunInfo>(), FManager, FSaver, FLoader, "CustomJobListProviderTest");
 };
 
 // A queued or running job is not written to while other threads use it; the newer definition is

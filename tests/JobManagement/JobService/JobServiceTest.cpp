@@ -64,6 +64,7 @@ protected:
     Clock().WaitForSleepers(1);
   }
   int Saves() const { return FProvider->FStorageSaves; }
+  TStrings Queued() { return Identifiers(FQueue->CreateSnapshot()); }
   void MakeService(std::shared_ptr<IJobServant> AServant = nullptr,
                    std::shared_ptr<IJobDispatcher> ADispatcher = nullptr) {
     if (!ADispatcher) ADispatcher = std::make_shared<TJobDispatcher>(FQueue, FPool, AServant, FProvider);
@@ -73,7 +74,8 @@ protected:
 
   TManualClockScope FClock;
   TLogCapture FLog;
-  std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(nullptr, nullptr);
+  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
+  std::shared_ptr<TJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(FSaver, nullptr);
   std::shared_ptr<TRunRecordingProvider> FProvider = std::make_shared<TRunRecordingProvider>();
   std::shared_ptr<TRecordingPool> FPool = std::make_shared<TRecordingPool>(100);
   std::shared_ptr<NiceMock<MockJobScheduler>> FScheduler = std::make_shared<NiceMock<MockJobScheduler>>();
@@ -238,8 +240,6 @@ protected:
     LDispatcher->GetOnJobDropped().Add([this](const TJobPtr& AJob) { FDropped.push_back(AJob); });
     return LDispatcher;
   }
-  TStrings QueuedIds() { return Identifiers(FQueue->CreateSnapshot()); }
-
   std::vector<TJobPtr> FDropped;
 };
 
@@ -249,7 +249,7 @@ TEST_F(JobDispatcherTest, JobsRunUntilNoProcessorIsFreeAndTheRestStaysQueued) {
   EXPECT_EQ(LDispatcher->ProcessQueue(), 2);
   ASSERT_EQ(Identifiers(FPool->Started()), (TStrings{"A", "B"}));
   EXPECT_EQ(FPool->Started()[0]->GetNextExecution(), CNoDateTime);
-  EXPECT_EQ(QueuedIds(), TStrings{"C"});
+  EXPECT_EQ(Queued(), TStrings{"C"});
 }
 
 // Only a job that must run alone is checked again before it starts.
@@ -272,7 +272,7 @@ TEST_F(JobDispatcherTest, JobWhoseConditionNoLongerHoldsIsDroppedAndAManualOneGo
   EXPECT_EQ(FDropped[0]->GetNextExecution(), CNoDateTime);
   // A drop records a drop, not a run.
   EXPECT_EQ(FDropped[0]->GetStartCondition()->GetStorages()->front()->GetLastRun(), CNoDateTime);
-  EXPECT_TRUE(QueuedIds().empty());
+  EXPECT_TRUE(Queued().empty());
   EXPECT_EQ(Identifiers(FProvider->FetchJobList()), TStrings{"manual"});
 }
 
@@ -282,10 +282,10 @@ TEST_F(JobDispatcherTest, SystemShutdownEndsTheCallAtTheFirstJobAndPutsOnlyAManu
   FQueue->EnqueueJob(MakeJob("manual", true));
   FQueue->EnqueueJob(MakeJob("scheduled", false));
   EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
-  EXPECT_EQ(QueuedIds(), (TStrings{"scheduled", "manual"}));
+  EXPECT_EQ(Queued(), (TStrings{"scheduled", "manual"}));
   FQueue->RemoveJob(FQueue->PeekNextJob());
   EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
-  EXPECT_TRUE(QueuedIds().empty());
+  EXPECT_TRUE(Queued().empty());
   EXPECT_TRUE(FLog->Contains(TLogEntryKind::Warning,
                              "System shutdown is in progress. Enqueue the job again and do not run it now"));
 }
@@ -302,7 +302,7 @@ TEST_F(JobDispatcherTest, PendingRebootSkipsRefusedJobsAndStillDispatchesTheAllo
   // Two refused manual jobs do not keep the call going round: it ends.
   EXPECT_EQ(LDispatcher->ProcessQueue(), 1);
   EXPECT_EQ(Identifiers(FPool->Started()), TStrings{"allowed"});
-  EXPECT_EQ(QueuedIds(), (TStrings{"manual-1", "manual-2"}));
+  EXPECT_EQ(Queued(), (TStrings{"manual-1", "manual-2"}));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Warning,
                         "Job is skipped, because an agent restart or a reboot is requested"),
             3);
@@ -316,7 +316,7 @@ TEST_F(JobDispatcherTest, JobRefusedByTheServantGoesBackAndItsProcessorIsRelease
   FQueue->EnqueueJob(MakeJob("A", false, 1));
   FQueue->EnqueueJob(MakeJob("B", false, 2));
   EXPECT_EQ(LDispatcher->ProcessQueue(), 0);
-  EXPECT_EQ(QueuedIds(), (TStrings{"B", "A"}));  // B was never looked at
+  EXPECT_EQ(Queued(), (TStrings{"B", "A"}));  // B was never looked at
   EXPECT_EQ(LDone, 0);
   EXPECT_EQ(FPool->GetRunningJobsCount(), 0);
 }
@@ -451,14 +451,7 @@ TEST_F(JobSchedulerTest, FailingStartConditionEndsThePassWithTheJobsQueuedSoFar)
   EXPECT_EQ(Listed(), (TStrings{"faulty", "third"}));
 }
 
-class JobQueueTest : public ::testing::Test {
-protected:
-  TStrings Queued() { return Identifiers(FQueue->CreateSnapshot()); }
-
-  TLogCapture FLog;
-  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
-  std::shared_ptr<IJobQueue<>> FQueue = std::make_shared<TJobQueue<>>(FSaver, nullptr);
-};
+using JobQueueTest = JobServiceTest;
 
 // Each row: the job that must leave first, whichever was added first, and why.
 TEST_F(JobQueueTest, EachPriorityRuleDecidesOnlyWhenTheRulesBeforeItTie) {

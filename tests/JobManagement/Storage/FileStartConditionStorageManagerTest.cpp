@@ -27,8 +27,7 @@ struct TStored {
 };
 
 TJobPtr Job(const std::string& AIdentifier, const std::vector<TStored>& AStorages) {
-  auto LJob = std::make_shared<TJob>();
-  LJob->SetIdentifier(AIdentifier);
+  const TJobPtr LJob = NewJob(AIdentifier);
   for (const TStored& LStored : AStorages) {
     auto LStorage = std::make_shared<TStartConditionStorage>();
     LStorage->SetName(LStored.Name);

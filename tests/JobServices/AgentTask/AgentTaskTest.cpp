@@ -79,9 +79,7 @@ TEST_F(DispatcherTest, StartScannerWithAJobRunsTheTaskOfItsScannerActionAndRefus
   LJob->SetJobAction(Testing::ScannerAction(CTaskB));
   EXPECT_CALL(*FTaskB, Execute(_, _, _)).WillOnce(Return(true));
   EXPECT_TRUE(FDispatcher.StartScanner(LJob, CGoOn));
-  // The job processor logs these as the job's failure.
-  EXPECT_THROW(FDispatcher.StartScanner(TJobPtr(), CGoOn), EInvalidPointer);
-  EXPECT_THROW(FDispatcher.StartScanner(std::shared_ptr<TScannerJobAction>(), CGoOn), EInvalidPointer);
+  // The job processor logs this as the job's failure.
   for (const std::shared_ptr<TJobAction>& LAction :
        {std::shared_ptr<TJobAction>(), std::make_shared<TJobAction>()}) {
     LJob->SetJobAction(LAction);
@@ -109,7 +107,7 @@ public:
 
 // Each built-in task does its one thing when run and nothing when it only scans. The providers and
 // the restart command are strict mocks: a task may call only what the test expects.
-TEST(BuiltInTasksTest, EachTaskActsOnlyWhenRunAndRefusesAMissingCollaborator) {
+TEST(BuiltInTasksTest, EachTaskActsOnlyWhenRun) {
   auto LTaskProvider = std::make_shared<StrictMock<Testing::MockJobListProvider<TScannerJobAction>>>();
   auto LGlobalProvider = std::make_shared<StrictMock<Testing::MockGlobalJobListProvider>>();
   auto LClientProvider = std::make_shared<StrictMock<Testing::MockJobListProvider<TJobAction>>>();
@@ -140,8 +138,6 @@ TEST(BuiltInTasksTest, EachTaskActsOnlyWhenRunAndRefusesAMissingCollaborator) {
   EXPECT_EQ(LResolutions, 1);
   EXPECT_CALL(*LRestartCommand, RestartAgent());
   EXPECT_TRUE(Execute(LRestart));
-  EXPECT_THROW(TRestartAgentTask(nullptr), EInvalidPointer);
-  EXPECT_THROW(TSettingsWatchTask(nullptr), EInvalidPointer);
 }
 
 TJobPtr MakeJob(const std::string& AId, bool AManual, const std::string& AExecutionId = "") {
@@ -365,7 +361,8 @@ TJobPtr MakeServerJob(std::string_view AContentId) {
   return Testing::NewJob("job-" + LId, {.Task = LId, .Condition = Testing::FixedCondition(0.0)});
 }
 
-class AgentTaskJobListProviderTest : public ::testing::Test {
+// On the processor's fixture: its clock, log and strict dispatcher.
+class AgentTaskJobListProviderTest : public JobProcessorTest {
 protected:
   // Every request is answered with AJobs, and with AKnown as the manual job ids the server still
   // knows (by default those of the request).
@@ -384,11 +381,7 @@ protected:
   }
   TJobList ManualJobs() { return FProvider->CreateSnapshot().ManualJobs; }
   TJobList AutoJobs() { return FProvider->CreateSnapshot().AutoJobs; }
-  Testing::TManualClockScope FClock;
-  Testing::TLogCapture FLog;
   std::shared_ptr<MockRequestSender> FSender = std::make_shared<::testing::NiceMock<MockRequestSender>>();
-  std::shared_ptr<Testing::MockAgentTaskDispatcher> FDispatcher =
-      std::make_shared<::testing::StrictMock<Testing::MockAgentTaskDispatcher>>();
   std::shared_ptr<Testing::TRecordingJobListSaver> FSaver =
       std::make_shared<Testing::TRecordingJobListSaver>();
   std::shared_ptr<TAgentTaskJobListProvider> FProvider = std::make_shared<TAgentTaskJobListProvider>(
@@ -407,7 +400,6 @@ TEST_F(AgentTaskJobListProviderTest, EmptyAnswerEnqueuesSettingsWatchThatRunsNoE
   ASSERT_EQ(LManual.size(), 1u);
   EXPECT_EQ(LManual[0]->GetIdentifier(), CSettingsWatchId);
   EXPECT_TRUE(SameDateTime(LManual[0]->GetNextExecution(), IncSeconds(LLoadTime, 3600)));
-  EXPECT_FALSE(LManual[0]->GetIsRegularJob());
   // Further empty answers while it waits add no second one.
   Reload();
   Reload();
