@@ -1,7 +1,6 @@
 // The module as the host meets it: loaded with dlopen into a program that links only the host
-// libraries, reached only through the global container. The module registers itself once per
-// process, so the host services are registered and the module loaded once for all tests here. The
-// agent's end-to-end tests run what it registers.
+// libraries, reached only through the global container; the agent's end-to-end tests run what it
+// registers.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,7 +10,6 @@
 #include "JobManagement/JobService/JobService.Factory.Intf.h"
 #include "OrvaneCore/Container/Container.h"
 #include "OrvaneCore/DataTransfer/DataTransfer.h"
-#include "OrvaneCore/Jobs/JobAction.h"
 #include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "OrvaneCore/Platform/Paths.h"
 #include "Support/EnvScope.h"
@@ -58,9 +56,7 @@ THost& Host() {
   return *LHost;
 }
 
-// Which class serves which interface is the module's wiring, run by the agent's end-to-end tests;
-// here that the module loads into a host of the host libraries only, and registers its service
-// beside the host's own services, to start at once.
+// The module registers its service beside the host's own services, to start at once.
 TEST(ContainerRegistrationTest, TheLoadedModuleRegistersItsServicesBesideTheHostsOwn) {
   ASSERT_EQ(Host().LoadError, "");
   EXPECT_EQ(GlobalContainer().Resolve<IJobService>("AgentTasks")->GetStartDelayInSeconds(), 0);

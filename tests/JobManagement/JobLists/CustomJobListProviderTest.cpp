@@ -5,11 +5,7 @@
 #include <vector>
 
 #include "JobManagement/JobKit.h"
-#include "JobManagement/JobLists/CalcJobsForClient.DataTransfer.h"
-#include "JobManagement/JobLists/ClientJobListProvider.h"
 #include "JobManagement/JobLists/CustomJobListProvider.h"
-#include "OrvaneCore/Jobs/JobAction.h"
-#include "Support/ClockScope.h"
 #include "Support/EngineMocks.h"
 #include "Support/JobIdentifiers.h"
 #include "Support/LogCapture.h"
@@ -51,9 +47,8 @@ protected:
   std::shared_ptr<TRecordingStorageManager> FManager = std::make_shared<TRecordingStorageManager>();
   std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
   std::shared_ptr<TRecordingJobLoader> FLoader = std::make_shared<TRecordingJobLoader>();
-  TSystemRunInfoPtr FRunInfo = std::make_shared<TSystemRunInfo>();
   std::shared_ptr<TScriptedJobListProvider> FProvider = std::make_shared<TScriptedJobListProvider>(
-      nullptr, FRunInfo, FManager, FSaver, FLoader, "CustomJobListProviderTest");
+      nullptr, std::make_shared<TSystemRunInfo>(), FManager, FSaver, FLoader, "CustomJobListProviderTest");
 };
 
 // A queued or running job is not written to while other threads use it; the newer definition is
@@ -119,35 +114,31 @@ TEST_F(CustomJobListProviderTest,
   EXPECT_THAT(FManager->Registered(), ElementsAre("a", "b", "c", "d", "e"));
 }
 
-// The jobs held still run; nothing of the merge happens, and the reload stays pending.
-TEST_F(CustomJobListProviderTest, TwoLoadedJobsWithOneIdentifierFailTheWholeMergeAndChangeNothing) {
+// A failed load changes nothing and stays pending; the jobs held still run. Two loaded jobs with one
+// identifier fail the whole merge; a raising source is asked again at every fetch (one that fails
+// without raising is the agent-task provider's failed request).
+TEST_F(CustomJobListProviderTest,
+       FailedLoadChangesNothingWhileTheHeldJobsStillRunAndIsAskedAgainAtEveryFetch) {
   const TJobPtr LJob = Reload({MakeJob("a", {.Text = "Old"}), MakeJob("b")}).front();
-  EXPECT_THAT(Identifiers(Reload({MakeJob("a", {.Text = "New"}), MakeJob("x"), MakeJob("X")})),
-              ElementsAre("a", "b"));
-  EXPECT_EQ(LJob->GetDisplayText(), "Old");
-  EXPECT_THAT(FManager->Unregistered(), IsEmpty());
-  EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
-  EXPECT_EQ(FLog->Entries().at(FLog->IndexOf(TLogEntryKind::Exception, "Duplicate job identifier")).Value,
-            "TCustomJobListProvider.FetchJobList");
-}
-
-// A source that fails without raising is the agent-task provider's failed request.
-TEST_F(CustomJobListProviderTest, RaisingSourceIsAskedAgainAtEveryFetchWhileTheHeldJobsStillRun) {
-  Reload(Jobs({"a"}));
   FProvider->AddManualJob(MakeJob("m"));
+  EXPECT_THAT(Identifiers(Reload({MakeJob("a", {.Text = "New"}), MakeJob("x"), MakeJob("X")})),
+              ElementsAre("m", "a", "b"));
+  EXPECT_EQ(LJob->GetDisplayText(), "Old");
+  EXPECT_TRUE(FProvider->GetLoadListFromServerOnNextFetch());
+  EXPECT_TRUE(FLog->Contains(TLogEntryKind::Exception, "Duplicate job identifier"));
   FProvider->Raise = true;
-  EXPECT_THAT(Identifiers(Reload({})), ElementsAre("m", "a"));
-  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a"));
-  EXPECT_EQ(FProvider->LoadCount.load(), 3);
+  EXPECT_THAT(Identifiers(Reload({})), ElementsAre("m", "a", "b"));
+  EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m", "a", "b"));
   EXPECT_EQ(FLog->Count(TLogEntryKind::Exception, "The job source cannot be read"), 2);
+  EXPECT_THAT(FManager->Unregistered(), IsEmpty());
   FProvider->Raise = false;
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("m"));
   EXPECT_FALSE(FProvider->GetLoadListFromServerOnNextFetch());
+  EXPECT_EQ(FProvider->LoadCount.load(), 5);
   EXPECT_EQ(FManager->Loads(), 2);
 }
 
-// Removing a manual job announces it and rewrites both files even when
-// it is not listed; any object with the identifier (letter case aside) stands for the job.
+// Any object with the identifier (letter case aside) stands for the job.
 TEST_F(CustomJobListProviderTest, RemovingAManualJobAnnouncesItAndRewritesBothFilesEvenWhenItIsNotListed) {
   FProvider->AddManualJob(MakeJob("m1", {.Task = "{M1}"}));
   FProvider->AddManualJob(MakeJob("m2"));
@@ -215,48 +206,6 @@ TEST_F(CustomJobListProviderTest, ManualJobIsAnnouncedAfterItsSaveAndNotKeptWhen
   EXPECT_EQ(FProvider->AddManualJob(MakeJob("new")), 0);
   EXPECT_THAT(LSavedWhenAnnounced, ElementsAre(ElementsAre("kept", "new")));
   EXPECT_THAT(Identifiers(FProvider->FetchJobList()), ElementsAre("kept", "new"));
-}
-
-using ::testing::_;
-
-struct MockRequestSender : IServerRequestSender {
-  MOCK_METHOD(int32_t, SendRequest, (TRequest&, TResponse&), (override));
-};
-
-// The client provider loading from the server the way its descendants do: every fetch asks.
-struct TTestClientProvider : TClientJobListProvider<TScannerJobAction> {
-  using TClientJobListProvider<TScannerJobAction>::TClientJobListProvider;
-  bool LoadJobs(TJobList& AJobs, int32_t& AManualJobCount) override REQUIRES(FSynchronizer) {
-    TClientJobListProvider<TScannerJobAction>::LoadJobs(AJobs, AManualJobCount);
-    AJobs = LoadJobsFromServer(FClientId.Value, TTessraItemKinds::Of(CAgentTaskItemKind), AManualJobCount);
-    return true;
-  }
-};
-
-// A load retried after a failed update gets the same manual jobs again; they must not run twice. A
-// manual job the server no longer knows is aborted.
-TEST(ClientJobListProviderTest, ManualJobUnknownToServerIsAbortedAndOneAlreadyHeldIsNotAddedAgain) {
-  TManualClockScope LClock;
-  TLogCapture LLog;
-  auto LSender = std::make_shared<::testing::StrictMock<MockRequestSender>>();
-  auto LProvider = std::make_shared<TTestClientProvider>(
-      LSender, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
-      std::make_shared<TRecordingJobListLoader>(), TClientId{"client-7"});
-  const auto ServerJob = [](const std::string& AId) {
-    return MakeJob(AId, {.Task = "{" + AId + "}", .Manual = true});
-  };
-  for (const char* LId : {"gone", "Kept", "M1"}) LProvider->AddManualJob(ServerJob(LId));
-  EXPECT_CALL(*LSender, SendRequest(_, _)).WillOnce([&](TRequest&, TResponse& AResponse) {
-    auto& LResponse = dynamic_cast<TCalcJobsForClientResponse&>(AResponse);
-    LResponse.GetJobList() = {ServerJob("m1")};
-    LResponse.GetExistingManualJobIds() = {"KEPT", "M1"};
-    return 0;
-  });
-  LProvider->SetLoadListFromServerOnNextFetch(true);
-  LProvider->FetchJobList();
-  EXPECT_THAT(Identifiers(LProvider->CreateSnapshot().ManualJobs), ElementsAre("Kept", "M1"));
-  EXPECT_TRUE(LLog->Contains(TLogEntryKind::Object, "Aborted manual job: Job gone"));
-  EXPECT_EQ(LLog->Count(TLogEntryKind::Object, "Aborted manual job"), 1);
 }
 
 }  // namespace

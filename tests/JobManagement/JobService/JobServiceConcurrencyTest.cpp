@@ -1,21 +1,49 @@
-// A simulated day of a busy agent: interval jobs fall due hour after hour while host threads add
-// manual jobs, ask for reloads and read snapshots. In the second day the host's collaborators also
-// fail at random moments.
+// The engine under threads. A simulated day of a busy agent: interval jobs fall due hour after hour
+// while host threads add manual jobs, ask for reloads and read snapshots; in the second day the
+// host's collaborators also fail at random moments. Then the queue, and providers of one job list.
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
 #include <thread>
+#include <unordered_set>
 
-#include "EngineKit.h"
+#include "JobManagement/JobKit.h"
+#include "JobManagement/JobLists/CustomJobListProvider.h"
+#include "JobManagement/JobService/JobDispatcher.h"
+#include "JobManagement/JobService/JobScheduler.h"
+#include "JobManagement/JobService/JobService.h"
+#include "JobServices/AgentTask/Dispatcher.h"
+#include "JobServices/AgentTask/JobProcessor.h"
+#include "JobServices/AgentTask/JobProcessorPool.h"
+#include "JobServices/AgentTask/JobQueue.h"
+#include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "Support/ClockScope.h"
+#include "Support/EngineMocks.h"
+#include "Support/LogCapture.h"
+#include "Support/RecordingJobStorage.h"
+#include "Support/RunConcurrently.h"
 #include "Support/ServiceMocks.h"
+#include "Support/TaskMocks.h"
 
 namespace Orvane::Testing {
 namespace {
+
+// A job of the agent task AId, every AIntervalHours hours when that is not 0.
+TJobPtr TaskJob(const std::string& AId, int AIntervalHours = 0) {
+  const TJobPtr LJob = NewJob(AId, {.Task = AId, .Text = AId});
+  if (AIntervalHours == 0) return LJob;
+  auto LInterval = std::make_shared<TStartConditionInterval>();
+  LInterval->SetIntervalValue(AIntervalHours);
+  LInterval->SetIntervalUnit(TDelayUnit::duHours);
+  LJob->GetStartCondition()->AddCondition(LInterval);
+  return LJob;
+}
 
 // What host code may throw besides std::exception.
 struct TNotAStdException {};
@@ -53,12 +81,15 @@ private:
 
 // An agent task that logs its runs and, on a faulty day, throws now and then.
 std::shared_ptr<IAgentTask> DayTask(const std::string& AId, TDay& ADay) {
-  return Task(AId, [AId, &ADay] {
+  auto LTask = std::make_shared<::testing::NiceMock<MockAgentTask>>();
+  ON_CALL(*LTask, GetAgentTaskId()).WillByDefault(::testing::Return(AId));
+  ON_CALL(*LTask, Execute).WillByDefault([AId, &ADay](auto&&...) {
     ADay.Add(TDay::Ran, AId);
     if (ADay.Fails(0.06)) throw std::runtime_error("task failed");
     if (ADay.Fails(0.06)) throw TNotAStdException();
     return true;
   });
+  return LTask;
 }
 
 // A manual-job saver whose write fails now and then: it answers non-zero.
@@ -84,13 +115,6 @@ struct TFlakyStorageManager : TRecordingStorageManager {
   TDay& FDay;
 };
 
-std::string ManualId(int AHost, int AIndex) {
-  return "manual-" + std::to_string(AHost) + "-" + std::to_string(AIndex);
-}
-std::string IntervalId(int AIndex) {
-  return "interval-" + std::to_string(AIndex);
-}
-
 struct TDayScenario {
   int Intervals, Hours, PerHost;  // interval jobs every Hours hours; each of two hosts' manual jobs
   int StopSeconds;                // the bound on the stop after the day
@@ -102,35 +126,56 @@ struct TDayScenario {
 // seconds) unless a fault hit it in between, and on a quiet day never more often than it is due.
 void RunDay(const TDayScenario& A) {
   constexpr int CHosts = 2;
+  const auto ManualId = [](int H, int I) { return "manual-" + std::to_string(H) + "-" + std::to_string(I); };
+  const auto IntervalId = [](int I) { return "interval-" + std::to_string(I); };
   TManualClockScope LClock;
   TDay LDay(A.FaultSeed);
-  TEngine::THost LHost;
+  std::vector<std::shared_ptr<IAgentTask>> LTasks;
   TJobList LSource;
   for (int I = 0; I < A.Intervals; ++I) {
-    LHost.Tasks.push_back(DayTask(IntervalId(I), LDay));
+    LTasks.push_back(DayTask(IntervalId(I), LDay));
     LSource.push_back(TaskJob(IntervalId(I), A.Hours));
   }
   for (int H = 0; H < CHosts; ++H)
-    for (int I = 0; I < A.PerHost; ++I) LHost.Tasks.push_back(DayTask(ManualId(H, I), LDay));
+    for (int I = 0; I < A.PerHost; ++I) LTasks.push_back(DayTask(ManualId(H, I), LDay));
+  // The host's collaborators, on a faulty day flaky ones.
+  std::shared_ptr<testing::NiceMock<MockJobServant>> LServant;
+  std::shared_ptr<TFlakyStorageManager> LStorageManager;
+  std::shared_ptr<TFlakySaver> LQueueSaver, LListSaver;
   if (A.FaultSeed) {
-    auto LServant = std::make_shared<testing::NiceMock<MockJobServant>>();
+    LServant = std::make_shared<testing::NiceMock<MockJobServant>>();
     ON_CALL(*LServant, IsJobStartAllowed(testing::_)).WillByDefault([&](const TJobPtr& AJob) {
       if (!LDay.Fails(0.05)) return true;
       LDay.Add(TDay::Hit, AJob->GetIdentifier());
       if (LDay.Draw(0, 1) == 0) throw std::runtime_error("servant failed");
       throw TNotAStdException();
     });
-    LHost.Servant = LServant;
-    LHost.StorageManager = std::make_shared<TFlakyStorageManager>(LDay);
-    LHost.QueueSaver = std::make_shared<TFlakySaver>(LDay);
-    LHost.ListSaver = std::make_shared<TFlakySaver>(LDay);
+    LStorageManager = std::make_shared<TFlakyStorageManager>(LDay);
+    LQueueSaver = std::make_shared<TFlakySaver>(LDay);
+    LListSaver = std::make_shared<TFlakySaver>(LDay);
   }
-  TEngine LEngine(LHost, LSource);
-  LEngine.Dispatcher->GetOnJobDropped().Add(
+  // The engine's real classes (job list, scheduler, queue, dispatcher, pool, processors, agent task
+  // dispatcher, service) around them; the service goes first, with its subscriptions.
+  auto LTaskDispatcher = std::make_shared<TAgentTaskDispatcher>(
+      TClientId{"client"}, Lazy<IEnumerable<std::shared_ptr<IAgentTask>>>(
+                               [&] { return IEnumerable<std::shared_ptr<IAgentTask>>::FromVector(LTasks); },
+                               [] { return "tasks"; }));
+  const auto LPool = std::make_shared<TAgentTaskJobProcessorPool>(
+      [LTaskDispatcher] { return std::make_shared<TAgentTaskJobProcessor>(LTaskDispatcher); });
+  const auto LRunInfo = std::make_shared<TSystemRunInfo>();
+  const auto LProvider = std::make_shared<TScriptedJobListProvider>(nullptr, LRunInfo, LStorageManager,
+                                                                    LListSaver, nullptr, "TScannerJobAction");
+  LProvider->Source = LSource;
+  const auto LQueue = std::make_shared<TAgentTaskJobQueue>(LQueueSaver, nullptr, nullptr);
+  const auto LDispatcher = std::make_shared<TJobDispatcher>(LQueue, LPool, LServant, LProvider);
+  const auto LService =
+      std::make_shared<TJobService>(LDispatcher, std::make_shared<TJobScheduler>(LProvider, LQueue),
+                                    LProvider, LPool, LServant, LQueue, LRunInfo, 60);
+  LDispatcher->GetOnJobDropped().Add(
       [&](const TJobPtr& AJob) { LDay.Add(TDay::Dropped, AJob->GetIdentifier()); });
 
   const TDateTime LStart = Now();
-  LEngine.Service->StartAsync(TThreadPriority::tpNormal);
+  LService->StartAsync(TThreadPriority::tpNormal);
   Clock().WaitForSleepers(1);
   // The hosts add their manual jobs (on a faulty day at random moments, sleeping on the clock), ask for
   // a reload every tenth and read snapshots; a host whose job could not be saved asks again.
@@ -141,10 +186,10 @@ void RunDay(const TDayScenario& A) {
         if (A.FaultSeed) Clock().SleepMs(60000LL * LDay.Draw(1, 17));
         auto LJob = TaskJob(ManualId(H, I));
         LJob->SetNextExecution(Now());
-        for (int LTry = 0; LTry < 100 && LEngine.Provider->AddManualJob(LJob) != 0; ++LTry) {
+        for (int LTry = 0; LTry < 100 && LProvider->AddManualJob(LJob) != 0; ++LTry) {
         }
-        if (I % 10 == 0) LEngine.Provider->GetOnPullRequestReceived().Invoke(nullptr);
-        (void)LEngine.Provider->CreateSnapshot();
+        if (I % 10 == 0) LProvider->GetOnPullRequestReceived().Invoke(nullptr);
+        (void)LProvider->CreateSnapshot();
       }
     });
   // On a faulty day a waiting pass runs beside the main loop at noon.
@@ -153,7 +198,7 @@ void RunDay(const TDayScenario& A) {
     LHosts.emplace_back([&] {
       Clock().SleepMs(12 * 3600 * 1000LL);
       try {
-        LEngine.Service->RunAndWaitForJobs(nullptr, nullptr, false, CAllConditions);
+        LService->RunAndWaitForJobs(nullptr, nullptr, false, CAllConditions);
       } catch (...) {
         // A failed dispatch leaves the pass as it leaves the dispatcher; the main loop goes on.
       }
@@ -167,8 +212,8 @@ void RunDay(const TDayScenario& A) {
   // Every processor's thread has ended: only the service's own threads are left on the clock.
   for (const std::string& LName : Clock().SleeperNames())
     EXPECT_TRUE(LName == "TJobService.Worker" || LName == "TJobService.TaskProcessor") << LName;
-  EXPECT_EQ(LEngine.Pool->GetRunningJobsCount(), 0);
-  for (const TJobPtr& LJob : LEngine.Service->FetchJobList())
+  EXPECT_EQ(LPool->GetRunningJobsCount(), 0);
+  for (const TJobPtr& LJob : LService->FetchJobList())
     EXPECT_NE(LJob->GetExecState(), TJobExecState::Running) << LJob->GetIdentifier();
   EXPECT_TRUE(LPassDone);
 
@@ -178,7 +223,7 @@ void RunDay(const TDayScenario& A) {
   std::thread LStopper([&] {
     Clock().NameCurrentThread("stopper");
     const TMonoTime LFrom = Clock().Monotonic();
-    LEngine.Service->Stop();
+    LService->Stop();
     LStopTook = Clock().Monotonic() - LFrom;
     LStopped = true;
   });
@@ -222,6 +267,172 @@ TEST(JobServiceConcurrencyTest, FailuresAtRandomMomentsCostNoJobAndNoStop) {
   SCOPED_TRACE("fault seed " + std::to_string(LSeed) + " (TESSRA_FAULT_SEED=" + std::to_string(LSeed) +
                " repeats it)");
   RunDay({.Intervals = 40, .Hours = 1, .PerHost = 75, .StopSeconds = 1, .FaultSeed = LSeed});
+}
+
+const std::string CRestartTaskId = "{D1831D0F-0620-4A5C-A0BE-0EBE5F41D040}";
+constexpr int CProducers = 3, CJobsPerProducer = 80, CConsumers = 2;
+
+TJobPtr MakeJob(const std::string& AId, const std::string& AContentId, bool AIsManual, TDateTime ADue) {
+  return NewJob(AId, {.Task = AContentId, .Manual = AIsManual, .Due = ADue, .Text = AId});
+}
+
+// Producers add scheduled and manual jobs (and a second job of the same content right after each,
+// which the job list does not hold), consumers take jobs out, and snapshot, save and sync threads
+// run beside them. Every job that got in leaves exactly once: dequeued or dropped by SyncQueue.
+class JobQueueConcurrencyTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (int LProducer = 0; LProducer < CProducers; ++LProducer) {
+      for (int LIndex = 0; LIndex < CJobsPerProducer; ++LIndex) {
+        const std::string LName = std::to_string(LProducer) + "-" + std::to_string(LIndex);
+        // Every third job is manual; of the scheduled ones, every other one left the job list.
+        const bool LIsManual = LIndex % 3 == 0;
+        const bool LInJobList = LIsManual || LIndex % 2 == 0;
+        const TJobPtr LJob = MakeJob((LInJobList ? "keep-" : "drop-") + LName, "content-" + LName, LIsManual,
+                                     100.0 + (LIndex % 7));
+        FJobs[LProducer].push_back(LJob);
+        FDuplicates[LProducer].push_back(MakeJob("dup-" + LName, "content-" + LName, LIsManual, 50.0));
+        if (LInJobList && !LIsManual) FJobList.push_back(LJob);
+      }
+    }
+  }
+
+  void RunAgainst(IJobQueue<>& AQueue, const std::function<void()>& AExtraBody = nullptr) {
+    std::atomic<int> LProducersLeft{CProducers}, LAccepted{0}, LDequeued{0}, LBadStates{0}, LDuplicates{0};
+    const auto LProducing = [&] { return LProducersLeft.load() > 0; };
+
+    std::vector<std::function<void()>> LBodies;
+    for (int LProducer = 0; LProducer < CProducers; ++LProducer) {
+      LBodies.push_back([&, LProducer] {
+        for (int LIndex = 0; LIndex < CJobsPerProducer; ++LIndex) {
+          if (AQueue.EnqueueJob(FJobs[LProducer][LIndex])) ++LAccepted;
+          if (AQueue.EnqueueJob(FDuplicates[LProducer][LIndex])) ++LAccepted;
+        }
+        --LProducersLeft;
+      });
+    }
+    for (int LConsumer = 0; LConsumer < CConsumers; ++LConsumer) {
+      LBodies.push_back([&] {
+        for (;;) {
+          const bool LWasProducing = LProducing();
+          if (const TJobPtr LJob = AQueue.DequeueNextJob()) {
+            ++LDequeued;
+            if (LJob->GetExecState() != TJobExecState::Idle) ++LBadStates;
+            // Its run ends at once: the job leaves the saved file.
+            AQueue.RunEnded(LJob);
+          } else if (!LWasProducing) {
+            return;
+          } else {
+            std::this_thread::yield();
+          }
+        }
+      });
+    }
+    LBodies.push_back([&] {
+      while (LProducing()) {
+        const TJobList LSnapshot = AQueue.CreateSnapshot();
+        std::unordered_set<std::string> LContentIds;
+        for (const TJobPtr& LJob : LSnapshot) {
+          if (!LContentIds.insert(LJob->GetContentId()).second) ++LDuplicates;
+          if (LJob->GetExecState() != TJobExecState::Queued) ++LBadStates;
+        }
+      }
+    });
+    const IEnumerable<TJobPtr> LJobList = IEnumerable<TJobPtr>::FromVector(FJobList);
+    for (const std::function<void()>& LEach : std::vector<std::function<void()>>{
+             [&] { AQueue.SaveQueuedManualJobs(); }, [&] { AQueue.SyncQueue(LJobList); }, AExtraBody})
+      if (LEach)
+        LBodies.push_back([&, LEach] {
+          while (LProducing()) LEach();
+        });
+
+    RunConcurrently(LBodies);
+
+    EXPECT_EQ(AQueue.PeekNextJob(), nullptr);
+    const int LDropped = FLog->Count(TLogEntryKind::Object, "Remove job");
+    EXPECT_EQ(FLog->Count(TLogEntryKind::Object, "Remove job \"keep-"), 0)
+        << "only jobs that left the job list";
+    EXPECT_EQ(LAccepted.load(), LDequeued.load() + LDropped);
+    EXPECT_GE(LAccepted.load(), CProducers * CJobsPerProducer);
+    EXPECT_EQ(LBadStates.load(), 0);
+    EXPECT_EQ(LDuplicates.load(), 0) << "one content id twice in a snapshot";
+    EXPECT_EQ(FSaver->OverlappingSaves(), 0);
+    EXPECT_TRUE(FSaver->SavedManualJobsOnly());
+    EXPECT_EQ(FSaver->LastSave(), std::vector<std::string>()) << "the last save saw the emptied queue";
+  }
+
+  TLogCapture FLog;
+  std::shared_ptr<TRecordingJobSaver> FSaver = std::make_shared<TRecordingJobSaver>();
+  TJobList FJobs[CProducers];
+  TJobList FDuplicates[CProducers];
+  TJobList FJobList;
+};
+
+TEST_F(JobQueueConcurrencyTest, EnqueueDequeueSnapshotSaveAndSyncRunTogether) {
+  TJobQueue<> LQueue(FSaver, nullptr);
+  RunAgainst(LQueue);
+}
+
+// The agent-task queue's choice reads the list twice inside DequeueNextJob's write section while
+// restarts are requested and withdrawn under way; no read taken inside the write may block.
+TEST_F(JobQueueConcurrencyTest, ReadsInsideTheWriteSectionNeverBlockWhileRestartsComeAndGo) {
+  std::atomic<bool> LRestart{false};
+  const auto LServant = std::make_shared<::testing::NiceMock<MockJobServant>>();
+  ON_CALL(*LServant, IsRestartRequested()).WillByDefault([&] { return LRestart.load(); });
+  // Every producer's job 1 is the restart task, so restart jobs keep arriving and leaving.
+  for (int LProducer = 0; LProducer < CProducers; ++LProducer)
+    std::static_pointer_cast<TScannerJobAction>(FJobs[LProducer][1]->GetJobAction())->AgentTaskId =
+        CRestartTaskId;
+  TAgentTaskJobQueue LQueue(FSaver, nullptr, LServant);
+  RunAgainst(LQueue, [&] { LRestart = !LRestart.load(); });
+}
+
+// Two providers made with one name (in different letter case) on different threads: every section
+// that runs under either provider's lock touches one plain counter, so a gap in the exclusion is a
+// lost increment, an overlap seen by the counter of threads inside, and a ThreadSanitizer report.
+TEST(CustomJobListProviderConcurrencyTest, ProvidersOfOneNameExcludeEachOtherAcrossThreads) {
+  constexpr int CRounds = 300;
+  int LShared = 0;
+  std::atomic<int> LInside{0};
+  std::atomic<int> LOverlaps{0};
+  const auto LCritical = [&] {
+    if (LInside.fetch_add(1) != 0) LOverlaps.fetch_add(1);
+    for (int LStep = 0; LStep < 10; ++LStep) ++LShared;
+    LInside.fetch_sub(1);
+  };
+  auto LFirst =
+      std::make_shared<TScriptedJobListProvider>(nullptr, nullptr, nullptr, nullptr, "SharedJobList");
+  auto LSecond = std::make_shared<TScriptedJobListProvider>(
+      nullptr, std::make_shared<TRecordingStorageManager>(), std::make_shared<TRecordingJobListSaver>(),
+      nullptr, "sharedjoblist");
+  LFirst->Source = {NewJob("a")};
+  LFirst->OnLoad = LCritical;
+  LSecond->OnLoad = LCritical;
+  LSecond->GetOnManualJobsChanged().Add([&](const TJobPtr&) { LCritical(); });
+  LSecond->GetOnBeforeManualJobRemoved().Add([&](const TJobPtr&) { LCritical(); });
+
+  const auto Rounds = [](std::function<void(int)> ABody) {
+    return [ABody] {
+      for (int LRound = 0; LRound < CRounds; ++LRound) ABody(LRound);
+    };
+  };
+  RunConcurrently({Rounds([&](int) {
+                     LFirst->SetLoadListFromServerOnNextFetch(true);
+                     LFirst->FetchJobList();
+                   }),
+                   Rounds([&](int ARound) {
+                     const TJobPtr LJob = NewJob("m" + std::to_string(ARound));
+                     LSecond->AddManualJob(LJob);
+                     LSecond->RemoveManualJob(LJob);
+                   }),
+                   Rounds([&](int) {
+                     LSecond->SetLoadListFromServerOnNextFetch(true);
+                     LSecond->FetchJobList();
+                     LFirst->CreateSnapshot();
+                   })});
+
+  EXPECT_EQ(LOverlaps.load(), 0);
+  EXPECT_EQ(LShared, 4 * CRounds * 10);
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-#ifdef _WIN32
 #include <gtest/gtest.h>
-
+#ifdef _WIN32
 // The saver is killed from outside with a signal at random moments: a POSIX process facility.
 TEST(FileJobListCrashSafetyTest, KilledSaverLeavesThePreviousOrTheNextCompleteList) {
   GTEST_SKIP() << "kills a child process (linux-only)";
 }
 #else
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -52,8 +50,6 @@ public:
     Kill();
     if (FAnnouncements >= 0) ::close(FAnnouncements);
   }
-  TCrashSaverProcess(const TCrashSaverProcess&) = delete;
-  TCrashSaverProcess& operator=(const TCrashSaverProcess&) = delete;
 
   bool IsRunning() const { return FPid > 0; }
 

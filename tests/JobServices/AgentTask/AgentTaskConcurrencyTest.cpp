@@ -168,14 +168,12 @@ class TFileScannerServer : public IServerRequestSender {
 public:
   int32_t SendRequest(TRequest& ARequest, TResponse& AResponse) override {
     auto& LResponse = dynamic_cast<TCalcJobsForClientResponse&>(AResponse);
-    auto LJob = std::make_shared<TJob>();
-    LJob->SetIdentifier("server-file-scanner");
     auto LAction = std::make_shared<TFileScannerJobAction>();
     LAction->AgentTaskId = std::string(CFileScannerId);
     LAction->Paths = {"/srv"};
-    LJob->SetJobAction(LAction);
-    LJob->GetStartCondition()->AddCondition(Testing::FixedCondition(0.0));
-    LResponse.GetJobList().push_back(LJob);
+    LResponse.GetJobList().push_back(
+        Testing::NewJob("server-file-scanner", {.Condition = Testing::FixedCondition(0.0)}));
+    LResponse.GetJobList().back()->SetJobAction(LAction);
     LResponse.GetExistingManualJobIds() =
         dynamic_cast<TCalcJobsForClientRequest&>(ARequest).GetManualJobIds();
     return 0;
