@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -15,6 +14,7 @@
 #include "OrvaneCore/Platform/DynamicLibrary.h"
 #include "OrvaneCore/Time/DateTime.h"
 #include "Support/ClockScope.h"
+#include "Support/FileText.h"
 #include "Support/TempDir.h"
 
 namespace Orvane::Testing {
@@ -71,15 +71,23 @@ TEST_F(LoggerTest, MismatchedFormatsKeepTextAndArgumentsWithoutThrowing) {
   EXPECT_EQ(FRecording->Texts(K::Error), std::vector<std::string>{"%s %s %d [only one]"});
 }
 
-// A sink with a chosen level that records without object text.
-class TLevelSink : public TRecordingLogSink {
+// A sink of a chosen level that records without object text; a failing one throws on every entry,
+// after logging from inside Write.
+class TTestSink : public TRecordingLogSink {
 public:
-  explicit TLevelSink(TLogLevel ALevel) : FLevel(ALevel) {}
+  explicit TTestSink(TLogLevel ALevel, bool AFails = false) : FLevel(ALevel), FFails(AFails) {}
   TLogLevel Level() const override { return FLevel; }
   bool WantsObjectText() const override { return false; }
+  void Write(const TLogEntry& AEntry) override {
+    TRecordingLogSink::Write(AEntry);
+    if (!FFails) return;
+    OrvaneLogger()->Message("from inside a sink");
+    throw std::runtime_error("sink broken");
+  }
 
 private:
-  TLogLevel FLevel;
+  const TLogLevel FLevel;
+  const bool FFails;
 };
 
 // Counts how often the logger asks it for its class name and text; its text may fail.
@@ -96,8 +104,8 @@ public:
 
 TEST_F(LoggerTest, SinkLevelsDecideWhatIsBuiltAndWritten) {
   RemoveAllLogSinks();
-  auto LWarnings = std::make_shared<TLevelSink>(TLogLevel::Warning);
-  auto LInfo = std::make_shared<TLevelSink>(TLogLevel::Info);
+  auto LWarnings = std::make_shared<TTestSink>(TLogLevel::Warning);
+  auto LInfo = std::make_shared<TTestSink>(TLogLevel::Info);
   AddLogSink(LWarnings);
   AddLogSink(LInfo);
   AddLogSink(LInfo);  // a second add is ignored
@@ -110,7 +118,7 @@ TEST_F(LoggerTest, SinkLevelsDecideWhatIsBuiltAndWritten) {
   Log().Message("info");
   Log().Warning("warning");
   EXPECT_EQ(LWarnings->Entries().size() * 10 + LInfo->Entries().size(), 12u);
-  auto LDebug = std::make_shared<TLevelSink>(TLogLevel::Debug);
+  auto LDebug = std::make_shared<TTestSink>(TLogLevel::Debug);
   AddLogSink(LDebug);
   EXPECT_TRUE(Log().IsActive());
   Log().MessageObject("built", &LObject);
@@ -121,26 +129,17 @@ TEST_F(LoggerTest, SinkLevelsDecideWhatIsBuiltAndWritten) {
   EXPECT_FALSE(Log().IsActive());
 }
 
-// Throws on every entry, and logs from inside Write.
-class TFailingSink : public TRecordingLogSink {
-public:
-  void Write(const TLogEntry& AEntry) override {
-    TRecordingLogSink::Write(AEntry);
-    OrvaneLogger()->Message("from inside a sink");
-    throw std::runtime_error("sink broken");
-  }
-};
-
 TEST_F(LoggerTest, FailingObjectsAndSinksNeverReachTheCaller) {
-  auto LFailing = std::make_shared<TFailingSink>();
-  RemoveLogSink(FRecording);
+  RemoveAllLogSinks();
+  auto LFailing = std::make_shared<TTestSink>(TLogLevel::Trace, true);
+  auto LAfter = std::make_shared<TRecordingLogSink>();
   AddLogSink(LFailing);
-  AddLogSink(FRecording);
+  AddLogSink(LAfter);
   TProbeObject LObject(true);
   Log().MessageObject("Job state", &LObject);
   Log().Message("next");
-  EXPECT_EQ(FRecording->Texts(K::Message), std::vector<std::string>{"next"});
-  const TLogEntry LEntry = FRecording->Entries().at(FRecording->IndexOf(K::Object, "Job state"));
+  EXPECT_EQ(LAfter->Texts(K::Message), std::vector<std::string>{"next"});
+  const TLogEntry LEntry = LAfter->Entries().at(LAfter->IndexOf(K::Object, "Job state"));
   EXPECT_EQ(LEntry.ObjectClass, "TProbeObject");
   EXPECT_NE(LEntry.Value.find("no text"), std::string::npos);
   EXPECT_EQ(LFailing->Entries().size(), 2u);
@@ -208,13 +207,6 @@ TEST_F(LogLimiterTest, OneLinePerKindAndIntervalThenASummaryWithTheCount) {
                                   {K::Value, "V: not logged in the last interval"}}));
 }
 
-std::vector<std::string> ReadLines(const std::string& AFile) {
-  std::ifstream LStream(std::filesystem::u8path(AFile));
-  std::vector<std::string> LLines;
-  for (std::string LLine; std::getline(LStream, LLine);) LLines.push_back(LLine);
-  return LLines;
-}
-
 class TextLogSinkTest : public TLoggerTest {
 protected:
   std::shared_ptr<TTextLogSink> AddFileSink(const std::string& AFile, TLogLevel ALevel) {
@@ -228,6 +220,12 @@ protected:
     std::ostringstream LThread;
     LThread << std::this_thread::get_id();
     return "2026-03-02 10:00:00.000 " + ALevel + " [" + LThread.str() + "] ";
+  }
+  // The lines, each ended.
+  static std::string Lines(std::initializer_list<std::string> ALines) {
+    std::string LText;
+    for (const std::string& LLine : ALines) LText += LLine + "\n";
+    return LText;
   }
 
   TManualClockScope FClock;
@@ -259,31 +257,30 @@ TEST_F(TextLogSinkTest, WritesIndentedReadableLinesOfItsLevelAndFlushesWarningsA
   LInfo->Write(LDebugEntry);
   Log().Warning("Disk almost full");
   // No Flush: the warning pushed out what was buffered before it.
-  EXPECT_EQ(ReadLines(LInfoFile),
-            (std::vector<std::string>{Prefix("INFO ") + "Agent started", Prefix("INFO ") + "  Queue loaded",
-                                      Prefix("WARN ") + "Disk almost full"}));
+  EXPECT_EQ(ReadFile(LInfoFile), Lines({Prefix("INFO ") + "Agent started", Prefix("INFO ") + "  Queue loaded",
+                                        Prefix("WARN ") + "Disk almost full"}));
   Log().LastError("Cannot open queue", ENOENT);
   Log().LogException(EFileError("Queue damaged"), "TJobScheduler.UpdateQueue");
   LSink->Flush();
 
   const std::string LMore(Prefix("DEBUG").size(), ' ');
-  EXPECT_EQ(ReadLines(LFile), (std::vector<std::string>{
-                                  Prefix("INFO ") + "Agent started",
-                                  Prefix("DEBUG") + "Update queue {",
-                                  Prefix("DEBUG") + "  Jobs = 2",
-                                  Prefix("DEBUG") + "  Next = Backup",
-                                  Prefix("DEBUG") + "  Steps =",
-                                  LMore + "      copy",
-                                  LMore + "      verify",
-                                  Prefix("DEBUG") + "  Job added [TLoggedJob]",
-                                  LMore + "      <Job State=\"Waiting\"/>",
-                                  Prefix("INFO ") + "  Queue loaded",
-                                  Prefix("DEBUG") + "}",
-                                  Prefix("WARN ") + "Disk almost full",
-                                  Prefix("ERROR") + "Cannot open queue: error " + std::to_string(ENOENT) +
-                                      " (" + OSErrorText(ENOENT) + ")",
-                                  Prefix("ERROR") + "EFileError: Queue damaged (TJobScheduler.UpdateQueue)",
-                              }));
+  EXPECT_EQ(ReadFile(LFile), Lines({
+                                 Prefix("INFO ") + "Agent started",
+                                 Prefix("DEBUG") + "Update queue {",
+                                 Prefix("DEBUG") + "  Jobs = 2",
+                                 Prefix("DEBUG") + "  Next = Backup",
+                                 Prefix("DEBUG") + "  Steps =",
+                                 LMore + "      copy",
+                                 LMore + "      verify",
+                                 Prefix("DEBUG") + "  Job added [TLoggedJob]",
+                                 LMore + "      <Job State=\"Waiting\"/>",
+                                 Prefix("INFO ") + "  Queue loaded",
+                                 Prefix("DEBUG") + "}",
+                                 Prefix("WARN ") + "Disk almost full",
+                                 Prefix("ERROR") + "Cannot open queue: error " + std::to_string(ENOENT) +
+                                     " (" + OSErrorText(ENOENT) + ")",
+                                 Prefix("ERROR") + "EFileError: Queue damaged (TJobScheduler.UpdateQueue)",
+                             }));
   EXPECT_THROW(TTextLogSink(TTextLogSinkOptions{false, "/dev/null/logs/agent.log", TLogLevel::Info}),
                EFileError);
 }
