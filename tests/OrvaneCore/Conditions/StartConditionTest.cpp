@@ -22,6 +22,21 @@ namespace {
 
 using namespace Testing;
 
+TEST(DateTimeTest, LocalAndUtcFollowDaylightSavingChanges) {
+  TTimeZoneScope LZone(CCentralEurope);
+  const auto At = [](int AMonth, int ADay, int AHour, int AMinute) {
+    return EncodeDateTime(2026, AMonth, ADay, AHour, AMinute, 0);
+  };
+  // Winter: UTC+1; summer: UTC+2; the spring change (03-29 01:00 UTC) puts one real hour between
+  // 01:30 and 03:30 local.
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(At(1, 15, 12, 0)), At(1, 15, 11, 0)), 0, 1e-3);
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(At(7, 15, 12, 0)), At(7, 15, 10, 0)), 0, 1e-3);
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(At(3, 29, 1, 30)), LocalToUtc(At(3, 29, 3, 30))), 3600, 1e-3);
+  // UtcToLocal inverts LocalToUtc away from the skipped hour, also beside the repeated autumn hour.
+  for (TDateTime LLocal : {At(3, 29, 1, 59), At(3, 29, 3, 0), At(10, 25, 1, 0), At(10, 25, 3, 30)})
+    EXPECT_NEAR(SecondsBetween(UtcToLocal(LocalToUtc(LLocal)), LLocal), 0, 1e-3) << DateTimeToDisplay(LLocal);
+}
+
 using TStartConditionTimeTest = TConditionTest;
 
 TEST_F(TStartConditionTimeTest, FirstUtcAtOrAfterLocalSettlesSkippedAndRepeatedTimes) {

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <random>
 #include <set>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
 #include "OrvaneCore/Conditions/StartConditionStorage.h"
@@ -12,6 +16,7 @@
 #include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Data/RecordCopy.h"
 #include "OrvaneCore/Jobs/Job.h"
+#include "OrvaneCore/Time/DateTime.h"
 #include "OrvaneCore/Xml/XmlSerializer.h"
 #include "Support/LogCapture.h"
 #include "Support/TestConditions.h"
@@ -299,6 +304,56 @@ TEST(CollectionUpdaterTest, VariantsDifferInTheOrderAndInTheClassOfNewAndReplace
   TCollectionUpdater<>(CAllUpdateActions).UpdateList(LRecords, LTarget);
   ASSERT_EQ(LTarget.size(), 1u);
   EXPECT_TRUE(LTarget[0]->DataEquals(*LRecords[0]));
+}
+
+// The quicker conversions of date and time members write and read exactly what DateTimeToText
+// writes and TextToDateTime reads; the text reads back to the very value.
+TEST(DataNodeTextTest, DateTimeToCharsWritesWhatDateTimeToTextWritesAndItReadsBackExactly) {
+  std::mt19937_64 LRandom(20260302);
+  std::vector<double> LValues = {0.0, -0.0, 1.0, -1.0, 0.5, 1e-5, 0.1, 1e-10, 46082.25, 46083.385763888888};
+  LValues.insert(LValues.end(),
+                 {46000.123456789012, 9.9999999999999982, 99999.999999999985, 999999999999999.88,
+                  2958465.9999999884, 1e15, 1e300, HUGE_VAL, NAN, 0x1p-1074 /* least subnormal */});
+  LValues.insert(LValues.end(), {1.0 / 3.0, EncodeDateTime(2026, 3, 29, 2, 30, 0, 1),
+                                 std::nextafter(46000.5, 0.0), std::nextafter(46000.5, 1e9)});
+  for (int I = 0; I < 200000; ++I) {
+    uint64_t LBits = LRandom();
+    double LAny;
+    std::memcpy(&LAny, &LBits, sizeof LAny);
+    LValues.push_back(LAny);
+    LValues.push_back(std::uniform_real_distribution<double>(-50000, 50000)(LRandom));
+    LValues.push_back(std::ldexp(static_cast<double>(LRandom() >> 11), -static_cast<int>(LRandom() % 60)));
+  }
+  for (const double LValue : LValues) {
+    char LText[32];
+    const std::string LWritten(LText, DateTimeToChars(LValue, LText));
+    ASSERT_EQ(LWritten, DateTimeToText(LValue)) << LValue;
+    if (std::isnormal(LValue) || LValue == 0) {  // subnormal, infinite and NaN values are refused when read
+      ASSERT_EQ(TextToDateTime(LWritten), LValue) << LWritten;
+    }
+  }
+}
+
+TEST(DataNodeTextTest, TextToDateTimeMemberReadsAndRefusesWhatTextToDateTimeDoes) {
+  for (const std::string LText :
+       {"-1", "46083.385763888888", "0", "-0", "007", "1e5", " 12", "+3.5", "0x1p3", "1.", ".5", "", "-",
+        "12a", "1e999", "1e-999", "nan", "inf", "123456789012345678901234.5"}) {
+    SCOPED_TRACE(LText);
+    std::string LExpected;
+    TDateTime LExpectedValue = 0;
+    try {
+      LExpectedValue = TextToDateTime(LText);
+    } catch (const EConvertError& E) {
+      LExpected = E.Message();
+    }
+    try {
+      const TDateTime LValue = TextToDateTimeMember(LText.c_str(), LText.size());
+      EXPECT_EQ(LExpected, "");
+      EXPECT_EQ(std::memcmp(&LValue, &LExpectedValue, sizeof LValue), 0);
+    } catch (const EConvertError& E) {
+      EXPECT_EQ(E.Message(), LExpected);
+    }
+  }
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 
 namespace Orvane::Testing {
 
+using K = TLogEntryKind;
+
 // Records everything the process logger writes during a test; no sink outlives the test.
 class TLoggerTest : public ::testing::Test {
 protected:

@@ -49,27 +49,23 @@ TEST(GuidTest, NewGuidsAreDistinctUpperCaseVersion4AndOnlyThatFormIsRecognised) 
   return "";
 }
 
-class PathsTest : public ::testing::Test {
-protected:
-  TTempDir FTemp;
-};
-
-TEST_F(PathsTest, UnsafeDataDirsAreRefusedByName) {
+TEST(PathsTest, UnsafeDataDirsAreRefusedByName) {
 #ifdef _WIN32
   GTEST_SKIP() << "mode bits and owners (linux-only)";
 #else
-  const std::string LLoose = FTemp.Path() + "/loose";
+  TTempDir LTemp;
+  const std::string LLoose = LTemp.Path() + "/loose";
   ASSERT_EQ(mkdir(LLoose.c_str(), 0700), 0);
   ASSERT_EQ(chmod(LLoose.c_str(), 0755), 0);
   EXPECT_EQ(RefusalOf(LLoose),
             "Data directory " + LLoose + " is accessible by other users (mode 0755); refusing to use it");
 
-  const std::string LFile = FTemp.Path() + "/file";
+  const std::string LFile = LTemp.Path() + "/file";
   WriteFile(LFile, "x");
   EXPECT_EQ(RefusalOf(LFile), "Data directory " + LFile + " is not a directory; refusing to use it");
 
   if (geteuid() == 0) {
-    const std::string LForeign = FTemp.Path() + "/foreign";
+    const std::string LForeign = LTemp.Path() + "/foreign";
     ASSERT_EQ(mkdir(LForeign.c_str(), 0700), 0);
     ASSERT_EQ(chown(LForeign.c_str(), 65534, 65534), 0);
     EXPECT_NE(RefusalOf(LForeign).find("is owned by user 65534"), std::string::npos);
@@ -77,7 +73,7 @@ TEST_F(PathsTest, UnsafeDataDirsAreRefusedByName) {
 #endif
 }
 
-TEST_F(PathsTest, DataDirFallsBackToXdgDataHome) {
+TEST(PathsTest, DataDirFallsBackToXdgDataHome) {
   TEnvScope LOverride("ORVANE_COMMON_APPDATA", "");
 #ifdef _WIN32
   // Windows: the machine-wide application data folder, created when missing.
@@ -86,8 +82,9 @@ TEST_F(PathsTest, DataDirFallsBackToXdgDataHome) {
   EXPECT_TRUE(DirectoryExists(LDir));
 #else
   if (geteuid() == 0) GTEST_SKIP() << "root uses /var/lib/tessra-agent";
-  TEnvScope LXdg("XDG_DATA_HOME", FTemp.Path().c_str());
-  EXPECT_EQ(GetCommonAppDataDir(), FTemp.Path() + "/tessra-agent");
+  TTempDir LTemp;
+  TEnvScope LXdg("XDG_DATA_HOME", LTemp.Path().c_str());
+  EXPECT_EQ(GetCommonAppDataDir(), LTemp.Path() + "/tessra-agent");
 #endif
 }
 
@@ -178,14 +175,6 @@ TEST_F(SafeFilesTest, AppendReadListAndRotate) {
   EXPECT_EQ(ListDirectory(FBase, "missing", LEntries).Status, TStatus::Missing);
 }
 
-#ifndef _WIN32
-struct stat StatOf(const std::string& AFileName) {
-  struct stat LStat {};
-  EXPECT_EQ(::lstat(AFileName.c_str(), &LStat), 0) << AFileName;
-  return LStat;
-}
-#endif
-
 class AtomicFileTest : public ::testing::Test {
 protected:
   TTempDir FDir;
@@ -199,7 +188,8 @@ TEST_F(AtomicFileTest, SavingIdenticalContentLeavesTheModificationTimeAlone) {
     ASSERT_TRUE(SaveFileAtomically(FFile, "<Root><NA/></Root>"));
   }
 #ifndef _WIN32
-  EXPECT_EQ(StatOf(FFile).st_mode & 07777, 0600u);
+  EXPECT_EQ(fs::status(FFile).permissions() & fs::perms::mask,
+            fs::perms::owner_read | fs::perms::owner_write);
 #endif
   EXPECT_EQ(DirectoryEntries(FDir.Path()), std::vector<std::string>{"ConditionStorage.xml"});
   const fs::file_time_type LOld = fs::last_write_time(FFile) - std::chrono::hours(24 * 365);
@@ -225,7 +215,7 @@ TEST_F(AtomicFileTest, LinksAndFifosAtThePathOrAtTheTemporaryNamesAreNeverFollow
     fs::remove(FFile);
     ASSERT_EQ(LFifo ? ::mkfifo(FFile.c_str(), 0600) : ::symlink(LTarget.c_str(), FFile.c_str()), 0);
     EXPECT_TRUE(SaveFileAtomically(FFile, "<Root/>"));
-    EXPECT_TRUE(S_ISREG(StatOf(FFile).st_mode));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(FFile)));
   }
   EXPECT_FALSE(fs::exists(LTarget));
 

@@ -71,10 +71,8 @@ TEST_F(XmlSerializerTest, JobListRoundTripsThroughAFileWithADescendantReadAsItse
   const TJobList LLoaded = LoadJobs(FFile);
 
   ASSERT_EQ(LLoaded.size(), LJobs.size());
-  for (std::size_t I = 0; I < LJobs.size(); ++I) {
-    EXPECT_EQ(LLoaded[I]->ClassName(), LJobs[I]->ClassName());
+  for (std::size_t I = 0; I < LJobs.size(); ++I)  // of the same class, too
     EXPECT_TRUE(LLoaded[I]->DataEquals(*LJobs[I])) << ObjectToXml(*LLoaded[I]);
-  }
   EXPECT_EQ(LLoaded[0]->GetStartCondition()->GetStorages()->size(), 1u);
   EXPECT_THROW(CreateXmlSerializer("TJsonSerializer"), EClassNotFound);
 }
@@ -95,14 +93,15 @@ TEST_F(XmlSerializerTest, WrongRootMissingFileAndDirectoryRaiseXmlReadError) {
 TEST_F(XmlSerializerTest, InvalidUtf8IsRefusedOrEachSequenceReplacedWithOneReplacementCharacter) {
   const std::string R = "\xEF\xBF\xBD";
   const std::vector<std::tuple<std::string, std::string, int32_t>> LCases = {
-      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", 0},
-      {"\xC0\xAF|\xE0\x80\xAF", R + R + "|" + R + R + R, 5},  // overlong forms
-      {"\xF4\x90\x80\x80", R + R + R + R, 4},                 // beyond U+10FFFF
-      {"\xE2\x82 \xF0\x9F\x98", R + " " + R, 2},              // cut short
+      {"<D>caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80</D>", "D  caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", 0},
+      {"<D>\xC0\xAF|\xE0\x80\xAF</D>", "D  " + R + R + "|" + R + R + R, 5},  // overlong forms
+      {"<D>\xF4\x90\x80\x80</D>", "D  " + R + R + R + R, 4},                 // beyond U+10FFFF
+      {"<D>\xE2\x82 \xF0\x9F\x98</D>", "D  " + R + " " + R, 2},              // cut short
+      {"<N\xFF Class=\"T\xFE\"/>", "N" + R + " T" + R + " ", 2},             // in a name and an attribute
   };
-  for (const auto& [LText, LRepaired, LCount] : LCases) {
+  for (const auto& [LElement, LRepaired, LCount] : LCases) {
     SCOPED_TRACE(LRepaired);
-    const std::string LXml = "<TJobList><TJob><DisplayText>" + LText + "</DisplayText></TJob></TJobList>";
+    const std::string LXml = "<TJobList>" + LElement + "</TJobList>";
     TXmlSerializer LStrict;
     if (LCount == 0)
       EXPECT_NO_THROW(LStrict.LoadFromXml(LXml));
@@ -112,14 +111,9 @@ TEST_F(XmlSerializerTest, InvalidUtf8IsRefusedOrEachSequenceReplacedWithOneRepla
     LRepairing.SetRepairsInvalidUtf8(true);
     LRepairing.LoadFromXml(LXml);
     EXPECT_EQ(LRepairing.GetRepairedUtf8Count(), LCount);
-    EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).Children.at(0).Text, LRepaired);
+    const TDataNode LNode = LRepairing.ReadRoot().Children.at(0);
+    EXPECT_EQ(LNode.Name + " " + LNode.ClassName + " " + LNode.Text, LRepaired);
   }
-  TXmlSerializer LRepairing;
-  LRepairing.SetRepairsInvalidUtf8(true);
-  LRepairing.LoadFromXml("<TJobList><N\xFF Class=\"T\xFE\"/></TJobList>");
-  EXPECT_EQ(LRepairing.GetRepairedUtf8Count(), 2);
-  EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).Name, "N" + R);
-  EXPECT_EQ(LRepairing.ReadRoot().Children.at(0).ClassName, "T" + R);
 }
 
 // What one way of reading a document gave: the conversion error, the errors logged, the job.
@@ -200,13 +194,12 @@ TEST(XmlStreamingTest, ItemsNestedTooDeepRaiseBeforeAnyItemIsRead) {
     if (LLevels == 126) {
       LRead();
       LReader.CheckNesting();
-      EXPECT_EQ(LItems, 2);
     } else {
       EXPECT_THROW(LRead(), EXmlReadError);
       EXPECT_THROW(LReader.CheckNesting(), EXmlReadError);
-      EXPECT_EQ(LItems, 0);
       EXPECT_THROW(LReader.ReadCollection("TJobList"), EXmlReadError);
     }
+    EXPECT_EQ(LItems, LLevels == 126 ? 2 : 0);
   }
 }
 
