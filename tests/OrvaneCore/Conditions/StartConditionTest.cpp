@@ -6,13 +6,10 @@
 #include <vector>
 
 #include "ConditionTestKit.h"
-#include "OrvaneCore/Conditions/StartConditionDaily.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
-#include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Conditions/StartConditionOnAgentStart.h"
 #include "OrvaneCore/Conditions/StartConditionOnce.h"
 #include "OrvaneCore/Conditions/StartConditionTime.h"
-#include "OrvaneCore/Conditions/StartConditionTimed.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "Support/LogCapture.h"
 #include "Support/TestConditions.h"
@@ -22,18 +19,18 @@ namespace {
 
 using namespace Testing;
 
-TEST(DateTimeTest, LocalAndUtcFollowDaylightSavingChanges) {
-  TTimeZoneScope LZone(CCentralEurope);
-  const auto At = [](int AMonth, int ADay, int AHour, int AMinute) {
-    return EncodeDateTime(2026, AMonth, ADay, AHour, AMinute, 0);
-  };
+using DateTimeTest = TConditionTest;
+
+TEST_F(DateTimeTest, LocalAndUtcFollowDaylightSavingChanges) {
   // Winter: UTC+1; summer: UTC+2; the spring change (03-29 01:00 UTC) puts one real hour between
   // 01:30 and 03:30 local.
-  EXPECT_NEAR(SecondsBetween(LocalToUtc(At(1, 15, 12, 0)), At(1, 15, 11, 0)), 0, 1e-3);
-  EXPECT_NEAR(SecondsBetween(LocalToUtc(At(7, 15, 12, 0)), At(7, 15, 10, 0)), 0, 1e-3);
-  EXPECT_NEAR(SecondsBetween(LocalToUtc(At(3, 29, 1, 30)), LocalToUtc(At(3, 29, 3, 30))), 3600, 1e-3);
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(Local(2026, 1, 15, 12)), Utc(2026, 1, 15, 11)), 0, 1e-3);
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(Local(2026, 7, 15, 12)), Utc(2026, 7, 15, 10)), 0, 1e-3);
+  EXPECT_NEAR(SecondsBetween(LocalToUtc(Local(2026, 3, 29, 1, 30)), LocalToUtc(Local(2026, 3, 29, 3, 30))),
+              3600, 1e-3);
   // UtcToLocal inverts LocalToUtc away from the skipped hour, also beside the repeated autumn hour.
-  for (TDateTime LLocal : {At(3, 29, 1, 59), At(3, 29, 3, 0), At(10, 25, 1, 0), At(10, 25, 3, 30)})
+  for (TDateTime LLocal :
+       {Local(2026, 3, 29, 1, 59), Local(2026, 3, 29, 3), Local(2026, 10, 25, 1), Local(2026, 10, 25, 3, 30)})
     EXPECT_NEAR(SecondsBetween(UtcToLocal(LocalToUtc(LLocal)), LLocal), 0, 1e-3) << DateTimeToDisplay(LLocal);
 }
 
@@ -106,15 +103,7 @@ TEST_F(TZoneOffsetScopeTest, AnswersAsTheLibraryAcrossDaylightSavingChanges) {
                                   {Local(2026, 10, 1, 0), Local(2026, 10, 6, 0)}});
 }
 
-class TStartConditionIntervalTest : public TConditionTest {
-protected:
-  std::shared_ptr<TStartConditionInterval> Every(int32_t AValue, TDelayUnit AUnit = TDelayUnit::duMinutes) {
-    auto LInterval = Make<TStartConditionInterval>();
-    LInterval->SetIntervalValue(AValue);
-    LInterval->SetIntervalUnit(AUnit);
-    return LInterval;
-  }
-};
+using TStartConditionIntervalTest = TConditionTest;
 
 TEST_F(TStartConditionIntervalTest, CountsRealElapsedTimeAcrossDaylightSavingChanges) {
   auto LHourly = Every(1, TDelayUnit::duHours);
@@ -175,15 +164,7 @@ TEST_F(TStartConditionIntervalTest, ClockSetBackNeitherRepeatsNorShortensTheInte
   EXPECT_AT(LInterval->NextPlannedTime(Local(2026, 1, 5, 12, 1), FStorage), Local(2026, 1, 5, 12, 30));
 }
 
-class TStartConditionDailyTest : public TConditionTest {
-protected:
-  std::shared_ptr<TStartConditionDaily> Daily(int AHour, int AMinute, uint8_t AWeekDays = CEveryDay) {
-    auto LDaily = Make<TStartConditionDaily>();
-    LDaily->SetTimeOfDay(AHour, AMinute);
-    LDaily->SetWeekDays(AWeekDays);
-    return LDaily;
-  }
-};
+using TStartConditionDailyTest = TConditionTest;
 
 TEST_F(TStartConditionDailyTest, RunsOnChosenWeekdaysAndAMissedRunCatchesUpOnceAtStartOrSkips) {
   for (bool LCatchUp : {true, false}) {
@@ -263,8 +244,7 @@ TEST_F(TStartConditionDailyTest, TimeTheClockRepeatsRunsOnce) {
 using TStartConditionTimedTest = TConditionTest;
 
 TEST_F(TStartConditionTimedTest, SplayIsDrawnOncePerJobWithinItsBound) {
-  auto LDaily = Make<TStartConditionDaily>();
-  LDaily->SetTimeOfDay(10, 0);
+  auto LDaily = Daily(10, 0);
   LDaily->SetMaxSplaySeconds(1800);
   const TDateTime LBefore = Local(2026, 1, 5, 9, 0);
   EXPECT_AT(LDaily->CalcNextExecution(LBefore, FStorage), CNoDateTime);
@@ -343,8 +323,7 @@ TEST_F(TStartConditionTimedTest, NoNewRunStartsWhileTheServiceStopsAndTheDropIsN
 
 TEST_F(TStartConditionTimedTest, DefinitionThatCannotFallDueIsLoggedKeptAndNeverDue) {
   TLogCapture LLog;
-  auto LInterval = Make<TStartConditionInterval>();
-  LInterval->SetIntervalValue(5);
+  auto LInterval = Every(5);
   TDataNode LNode = RecordToNode(*LInterval);
   for (TDataNode& LMember : LNode.Children)
     if (LMember.Name == "IntervalValue") LMember.Text = "0";

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "OrvaneCore/Base/Exceptions.h"
-#include "OrvaneCore/Conditions/StartConditionStorage.h"
 #include "OrvaneCore/Data/CollectionUpdater.h"
 #include "OrvaneCore/Data/DataNode.h"
 #include "OrvaneCore/Data/RecordCopy.h"
