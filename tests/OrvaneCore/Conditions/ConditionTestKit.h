@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "OrvaneCore/Conditions/StartConditionDaily.h"
+#include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "OrvaneCore/Conditions/StartConditionStorage.h"
 #include "OrvaneCore/Jobs/SystemRunInfo.h"
 #include "Support/ClockScope.h"
@@ -41,6 +43,18 @@ protected:
     LCondition->SetStorageName("Condition");
     LCondition->SetSystemRunInfo(FRunInfo);
     return LCondition;
+  }
+  std::shared_ptr<TStartConditionInterval> Every(int32_t AValue, TDelayUnit AUnit = TDelayUnit::duMinutes) {
+    auto LInterval = Make<TStartConditionInterval>();
+    LInterval->SetIntervalValue(AValue);
+    LInterval->SetIntervalUnit(AUnit);
+    return LInterval;
+  }
+  std::shared_ptr<TStartConditionDaily> Daily(int AHour, int AMinute, uint8_t AWeekDays = CEveryDay) {
+    auto LDaily = Make<TStartConditionDaily>();
+    LDaily->SetTimeOfDay(AHour, AMinute);
+    LDaily->SetWeekDays(AWeekDays);
+    return LDaily;
   }
   // The pass after an agent start, and the ones that follow it.
   void StartupPass(bool AIsStartup = true) { FRunInfo->SetIsStartupPass(AIsStartup); }

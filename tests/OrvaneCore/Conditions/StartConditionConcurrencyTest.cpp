@@ -4,9 +4,7 @@
 #include <vector>
 
 #include "ConditionTestKit.h"
-#include "OrvaneCore/Conditions/StartConditionDaily.h"
 #include "OrvaneCore/Conditions/StartConditionFacade.h"
-#include "OrvaneCore/Conditions/StartConditionInterval.h"
 #include "Support/RunConcurrently.h"
 
 namespace Orvane {

@@ -87,17 +87,31 @@ TEST(ContainerTest, RegistrationAfterABuildWaitsForTheNextBuildAndADelegateMustN
   EXPECT_THAT(LResolveHorn, ThrowsMessage<EContainerError>(HasSubstr("returned nullptr")));
 }
 
-TEST(ContainerTest, NamedRegistrationAnswersOnlyToItsName) {
+// Constructor parameters of these kinds are the module's registrations: a name, a TFunc that resolves
+// at each call and a Lazy that resolves on first use.
+TEST(ContainerTest, NamedRegistrationAnswersOnlyToItsNameAlsoThroughFuncAndLazy) {
   struct TGarage : IWheel {
     explicit TGarage(std::shared_ptr<IEngine> AEngine) : Engine(std::move(AEngine)) {}
     std::shared_ptr<IEngine> Engine;
   };
   TContainer LContainer;
-  LContainer.RegisterType<TEngine>([] { return std::make_shared<TEngine>("diesel"); })
+  int LBuilt = 0;
+  LContainer.RegisterType<TEngine>([&LBuilt] { return ++LBuilt, std::make_shared<TEngine>("diesel"); })
       .Implements<IEngine>("V8");
   LContainer.RegisterType<TGarage>().Implements<IWheel>().Constructors<
       Ctor<Named<std::shared_ptr<IEngine>, "V8">>>();
   LContainer.Build();
+  const TFunc<IEngine> LMake = LContainer.ResolveFunc<IEngine>("V8");
+  const Lazy<IEngine> LEngine = LContainer.ResolveLazy<IEngine>("V8");
+  const Lazy<IEngine> LMissing = LContainer.ResolveLazy<IEngine>();
+  EXPECT_TRUE(LBuilt == 0 && !LEngine.IsValueCreated());
+  EXPECT_NE(LMake(), LMake());
+  EXPECT_EQ(LEngine.Value(), LEngine.Value());
+  EXPECT_EQ(LBuilt, 3);
+  EXPECT_THROW(LMissing.Value(), EContainerError);
+  EXPECT_THROW(LMissing.Value(), EContainerError);  // at every use, not only the first
+  EXPECT_THROW(LContainer.ResolveFunc<IHorn>(), EContainerError);
+
   EXPECT_TRUE(LContainer.HasRegistration<IEngine>("V8") && !LContainer.HasRegistration<IEngine>(""));
   EXPECT_EQ(As<TEngine>(LContainer.Resolve<IEngine>("V8"))->Kind, "diesel");
   EXPECT_EQ(As<TEngine>(As<TGarage>(LContainer.Resolve<IWheel>())->Engine)->Kind, "diesel");
@@ -129,25 +143,6 @@ TEST(ContainerTest, SequenceYieldsEveryRegistrationInOrderAndNamesTheOneThatCann
       ThrowsMessage<EContainerError>(
           AllOf(HasSubstr("named \"d\""), HasSubstr("TBrokenHorn"), HasSubstr("ICar"))));
   EXPECT_EQ(LBeforeFailure, 3u);
-}
-
-// Constructor parameters of these kinds are the module's registrations; here what each resolves when.
-TEST(ContainerTest, FuncResolvesAtEachCallAndLazyOnFirstUse) {
-  TContainer LContainer;
-  int LBuilt = 0;
-  LContainer.RegisterType<TEngine>([&LBuilt] { return ++LBuilt, std::make_shared<TEngine>(); })
-      .Implements<IEngine>();
-  LContainer.Build();
-  const TFunc<IEngine> LMake = LContainer.ResolveFunc<IEngine>();
-  const Lazy<IEngine> LEngine = LContainer.ResolveLazy<IEngine>();
-  const Lazy<IHorn> LMissing = LContainer.ResolveLazy<IHorn>();
-  EXPECT_TRUE(LBuilt == 0 && !LEngine.IsValueCreated());
-  EXPECT_NE(LMake(), LMake());
-  EXPECT_EQ(LEngine.Value(), LEngine.Value());
-  EXPECT_EQ(LBuilt, 3);
-  EXPECT_THROW(LMissing.Value(), EContainerError);
-  EXPECT_THROW(LMissing.Value(), EContainerError);  // at every use, not only the first
-  EXPECT_THROW(LContainer.ResolveFunc<IHorn>(), EContainerError);
 }
 
 TEST(ContainerTest, TeardownReleasesSingletonsLastBuiltFirstWithoutHoldingTheLock) {

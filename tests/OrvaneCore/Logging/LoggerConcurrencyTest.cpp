@@ -13,7 +13,6 @@
 namespace Orvane::Testing {
 namespace {
 
-using K = TLogEntryKind;
 using LoggerConcurrencyTest = TLoggerTest;
 
 TEST_F(LoggerConcurrencyTest, ThreadsLogWhileSinksComeAndGo) {

@@ -2,29 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "OrvaneCore/Base/OrvaneObject.h"
-#include "OrvaneCore/Logging/LogSink.h"
 #include "OrvaneCore/Logging/OrvaneLogger.h"
-#include "OrvaneCore/Logging/RecordingLogSink.h"
+#include "Support/LogCapture.h"
 
 namespace Orvane::Testing {
+
+using K = TLogEntryKind;
 
 // Records everything the process logger writes during a test; no sink outlives the test.
 class TLoggerTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    RemoveAllLogSinks();
-    FRecording = std::make_shared<TRecordingLogSink>();
-    AddLogSink(FRecording);
-  }
-  void TearDown() override { RemoveAllLogSinks(); }
-
   IOrvaneLogger& Log() { return *OrvaneLogger(); }
 
-  std::shared_ptr<TRecordingLogSink> FRecording;
+  TLogCapture FRecording;
 };
 
 // An object whose log text reflects its current state.
