@@ -65,6 +65,41 @@ TEST_F(LoggerTest, MismatchedFormatsKeepTextAndArgumentsWithoutThrowing) {
   EXPECT_EQ(FRecording->Texts(K::Error), std::vector<std::string>{"%s %s %d [only one]"});
 }
 
+// A job's object text is its whole XML: the logger builds it only when a sink that takes Debug
+// wants it, so that an idle or Info-level log costs no serialization. A sink added twice writes once.
+TEST_F(LoggerTest, ObjectTextIsBuiltOnlyForADebugSinkThatWantsIt) {
+  struct TLevelSink : TRecordingLogSink {
+    explicit TLevelSink(TLogLevel ALevel, bool AWantsText) : FLevel(ALevel), FWantsText(AWantsText) {}
+    TLogLevel Level() const override { return FLevel; }
+    bool WantsObjectText() const override { return FWantsText; }
+    const TLogLevel FLevel;
+    const bool FWantsText;
+  };
+  struct TProbeObject : TOrvaneObject {
+    std::string ClassName() const override { return "TProbeObject"; }
+    std::string LogText() const override { return ++FBuilt, "text"; }
+    mutable int FBuilt = 0;
+  } LObject;
+  RemoveAllLogSinks();
+  const auto LInfo = std::make_shared<TLevelSink>(TLogLevel::Info, true);
+  AddLogSink(LInfo);
+  AddLogSink(LInfo);
+  EXPECT_FALSE(Log().IsActive());
+  Log().Message("info");
+  Log().MessageObject("debug", &LObject);
+  EXPECT_EQ(LInfo->Entries().size(), 1u);
+  const auto LDebug = std::make_shared<TLevelSink>(TLogLevel::Debug, false);
+  AddLogSink(LDebug);
+  EXPECT_TRUE(Log().IsActive());
+  Log().MessageObject("debug", &LObject);
+  EXPECT_EQ(LObject.FBuilt, 0);
+  RemoveLogSink(LDebug);
+  EXPECT_FALSE(Log().IsActive());
+  AddLogSink(std::make_shared<TLevelSink>(TLogLevel::Debug, true));
+  Log().MessageObject("debug", &LObject);
+  EXPECT_EQ(LObject.FBuilt, 1);
+}
+
 // Throws on every entry, after logging from inside Write.
 class TFailingSink : public TRecordingLogSink {
 public:
