@@ -22,7 +22,10 @@ class TRecordingStorageManager : public virtual IStartConditionStorageManager<TS
 public:
   void LoadConditionStorages() override { ++FLoads; }
   void RegisterJob(const TJobPtr& AJob) override { Record(AJob, true); }
-  bool SaveConditionStorages() override { return ++FSaves > 0; }
+  bool SaveConditionStorages() override {
+    ++FSaves;
+    return true;
+  }
   void UnRegisterJob(const TJobPtr& AJob) override { Record(AJob, false); }
 
   int Loads() const { return FLoads.load(); }

@@ -40,21 +40,32 @@ void Issue(const TTestPki& APki, const std::string& ABase, const std::string& AC
   chmod((ABase + ".key").c_str(), 0600);
 }
 
-// A TCP socket to loopback port APort (0: a free one), connected or bound and closed again: its
-// port, 0 when that failed.
-uint16_t LoopbackSocket(uint16_t APort, bool AConnect) {
-  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(uint16_t APort) {
   sockaddr_in LAddress{};
   LAddress.sin_family = AF_INET;
   LAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   LAddress.sin_port = htons(APort);
+  return LAddress;
+}
+
+// A loopback port nobody holds at this moment; 0 when none could be had.
+uint16_t FreeLoopbackPort() {
+  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in LAddress = Loopback(0);
   auto* LAny = reinterpret_cast<sockaddr*>(&LAddress);
   socklen_t LLength = sizeof(LAddress);
-  const bool LDone = AConnect
-                         ? connect(LSocket, LAny, LLength) == 0
-                         : bind(LSocket, LAny, LLength) == 0 && getsockname(LSocket, LAny, &LLength) == 0;
+  const bool LBound = bind(LSocket, LAny, LLength) == 0 && getsockname(LSocket, LAny, &LLength) == 0;
   close(LSocket);
-  return LDone ? ntohs(LAddress.sin_port) : 0;
+  return LBound ? ntohs(LAddress.sin_port) : 0;
+}
+
+bool Accepts(uint16_t APort) {
+  const int LSocket = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in LAddress = Loopback(APort);
+  const bool LAccepted =
+      connect(LSocket, reinterpret_cast<const sockaddr*>(&LAddress), sizeof(LAddress)) == 0;
+  close(LSocket);
+  return LAccepted;
 }
 
 std::string Program(const char* AName) {
@@ -84,7 +95,7 @@ pid_t StartServer(uint16_t& APort, const std::string& AConfigFile,
   for (const std::string& LArgument : AArguments) LArgv.push_back(const_cast<char*>(LArgument.c_str()));
   LArgv.push_back(nullptr);
   for (int32_t LTry = 1;; ++LTry) {
-    APort = LoopbackSocket(0, false);
+    APort = FreeLoopbackPort();
     WriteFile(AConfigFile, AConfig());
     const pid_t LPid = fork();
     if (LPid == 0) {
@@ -94,7 +105,7 @@ pid_t StartServer(uint16_t& APort, const std::string& AConfigFile,
     if (LPid < 0) throw std::runtime_error("cannot fork " + AArguments[0]);
     bool LStopped = false;
     for (int32_t LWait = 0; LWait < 200 && !LStopped; ++LWait) {
-      if (LoopbackSocket(APort, true) != 0) return LPid;
+      if (Accepts(APort)) return LPid;
       LStopped = waitpid(LPid, nullptr, WNOHANG) == LPid;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

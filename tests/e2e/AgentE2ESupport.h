@@ -156,8 +156,10 @@ protected:
   }
   void TearDown() override {
     std::error_code LError;
-    if (HasFailure()) std::cerr << "kept for inspection: " << FWorkDir << "\n";
-    if (!HasFailure()) fs::remove_all(FWorkDir, LError);
+    if (HasFailure())
+      std::cerr << "kept for inspection: " << FWorkDir << "\n";
+    else
+      fs::remove_all(FWorkDir, LError);
   }
 
   std::vector<std::string> RunArguments(std::vector<std::string> AExtra = {}) const {
